@@ -1,0 +1,40 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class MidiService;
+
+// The program's single MIDI output port. Both instrument controls send
+// through it; nothing else in the program talks to MIDI. Every failure is
+// swallowed here: the caller carries on and the instrument stays silent.
+namespace MidiOut {
+
+// 0 while no port is open. Only OpenMidiOut sets it, only CloseMidiOut clears it.
+extern std::uint32_t MidiOutHandle;
+
+bool FindMidiDevice(std::int16_t& deviceId);
+bool OpenMidiOut(std::int16_t deviceId);
+void CloseMidiOut();
+void NoteOn(std::int16_t channel, std::int16_t note, std::int16_t velocity);
+void NoteOff(std::int16_t channel, std::int16_t note);
+void ControlChange(std::int16_t channel, std::int16_t controller, std::int16_t value);
+void ProgramChange(std::int16_t channel, std::int16_t bank, std::int16_t program);
+void SendShortMsg(std::int16_t status, std::int16_t data1, std::int16_t data2);
+void MidiOutError(std::int16_t code);
+
+// The platform service behind the port, chosen once in main() (or by a test).
+// The port does not own it. Passing nullptr leaves a port with no devices.
+void SetService(MidiService* service);
+MidiService* Service();
+
+// Writes every message that SendShortMsg hands on, also while the port is
+// closed, as "ms SS D1 D2" lines (milliseconds since the trace started, hex
+// bytes). An empty path switches the trace off. Returns false when the file
+// cannot be opened.
+bool SetTrace(const std::string& path);
+
+// Called with every non-zero result code; used to log, never shown.
+void SetErrorSink(std::function<void(int code)> sink);
+
+}  // namespace MidiOut

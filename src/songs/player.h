@@ -1,0 +1,51 @@
+#pragma once
+// Playback of a song file, one tick of the window's 10 ms playback timer at a
+// time. The player knows nothing of widgets: it reads records and tells its
+// host what to do. The window's host drives the real instruments and the
+// panel; the exporter's host drives instruments on a virtual clock.
+#include "songs/songfile.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace songs {
+
+class PlaybackHost {
+public:
+    virtual ~PlaybackHost() = default;
+    // Play of the active instrument.
+    virtual void playKey(std::int16_t key, std::int16_t nTime) = 0;
+    // "@TonD": 1 or 2 selects the half; any other value leaves it.
+    virtual void selectHalf(std::int16_t half) = 0;
+    // A setting record other than "@TonD"/"@END ", applied only when the
+    // settings are not locked. Unknown tags are the host's to skip.
+    virtual void applySetting(const Record& record) = 0;
+    virtual bool settingsLocked() const = 0;
+    // The playback timer, which the tick switches off while a key group plays.
+    virtual void setTimerEnabled(bool on) = 0;
+    // End of the song ("@END ", records that run out, or any failure).
+    virtual void endOfPlayback() = 0;
+};
+
+class SongPlayer {
+public:
+    // Opens the file and starts at slot 10; false when it cannot be opened
+    // (the caller then ends the playback).
+    bool start(const std::string& path);
+    void stop();  // closes the file only
+    bool isOpen() const { return file_.isOpen(); }
+
+    // One tick of the playback timer.
+    void tick(PlaybackHost& host);
+
+    std::int32_t RecordNo = 0;
+    // Kept across playbacks: a playback stopped in a pause lets it run out first.
+    std::int16_t WaitTicks = 0;
+    std::int16_t TickCount = 0;
+
+private:
+    SongFile file_;
+};
+
+}  // namespace songs

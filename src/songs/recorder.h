@@ -1,0 +1,48 @@
+#pragma once
+// Writing a recording into the scratch song file.
+#include "songs/songfile.h"
+
+#include <cstdint>
+#include <string>
+
+namespace songs {
+
+// The six settings of one keyboard half, as the header records them.
+struct HalfSettings {
+    std::int32_t tone = 0;
+    std::int16_t intensity = 127;
+    std::int16_t instrument = 0;
+    std::int16_t pitch = 36;
+    bool silencer = false;
+    std::int16_t mlong = 100;
+};
+
+class SongRecorder {
+public:
+    // Deletes the old scratch file, writes the header line and the fourteen
+    // header records (slots 10..23, upper half first). False, with nothing
+    // left open, when the file cannot be deleted, created or written.
+    bool start(const std::string& path, const std::string& titleUtf8, const std::string& authorUtf8,
+               const HalfSettings& upper, const HalfSettings& lower);
+    // Writes "@END " "0" at the next slot and closes the file.
+    void stop();
+    bool isOpen() const { return file_.isOpen(); }
+
+    // Write a setting record at the next slot (no-op when not open).
+    bool writeSettingRecord(std::string_view tag, std::string_view value);
+    // The note-record writer: rewrites the previous note's gap with gapTicks,
+    // then appends this note with the value 10. Returns false when the slot
+    // limit is reached (the caller then stops the recording).
+    bool recordNote(std::int16_t note, std::int16_t gapTicks);
+
+    std::int32_t RecordNo = 0;
+    std::int16_t LastNoteRecord = 0;  // -1 right after start
+    std::int16_t LastKey = 0;
+
+private:
+    SongFile file_;
+};
+
+std::string NumberText(long long value);  // plain decimal, no leading blank
+
+}  // namespace songs
