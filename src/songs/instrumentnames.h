@@ -1,0 +1,14 @@
+#pragma once
+// The names the program shows for the 128 General MIDI programs and the 12
+// keys (UTF-8), shared by the window's choosers and the song dump.
+namespace songs {
+
+constexpr int kInstrumentCount = 128;
+constexpr int kKeyCount = 12;
+extern const char* const kInstrumentNames[kInstrumentCount];
+extern const char* const kKeyNames[kKeyCount];
+
+// "" for a program outside 0..127.
+const char* InstrumentName(int program);
+
+}  // namespace songs
