@@ -41,7 +41,8 @@ const char* const kInstrumentNames[kInstrumentCount] = {
 
 // Each key name padded with blanks to six characters, then "调".
 const char* const kKeyNames[kKeyCount] = {
-    "C     调", "C#    调", "D     调", "D#    调",
+    "C     调", "C#    调", "D     调             ",  // the third entry carries 13 trailing blanks
+    "D#    调",
     "E     调", "F     调", "F#    调", "G     调",
     "G#    调", "A     调", "A#    调", "B     调",
 };
