@@ -1,7 +1,150 @@
+// Sonarel: picks the MIDI service from the command line, then either runs one
+// of the song tools (export, render, dump) or opens the keyboard window.
+#include "midi/midioptions.h"
+#include "midi/midiout.h"
+#include "midi/midiservice.h"
+#include "songs/dump.h"
+#include "songs/export/songexport.h"
+#include "window/form2.h"
+
 #include <QApplication>
+#include <QScreen>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kVersion = "1.0.0";
+
+void printHelp()
+{
+    std::cout << "Usage: sonarel [OPTION]... [SONG.hbk]\n"
+                 "A desktop electronic keyboard: two 65-key keyboards played from the computer\n"
+                 "keyboard and the mouse. A song named on the command line is played at start-up.\n"
+                 "\n"
+                 "Song tools (no window):\n"
+                 "  --export-midi SONG.hbk OUT.mid  write the song as a Standard MIDI File\n"
+                 "  --render SONG.hbk OUT.wav       render the song to 44.1 kHz 16-bit stereo audio\n"
+                 "  --dump SONG.hbk                 list the song's records and what they mean\n"
+                 "\n"
+                 "Sound:\n"
+              << MidiOptionsHelp()
+              << "\n"
+                 "  --help                          show this help and exit\n"
+                 "  --version                       show the version and exit\n";
+}
+
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "sonarel: %s\n", message.c_str());
+    return 1;
+}
+
+// The song tools build keyboards that nobody sees: they need no display.
+int runTool(int argc, char** argv, const std::string& tool, const std::vector<std::string>& args,
+            const MidiOptions& midi)
+{
+    if (tool == "--dump") {
+        if (args.size() != 1)
+            return fail("--dump takes one song file (see --help)");
+        bool ok = false;
+        const std::string text = songs::DumpSong(args[0], ok);
+        if (!ok)
+            return fail(text.empty() ? "cannot read " + args[0] : text);
+        std::cout << text;
+        return 0;
+    }
+    if (args.size() != 2)
+        return fail(tool + " takes a song file and an output file (see --help)");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    std::string error;
+    bool ok;
+    if (tool == "--export-midi") {
+        ok = songs::ExportMidi(args[0], args[1], error);
+    } else {
+        bool progressShown = false;
+        ok = songs::RenderSong(args[0], args[1], midi.soundfont, error, [&](double done) {
+            std::fprintf(stderr, "\rsonarel: rendering %3d%%", int(done * 100));
+            progressShown = true;
+        });
+        if (progressShown)
+            std::fprintf(stderr, "\n");
+    }
+    return ok ? 0 : fail(error);
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    MidiOptions midi;
+    std::string error;
+    if (!TakeMidiOptions(args, midi, &error))
+        return fail(error);
+
+    std::string tool;
+    std::vector<std::string> rest;
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") {
+            printHelp();
+            return 0;
+        }
+        if (a == "--version") {
+            std::cout << "sonarel " << kVersion << "\n";
+            return 0;
+        }
+        if (a == "--export-midi" || a == "--render" || a == "--dump") {
+            if (!tool.empty())
+                return fail("only one of --export-midi, --render and --dump at a time");
+            tool = a;
+        } else if (a.size() > 1 && a[0] == '-' && a != "--") {
+            return fail("unknown option " + a + " (see --help)");
+        } else if (a != "--") {
+            rest.push_back(a);
+        }
+    }
+    if (!tool.empty())
+        return runTool(argc, argv, tool, rest, midi);
+
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Sonarel"));
+    QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
+
+    std::unique_ptr<MidiService> service = CreateMidiService(midi);
+    MidiOut::SetService(service.get());
+    if (!midi.trace.empty() && !MidiOut::SetTrace(midi.trace))
+        std::fprintf(stderr, "sonarel: cannot write the MIDI trace to %s\n", midi.trace.c_str());
+
+    Form2Options options;
+    // The song argument is the text after the program name, as one path.
+    for (const std::string& a : rest)
+        options.songArgument += (options.songArgument.isEmpty() ? "" : " ") + QString::fromStdString(a);
+    int status = 0;
+    {
+        Form2 form(options);
+        form.exportMidi = [](const QString& song, const QString& target) {
+            std::string error;
+            return songs::ExportMidi(song.toStdString(), target.toStdString(), error);
+        };
+        form.exportWav = [soundfont = midi.soundfont](const QString& song, const QString& target) {
+            std::string error;
+            return songs::RenderSong(song.toStdString(), target.toStdString(), soundfont, error);
+        };
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            form.move(screen->availableGeometry().center() - form.rect().center());
+        form.Load();
+        form.show();
+        form.activateWindow();
+        status = app.exec();
+    }
+    MidiOut::CloseMidiOut();
+    MidiOut::SetTrace("");
+    return status;
 }

@@ -1,0 +1,223 @@
+#include "songs/export/songexport.h"
+
+#include "instrument/midi.h"
+#include "instrument/propertybag.h"
+#include "midi/midiout.h"
+#include "midi/services/recordingservice.h"
+#include "songs/export/instrumentsettings.h"
+#include "songs/player.h"
+#include "songs/songfile.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <memory>
+
+namespace songs {
+
+namespace {
+
+constexpr std::int64_t kTickMs = 10;
+// A song that never ends by itself (a pause loop cannot happen, but a file
+// of millions of records can): give up after ten hours of music.
+constexpr std::int64_t kLongestSongMs = 10LL * 3600 * 1000;
+
+// Plays the song on the two keyboards exactly as the window's playback does,
+// minus the panel.
+class CaptureHost : public PlaybackHost {
+public:
+    CaptureHost(MIDi& lower, MIDi& upper) : lower_(lower), upper_(upper), active_(&lower) {}
+
+    void playKey(std::int16_t key, std::int16_t nTime) override { active_->Play(key, nTime); }
+    void selectHalf(std::int16_t half) override
+    {
+        if (half == 1)
+            active_ = &lower_;
+        else if (half == 2)
+            active_ = &upper_;
+    }
+    void applySetting(const Record& record) override { ApplySettingToInstrument(*active_, record); }
+    bool settingsLocked() const override { return false; }
+    void setTimerEnabled(bool) override {}
+    void endOfPlayback() override { ended = true; }
+
+    bool ended = false;
+
+private:
+    MIDi& lower_;
+    MIDi& upper_;
+    MIDi* active_;
+};
+
+// Swaps the port's service for a recording one and puts everything back, so
+// that an export from the running window leaves its live port alone.
+class PortSwap {
+public:
+    explicit PortSwap(MidiService* capture)
+        : oldService_(MidiOut::Service()), oldHandle_(MidiOut::MidiOutHandle)
+    {
+        MidiOut::MidiOutHandle = 0;
+        MidiOut::SetService(capture);
+        MidiOut::OpenMidiOut(-1);
+    }
+    ~PortSwap()
+    {
+        MidiOut::CloseMidiOut();
+        MidiOut::SetService(oldService_);
+        MidiOut::MidiOutHandle = oldHandle_;
+    }
+
+private:
+    MidiService* oldService_;
+    std::uint32_t oldHandle_;
+};
+
+// Keeps the messages that change what sounds.
+class SoundFilter {
+public:
+    void add(const RecordingService::Message& m, std::vector<TimedMessage>& out)
+    {
+        const int kind = m.status & 0xF0;
+        const int channel = m.status & 0x0F;
+        const int track = channel == 1 ? kUpperTrack : kLowerTrack;
+        auto& count = sounding_[channel * 128 + (m.data1 & 0x7F)];
+        if (kind == 0x90 && m.data2 > 0) {
+            ++count;
+        } else if (kind == 0x80 || kind == 0x90) {
+            if (count == 0)
+                return;  // the countdown's note-off for an idle key
+            count = 0;
+        }
+        out.push_back({m.time, track, m.status, m.data1, m.data2});
+    }
+    bool anySounding() const
+    {
+        return std::any_of(sounding_.begin(), sounding_.end(), [](int c) { return c > 0; });
+    }
+    // Ends whatever still sounds (a note length of 0 never ends its notes).
+    void endAll(std::int64_t time, std::vector<TimedMessage>& out)
+    {
+        for (int i = 0; i < int(sounding_.size()); ++i) {
+            if (sounding_[i] == 0)
+                continue;
+            const int channel = i / 128;
+            out.push_back({time, channel == 1 ? kUpperTrack : kLowerTrack, std::uint8_t(0x80 | channel),
+                           std::uint8_t(i % 128), 0});
+            sounding_[i] = 0;
+        }
+    }
+
+private:
+    std::array<int, 16 * 128> sounding_{};
+};
+
+bool isRegularFile(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+bool CaptureSong(const std::string& path, SongCapture& capture, std::string& error)
+{
+    capture = SongCapture{};
+    if (!isRegularFile(path)) {
+        error = "cannot read " + path + ": no such file";
+        return false;
+    }
+    SongFile probe;
+    Record first;
+    if (!probe.openForRecords(path, false)) {
+        error = "cannot read " + path;
+        return false;
+    }
+    if (probe.readRecord(kFirstRecordSlot, first) != ReadStatus::Ok) {
+        error = path + " is not a song file: it holds no records";
+        return false;
+    }
+    probe.close();
+    ReadHeaderLine(path, capture.title, capture.author);
+
+    RecordingService service;
+    PortSwap swap(&service);
+
+    // The keyboards as the window creates them.
+    MIDi lower, upper;
+    lower.LoadSettings(LowerKeyboardSettings(), true);
+    upper.LoadSettings(UpperKeyboardSettings(), true);
+    lower.SetInstrument(lower.Instrument());  // each keyboard sends its program when it starts
+    upper.SetInstrument(upper.Instrument());
+
+    SongPlayer player;
+    if (!player.start(path)) {
+        error = "cannot read " + path;
+        return false;
+    }
+    CaptureHost host(lower, upper);
+    SoundFilter filter;
+    // Idle keys get a note-off at every countdown tick: keep the service's
+    // log short by taking what it caught as the clock goes.
+    auto collect = [&] {
+        for (const auto& m : service.messages)
+            filter.add(m, capture.messages);
+        service.clear();
+    };
+    collect();
+
+    // The virtual clock advances a millisecond at a time; each keyboard's
+    // countdown keeps its own period, restarted when its note length changes.
+    MIDi* keyboards[] = {&lower, &upper};
+    std::int64_t nextCountdown[2] = {lower.Mlong(), upper.Mlong()};
+    std::int16_t period[2] = {lower.Mlong(), upper.Mlong()};
+    std::int64_t endMs = -1;
+    for (std::int64_t t = 1; t <= kLongestSongMs; ++t) {
+        service.setClock(t);
+        if (t % kTickMs == 0) {
+            if (!host.ended)
+                player.tick(host);
+            for (MIDi* k : keyboards)
+                if (k->releaseTimerActive())
+                    k->releaseTick();
+        }
+        for (int i = 0; i < 2; ++i) {
+            MIDi& k = *keyboards[i];
+            if (k.Mlong() != period[i]) {
+                period[i] = k.Mlong();
+                nextCountdown[i] = t + period[i];
+            }
+            if (period[i] > 0 && t >= nextCountdown[i]) {
+                k.countdownTick();
+                nextCountdown[i] = t + period[i];
+            }
+        }
+        collect();
+        if (host.ended && endMs < 0)
+            endMs = t;
+        // After the end, run on until the countdowns have ended every note.
+        if (endMs >= 0 && (!filter.anySounding() || t - endMs > 11LL * std::max<int>({period[0], period[1], 1})))
+            break;
+    }
+    player.stop();
+    capture.endMs = endMs < 0 ? kLongestSongMs : endMs;
+    const std::int64_t last = capture.messages.empty() ? 0 : capture.messages.back().timeMs;
+    filter.endAll(std::max(last, capture.endMs), capture.messages);
+    capture.silentMs = capture.messages.empty() ? capture.endMs : capture.messages.back().timeMs;
+    return true;
+}
+
+bool ExportMidi(const std::string& songPath, const std::string& outPath, std::string& error)
+{
+    SongCapture capture;
+    if (!CaptureSong(songPath, capture, error))
+        return false;
+    if (!WriteSmf(outPath, capture.messages, capture.title)) {
+        error = "cannot write " + outPath;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace songs

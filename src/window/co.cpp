@@ -1,0 +1,72 @@
+#include "window/co.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+const QString Co::kSongFilter = QStringLiteral("  *.hbk(Harbeck音乐文件 )|*.hbk");
+
+QStringList Co::qtFilters() const
+{
+    QStringList out;
+    const QStringList parts = Filter.split(QLatin1Char('|'));
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        out << parts[i] + QStringLiteral(" (") + parts[i + 1] + QLatin1Char(')');
+    return out;
+}
+
+namespace {
+
+QString patternOf(const QString& qtFilter)
+{
+    const int open = qtFilter.lastIndexOf(QLatin1Char('('));
+    return qtFilter.mid(open + 1).chopped(1);
+}
+
+}  // namespace
+
+static bool show(Co& co, QWidget* parent, bool save)
+{
+    QString chosen;
+    QString selected;
+    if (co.chooser) {
+        chosen = co.chooser(save, co);
+        // A stand-in chooses the type by the extension it gives.
+        selected = co.qtFilters().value(0);
+        for (const QString& filter : co.qtFilters())
+            if (chosen.endsWith(patternOf(filter).mid(1), Qt::CaseInsensitive))
+                selected = filter;
+    } else {
+        // The dialog opens in InitDir the first time; a preset file name is
+        // proposed inside that folder.
+        QString start = co.InitDir;
+        if (!co.FileName.isEmpty())
+            start = QFileInfo(co.FileName).isAbsolute() ? co.FileName : QDir(co.InitDir).filePath(co.FileName);
+        QFileDialog dialog(parent, QString(), start);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setNameFilters(co.qtFilters());
+        dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        if (save) {
+            // The extension follows the file type chosen.
+            dialog.setDefaultSuffix(patternOf(co.qtFilters().value(0)).mid(2));
+            QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                             [&dialog](const QString& filter) { dialog.setDefaultSuffix(patternOf(filter).mid(2)); });
+            if (!co.FileName.isEmpty())
+                dialog.selectFile(QFileInfo(co.FileName).fileName());
+        }
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return false;
+        chosen = dialog.selectedFiles().first();
+        selected = dialog.selectedNameFilter();
+        co.InitDir = QFileInfo(chosen).absolutePath();
+    }
+    if (chosen.isEmpty())
+        return false;
+    co.FileName = chosen;
+    co.SelectedFilter = patternOf(selected);
+    return true;
+}
+
+bool Co::ShowOpen(QWidget* parent) { return show(*this, parent, false); }
+bool Co::ShowSave(QWidget* parent) { return show(*this, parent, true); }

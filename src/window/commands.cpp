@@ -1,0 +1,298 @@
+// The ten picture buttons and the song commands behind them.
+#include "window/form2.h"
+
+#include "instrument/midi.h"
+#include "songs/songfile.h"
+#include "window/controls.h"
+#include "window/twips.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSaveFile>
+
+namespace {
+
+constexpr int kClose = 0, kRecord = 1, kPlay = 2, kSave = 3, kOpen = 4, kKeyNames = 5, kSilencer = 6,
+              kStop = 7, kLock = 8, kRandom = 9;
+
+}  // namespace
+
+void Form2::Com_MouseDown(int Index) { Com[Index]->paintFace(Image3); }
+
+void Form2::Com_MouseUp(int Index) { Com[Index]->paintFace(Image4); }
+
+void Form2::Com_Click(int Index)
+{
+    if (Index != kRandom && Timer4.isActive())
+        Com_Click(kRandom);  // any other command first switches random play off
+    switch (Index) {
+    case kClose:
+        Unload();
+        break;
+    case kRecord:
+        RecordCommand();
+        break;
+    case kPlay:
+        PlayCommand();
+        break;
+    case kSave:
+        SaveCommand();
+        break;
+    case kOpen:
+        OpenCommand();
+        break;
+    case kKeyNames:
+        ActiveMIDi->SetLogo(!ActiveMIDi->Logo());
+        break;
+    case kSilencer:
+        ActiveMIDi->Mute();
+        ActiveMIDi->SetSilencer(!ActiveMIDi->Silencer());
+        RefreshSilencer();
+        break;
+    case kStop:
+        if (Recording)
+            RecordCommand();
+        else
+            StopPlayback();
+        break;
+    case kLock:
+        LockSettings = !LockSettings;
+        Com[kLock]->paintFace(LockSettings ? Image5 : Image4);
+        break;
+    case kRandom:
+        if (Timer4.isActive())
+            Timer4.stop();
+        else
+            Timer4.start();
+        Com[kRandom]->paintFace(Timer4.isActive() ? Image5 : Image4);
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------- recording
+
+void Form2::Command1_Click()
+{
+    Picture1->setVisible(false);
+    MIDi1->SetEnabled(true);
+    MIDi2->SetEnabled(true);
+    Com[kPlay]->paintFace(Image4);
+    for (int i = 0; i <= 7; ++i)
+        if (i != kPlay && i != kSave && i != kOpen)
+            Com[i]->setEnabled(true);
+    Label3->setText(Text1->text());
+    Label9->setText(Text2->text());
+}
+
+void Form2::RecordCommand()
+{
+    Recording = !Recording;
+    Com[kPlay]->setEnabled(!Recording);
+    if (Recording) {
+        if (beep)
+            beep();
+        MIDi1->SetEnabled(false);
+        MIDi2->SetEnabled(false);
+        for (int i = 0; i <= 7; ++i)
+            Com[i]->setEnabled(false);
+
+        // Wait for the title and author, letting the window's other events
+        // (the OK button, the timers, lock and random play) through.
+        Picture1->setVisible(true);
+        Picture1->raise();
+        Text1->setFocus();
+        waitingForPanel_ = true;
+        while (Picture1->isVisible() && !unloaded_)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        waitingForPanel_ = false;
+        if (unloaded_)
+            return;
+
+        Com[kRecord]->paintFace(Image5);
+        SongPath = scratchPath();
+        songs::HalfSettings upper{MIDi2->Tone(), MIDi2->Intensity(), MIDi2->Instrument(),
+                                  MIDi2->Pitch(), MIDi2->Silencer(), MIDi2->Mlong()};
+        songs::HalfSettings lower{MIDi1->Tone(), MIDi1->Intensity(), MIDi1->Instrument(),
+                                  MIDi1->Pitch(), MIDi1->Silencer(), MIDi1->Mlong()};
+        QDir().mkpath(AppDir + QStringLiteral("Music"));
+        if (!recorder.start(SongPath.toStdString(), Label3->text().toStdString(), Label9->text().toStdString(),
+                            upper, lower)) {
+            // The scratch file could not be replaced: end the command cleanly
+            // rather than leave a recording running into nothing.
+            Recording = false;
+            Com[kPlay]->setEnabled(true);
+            Com[kSave]->setEnabled(true);
+            Com[kOpen]->setEnabled(true);
+            Com[kRecord]->paintFace(Image4);
+        }
+        return;
+    }
+    Com[kPlay]->setEnabled(true);
+    Com[kSave]->setEnabled(true);
+    Com[kOpen]->setEnabled(true);
+    Com[kRecord]->paintFace(Image4);
+    recorder.stop();
+}
+
+void Form2::RecordNote(std::int16_t Note)
+{
+    if (!Recording || !recorder.isOpen())
+        return;
+    // Restarting the clock timer restarts its 10 ms period at this key press.
+    Timer2.stop();
+    const bool room = recorder.recordNote(Note, GapTicks);
+    Timer2.start();
+    GapTicks = 0;
+    if (!room)
+        RecordCommand();  // the song is full: end it with its end marker
+}
+
+// ---------------------------------------------------------------- playback
+
+void Form2::PlayCommand()
+{
+    MIDi1->SetEnabled(false);
+    MIDi2->SetEnabled(false);
+    Com[kPlay]->paintFace(Image5);
+    const bool opened = player.start(SongPath.toStdString());  // closes a file it opened before
+    Com[kRecord]->setEnabled(false);
+    Com[kSave]->setEnabled(false);
+    Com[kOpen]->setEnabled(false);
+    if (!opened) {
+        endOfPlayback();  // nothing to read: ends as at the end marker
+        return;
+    }
+    Timer3.start();
+}
+
+void Form2::OpenCommand()
+{
+    if (!co.ShowOpen(this))
+        return;  // cancelled: nothing opened, nothing played
+    SongPath = co.FileName;
+    std::string title, author;
+    if (!songs::ReadHeaderLine(SongPath.toStdString(), title, author))
+        return;
+    Label3->setText(QString::fromStdString(title));
+    Label9->setText(QString::fromStdString(author));
+    PlayCommand();
+}
+
+void Form2::StopPlayback()
+{
+    Timer3.stop();
+    Com[kRecord]->setEnabled(true);
+    player.stop();
+    MIDi1->SetEnabled(true);
+    MIDi2->SetEnabled(true);
+    Com[kSave]->setEnabled(true);
+    Com[kOpen]->setEnabled(true);
+    Com[kPlay]->paintFace(Image4);
+}
+
+void Form2::endOfPlayback()
+{
+    Timer3.stop();
+    Com[kRecord]->setEnabled(true);
+    Com[kSave]->setEnabled(true);
+    Com[kOpen]->setEnabled(true);
+    player.stop();
+    MIDi1->SetEnabled(true);
+    MIDi2->SetEnabled(true);
+    Com[kPlay]->paintFace(Image4);
+}
+
+void Form2::Timer3_Timer() { player.tick(*this); }
+
+void Form2::playKey(std::int16_t key, std::int16_t nTime) { ActiveMIDi->Play(key, nTime); }
+
+void Form2::selectHalf(std::int16_t half)
+{
+    if (half == 1)
+        ActiveMIDi = MIDi1;
+    else if (half == 2)
+        ActiveMIDi = MIDi2;
+}
+
+void Form2::setTimerEnabled(bool on)
+{
+    if (on)
+        Timer3.start();
+    else
+        Timer3.stop();
+}
+
+void Form2::applySetting(const songs::Record& record)
+{
+    const std::int16_t v = record.number;
+    const std::string& tag = record.tag;
+    if (tag == "@DiaZ") {
+        ActiveMIDi->SetTone(v);
+        setListIndex(ComDevies, v);
+    } else if (tag == "@YinL") {
+        ActiveMIDi->SetIntensity(v);
+        Picture4[2]->setTop(360 + 7.5 * (128 - v));
+    } else if (tag == "@YueQ") {
+        ActiveMIDi->SetInstrument(v);
+        setListIndex(ComSounds, v);
+    } else if (tag == "@YinC") {
+        ActiveMIDi->SetMlong(v);
+        Text3->setText(QString::number(v));
+    } else if (tag == "@YinG") {
+        ActiveMIDi->SetPitch(v);
+        Picture4[1]->setTop(360 + 240 * (4 - ActiveMIDi->Pitch() / 12.0));
+    } else if (tag == "@XiaY") {
+        ActiveMIDi->SetSilencer(record.value == "True ");
+        Com[kSilencer]->paintFace(ActiveMIDi->Silencer() ? Image5 : Image4);
+    }
+    // Any other tag means nothing and is skipped.
+}
+
+// ---------------------------------------------------------------- save
+
+bool Form2::saveCopy(const QString& target)
+{
+    // The copy replaces the target only once it is complete: a failed save
+    // never destroys an existing song file.
+    QFile source(scratchPath());
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    while (!source.atEnd()) {
+        const QByteArray chunk = source.read(1 << 16);
+        if (chunk.isEmpty() && source.error() != QFile::NoError)
+            return false;
+        if (out.write(chunk) != chunk.size())
+            return false;
+    }
+    return out.commit();
+}
+
+void Form2::SaveCommand()
+{
+    co.FileName = Label3->text().trimmed();
+    // The song filter stays first and is the default; the recording can also
+    // leave as a MIDI file or as audio.
+    co.Filter = Co::kSongFilter + QStringLiteral("|MIDI 文件|*.mid|WAV 音频|*.wav");
+    const bool chosen = co.ShowSave(this);
+    co.Filter = Co::kSongFilter;
+    if (!chosen)
+        return;  // cancelled: nothing copied
+    const QString target = co.FileName;
+    if (co.SelectedFilter == QStringLiteral("*.mid") && exportMidi)
+        exportMidi(scratchPath(), target);
+    else if (co.SelectedFilter == QStringLiteral("*.wav") && exportWav)
+        exportWav(scratchPath(), target);
+    else
+        saveCopy(target);
+}

@@ -1,0 +1,465 @@
+#include "window/form2.h"
+
+#include "instrument/midi.h"
+#include "instrument/propertybag.h"
+#include "songs/instrumentnames.h"
+#include "songs/songfile.h"
+#include "window/controls.h"
+#include "window/twips.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+#include <QTime>
+
+#include <random>
+
+namespace {
+
+const char* const kProductName = "Sonarel";
+const char* const kDefaultTitle = "自由弹奏";
+const char* const kDefaultAuthor = "佚名";
+constexpr int kClientWidthTwips = 11775;
+constexpr int kClientHeightTwips = 5010;
+
+// The only font the window asks for by name; the CJK families after it stand
+// in where SimSun is not installed.
+QFont songTi(double points, bool bold)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("NSimSun"),
+                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("WenQuanYi Zen Hei"),
+                      QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Serif CJK SC"),
+                      QStringLiteral("AR PL UMing CN"), QStringLiteral("Droid Sans Fallback")});
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+void setTextColor(QWidget* widget, QColor text, QColor background = QColor())
+{
+    QPalette p = widget->palette();
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::ButtonText, text);
+    if (background.isValid()) {
+        p.setColor(QPalette::Base, background);
+        p.setColor(QPalette::Button, background);
+        p.setColor(QPalette::Window, background);
+    }
+    widget->setPalette(p);
+}
+
+struct LabelSpec {
+    int left, top, width, height;
+    const char* caption;
+    QColor color;
+    double points;  // 0: the window's default font
+    bool bold;
+};
+
+QPixmap loadPicture(const char* path, QSize fallbackSize, QColor fallback)
+{
+    QPixmap pixmap(QString::fromLatin1(path));
+    if (pixmap.isNull()) {
+        pixmap = QPixmap(fallbackSize);
+        pixmap.fill(fallback);
+    }
+    return pixmap;
+}
+
+}  // namespace
+
+Form2::Form2(const Form2Options& options, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), songArgument_(options.songArgument)
+{
+    setObjectName(QStringLiteral("Form2"));
+    setWindowTitle(QString::fromUtf8(kProductName));
+    setFixedSize(TwipsToPixels(kClientWidthTwips), TwipsToPixels(kClientHeightTwips));
+    setMouseTracking(true);  // every move over the background counts towards a drag
+    QPalette p = palette();
+    p.setColor(QPalette::Window, QColor(74, 107, 196));
+    p.setColor(QPalette::WindowText, QColor(255, 255, 255));
+    setPalette(p);
+    QIcon icon;
+    for (const char* size : {"16", "32", "48"})
+        icon.addFile(QStringLiteral(":/window/icon%1.png").arg(QLatin1String(size)));
+    setWindowIcon(icon);
+    skin_ = QPixmap(QStringLiteral(":/window/skin.jpg"));
+
+    buildLayout();
+
+    beep = [] { QApplication::beep(); };
+    exitProcess = [] { QCoreApplication::exit(0); };
+    auto engine = std::make_shared<std::mt19937>(std::random_device{}());
+    Rnd = [engine] { return std::uniform_real_distribution<double>(0.0, 1.0)(*engine); };
+    Randomize = [engine] { engine->seed(std::uint32_t(QTime::currentTime().msecsSinceStartOfDay())); };
+
+    Timer2.setInterval(10);
+    Timer3.setInterval(10);
+    Timer4.setInterval(500);
+    connect(&Timer2, &QTimer::timeout, this, &Form2::Timer2_Timer);
+    connect(&Timer3, &QTimer::timeout, this, &Form2::Timer3_Timer);
+    connect(&Timer4, &QTimer::timeout, this, &Form2::Timer4_Timer);
+    Timer2.start();
+
+    chooseAppDir(options.appDir, options.dataDir);
+}
+
+Form2::~Form2()
+{
+    Timer2.stop();
+    Timer3.stop();
+    Timer4.stop();
+}
+
+void Form2::buildLayout()
+{
+    const QColor display(0, 255, 0), brand(255, 128, 0), caption(255, 255, 0), command(107, 115, 116);
+
+    auto makeLabel = [this](const LabelSpec& s, const QString& name) {
+        auto* label = new Caption(this);
+        label->setObjectName(name);
+        label->setText(QString::fromUtf8(s.caption));
+        label->setGeometry(TwipsRect(s.left, s.top, s.width, s.height));
+        setTextColor(label, s.color);
+        if (s.points > 0)
+            label->setFont(songTi(s.points, s.bold));
+        label->setAttribute(Qt::WA_TranslucentBackground);
+        return label;
+    };
+
+    Label4 = makeLabel({3240, 600, 1695, 375, kProductName, brand, 18, true}, QStringLiteral("Label4"));
+    Label2[1] = makeLabel({3120, 1140, 795, 210, "音乐名:", caption, 10.5, true}, QStringLiteral("Label2_1"));
+    Label3 = makeLabel({4080, 1140, 3135, 255, kDefaultTitle, display, 10.5, false}, QStringLiteral("Label3"));
+    Label2[0] = makeLabel({3120, 1440, 795, 210, "演奏者:", caption, 10.5, true}, QStringLiteral("Label2_0"));
+    Label9 = makeLabel({4080, 1440, 2175, 255, kDefaultAuthor, display, 10.5, false}, QStringLiteral("Label9"));
+    Label10 = makeLabel({6360, 1410, 1215, 255, kProductName, brand, 12, true}, QStringLiteral("Label10"));
+    // "Sized to its text": the two fixed captions grow to what they show.
+    for (QLabel* label : Label2)
+        label->adjustSize();
+
+    const struct { int index, left, width; const char* caption; } commandCaptions[] = {
+        {0, 720, 375, "录制"},  {1, 1320, 495, "播放"},  {2, 1920, 495, "停止"},  {3, 2520, 495, "保存"},
+        {4, 3120, 495, "打开"}, {5, 3720, 495, "键名"},  {6, 4320, 495, "消音"},  {10, 4920, 495, "锁定"},
+        {11, 7440, 495, "音 长"}, {7, 8520, 735, "音 调"}, {8, 9960, 735, "乐 器"},
+    };
+    for (const auto& c : commandCaptions)
+        Label6[c.index] = makeLabel({c.left, 2130, c.width, 255, c.caption, command, 0, false},
+                                    QStringLiteral("Label6_%1").arg(c.index));
+    Label6[12] = makeLabel({180, 2760, 495, 255, "随机", command, 0, false}, QStringLiteral("Label6_12"));
+    Label6[9] = makeLabel({165, 3780, 495, 255, "关闭", command, 0, false}, QStringLiteral("Label6_9"));
+
+    const QPixmap knob = loadPicture(":/window/knob.png", QSize(11, 19), QColor(160, 160, 160));
+    const struct { int index, left, top; const char* tip; } knobs[] = {
+        {1, 8190, 600, "音高调节"}, {2, 8690, 360, "音量调节"}};
+    for (const auto& k : knobs) {
+        auto* widget = new Knob(k.index, this);
+        widget->setObjectName(QStringLiteral("Picture4_%1").arg(k.index));
+        widget->setPixmap(knob);
+        widget->setGeometry(TwipsToPixels(k.left), TwipsToPixels(k.top), knob.width(), knob.height());
+        widget->setTop(k.top);
+        widget->setToolTip(QString::fromUtf8(k.tip));
+        connect(widget, &Knob::mouseDown, this, &Form2::Picture4_MouseDown);
+        connect(widget, &Knob::mouseMove, this, &Form2::Picture4_MouseMove);
+        connect(widget, &Knob::mouseUp, this, [this](int index, double) { Picture4_MouseUp(index); });
+        Picture4[k.index] = widget;
+    }
+
+    const struct { int index, left, top, height; const char* tip; } buttons[] = {
+        {1, 720, 2390, 270, "录制音乐"},  {2, 1320, 2390, 270, "播放音乐"}, {7, 1920, 2390, 270, "停止操作"},
+        {3, 2520, 2390, 270, "保存音乐"},  {4, 3120, 2390, 270, "打开音乐文件"}, {5, 3720, 2390, 270, "显示键名"},
+        {6, 4320, 2390, 270, "自动消音"},
+        {8, 4920, 2390, 270, "自动播放音乐时锁定键盘属性"},
+        {9, 150, 3120, 360, nullptr},     {0, 150, 4080, 360, "关闭程序"},
+    };
+    for (const auto& b : buttons) {
+        auto* button = new PictureButton(b.index, this);
+        button->setObjectName(QStringLiteral("Com_%1").arg(b.index));
+        button->setGeometry(TwipsRect(b.left, b.top, 420, b.height));
+        if (b.tip)
+            button->setToolTip(QString::fromUtf8(b.tip));
+        connect(button, &PictureButton::mouseDown, this, &Form2::Com_MouseDown);
+        connect(button, &PictureButton::mouseUp, this, &Form2::Com_MouseUp);
+        connect(button, &PictureButton::clicked, this, &Form2::Com_Click);
+        Com[b.index] = button;
+    }
+
+    const QColor fieldBack(159, 164, 164), fieldText(64, 64, 64);
+    Text3 = new QLineEdit(QStringLiteral("100"), this);
+    Text3->setObjectName(QStringLiteral("Text3"));
+    Text3->setGeometry(TwipsRect(7320, 2360, 735, 300));
+    Text3->setMaxLength(4);
+    Text3->setAlignment(Qt::AlignCenter);
+    Text3->setFrame(false);
+    setTextColor(Text3, fieldText, fieldBack);
+    connect(Text3, &QLineEdit::textChanged, this, [this] { Text3_Change(); });
+
+    auto makeList = [&](const QString& name, int left, const char* const* entries, int count) {
+        auto* list = new QComboBox(this);
+        list->setObjectName(name);
+        list->setGeometry(TwipsRect(left, 2360, 1335, 300));
+        list->setEditable(false);
+        list->setFocusPolicy(Qt::ClickFocus);
+        for (int i = 0; i < count; ++i)
+            list->addItem(QString::fromUtf8(entries[i]));
+        list->setCurrentIndex(-1);  // no selection until the window first becomes active
+        list->setMaxVisibleItems(16);
+        setTextColor(list, fieldText, fieldBack);
+        list->setAttribute(Qt::WA_NoMousePropagation);
+        return list;
+    };
+    ComDevies = makeList(QStringLiteral("ComDevies"), 8160, songs::kKeyNames, songs::kKeyCount);
+    ComSounds = makeList(QStringLiteral("ComSounds"), 9600, songs::kInstrumentNames, songs::kInstrumentCount);
+    // The user's choice runs Click even when it picks the entry already shown.
+    connect(ComDevies, &QComboBox::activated, this, [this] { ComDevies_Click(); });
+    connect(ComSounds, &QComboBox::activated, this, [this] { ComSounds_Click(); });
+
+    // The keyboards, with the values they were designed with.
+    PropertyBag upper = UpperKeyboardSettings();
+    PropertyBag lower = LowerKeyboardSettings();
+    MIDi2 = new MIDi(this);
+    MIDi2->setObjectName(QStringLiteral("MIDi2"));
+    MIDi2->LoadSettings(upper, true);
+    MIDi2->setGeometry(TwipsRect(720, 2720, 10380, 1095));
+    MIDi1 = new MIDi(this);
+    MIDi1->setObjectName(QStringLiteral("MIDi1"));
+    MIDi1->LoadSettings(lower, true);
+    MIDi1->setGeometry(TwipsRect(720, 3840, 10380, 1095));
+    for (MIDi* instrument : {MIDi1, MIDi2}) {
+        instrument->setAttribute(Qt::WA_NoMousePropagation);
+        connect(instrument, &MIDi::NotePlayed, this,
+                [this, instrument](std::int16_t& note) { NotePlayed(instrument, note); }, Qt::DirectConnection);
+    }
+
+    LABEL1 = new MouseZone(this);
+    LABEL1->setObjectName(QStringLiteral("LABEL1"));
+    LABEL1->setGeometry(TwipsRect(11160, 2640, 495, 1095));
+    Image1 = new MouseZone(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(TwipsRect(11160, 3840, 495, 975));
+    for (MouseZone* zone : {LABEL1, Image1})
+        zone->setToolTip(QStringLiteral("鼠标在此移动消音"));
+    connect(LABEL1, &MouseZone::moved, this, [this] { MIDi2->Mute(); });
+    connect(Image1, &MouseZone::moved, this, [this] { MIDi1->Mute(); });
+
+    const QSize faceSize(38, 26);
+    Image3 = loadPicture(":/window/face_pressed.png", faceSize, QColor(90, 90, 90));
+    Image4 = loadPicture(":/window/face_normal.png", faceSize, QColor(150, 150, 150));
+    Image5 = loadPicture(":/window/face_lit.png", faceSize, QColor(120, 200, 90));
+    Image2 = loadPicture(":/window/face_unused.png", faceSize, QColor(150, 150, 150));
+
+    // The song-information panel, hidden until a recording starts.
+    Picture1 = new QFrame(this);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setGeometry(TwipsRect(3840, 1440, 3975, 1815));
+    Picture1->setFrameStyle(QFrame::Box | QFrame::Plain);
+    Picture1->setAutoFillBackground(true);
+    Picture1->setAttribute(Qt::WA_NoMousePropagation);
+    setTextColor(Picture1, QColor(0, 0, 0), fieldBack);
+    auto panelLabel = [this](const QString& name, int top, const char* text) {
+        auto* label = new QLabel(QString::fromUtf8(text), Picture1);
+        label->setObjectName(name);
+        label->setGeometry(TwipsRect(240, top, 735, 375));
+        label->setFont(songTi(10.5, false));
+        setTextColor(label, QColor(0, 0, 0));
+        return label;
+    };
+    auto panelText = [this](const QString& name, int top, const char* text) {
+        auto* box = new QLineEdit(QString::fromUtf8(text), Picture1);
+        box->setObjectName(name);
+        box->setGeometry(TwipsRect(1200, top, 2055, 330));
+        box->setMaxLength(20);
+        box->setAlignment(Qt::AlignCenter);
+        box->setFont(songTi(12, false));
+        setTextColor(box, QColor(255, 255, 0), QColor(128, 128, 128));
+        return box;
+    };
+    Label7 = panelLabel(QStringLiteral("Label7"), 360, "音乐名:");
+    Text1 = panelText(QStringLiteral("Text1"), 240, kDefaultTitle);
+    Label8 = panelLabel(QStringLiteral("Label8"), 840, "演奏者:");
+    Text2 = panelText(QStringLiteral("Text2"), 720, kDefaultAuthor);
+    Command1 = new QPushButton(QStringLiteral("确  定"), Picture1);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(TwipsRect(1560, 1320, 855, 375));
+    setTextColor(Command1, QColor(0, 0, 0), fieldBack);
+    connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
+    Picture1->hide();
+}
+
+void Form2::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (skin_.isNull())
+        painter.fillRect(rect(), palette().color(QPalette::Window));
+    else
+        painter.drawPixmap(0, 0, skin_);  // unscaled, at the window's origin
+}
+
+// ---------------------------------------------------------------- start-up
+
+void Form2::chooseAppDir(const QString& appDir, const QString& dataDir)
+{
+    QString dir = appDir.isEmpty() ? QCoreApplication::applicationDirPath() : appDir;
+    dir = QDir::cleanPath(dir);
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    // An installed program's folder is not the user's to write: when Music can
+    // be neither found nor made writable there, it goes to the user's data
+    // folder so that recordings still work.
+    const QFileInfo music(dir + QStringLiteral("Music"));
+    const bool usable = music.isDir() ? music.isWritable() : QFileInfo(dir).isWritable();
+    if (!usable) {
+        QString fallback = dataDir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+                                             : dataDir;
+        if (!fallback.isEmpty()) {
+            QDir().mkpath(fallback);
+            dir = QDir::cleanPath(fallback);
+            if (!dir.endsWith(QLatin1Char('/')))
+                dir += QLatin1Char('/');
+        }
+    }
+    AppDir = dir;
+}
+
+QString Form2::scratchPath() const { return AppDir + QStringLiteral("Music/~Mid.Dat"); }
+
+void Form2::Load()
+{
+    for (PictureButton* button : Com)
+        button->paintFace(Image4);
+    ActiveMIDi = MIDi2;
+    std::int16_t note = 24;
+    NotePlayed(MIDi1, note);  // makes MIDi1 active and brings the panel in line with it
+    MIDi1->StartMIDi();
+    MIDi2->StartMIDi();
+
+    // From here on a failing step is skipped.
+    const QString music = AppDir + QStringLiteral("Music");
+    if (!QFileInfo::exists(music))
+        QDir().mkpath(music);
+    co.InitDir = music;
+    RefreshSilencer();
+
+    SongPath = songArgument_;
+    if (SongPath.isEmpty()) {
+        SongPath = scratchPath();
+        return;
+    }
+    // The shells here already remove the quotes around a path; drop them
+    // only where they are still there.
+    if (SongPath.size() >= 2 && SongPath.startsWith(QLatin1Char('"')) && SongPath.endsWith(QLatin1Char('"')))
+        SongPath = SongPath.mid(1, SongPath.size() - 2);
+    std::string title, author;
+    songs::ReadHeaderLine(SongPath.toStdString(), title, author);
+    Label3->setText(QString::fromStdString(title));
+    Label9->setText(QString::fromStdString(author));
+    Com_Click(2);
+}
+
+void Form2::Unload()
+{
+    if (unloaded_)
+        return;
+    unloaded_ = true;
+    MIDi1->StopMIDi();
+    // The process ends at once: no further handler runs. A recording in
+    // progress keeps every record written so far, without its end marker.
+    Timer2.stop();
+    Timer3.stop();
+    Timer4.stop();
+    hide();
+    if (exitProcess)
+        exitProcess();
+}
+
+void Form2::closeEvent(QCloseEvent* event)
+{
+    Unload();
+    event->accept();
+}
+
+bool Form2::event(QEvent* e)
+{
+    if (e->type() == QEvent::WindowActivate && !activated_)
+        Activate();
+    return QWidget::event(e);
+}
+
+// ---------------------------------------------------------------- chrome
+
+void Form2::Activate()
+{
+    // Only the first activation: switching back from another application
+    // leaves the lists as the user set them.
+    activated_ = true;
+    setWindowTitle(QString::fromUtf8(kProductName));
+    setListIndex(ComDevies, 0);
+    setListIndex(ComSounds, 0);
+}
+
+void Form2::mousePressEvent(QMouseEvent* e)
+{
+    Form_MouseDown(e->position().x() * kTwipsPerPixel, e->position().y() * kTwipsPerPixel);
+}
+
+void Form2::mouseMoveEvent(QMouseEvent* e)
+{
+    Form_MouseMove(e->position().x() * kTwipsPerPixel, e->position().y() * kTwipsPerPixel);
+}
+
+void Form2::mouseReleaseEvent(QMouseEvent*) { Form_MouseUp(); }
+
+void Form2::Form_MouseDown(double X, double Y)
+{
+    DragStartX = X;
+    DragStartY = Y;
+}
+
+void Form2::Form_MouseMove(double X, double Y)
+{
+    if (++DragMoves < 3)
+        return;
+    DragMoves = 0;
+    // A press on the very first column or row leaves a start at 0: no drag.
+    if (DragStartX != 0 && DragStartY != 0)
+        move(pos() + QPoint(TwipsToPixels(X - DragStartX), TwipsToPixels(Y - DragStartY)));
+}
+
+void Form2::Form_MouseUp()
+{
+    DragStartX = 0;
+    DragStartY = 0;
+}
+
+void Form2::Timer2_Timer()
+{
+    if (GapTicks < 300)
+        ++GapTicks;
+    // The user's own time format, with seconds, without a zone name.
+    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    format.remove(QLatin1Char('t')).replace(QStringLiteral("  "), QStringLiteral(" "));
+    Label10->setText(QLocale::system().toString(QTime::currentTime(), format.trimmed()));
+}
+
+void Form2::Timer4_Timer()
+{
+    Randomize();
+    const int a = int(RoundHalfEven(Rnd() * 3));
+    const int interval = int(RoundHalfEven(Rnd() * 300 * a + 1));
+    Timer4.setInterval(interval);
+    const int key = int(RoundHalfEven(Rnd() * 64));
+    ActiveMIDi->Play(key, int(RoundHalfEven(interval / 10.0)));
+}

@@ -1,0 +1,166 @@
+#pragma once
+// The main window: a borderless skinned panel with the two keyboards, the
+// display, the settings panel, the song-information panel and ten picture
+// buttons. Its handlers are thin: the instruments play, the songs code reads
+// and writes song files, and the window wires them together.
+#include "songs/player.h"
+#include "songs/recorder.h"
+#include "window/co.h"
+
+#include <QPixmap>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+class MIDi;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class PictureButton;
+class Knob;
+class MouseZone;
+
+struct Form2Options {
+    QString appDir;        // the program's folder; empty: the executable's folder
+    QString dataDir;       // where Music goes when the program's folder cannot hold it
+    QString songArgument;  // the song named on the command line, as the shell passed it
+};
+
+class Form2 : public QWidget, private songs::PlaybackHost {
+    Q_OBJECT
+public:
+    explicit Form2(const Form2Options& options = {}, QWidget* parent = nullptr);
+    ~Form2() override;
+
+    // Start-up and shutdown.
+    void Load();
+    void Unload();
+    // Runs once, the first time the window becomes active.
+    void Activate();
+
+    // --- Controls -------------------------------------------------------
+    MIDi* MIDi1 = nullptr;  // lower keyboard
+    MIDi* MIDi2 = nullptr;  // upper keyboard
+    QLabel* Label4 = nullptr;   // product name on the display
+    std::array<QLabel*, 2> Label2{};  // "演奏者:" (0), "音乐名:" (1)
+    QLabel* Label3 = nullptr;   // title display
+    QLabel* Label9 = nullptr;   // author display
+    QLabel* Label10 = nullptr;  // clock
+    std::array<Knob*, 3> Picture4{};  // 1 pitch, 2 volume (0 unused)
+    std::array<QLabel*, 13> Label6{};
+    std::array<PictureButton*, 10> Com{};
+    QLineEdit* Text3 = nullptr;
+    QComboBox* ComDevies = nullptr;
+    QComboBox* ComSounds = nullptr;
+    MouseZone* LABEL1 = nullptr;  // upper mute zone
+    MouseZone* Image1 = nullptr;  // lower mute zone
+    QPixmap Image2, Image3, Image4, Image5;  // unused, pressed, normal, lit faces
+    QFrame* Picture1 = nullptr;   // song-information panel
+    QLabel* Label7 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QLineEdit* Text2 = nullptr;
+    QPushButton* Command1 = nullptr;
+    Co co;
+    QTimer Timer2;  // clock and gap counter, 10 ms
+    QTimer Timer3;  // playback, 10 ms
+    QTimer Timer4;  // random play, 500 ms then random
+
+    // --- Window state ----------------------------------------------------
+    MIDi* ActiveMIDi = nullptr;
+    QString AppDir;   // ends in the path separator
+    QString SongPath;
+    bool Recording = false;
+    std::int16_t GapTicks = 0;
+    bool LockSettings = false;
+    double KnobDragY = 0;
+    std::int16_t KnobVolume = 0;
+    std::int16_t KnobMoves = 0;
+    double DragStartX = 0, DragStartY = 0;
+    std::int16_t DragMoves = 0;
+    songs::SongRecorder recorder;
+    songs::SongPlayer player;
+
+    // --- Handlers (public so that tests drive them as events would) -------
+    void NotePlayed(MIDi* reporter, std::int16_t& Note);
+    void ComDevies_Click();
+    void ComSounds_Click();
+    void Text3_Change();
+    void Picture4_MouseDown(int Index, double Y);
+    void Picture4_MouseMove(int Index, double Y);
+    void Picture4_MouseUp(int Index);
+    void SetPitch(int Value);
+    void SetIntensity(int Value);
+    void Command1_Click();
+    void Com_Click(int Index);
+    void Com_MouseDown(int Index);
+    void Com_MouseUp(int Index);
+    void RefreshSilencer();
+    void RecordNote(std::int16_t Note);
+    void Form_MouseDown(double X, double Y);
+    void Form_MouseMove(double X, double Y);
+    void Form_MouseUp();
+    void Timer2_Timer();
+    void Timer3_Timer();
+    void Timer4_Timer();
+
+    // Assigning a list's selection in code runs its Click handling, as a
+    // user's choice does (also when the index does not change).
+    void setListIndex(QComboBox* list, int index);
+
+    // Song commands.
+    void RecordCommand();
+    void PlayCommand();
+    void OpenCommand();
+    void SaveCommand();
+    void StopPlayback();
+
+    // Exports of the scratch recording offered by the Save dialog besides
+    // copying it; set by main(). Return false (and leave the target alone)
+    // on failure.
+    std::function<bool(const QString& song, const QString& target)> exportMidi;
+    std::function<bool(const QString& song, const QString& target)> exportWav;
+
+    // Platform hooks, replaceable in tests.
+    std::function<void()> beep;
+    std::function<void()> exitProcess;
+    std::function<double()> Rnd;        // uniform in [0, 1)
+    std::function<void()> Randomize;    // re-seed from the time of day
+
+    QString scratchPath() const;
+    bool waitingForSongInfo() const { return waitingForPanel_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void mousePressEvent(QMouseEvent*) override;
+    void mouseMoveEvent(QMouseEvent*) override;
+    void mouseReleaseEvent(QMouseEvent*) override;
+    void closeEvent(QCloseEvent*) override;
+    bool event(QEvent*) override;
+
+private:
+    // PlaybackHost
+    void playKey(std::int16_t key, std::int16_t nTime) override;
+    void selectHalf(std::int16_t half) override;
+    void applySetting(const songs::Record& record) override;
+    bool settingsLocked() const override { return LockSettings; }
+    void setTimerEnabled(bool on) override;
+    void endOfPlayback() override;
+
+    void buildLayout();
+    void writeSettingRecord(const char* tag, const QString& value);
+    void moveFocusToClose();
+    void chooseAppDir(const QString& appDir, const QString& dataDir);
+    bool saveCopy(const QString& target);
+
+    QPixmap skin_;
+    bool activated_ = false;
+    bool waitingForPanel_ = false;
+    bool unloaded_ = false;
+    QString songArgument_;
+};

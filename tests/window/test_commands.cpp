@@ -1,0 +1,142 @@
+// The ten picture buttons: dispatch, faces, enabled states, save and random play.
+#include "formfixture.h"
+
+#include <deque>
+
+using CommandTest = FormTest;
+
+TEST_F(CommandTest, aClickWhileRandomPlayRunsSwitchesItOffFirst)
+{
+    Form2& f = make();
+    f.Com_Click(9);
+    EXPECT_TRUE(f.Timer4.isActive());
+    EXPECT_EQ(f.Com[9]->face().toImage(), f.Image5.toImage());
+    const bool logo = f.MIDi1->Logo();
+    f.Com_Click(5);  // key names, after random play is off
+    EXPECT_FALSE(f.Timer4.isActive());
+    EXPECT_EQ(f.Com[9]->face().toImage(), f.Image4.toImage());
+    EXPECT_EQ(f.MIDi1->Logo(), !logo);
+    EXPECT_EQ(f.MIDi2->Logo(), false);  // only the active keyboard
+
+    f.Com_Click(9);
+    f.Com_Click(9);  // a click on random play itself only stops it
+    EXPECT_FALSE(f.Timer4.isActive());
+}
+
+TEST_F(CommandTest, pressedNormalAndLitFaces)
+{
+    Form2& f = make();
+    f.Com_MouseDown(8);
+    EXPECT_EQ(f.Com[8]->face().toImage(), f.Image3.toImage());
+    f.Com_MouseUp(8);
+    EXPECT_EQ(f.Com[8]->face().toImage(), f.Image4.toImage());
+    f.Com_Click(8);
+    EXPECT_TRUE(f.LockSettings);
+    EXPECT_EQ(f.Com[8]->face().toImage(), f.Image5.toImage());
+    f.Com_Click(8);
+    EXPECT_FALSE(f.LockSettings);
+    EXPECT_EQ(f.Com[8]->face().toImage(), f.Image4.toImage());
+}
+
+TEST_F(CommandTest, silencerTogglesMutesAndShowsItsFace)
+{
+    Form2& f = make();
+    service.clear();
+    f.Com_Click(6);
+    EXPECT_FALSE(f.MIDi1->Silencer());
+    EXPECT_TRUE(f.MIDi2->Silencer());
+    EXPECT_EQ(f.Com[6]->face().toImage(), f.Image4.toImage());
+    EXPECT_EQ(service.messages.size(), 65u);  // the notes still sounding are ended
+    f.Com_Click(6);
+    EXPECT_TRUE(f.MIDi1->Silencer());
+    EXPECT_EQ(f.Com[6]->face().toImage(), f.Image5.toImage());
+}
+
+TEST_F(CommandTest, playAndStopSetTheEnabledStates)
+{
+    Form2& f = make();
+    f.Com_Click(2);  // no scratch recording yet: ends at once
+    for (int i : {1, 3, 4})
+        EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
+    EXPECT_EQ(f.Com[2]->face().toImage(), f.Image4.toImage());
+
+    f.Com_Click(7);  // stop with nothing playing changes only buttons and keyboards
+    EXPECT_TRUE(f.MIDi1->Enabled());
+    EXPECT_TRUE(f.MIDi2->Enabled());
+}
+
+TEST_F(CommandTest, saveCopiesTheScratchFileAndNeverDestroysTheTarget)
+{
+    Form2& f = make();
+    QFile scratch(f.scratchPath());
+    ASSERT_TRUE(scratch.open(QIODevice::WriteOnly));
+    scratch.write(QByteArray(300, 'r'));
+    scratch.close();
+    f.Label3->setText(QStringLiteral("  我的歌  "));
+
+    QString proposed;
+    QString answer;
+    f.co.chooser = [&](bool save, const Co& d) {
+        EXPECT_TRUE(save);
+        proposed = d.FileName;
+        return answer;
+    };
+    // A cancelled dialog copies nothing.
+    f.Com_Click(3);
+    EXPECT_EQ(proposed, QStringLiteral("我的歌"));
+    EXPECT_FALSE(QFileInfo::exists(f.AppDir + QStringLiteral("Music/我的歌.hbk")));
+
+    answer = f.AppDir + QStringLiteral("Music/我的歌.hbk");
+    f.Com_Click(3);
+    QFile copy(answer);
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), QByteArray(300, 'r'));
+    copy.close();
+
+    // A target that cannot be written leaves the old file as it was.
+    QFile::remove(f.scratchPath());
+    f.Com_Click(3);  // no scratch file: nothing happens to the saved copy
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), QByteArray(300, 'r'));
+    copy.close();
+    answer = dir.path() + QStringLiteral("/no/such/folder/song.hbk");
+    f.Com_Click(3);
+    EXPECT_FALSE(QFileInfo::exists(answer));
+}
+
+TEST_F(CommandTest, randomPlayIntervalAndKeyComeFromTheGenerator)
+{
+    Form2& f = make();
+    std::deque<double> draws;
+    f.Randomize = [] {};
+    f.Rnd = [&] {
+        const double r = draws.front();
+        draws.pop_front();
+        return r;
+    };
+    std::vector<std::int16_t> keys;
+    connect(f.MIDi1, &MIDi::NotePlayed, [&](std::int16_t& k) { keys.push_back(k); });
+
+    // a = round(0.9 * 3) = 3; interval = round(0.5 * 900 + 1) = 451; key = round(0.5 * 64) = 32.
+    draws = {0.9, 0.5, 0.5};
+    f.Timer4_Timer();
+    EXPECT_EQ(f.Timer4.interval(), 451);
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0], 32);
+    // a = round(0.5) = 0 (halves to even): a 1 ms interval and nTime 0.
+    draws = {1.0 / 6, 0.7, 0.0};
+    f.Timer4_Timer();
+    EXPECT_EQ(f.Timer4.interval(), 1);
+    EXPECT_EQ(keys.back(), 0);
+    // Keys 0 and 64 are half as likely as the others; every key is reachable.
+    std::vector<int> counts(65, 0);
+    const int n = 64 * 200;
+    for (int i = 0; i < n; ++i) {
+        draws = {0.5, 0.5, (i + 0.5) / n};
+        f.Timer4_Timer();
+        ++counts[keys.back()];
+    }
+    EXPECT_EQ(counts[0], 100);
+    EXPECT_EQ(counts[64], 100);
+    EXPECT_EQ(counts[32], 200);
+}

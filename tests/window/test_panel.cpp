@@ -1,0 +1,180 @@
+// The settings panel edits the instrument played last.
+#include "formfixture.h"
+
+using PanelTest = FormTest;
+
+TEST_F(PanelTest, knobsMoveInBandsOnEveryFifthMove)
+{
+    Form2& f = make();
+    Knob* pitch = f.Picture4[1];
+    // Four moves do nothing, the fifth acts (also without a drag).
+    f.Picture4_MouseDown(1, 30);
+    for (int i = 0; i < 4; ++i)
+        f.Picture4_MouseMove(1, 30 + 240);
+    EXPECT_EQ(pitch->top(), 600);
+    f.Picture4_MouseMove(1, 30 + 240);
+    EXPECT_EQ(pitch->top(), 840);
+    EXPECT_EQ(f.MIDi1->Pitch(), 24);
+
+    // Bands of the pitch knob.
+    const struct { double top; int pitch; } bands[] = {
+        {360, 48}, {480, 48}, {481, 36}, {719, 36}, {720, 24}, {960, 24}, {961, 12}, {1199, 12}, {1200, 0}, {1320, 0}};
+    for (const auto& b : bands) {
+        pitch->setTop(b.top);
+        for (int i = 0; i < 5; ++i)
+            f.Picture4_MouseMove(1, 30);  // the mouse stays where the press was: no movement
+        EXPECT_EQ(f.MIDi1->Pitch(), b.pitch) << b.top;
+    }
+    // The knob never leaves its track.
+    pitch->setTop(400);
+    for (int i = 0; i < 5; ++i)
+        f.Picture4_MouseMove(1, 30 - 2000);
+    EXPECT_EQ(pitch->top(), 360);
+    EXPECT_EQ(f.MIDi1->Pitch(), 48);
+    f.Picture4_MouseUp(1);
+    EXPECT_EQ(f.KnobDragY, 0);
+
+    // Volume: the top end asks for 128, the instrument keeps 127, the knob stays at 360.
+    Knob* volume = f.Picture4[2];
+    f.Picture4_MouseDown(2, 15);
+    for (int i = 0; i < 5; ++i)
+        f.Picture4_MouseMove(2, 15 - 500);
+    EXPECT_EQ(volume->top(), 360);
+    EXPECT_EQ(f.KnobVolume, 128);
+    EXPECT_EQ(f.MIDi1->Intensity(), 127);
+    for (int i = 0; i < 5; ++i)
+        f.Picture4_MouseMove(2, 15 + 75);  // ten volume steps down
+    EXPECT_EQ(volume->top(), 435);
+    EXPECT_EQ(f.MIDi1->Intensity(), 118);
+}
+
+TEST_F(PanelTest, aPressOnTheKnobsTopRowStartsNoDrag)
+{
+    Form2& f = make();
+    f.Picture4_MouseDown(1, 0);
+    EXPECT_EQ(f.KnobDragY, 0);
+    for (int i = 0; i < 5; ++i)
+        f.Picture4_MouseMove(1, 500);
+    EXPECT_EQ(f.Picture4[1]->top(), 600);  // it did not follow the mouse
+    EXPECT_EQ(f.MIDi1->Pitch(), 36);        // but the hover re-applied its value
+}
+
+TEST_F(PanelTest, setPitchAndSetIntensityPlaceTheKnobs)
+{
+    Form2& f = make();
+    f.SetPitch(30);
+    EXPECT_EQ(f.Picture4[1]->top(), 720);
+    EXPECT_EQ(f.MIDi1->Pitch(), 30);
+    f.SetPitch(60);  // clamped by the instrument, placed from what it accepted
+    EXPECT_EQ(f.MIDi1->Pitch(), 60);
+    EXPECT_EQ(f.Picture4[1]->top(), 120);
+    f.SetIntensity(200);
+    EXPECT_EQ(f.MIDi1->Intensity(), 127);
+    EXPECT_EQ(f.Picture4[2]->top(), (128 - 200) * 7.5 + 360);
+}
+
+TEST_F(PanelTest, noteLengthBoxSetsTheActiveInstrument)
+{
+    Form2& f = make();
+    f.Text3->setText(QStringLiteral("250"));
+    EXPECT_EQ(f.MIDi1->Mlong(), 250);
+    f.Text3->setText(QStringLiteral("abc"));
+    EXPECT_EQ(f.MIDi1->Mlong(), 0);
+    EXPECT_FALSE(f.MIDi1->countdownTimerActive());
+    f.Text3->setText(QStringLiteral("12.5"));
+    EXPECT_EQ(f.MIDi1->Mlong(), 12);  // halves to even
+    f.Text3->setText(QStringLiteral("-50"));
+    EXPECT_EQ(f.MIDi1->Mlong(), 12);  // refused: the note length is kept
+    f.Text3->setText(QString());
+    EXPECT_EQ(f.MIDi1->Mlong(), 0);
+    EXPECT_EQ(f.MIDi2->Mlong(), 100);  // only the active instrument changes
+}
+
+TEST_F(PanelTest, listsSetKeyAndInstrumentOfTheActiveInstrument)
+{
+    Form2& f = make();
+    f.setListIndex(f.ComDevies, 7);
+    EXPECT_EQ(f.MIDi1->Tone(), 7);
+    service.clear();
+    f.setListIndex(f.ComSounds, 40);
+    EXPECT_EQ(f.MIDi1->Instrument(), 40);
+    EXPECT_EQ(service.bytes(), "B0 00 00,C0 28 00");
+    EXPECT_EQ(f.MIDi2->Instrument(), 12);
+}
+
+TEST_F(PanelTest, aKeyOfTheOtherKeyboardPushesOnlyDifferingSettings)
+{
+    Form2& f = make();
+    f.Activate();
+    f.SetPitch(24);
+    f.setListIndex(f.ComDevies, 3);
+    ASSERT_EQ(f.ActiveMIDi, f.MIDi1);
+
+    strike(f.MIDi2, 30);
+    EXPECT_EQ(f.ActiveMIDi, f.MIDi2);
+    EXPECT_EQ(f.ComSounds->currentIndex(), 12);
+    EXPECT_EQ(f.Picture4[1]->top(), 600);  // MIDi2's pitch 36
+    EXPECT_EQ(f.ComDevies->currentIndex(), 0);
+    EXPECT_EQ(f.MIDi1->Tone(), 3);  // the pushes re-apply MIDi2's own values only
+    EXPECT_EQ(f.MIDi1->Pitch(), 24);
+
+    // Staying on one keyboard moves nothing.
+    f.setListIndex(f.ComSounds, 20);
+    strike(f.MIDi2, 31);
+    EXPECT_EQ(f.ComSounds->currentIndex(), 20);
+}
+
+TEST_F(PanelTest, muteZonesSilenceOnlyTheirOwnKeyboard)
+{
+    Form2& f = make();
+    service.clear();
+    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(f.Image1, &move);
+    ASSERT_EQ(service.messages.size(), 65u);
+    for (const auto& m : service.messages)
+        EXPECT_EQ(m.status, 0x80);
+    service.clear();
+    QCoreApplication::sendEvent(f.LABEL1, &move);
+    ASSERT_EQ(service.messages.size(), 65u);
+    for (const auto& m : service.messages)
+        EXPECT_EQ(m.status, 0x81);
+}
+
+TEST_F(PanelTest, windowDragsOnEveryThirdMoveWithAnyButton)
+{
+    Form2& f = make();
+    f.move(100, 100);
+    f.Form_MouseDown(150, 150);
+    f.Form_MouseMove(300, 450);
+    f.Form_MouseMove(300, 450);
+    EXPECT_EQ(f.pos(), QPoint(100, 100));
+    f.Form_MouseMove(300, 450);
+    EXPECT_EQ(f.pos(), QPoint(110, 120));
+    f.Form_MouseUp();
+    for (int i = 0; i < 3; ++i)
+        f.Form_MouseMove(600, 600);
+    EXPECT_EQ(f.pos(), QPoint(110, 120));
+
+    // A press on the very first column starts no drag.
+    f.Form_MouseDown(0, 150);
+    for (int i = 0; i < 3; ++i)
+        f.Form_MouseMove(600, 600);
+    EXPECT_EQ(f.pos(), QPoint(110, 120));
+    f.Form_MouseUp();
+
+    // Moves over a caption neither move the window nor count.
+    f.DragMoves = 0;
+    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(f.Label3, &move);
+    EXPECT_EQ(f.DragMoves, 0);
+}
+
+TEST_F(PanelTest, clockCountsGapTicksUpTo300)
+{
+    Form2& f = make();
+    f.GapTicks = 0;
+    for (int i = 0; i < 400; ++i)
+        f.Timer2_Timer();
+    EXPECT_EQ(f.GapTicks, 300);
+    EXPECT_TRUE(f.Label10->text().contains(QLatin1Char(':')));
+}

@@ -1,0 +1,157 @@
+// Recording through the window and playing it back: the records each
+// action writes, in order, and what playback does with them.
+#include "formfixture.h"
+
+#include <QTimer>
+
+namespace {
+
+// Confirms the song-information panel as soon as the Record command waits for it.
+void confirmPanelSoon(Form2& f, const QString& title = QString())
+{
+    QTimer::singleShot(0, &f, [&f, title] {
+        if (!title.isNull())
+            f.Text1->setText(title);
+        f.Command1_Click();
+    });
+}
+
+const char* const kHeaderOfDesignedKeyboards =
+    "@TonD2    |@DiaZ0    |@YinL127  |@YueQ12   |@YinG36   |@XiaYTrue |@YinC100  |"
+    "@TonD1    |@DiaZ0    |@YinL127  |@YueQ0    |@YinG36   |@XiaYTrue |@YinC100  ";
+
+}  // namespace
+
+using RecordingTest = FormTest;
+
+TEST_F(RecordingTest, recordWaitsForThePanelThenWritesTheHeader)
+{
+    Form2& f = make();
+    f.Activate();
+    confirmPanelSoon(f, QStringLiteral("小星星"));
+    f.Com_Click(1);
+    EXPECT_EQ(beeps, 1);
+    EXPECT_TRUE(f.Recording);
+    EXPECT_TRUE(f.Picture1->isHidden());
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("小星星"));
+    for (int i : {0, 1, 5, 6, 7})
+        EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
+    for (int i : {2, 3, 4})
+        EXPECT_FALSE(f.Com[i]->isEnabled()) << i;
+    EXPECT_EQ(f.Com[1]->face().toImage(), f.Image5.toImage());
+
+    f.Com_Click(7);  // Stop ends the recording
+    EXPECT_FALSE(f.Recording);
+    for (int i : {2, 3, 4})
+        EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
+    const auto recs = records(f.scratchPath());
+    EXPECT_EQ(joined(recs), std::string(kHeaderOfDesignedKeyboards) + "|@END 0    ");
+    std::string title, author;
+    ASSERT_TRUE(songs::ReadHeaderLine(f.scratchPath().toStdString(), title, author));
+    EXPECT_EQ(title, "小星星");
+    EXPECT_EQ(author, "佚名");
+}
+
+TEST_F(RecordingTest, switchingHalvesWritesTonDThenDifferingSettingsThenTheNote)
+{
+    Form2& f = make();
+    f.Activate();
+    confirmPanelSoon(f);
+    f.Com_Click(1);
+    strike(f.MIDi1, 24);  // first key: "@TonD" even though MIDi1 is already active
+    f.GapTicks = 5;
+    strike(f.MIDi1, 26);
+    f.GapTicks = 7;
+    strike(f.MIDi2, 31);  // other half, different instrument only
+    f.setListIndex(f.ComSounds, 12);  // now equal to MIDi1? no: MIDi2 already has 12
+    f.GapTicks = 2;
+    f.MIDi1->SetInstrument(12);  // make the halves equal
+    strike(f.MIDi1, 28);
+    f.Com_Click(1);  // Record again stops
+
+    const auto recs = records(f.scratchPath());
+    ASSERT_GT(recs.size(), 14u);
+    EXPECT_EQ(joined(recs, 14),
+              "@TonD1    |@YueQ0    |24   5    |26   7    |"
+              "@TonD2    |@YueQ12   |31   2    |@YueQ12   |"
+              "@TonD1    |28   10   |@END 0    ");
+}
+
+TEST_F(RecordingTest, playbackRepeatsTheRecordedKeysOnTheirHalves)
+{
+    Form2& f = make();
+    f.Activate();
+    confirmPanelSoon(f);
+    f.Com_Click(1);
+    strike(f.MIDi1, 24);
+    f.GapTicks = 3;
+    strike(f.MIDi2, 31);
+    f.Com_Click(7);
+
+    service.clear();
+    f.Com_Click(2);
+    EXPECT_TRUE(f.Timer3.isActive());
+    EXPECT_FALSE(f.Com[1]->isEnabled());
+    EXPECT_FALSE(f.MIDi1->Enabled());
+    std::vector<std::pair<int, int>> notes;  // (status, note) of note-ons, in order
+    for (int tick = 0; tick < 40 && f.Timer3.isActive(); ++tick) {
+        const auto before = service.messages.size();
+        f.Timer3_Timer();
+        for (auto i = before; i < service.messages.size(); ++i)
+            if ((service.messages[i].status & 0xF0) == 0x90)
+                notes.push_back({service.messages[i].status, service.messages[i].data1});
+    }
+    EXPECT_FALSE(f.Timer3.isActive());  // ended at "@END "
+    EXPECT_EQ(notes, (std::vector<std::pair<int, int>>{{0x90, 60}, {0x91, 67}}));
+    EXPECT_TRUE(f.Com[1]->isEnabled());
+    EXPECT_TRUE(f.MIDi1->Enabled());
+    EXPECT_EQ(f.ActiveMIDi, f.MIDi2);
+    EXPECT_EQ(f.ComSounds->currentIndex(), 12);  // the panel shows what playback applied
+}
+
+TEST_F(RecordingTest, lockedSettingsAreSkippedDuringPlayback)
+{
+    Form2& f = make();
+    f.Activate();
+    confirmPanelSoon(f);
+    f.Com_Click(1);
+    f.Com_Click(7);
+    f.MIDi1->SetInstrument(33);
+    f.Com_Click(8);
+    f.Com_Click(2);
+    for (int tick = 0; tick < 10 && f.Timer3.isActive(); ++tick)
+        f.Timer3_Timer();
+    EXPECT_EQ(f.MIDi1->Instrument(), 33);
+    EXPECT_EQ(f.ActiveMIDi, f.MIDi1);
+}
+
+TEST_F(RecordingTest, aScratchFileThatCannotBeReplacedEndsTheCommandCleanly)
+{
+    Form2& f = make();
+    // A folder where the scratch file should be: it can be neither deleted nor created.
+    QDir().mkpath(f.scratchPath());
+    QFile inside(f.scratchPath() + QStringLiteral("/keep"));
+    ASSERT_TRUE(inside.open(QIODevice::WriteOnly));
+    inside.close();
+    confirmPanelSoon(f);
+    f.Com_Click(1);
+    EXPECT_FALSE(f.Recording);
+    for (int i : {1, 2, 3, 4})
+        EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
+    EXPECT_EQ(f.Com[1]->face().toImage(), f.Image4.toImage());
+    EXPECT_TRUE(QFileInfo::exists(f.scratchPath() + QStringLiteral("/keep")));
+    strike(f.MIDi1, 24);  // playing on is harmless
+}
+
+TEST_F(RecordingTest, keysDuringTheOpenPanelWriteNothing)
+{
+    Form2& f = make();
+    f.Activate();
+    QTimer::singleShot(0, &f, [&] {
+        strike(f.MIDi1, 40);  // random play reaching a key while the panel waits
+        f.Command1_Click();
+    });
+    f.Com_Click(1);
+    f.Com_Click(7);
+    EXPECT_EQ(joined(records(f.scratchPath())), std::string(kHeaderOfDesignedKeyboards) + "|@END 0    ");
+}

@@ -1,0 +1,126 @@
+// Start-up with and without a song, the program folder, the first
+// activation and shutdown.
+#include "formfixture.h"
+
+#include "songs/recorder.h"
+
+namespace {
+
+QString writeSong(const QString& path, const char* title, const char* author)
+{
+    songs::SongRecorder rec;
+    songs::HalfSettings upper;
+    upper.instrument = 12;
+    EXPECT_TRUE(rec.start(path.toStdString(), title, author, upper, songs::HalfSettings{}));
+    rec.recordNote(24, 0);
+    rec.stop();
+    return path;
+}
+
+}  // namespace
+
+using StartupTest = FormTest;
+
+TEST_F(StartupTest, withoutArgumentTheScratchFileIsCurrentAndNothingPlays)
+{
+    Form2& f = make();
+    EXPECT_TRUE(f.AppDir.endsWith(QLatin1Char('/')));
+    EXPECT_EQ(f.SongPath, f.AppDir + QStringLiteral("Music/~Mid.Dat"));
+    EXPECT_TRUE(QFileInfo(f.AppDir + QStringLiteral("Music")).isDir());
+    EXPECT_EQ(f.co.InitDir, f.AppDir + QStringLiteral("Music"));
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("自由弹奏"));
+    EXPECT_EQ(f.Label9->text(), QStringLiteral("佚名"));
+    EXPECT_FALSE(f.Timer3.isActive());
+    EXPECT_FALSE(QFileInfo::exists(f.SongPath));  // start-up neither opens nor reads it
+    EXPECT_EQ(f.ActiveMIDi, f.MIDi1);
+    // Only the instruments differ, so only the instrument list moved.
+    EXPECT_EQ(f.ComSounds->currentIndex(), 0);
+    EXPECT_EQ(f.ComDevies->currentIndex(), -1);
+    EXPECT_EQ(f.Picture4[1]->top(), 600);
+    // Both keyboards are started: each sent its program on the shared port.
+    EXPECT_NE(service.bytes().find("B1 00 00,C1 0C 00"), std::string::npos);
+    // All ten buttons show the normal face; the silencer shows MIDi1's.
+    for (int i = 0; i < 10; ++i)
+        EXPECT_FALSE(f.Com[i]->face().isNull()) << i;
+    EXPECT_EQ(f.Com[6]->face().toImage(), f.Image5.toImage());
+}
+
+TEST_F(StartupTest, anExistingMusicFolderIsLeftAlone)
+{
+    QDir(dir.path()).mkpath(QStringLiteral("Music"));
+    QFile keep(dir.path() + QStringLiteral("/Music/keep.hbk"));
+    ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
+    keep.write("x");
+    keep.close();
+    make();
+    EXPECT_TRUE(QFileInfo::exists(dir.path() + QStringLiteral("/Music/keep.hbk")));
+}
+
+TEST_F(StartupTest, aSongOnTheCommandLineShowsItsTitleAndPlays)
+{
+    const QString song = writeSong(dir.path() + QStringLiteral("/song one.hbk"), "春江花月夜", "张三");
+    for (const QString& argument : {QLatin1Char('"') + song + QLatin1Char('"'), song}) {
+        Form2& f = make(argument);
+        EXPECT_EQ(f.SongPath, song);
+        EXPECT_EQ(f.Label3->text(), QStringLiteral("春江花月夜"));
+        EXPECT_EQ(f.Label9->text(), QStringLiteral("张三"));
+        EXPECT_TRUE(f.Timer3.isActive());
+        EXPECT_FALSE(f.Com[1]->isEnabled());
+        EXPECT_FALSE(f.MIDi1->Enabled());
+        form.reset();
+    }
+}
+
+TEST_F(StartupTest, aPathToNothingEmptiesTheDisplayAndPlaybackEndsAtOnce)
+{
+    Form2& f = make(dir.path() + QStringLiteral("/missing.hbk"));
+    EXPECT_EQ(f.Label3->text(), QString());
+    EXPECT_EQ(f.Label9->text(), QString());
+    EXPECT_FALSE(f.Timer3.isActive());
+    EXPECT_TRUE(f.Com[1]->isEnabled());
+    EXPECT_TRUE(f.Com[3]->isEnabled());
+    EXPECT_TRUE(f.MIDi1->Enabled());
+}
+
+TEST_F(StartupTest, musicGoesToTheDataFolderWhenTheProgramFolderCannotHoldIt)
+{
+    // A program folder below a plain file can never be created, even by root.
+    QFile blocker(dir.path() + QStringLiteral("/file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    Form2Options options;
+    options.appDir = dir.path() + QStringLiteral("/file/program");
+    options.dataDir = dir.path() + QStringLiteral("/data");
+    form = std::make_unique<Form2>(options);
+    form->exitProcess = [] {};
+    form->Load();
+    EXPECT_EQ(form->AppDir, dir.path() + QStringLiteral("/data/"));
+    EXPECT_TRUE(QFileInfo(dir.path() + QStringLiteral("/data/Music")).isDir());
+    EXPECT_EQ(form->SongPath, dir.path() + QStringLiteral("/data/Music/~Mid.Dat"));
+}
+
+TEST_F(StartupTest, firstActivationSelectsFirstEntriesOnlyOnce)
+{
+    Form2& f = make();
+    f.Activate();
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Sonarel"));
+    EXPECT_EQ(f.ComDevies->currentIndex(), 0);
+    EXPECT_EQ(f.ComSounds->currentIndex(), 0);
+    EXPECT_EQ(f.MIDi1->Instrument(), 0);
+
+    f.setListIndex(f.ComSounds, 5);
+    QEvent activate(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(&f, &activate);  // coming back from another application
+    EXPECT_EQ(f.ComSounds->currentIndex(), 5);
+}
+
+TEST_F(StartupTest, shutdownStopsTheLowerKeyboardAndEndsOnce)
+{
+    Form2& f = make();
+    ASSERT_NE(MidiOut::MidiOutHandle, 0u);
+    f.Com_Click(0);
+    EXPECT_EQ(MidiOut::MidiOutHandle, 0u);
+    EXPECT_EQ(exits, 1);
+    f.Unload();
+    EXPECT_EQ(exits, 1);
+}
