@@ -24,19 +24,25 @@ public:
     virtual bool settingsLocked() const = 0;
     // The playback timer, which the tick switches off while a key group plays.
     virtual void setTimerEnabled(bool on) = 0;
-    // End of the song ("@END ", records that run out, or any failure).
+    // End of the song ("@END ", records that run out, or any failure). The
+    // player has closed its file and switched the timer off just before.
     virtual void endOfPlayback() = 0;
 };
 
+// A key group holds at most one keyboard's worth of keys.
+constexpr int kMaxKeyGroup = 65;
+
 class SongPlayer {
 public:
-    // Opens the file and starts at slot 10; false when it cannot be opened
-    // (the caller then ends the playback).
+    // Opens the file read-only and starts at slot 10; false when it cannot
+    // be opened (the caller then ends the playback). A file this player had
+    // open before is closed first.
     bool start(const std::string& path);
     void stop();  // closes the file only
     bool isOpen() const { return file_.isOpen(); }
 
-    // One tick of the playback timer.
+    // One tick of the playback timer. A tick with no file open ends the
+    // playback at once, so a host that missed a failed start still stops.
     void tick(PlaybackHost& host);
 
     std::int32_t RecordNo = 0;
@@ -45,7 +51,14 @@ public:
     std::int16_t TickCount = 0;
 
 private:
+    void endPlayback(PlaybackHost& host);
+    // False when the host started or stopped a playback from inside its call.
+    bool stillCurrent(std::uint64_t run) const { return run == run_ && file_.isOpen(); }
+    bool playGroup(PlaybackHost& host, const std::vector<std::int16_t>& group, std::uint64_t run);
+    bool countTick();
+
     SongFile file_;
+    std::uint64_t run_ = 0;  // changes at every start and stop
 };
 
 }  // namespace songs

@@ -17,6 +17,9 @@ struct HalfSettings {
     std::int16_t mlong = 100;
 };
 
+// Note records are remembered by a 16-bit slot number, so none may lie past this.
+constexpr std::int32_t kLastNoteSlot = 32767;
+
 class SongRecorder {
 public:
     // Deletes the old scratch file, writes the header line and the fourteen
@@ -24,15 +27,19 @@ public:
     // left open, when the file cannot be deleted, created or written.
     bool start(const std::string& path, const std::string& titleUtf8, const std::string& authorUtf8,
                const HalfSettings& upper, const HalfSettings& lower);
-    // Writes "@END " "0" at the next slot and closes the file.
+    // Writes "@END " "0" at the next slot and closes the file. Nothing happens
+    // when no recording is open.
     void stop();
     bool isOpen() const { return file_.isOpen(); }
 
     // Write a setting record at the next slot (no-op when not open).
     bool writeSettingRecord(std::string_view tag, std::string_view value);
     // The note-record writer: rewrites the previous note's gap with gapTicks,
-    // then appends this note with the value 10. Returns false when the slot
-    // limit is reached (the caller then stops the recording).
+    // then appends this note with the value 10. Returns false when the
+    // recording cannot go on: the next note would lie past slot 32767 or the
+    // file cannot be written (the caller then stops the recording). Nothing
+    // is written, and true returned, while no recording is open (a key
+    // reported before the header is on disk).
     bool recordNote(std::int16_t note, std::int16_t gapTicks);
 
     std::int32_t RecordNo = 0;
@@ -40,9 +47,15 @@ public:
     std::int16_t LastKey = 0;
 
 private:
+    bool writeNext(std::string_view tag, std::string_view value);
+    bool writeHalf(const HalfSettings& half);
+
     SongFile file_;
 };
 
 std::string NumberText(long long value);  // plain decimal, no leading blank
+
+// "True" / "False", as the silencer record stores them.
+std::string_view BoolText(bool value);
 
 }  // namespace songs

@@ -13,6 +13,11 @@ namespace songs {
 constexpr int kSlotSize = 12;
 constexpr int kFirstRecordSlot = 10;
 constexpr int kHeaderBytes = (kFirstRecordSlot - 1) * kSlotSize;  // 108
+constexpr int kFieldWidth = 5;      // tag and value fields
+constexpr int kRecordTextLength = 2 * kFieldWidth;  // the length word always says 10
+// The text boxes that feed the header hold at most this many characters; two
+// GBK bytes each keeps the whole line (at most 87 bytes) ahead of slot 10.
+constexpr int kMaxHeaderFieldChars = 20;
 
 // Fills a record: length 10 little-endian, tag and value left-aligned,
 // blank-padded, cut at 5 characters.
@@ -27,6 +32,18 @@ struct Record {
 
 enum class ReadStatus { Ok, Missing, Short, BadNumber, IoError };
 
+// The leading decimal number of a field, the way the value field is read:
+// blanks before it are skipped, an optional sign, digits, an optional
+// fraction; whatever follows is ignored; no digits at all reads as 0 (so
+// "True " and "False" are 0). Rounded to the nearest whole number, halves to
+// even ("12.5" -> 12, "13.5" -> 14). False when it does not fit 16 bits.
+bool LeadingNumber(std::string_view field, std::int16_t& out);
+
+// The key index of a note record's tag field: a number as above, but the
+// field must hold nothing else than blanks around it. A tag that is no
+// number, or does not fit 16 bits, is a damaged record.
+bool KeyNumber(std::string_view tag, std::int16_t& out);
+
 // One song file open in record mode. Writes are on disk when they return.
 class SongFile {
 public:
@@ -35,23 +52,46 @@ public:
     SongFile(const SongFile&) = delete;
     SongFile& operator=(const SongFile&) = delete;
 
+    // Read and write; create makes the file when it does not exist.
     bool openForRecords(const std::string& path, bool create);
+    // Read only: playing or dumping a song never changes it.
+    bool openForReading(const std::string& path);
     bool isOpen() const { return fd_ >= 0; }
     void close();
 
+    // Writes slot `slot` (10 or later; the slots before belong to the header
+    // line), extending the file when the slot lies past its end. The record
+    // has reached the disk when this returns true.
     bool writeRecord(std::int32_t slot, std::string_view tag, std::string_view value);
     // Reads slot n: Missing past the end of the file, Short for a last record
-    // cut short, BadNumber when the value's number does not fit 16 bits.
+    // cut short, BadNumber when the value's number does not fit 16 bits (tag
+    // and value are filled all the same).
     ReadStatus readRecord(std::int32_t slot, Record& out) const;
+    // Size in bytes, -1 when it cannot be told.
+    std::int64_t fileSize() const;
 
 private:
     int fd_ = -1;
 };
 
 // Header line: "title","author" CR LF, GBK; characters GBK cannot hold become '?'.
+// Replaces the file with one holding only the line. Each field is cut to 20
+// characters; a double quote inside a field is written as the full-width
+// quote U+FF02 and a line break or other control character as a blank, so
+// that the line always reads back as the two fields it was given.
 bool WriteHeaderLine(const std::string& path, const std::string& titleUtf8, const std::string& authorUtf8);
 // Reads the two quoted fields (UTF-8). False when the file cannot be read;
-// missing fields come back empty.
+// missing fields come back empty. Only the first line within the first 108
+// bytes is looked at; bytes that are not GBK become U+FFFD.
 bool ReadHeaderLine(const std::string& path, std::string& titleUtf8, std::string& authorUtf8);
+
+// The two fields of a header line given as bytes (the reading rule of
+// ReadHeaderLine without the file).
+void ParseHeaderLine(std::string_view bytes, std::string& titleUtf8, std::string& authorUtf8);
+
+// Code page 936 <-> UTF-8. Encoding puts '?' for what GBK cannot hold (and
+// for bytes that are not UTF-8); decoding puts U+FFFD for bytes that are not GBK.
+std::string Utf8ToGbk(std::string_view utf8);
+std::string GbkToUtf8(std::string_view gbk);
 
 }  // namespace songs

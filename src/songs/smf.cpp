@@ -1,0 +1,176 @@
+#include "songs/smf.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace songs {
+
+namespace {
+
+constexpr std::uint8_t kMetaEvent = 0xFF;
+constexpr std::uint8_t kMetaTrackName = 0x03;
+constexpr std::uint8_t kMetaEndOfTrack = 0x2F;
+constexpr std::uint8_t kMetaTempo = 0x51;
+constexpr std::uint8_t kUpperChannel = 1;
+constexpr const char* kLowerTrackName = "lower keyboard";
+constexpr const char* kUpperTrackName = "upper keyboard";
+
+void put16(std::string& out, std::uint32_t v)
+{
+    out += static_cast<char>((v >> 8) & 0xFF);
+    out += static_cast<char>(v & 0xFF);
+}
+
+void put32(std::string& out, std::uint32_t v)
+{
+    put16(out, v >> 16);
+    put16(out, v & 0xFFFF);
+}
+
+// Variable-length quantity: 7 bits a byte, high bit set on all but the last.
+void putVarLen(std::string& out, std::uint32_t v)
+{
+    char bytes[5];
+    int n = 0;
+    bytes[n++] = static_cast<char>(v & 0x7F);
+    while ((v >>= 7) != 0)
+        bytes[n++] = static_cast<char>(0x80 | (v & 0x7F));
+    while (n > 0)
+        out += bytes[--n];
+}
+
+void putMeta(std::string& track, std::uint32_t delta, std::uint8_t type, const std::string& data)
+{
+    putVarLen(track, delta);
+    track += static_cast<char>(kMetaEvent);
+    track += static_cast<char>(type);
+    putVarLen(track, static_cast<std::uint32_t>(data.size()));
+    track += data;
+}
+
+// The largest delta a variable-length quantity holds.
+constexpr std::int64_t kMaxTick = 0x0FFFFFFF;
+
+std::int64_t toTick(std::int64_t ms)
+{
+    if (ms <= 0)
+        return 0;
+    return std::min(kMaxTick, (ms + kSmfMillisecondsPerTick / 2) / kSmfMillisecondsPerTick);
+}
+
+int dataBytes(std::uint8_t status)
+{
+    const int kind = status & 0xF0;
+    return (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
+}
+
+bool isChannelMessage(std::uint8_t status) { return status >= 0x80 && status < 0xF0; }
+
+struct Event {
+    std::int64_t tick;
+    const TimedMessage* message;
+};
+
+std::string trackChunk(const std::string& body)
+{
+    std::string out = "MTrk";
+    put32(out, static_cast<std::uint32_t>(body.size()));
+    return out + body;
+}
+
+bool writeAll(int fd, const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string BuildSmf(const std::vector<TimedMessage>& messages, const std::string& titleUtf8)
+{
+    std::vector<Event> tracks[2];
+    std::int64_t lastTick = 0;
+    for (const TimedMessage& m : messages) {
+        if (!isChannelMessage(m.status))
+            continue;
+        int track = m.track;
+        if (track != kLowerTrack && track != kUpperTrack)
+            track = (m.status & 0x0F) == kUpperChannel ? kUpperTrack : kLowerTrack;
+        const std::int64_t tick = toTick(m.timeMs);
+        tracks[track].push_back({tick, &m});
+        lastTick = std::max(lastTick, tick);
+    }
+
+    // Every track ends where the song ends, so all of them have one length.
+    std::string conductor;
+    putMeta(conductor, 0, kMetaTrackName, titleUtf8);
+    putVarLen(conductor, 0);
+    conductor += static_cast<char>(kMetaEvent);
+    conductor += static_cast<char>(kMetaTempo);
+    conductor += static_cast<char>(3);
+    conductor += static_cast<char>((kSmfTempoMicroseconds >> 16) & 0xFF);
+    conductor += static_cast<char>((kSmfTempoMicroseconds >> 8) & 0xFF);
+    conductor += static_cast<char>(kSmfTempoMicroseconds & 0xFF);
+    putMeta(conductor, static_cast<std::uint32_t>(lastTick), kMetaEndOfTrack, {});
+
+    std::string file = "MThd";
+    put32(file, 6);
+    put16(file, 1);  // format 1: tracks played together
+    put16(file, 3);
+    put16(file, kSmfTicksPerQuarter);
+    file += trackChunk(conductor);
+
+    const char* names[2] = {kLowerTrackName, kUpperTrackName};
+    for (int t = 0; t < 2; ++t) {
+        std::vector<Event>& events = tracks[t];
+        std::stable_sort(events.begin(), events.end(),
+                         [](const Event& a, const Event& b) { return a.tick < b.tick; });
+        std::string body;
+        putMeta(body, 0, kMetaTrackName, names[t]);
+        std::int64_t at = 0;
+        for (const Event& e : events) {
+            putVarLen(body, static_cast<std::uint32_t>(e.tick - at));
+            at = e.tick;
+            // No running status: every event carries its status byte.
+            body += static_cast<char>(e.message->status);
+            body += static_cast<char>(e.message->d1 & 0x7F);
+            if (dataBytes(e.message->status) == 2)
+                body += static_cast<char>(e.message->d2 & 0x7F);
+        }
+        putMeta(body, static_cast<std::uint32_t>(lastTick - at), kMetaEndOfTrack, {});
+        file += trackChunk(body);
+    }
+    return file;
+}
+
+bool WriteSmf(const std::string& path, const std::vector<TimedMessage>& messages, const std::string& titleUtf8)
+{
+    const std::string bytes = BuildSmf(messages, titleUtf8);
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+    bool ok = fchmod(fd, 0644) == 0 && writeAll(fd, bytes) && fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    // Renamed only when complete, so a failure leaves the old file as it was.
+    if (ok)
+        ok = std::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok)
+        unlink(temp.c_str());
+    return ok;
+}
+
+}  // namespace songs

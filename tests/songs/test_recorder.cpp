@@ -1,0 +1,142 @@
+#include "songs/recorder.h"
+
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+using namespace songs;
+using namespace songtest;
+
+namespace {
+
+HalfSettings upperHalf()
+{
+    HalfSettings s;
+    s.tone = 0;
+    s.intensity = 127;
+    s.instrument = 12;
+    s.pitch = 36;
+    s.silencer = true;
+    s.mlong = 100;
+    return s;
+}
+
+HalfSettings lowerHalf()
+{
+    HalfSettings s;
+    s.tone = 2;
+    s.intensity = 100;
+    s.instrument = 0;
+    s.pitch = 24;
+    s.silencer = false;
+    s.mlong = 250;
+    return s;
+}
+
+std::string slotBytes(const std::string& file, int slot) { return file.substr((slot - 1) * kSlotSize, kSlotSize); }
+
+}  // namespace
+
+TEST(SongRecorder, headerOnlyRecordingMatchesTheExpectedBytes)
+{
+    TempDir dir;
+    const std::string path = dir.file("~Mid.Dat");
+    // An older, longer recording is replaced, not overwritten in part.
+    writeBytes(path, std::string(1000, 'x'));
+
+    SongRecorder rec;
+    ASSERT_TRUE(rec.start(path, "自由弹奏", "佚名", upperHalf(), lowerHalf()));
+    EXPECT_TRUE(rec.isOpen());
+    EXPECT_EQ(rec.RecordNo, 23);
+    EXPECT_EQ(rec.LastNoteRecord, -1);
+    rec.stop();
+    EXPECT_FALSE(rec.isOpen());
+    EXPECT_EQ(rec.RecordNo, 24);
+
+    const std::string expected = readBytes(dataFile("song_header_only.hbk"));
+    ASSERT_EQ(expected.size(), 288u);
+    EXPECT_EQ(readBytes(path), expected);
+
+    // A second stop writes nothing more.
+    rec.stop();
+    EXPECT_EQ(readBytes(path), expected);
+}
+
+TEST(SongRecorder, notesCarryTheGapToTheNextKey)
+{
+    TempDir dir;
+    const std::string path = dir.file("~Mid.Dat");
+    SongRecorder rec;
+    ASSERT_TRUE(rec.start(path, "t", "a", upperHalf(), lowerHalf()));
+    ASSERT_TRUE(rec.writeSettingRecord("@TonD", "1"));  // as the window does before the first key
+    ASSERT_TRUE(rec.recordNote(24, 77));                // the gap before the first key is not kept
+    EXPECT_EQ(rec.LastNoteRecord, 25);
+    EXPECT_EQ(rec.LastKey, 24);
+    EXPECT_EQ(slotBytes(readBytes(path), 25), rawRecord("24   10   "));
+
+    ASSERT_TRUE(rec.recordNote(26, 5));   // the first note's 10 becomes 5
+    ASSERT_TRUE(rec.recordNote(28, 0));   // a chord
+    ASSERT_TRUE(rec.writeSettingRecord("@YueQ", NumberText(40)));
+    ASSERT_TRUE(rec.recordNote(29, 300));  // a long pause, as the window counts it
+    rec.stop();
+
+    const std::string bytes = readBytes(path);
+    ASSERT_EQ(bytes.size(), 30u * kSlotSize);
+    EXPECT_EQ(slotBytes(bytes, 24), rawRecord("@TonD1    "));
+    EXPECT_EQ(slotBytes(bytes, 25), rawRecord("24   5    "));
+    EXPECT_EQ(slotBytes(bytes, 26), rawRecord("26   0    "));
+    EXPECT_EQ(slotBytes(bytes, 27), rawRecord("28   300  "));
+    EXPECT_EQ(slotBytes(bytes, 28), rawRecord("@YueQ40   "));
+    EXPECT_EQ(slotBytes(bytes, 29), rawRecord("29   10   "));  // the last note keeps its 10
+    EXPECT_EQ(slotBytes(bytes, 30), rawRecord("@END 0    "));
+}
+
+TEST(SongRecorder, recordingStopsCleanlyAtTheLastNoteSlot)
+{
+    TempDir dir;
+    const std::string path = dir.file("~Mid.Dat");
+    SongRecorder rec;
+    ASSERT_TRUE(rec.start(path, "t", "a", upperHalf(), lowerHalf()));
+    // Jump ahead instead of writing 32000 records.
+    rec.RecordNo = kLastNoteSlot - 2;
+    ASSERT_TRUE(rec.recordNote(10, 3));
+    ASSERT_TRUE(rec.recordNote(11, 4));
+    EXPECT_EQ(rec.LastNoteRecord, kLastNoteSlot);
+    EXPECT_FALSE(rec.recordNote(12, 6));  // would lie past 32767
+    EXPECT_EQ(rec.RecordNo, kLastNoteSlot);
+    EXPECT_EQ(rec.LastNoteRecord, kLastNoteSlot);
+    EXPECT_EQ(rec.LastKey, 11);
+    // The end marker still fits behind it; the recording is complete.
+    rec.stop();
+    const std::string bytes = readBytes(path);
+    ASSERT_EQ(bytes.size(), std::size_t(kLastNoteSlot + 1) * kSlotSize);
+    EXPECT_EQ(slotBytes(bytes, kLastNoteSlot - 1), rawRecord("10   4    "));
+    EXPECT_EQ(slotBytes(bytes, kLastNoteSlot), rawRecord("11   10   "));
+    EXPECT_EQ(slotBytes(bytes, kLastNoteSlot + 1), rawRecord("@END 0    "));
+}
+
+TEST(SongRecorder, failingStartLeavesNothingOpen)
+{
+    TempDir dir;
+    SongRecorder rec;
+    // A folder that does not exist, and a path that is a folder (cannot be deleted).
+    EXPECT_FALSE(rec.start(dir.file("no/such/~Mid.Dat"), "t", "a", upperHalf(), lowerHalf()));
+    EXPECT_FALSE(rec.isOpen());
+    EXPECT_FALSE(rec.start(dir.path(), "t", "a", upperHalf(), lowerHalf()));
+    EXPECT_FALSE(rec.isOpen());
+
+    // Not recording: setting records fail, notes are quietly not written.
+    EXPECT_FALSE(rec.writeSettingRecord("@YueQ", "3"));
+    EXPECT_TRUE(rec.recordNote(24, 5));
+    rec.stop();
+    EXPECT_FALSE(rec.isOpen());
+}
+
+TEST(SongRecorder, numberAndBoolTexts)
+{
+    EXPECT_EQ(NumberText(0), "0");
+    EXPECT_EQ(NumberText(-12), "-12");
+    EXPECT_EQ(NumberText(32767), "32767");
+    EXPECT_EQ(BoolText(true), "True");
+    EXPECT_EQ(BoolText(false), "False");
+}
