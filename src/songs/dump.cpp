@@ -60,14 +60,14 @@ std::string settingMeaning(const Record& r)
         return "keyboard unchanged (" + v + " selects none)";
     }
     if (r.tag == "@DiaZ") {
-        const std::string_view name = KeyName(r.number);
-        return "key " + (name.empty() ? v : std::string(name));
+        const std::string name = KeyShortName(r.number);
+        return "key " + (name.empty() ? v : name);
     }
     if (r.tag == "@YinL")
         return "volume " + v;
     if (r.tag == "@YueQ") {
-        const std::string_view name = InstrumentName(r.number);
-        return "instrument " + v + (name.empty() ? std::string() : " " + std::string(name));
+        const std::string name = InstrumentName(r.number);
+        return "instrument " + v + (name.empty() ? std::string() : " " + name);
     }
     if (r.tag == "@YinG")
         return "pitch " + v;

@@ -116,19 +116,18 @@ TEST(SongDump, damageIsShownWhereItIsAndTheFirstEndsThePlayback)
 
 TEST(InstrumentNames, namesStandAtTheirProgramNumbers)
 {
-    EXPECT_EQ(InstrumentName(0), "平台钢琴");
-    EXPECT_EQ(InstrumentName(3), "叮当琴");
-    EXPECT_EQ(InstrumentName(12), "立奏木琴");
-    EXPECT_EQ(InstrumentName(53), "（喔）语音 ");
-    EXPECT_EQ(InstrumentName(68), "双簧管 ");
-    EXPECT_EQ(InstrumentName(112), "叮当琴");
-    EXPECT_EQ(InstrumentName(127), "模拟声-枪声");
-    EXPECT_EQ(InstrumentName(128), "");
-    EXPECT_EQ(InstrumentName(-1), "");
-    for (const auto name : kInstrumentNames)
-        EXPECT_FALSE(name.empty());
-    EXPECT_EQ(KeyName(0), "C");
-    EXPECT_EQ(KeyName(1), "C#");
-    EXPECT_EQ(KeyName(11), "B");
-    EXPECT_EQ(KeyName(12), "");
+    EXPECT_STREQ(InstrumentName(0), "平台钢琴");
+    EXPECT_STREQ(InstrumentName(3), "叮当琴");
+    EXPECT_STREQ(InstrumentName(12), "立奏木琴");
+    EXPECT_STREQ(InstrumentName(53), "（喔）语音 ");
+    EXPECT_STREQ(InstrumentName(68), "双簧管 ");
+    EXPECT_STREQ(InstrumentName(112), "叮当琴");
+    EXPECT_STREQ(InstrumentName(127), "模拟声-枪声");
+    EXPECT_STREQ(InstrumentName(128), "");
+    EXPECT_STREQ(InstrumentName(-1), "");
+    EXPECT_STREQ(KeyShortName(0), "C");
+    EXPECT_STREQ(KeyShortName(1), "C#");
+    EXPECT_STREQ(KeyShortName(11), "B");
+    EXPECT_STREQ(KeyShortName(12), "");
+    EXPECT_STREQ(kKeyNames[2], "D     调             ");
 }
