@@ -3,28 +3,31 @@
 //
 //   instrument/strip.png, strip@2x.png      numbered-notation digits under the white keys
 //   instrument/dragicon.png, dragicon16.png pointer shown while the mouse plays the keys
+//                                           (and @2x of both)
 //   window/skin.jpg                         the window's background
 //   window/knob.png                         the two slider knobs
 //   window/face_*.png                       the command button faces
 //   window/icon16.png, icon32.png, icon48.png
 //
-// Everything is drawn from the window and keyboard geometry, which is kept in
-// twips (15 to a pixel) exactly as the layout gives it, so that the artwork
-// sits under the controls. The noise of the brushed metal comes from a fixed
-// hash, so the output only changes when this file or the fonts change.
+// The strip is an opaque RGB picture with exactly two colours, white and the
+// digit grey: white is the mask colour, and with no anti-aliasing there is no
+// pale edge pixel that the mask would keep as a fringe over a lit key.
+//
+// The artwork is placed from the window and keyboard geometry, kept here in
+// the same pixels (twips / 15) as the window's layout, so that it sits under
+// the controls. The noise of the brushed metal comes from a fixed hash, so the
+// output only changes when this file or the fonts change.
 
 #include <QConicalGradient>
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
-#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
-#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
@@ -261,15 +264,15 @@ QImage drawStrip(int scale)
         const int dotX = int(std::lround(centre - dot / 2.0));
         for (int i = 0; i < std::abs(dots); ++i) {
             const int row = dots > 0 ? kDigitTop - 1 - kDotSize - i * kDotPitch : kDotsBelowTop + i * kDotPitch;
+            // Square at 1x, where 2 x 2 pixels are as round as it gets.
             if (scale == 1)
-                p.drawRect(dotX, row, dot, dot);
+                p.drawRect(QRect(dotX, row, dot, dot));
             else
                 p.drawEllipse(QRect(dotX, row * scale, dot, dot));
         }
     }
     return strip;
 }
-
 
 // ---------------------------------------------------------------- drag icon
 
@@ -1064,13 +1067,13 @@ QImage drawIcon(int size)
     }
     static constexpr bool blackAfter[7] = {true, true, false, true, true, true, false};
     const int blackHeight = (keysBottom - keysTop) * 3 / 5;
-    const int blackWidth = std::max(1, keyWidth * 2 / 3 + (size <= 16 ? 0 : 0));
+    const int blackWidth = std::max(1, keyWidth * 2 / 3);
     for (int i = 0; i + 1 < whiteKeys; ++i) {
         if (!blackAfter[i % 7])
             continue;
         const int boundary = left + (i + 1) * (keyWidth + gap) - gap;
-        const QRect key(boundary - blackWidth / 2 + (gap + 1) / 2 - (blackWidth % 2 ? 0 : 0), keysTop,
-                        blackWidth + (size <= 16 ? 0 : 0), blackHeight);
+        // Centred on the gap between the two white keys.
+        const QRect key(boundary - blackWidth / 2 + (gap + 1) / 2, keysTop, blackWidth, blackHeight);
         p.fillRect(key, QColor(18, 18, 22));
     }
     p.end();
