@@ -7,6 +7,9 @@
 #include "window/form2.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QFileInfo>
 #include <QDir>
 #include <QFile>
 #include <QLabel>

@@ -115,7 +115,7 @@ TEST_F(CommandTest, randomPlayIntervalAndKeyComeFromTheGenerator)
         return r;
     };
     std::vector<std::int16_t> keys;
-    connect(f.MIDi1, &MIDi::NotePlayed, [&](std::int16_t& k) { keys.push_back(k); });
+    QObject::connect(f.MIDi1, &MIDi::NotePlayed, [&](std::int16_t& k) { keys.push_back(k); });
 
     // a = round(0.9 * 3) = 3; interval = round(0.5 * 900 + 1) = 451; key = round(0.5 * 64) = 32.
     draws = {0.9, 0.5, 0.5};

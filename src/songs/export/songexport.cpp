@@ -3,6 +3,7 @@
 #include "instrument/midi.h"
 #include "instrument/propertybag.h"
 #include "midi/midiout.h"
+#include "midi/services/offlinerender.h"
 #include "midi/services/recordingservice.h"
 #include "songs/export/instrumentsettings.h"
 #include "songs/player.h"
@@ -218,6 +219,25 @@ bool ExportMidi(const std::string& songPath, const std::string& outPath, std::st
         return false;
     }
     return true;
+}
+
+bool RenderSong(const std::string& songPath, const std::string& outPath, const std::string& soundfont,
+                std::string& error, const std::function<void(double)>& progress)
+{
+    SongCapture capture;
+    if (!CaptureSong(songPath, capture, error))
+        return false;
+    std::vector<::TimedMessage> messages;
+    messages.reserve(capture.messages.size());
+    for (const TimedMessage& m : capture.messages)
+        messages.push_back({m.timeMs, m.status, m.d1, m.d2});
+    RenderOptions options;
+    options.soundfont = soundfont;
+    // A short song renders in a blink; only longer ones report their progress.
+    constexpr std::int64_t kQuietBelowMs = 5000;
+    if (progress && capture.silentMs > kQuietBelowMs)
+        options.progress = progress;
+    return RenderToWav(messages, outPath, options, &error);
 }
 
 }  // namespace songs

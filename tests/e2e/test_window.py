@@ -1,0 +1,185 @@
+"""The whole program as a user meets it: real window, real keys, real clicks."""
+import os
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', 'export'))
+from songbytes import song  # noqa: E402
+from x11session import Session, OK_BUTTON, note_ons, records, number  # noqa: E402
+
+BINARY = sys.argv.pop(1)
+ARTEFACTS = sys.argv.pop(1)
+HEADER = 14
+
+
+def wait_for(predicate, timeout):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return False
+
+
+class Window(unittest.TestCase):
+    def setUp(self):
+        self.s = Session(BINARY)
+
+    def tearDown(self):
+        self.s.close()
+
+    def put_scratch(self, data):
+        os.makedirs(os.path.dirname(self.s.scratch()), exist_ok=True)
+        with open(self.s.scratch(), 'wb') as f:
+            f.write(data)
+
+    def test_window_after_startup(self):
+        self.s.start()
+        _, _, w, h = self.s.geometry()
+        self.assertEqual((w, h), (785, 334))
+        hints = subprocess.run(['xprop', '-id', self.s.wid, '_MOTIF_WM_HINTS'], env=self.s.env,
+                               capture_output=True, text=True).stdout
+        # flags say "decorations given", and the decorations are none.
+        values = [int(v, 0) for v in hints.split('=')[1].replace(',', ' ').split()]
+        self.assertTrue(values[0] & 2)
+        self.assertEqual(values[2], 0)
+        os.makedirs(ARTEFACTS, exist_ok=True)
+        shot = os.path.join(ARTEFACTS, 'window-after-startup.png')
+        self.s.screenshot(shot)
+        self.assertGreater(os.path.getsize(shot), 10000)
+        # Both keyboards started and sent their programs.
+        trace = self.s.read_trace()
+        self.assertIn((0xC0, 0), [(s, d1) for _, s, d1, _ in trace])
+        self.assertIn((0xC1, 12), [(s, d1) for _, s, d1, _ in trace])
+
+    def test_hold_a_key_for_two_seconds(self):
+        self.s.start()
+        start = len(self.s.read_trace())
+        self.s.key('z', hold=2.0)
+        time.sleep(0.3)
+        trace = self.s.read_trace()[start:]
+        ons = [t for t in trace if t[1] == 0x90 and t[2] == 48]
+        offs = [t for t in trace if t[1] == 0x80 and t[2] == 48]
+        self.assertEqual(len(ons), 1, trace)
+        # The countdown ends the note about a second later; the repeated
+        # note-offs of the idle key follow every 100 ms.
+        self.assertTrue(offs)
+        self.assertGreaterEqual(offs[0][0] - ons[0][0], 900)
+        self.assertLessEqual(offs[0][0] - ons[0][0], 1400)
+
+    def test_record_then_play_back(self):
+        s = self.s
+        s.start()
+        s.click_com(1)  # Record: the title panel opens
+        s.click(*OK_BUTTON)
+        s.focus()
+        mark = len(s.read_trace())
+        s.key('z')
+        time.sleep(0.5)
+        s.key('a')
+        time.sleep(0.3)
+        s.key('KP_Insert')  # numeric-pad 0 plays the upper keyboard
+        time.sleep(0.4)
+        s.key('x')
+        time.sleep(0.2)
+        s.click_com(7)  # Stop
+        played = note_ons(s.read_trace()[mark:])
+        self.assertEqual([(st, n) for _, st, n in played], [(0x90, 48), (0x90, 60), (0x91, 55), (0x90, 50)])
+
+        recs = records(s.scratch())
+        self.assertEqual(recs[0], ('@TonD', '2    '))
+        body = recs[HEADER:]
+        self.assertEqual([t for t, _ in body],
+                         ['@TonD', '@YueQ', '12   ', '24   ', '@TonD', '@YueQ', '19   ', '@TonD', '@YueQ',
+                          '14   ', '@END '])
+        gaps = [number(v) for t, v in body if not t.startswith('@')]
+        real = [(b[0] - a[0]) / 10 for a, b in zip(played, played[1:])]
+        for recorded, measured in zip(gaps, real):
+            self.assertLessEqual(abs(recorded - measured), 3, (gaps, real))
+        self.assertEqual(gaps[-1], 10)
+
+        mark = len(s.read_trace())
+        s.click_com(2)  # Play
+        self.assertTrue(wait_for(lambda: len(note_ons(s.read_trace()[mark:])) >= 4, 10))
+        back = note_ons(s.read_trace()[mark:])
+        self.assertEqual([(st, n) for _, st, n in back], [(st, n) for _, st, n in played])
+        for (a, b), (c, d) in zip(zip(played, played[1:]), zip(back, back[1:])):
+            self.assertLessEqual(abs((b[0] - a[0]) - (d[0] - c[0])), 50)
+
+    def test_seventy_keys_in_one_group(self):
+        body = [(str(k % 60), 0) for k in range(70)] + [('5', 5), ('@END', 0)]
+        path = os.path.join(self.s.dir, 'chord.hbk')
+        with open(path, 'wb') as f:
+            f.write(song(body))
+        self.s.start(path)  # a song on the command line plays at start-up
+        self.assertTrue(wait_for(lambda: len(note_ons(self.s.read_trace())) >= 71, 10))
+        ons = note_ons(self.s.read_trace())
+        self.assertEqual(len(ons), 71)
+        self.assertLess(ons[64][0] - ons[0][0], 8)  # 65 keys in one tick
+        self.assertGreaterEqual(ons[65][0] - ons[64][0], 5)  # the other 6 in the next
+        self.assertLess(ons[70][0] - ons[65][0], 8)
+
+    def test_lock_keeps_settings_during_playback(self):
+        self.put_scratch(song([('24', 10), ('@YueQ', 40), ('26', 10), ('@END', 0)]))
+        s = self.s
+        s.start()
+        mark = len(s.read_trace())
+        s.click_com(2)
+        self.assertTrue(wait_for(lambda: len(note_ons(s.read_trace()[mark:])) >= 2, 10))
+        time.sleep(0.3)
+        self.assertIn((0xC0, 40), [(st, d1) for _, st, d1, _ in s.read_trace()[mark:]])
+        s.click_com(8)  # lock the settings
+        mark = len(s.read_trace())
+        s.click_com(2)
+        self.assertTrue(wait_for(lambda: len(note_ons(s.read_trace()[mark:])) >= 2, 10))
+        time.sleep(0.3)
+        self.assertNotIn(0xC0, [st for _, st, _, _ in s.read_trace()[mark:]])
+
+    def test_stop_in_a_long_pause_then_play_again(self):
+        self.put_scratch(song([('24', 300), ('26', 10), ('@END', 0)]))
+        s = self.s
+        s.start()
+        s.click_com(2)
+        self.assertTrue(wait_for(lambda: len(note_ons(s.read_trace())) >= 1, 5))
+        time.sleep(1.0)
+        s.click_com(7)
+        mark = len(s.read_trace())
+        # The countdown writes a line every 100 ms: the last one is about now.
+        first_trace_ms = s.read_trace()[-1][0]
+        s.click_com(2)
+        # The rest of the 3 s pause runs out before the song starts again.
+        self.assertTrue(wait_for(lambda: len(note_ons(s.read_trace()[mark:])) >= 1, 6))
+        again = note_ons(s.read_trace()[mark:])[0][0]
+        self.assertGreaterEqual(again - first_trace_ms, 1500)
+
+    def test_a_killed_recording_keeps_its_records_and_plays(self):
+        s = self.s
+        s.start()
+        s.click_com(1)
+        s.click(*OK_BUTTON)
+        s.focus()
+        for name in ('z', 'a', 'x'):
+            s.key(name)
+            time.sleep(0.2)
+        s.stop(kill=True)
+        kept = os.path.join(s.dir, 'kept.hbk')
+        shutil.copy(s.scratch(), kept)
+        body = records(kept)[HEADER:]
+        self.assertEqual([t for t, _ in body], ['@TonD', '@YueQ', '12   ', '24   ', '14   '])
+        self.assertEqual(body[-1][1], '10   ')
+        s.start(kept)
+        self.assertTrue(wait_for(lambda: len(note_ons(s.read_trace())) >= 3, 10))
+        self.assertEqual([n for _, _, n in note_ons(s.read_trace())], [48, 60, 50])
+        # The records ran out without an end marker: the playback ended and
+        # the keyboard plays again.
+        time.sleep(0.5)
+        mark = len(s.read_trace())
+        s.key('c')
+        self.assertTrue(wait_for(lambda: (0x90, 52) in [(st, n) for _, st, n in note_ons(s.read_trace()[mark:])], 3))
+
+
+if __name__ == '__main__':
+    unittest.main()

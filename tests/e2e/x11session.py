@@ -1,0 +1,139 @@
+"""A private X server with the program running in it, driven like a user would."""
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+
+# Where the controls sit on the 785 x 334 window, in pixels.
+COM = {0: (10, 272, 28, 24), 1: (48, 159, 28, 18), 2: (88, 159, 28, 18), 3: (168, 159, 28, 18),
+       4: (208, 159, 28, 18), 5: (248, 159, 28, 18), 6: (288, 159, 28, 18), 7: (128, 159, 28, 18),
+       8: (328, 159, 28, 18), 9: (10, 208, 28, 24)}
+OK_BUTTON = (256 + 104 + 28, 96 + 88 + 12)
+
+
+def free_display():
+    for n in range(90, 200):
+        if not os.path.exists('/tmp/.X11-unix/X%d' % n) and not os.path.exists('/tmp/.X%d-lock' % n):
+            return ':%d' % n
+    raise RuntimeError('no free X display')
+
+
+class Session:
+    """Xvfb + a copy of the program in a folder of its own (so Music is private)."""
+
+    def __init__(self, binary):
+        self.dir = tempfile.mkdtemp(prefix='sonarel-e2e-')
+        self.app = os.path.join(self.dir, 'sonarel')
+        shutil.copy(binary, self.app)
+        self.display = free_display()
+        self.xvfb = subprocess.Popen(['Xvfb', self.display, '-screen', '0', '1024x768x24', '-nolisten', 'tcp'],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.env = dict(os.environ, DISPLAY=self.display)
+        self.env.pop('QT_QPA_PLATFORM', None)
+        deadline = time.time() + 10
+        while subprocess.run(['xdpyinfo'], env=self.env, capture_output=True).returncode != 0:
+            if time.time() > deadline:
+                raise RuntimeError('Xvfb did not start')
+            time.sleep(0.05)
+        self.proc = None
+        self.trace = os.path.join(self.dir, 'trace.txt')
+
+    def start(self, *args):
+        if os.path.exists(self.trace):
+            os.remove(self.trace)
+        self.proc = subprocess.Popen([self.app, '--midi-trace', self.trace, *args], env=self.env,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.time() + 15
+        while True:
+            r = self.xdo('search', '--onlyvisible', '--name', '^Sonarel$', check=False)
+            if r.returncode == 0 and r.stdout.strip():
+                self.wid = r.stdout.split()[0]
+                break
+            if time.time() > deadline or self.proc.poll() is not None:
+                raise RuntimeError('the window did not appear: ' + (self.proc.stderr.read().decode()
+                                                                   if self.proc.poll() is not None else ''))
+            time.sleep(0.05)
+        self.xdo('windowfocus', '--sync', self.wid, check=False)
+        time.sleep(0.3)
+
+    def xdo(self, *args, check=True):
+        return subprocess.run(['xdotool', *args], env=self.env, capture_output=True, text=True, check=check)
+
+    def geometry(self):
+        out = self.xdo('getwindowgeometry', '--shell', self.wid).stdout
+        g = dict(line.split('=') for line in out.split())
+        return int(g['X']), int(g['Y']), int(g['WIDTH']), int(g['HEIGHT'])
+
+    def click(self, x, y):
+        wx, wy, _, _ = self.geometry()
+        self.xdo('mousemove', '--sync', str(wx + x), str(wy + y))
+        self.xdo('click', '1')
+        time.sleep(0.15)
+
+    def click_com(self, index):
+        x, y, w, h = COM[index]
+        self.click(x + w // 2, y + h // 2)
+
+    def focus(self):
+        self.xdo('windowfocus', '--sync', self.wid, check=False)
+
+    def key(self, name, hold=0.05):
+        self.xdo('keydown', name)
+        time.sleep(hold)
+        self.xdo('keyup', name)
+
+    def screenshot(self, path):
+        subprocess.run(['import', '-display', self.display, '-window', self.wid, path], check=True)
+
+    def stop(self, kill=False):
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGKILL if kill else signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+        self.proc = None
+
+    def close(self):
+        self.stop()
+        self.xvfb.terminate()
+        self.xvfb.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    # What the program left behind.
+    def read_trace(self):
+        out = []
+        if os.path.exists(self.trace):
+            for line in open(self.trace):
+                ms, s, d1, d2 = line.split()
+                out.append((int(ms), int(s, 16), int(d1, 16), int(d2, 16)))
+        return out
+
+    def scratch(self):
+        return os.path.join(self.dir, 'Music', '~Mid.Dat')
+
+
+def note_ons(trace):
+    return [(ms, s, d1) for ms, s, d1, d2 in trace if s & 0xF0 == 0x90 and d2 > 0]
+
+
+def records(path):
+    data = open(path, 'rb').read()
+    out = []
+    for off in range(108, len(data) - 11, 12):
+        rec = data[off:off + 12]
+        out.append((rec[2:7].decode('latin-1'), rec[7:12].decode('latin-1')))
+    return out
+
+
+def number(field):
+    digits = ''
+    for c in field.strip():
+        if c.isdigit() or (c == '-' and not digits):
+            digits += c
+        else:
+            break
+    return int(digits) if digits not in ('', '-') else 0

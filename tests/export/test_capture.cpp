@@ -1,0 +1,101 @@
+// The song played on a virtual clock: what is captured, and that the live
+// port of a running window is left alone.
+#include "midi/midiout.h"
+#include "midi/services/recordingservice.h"
+#include "songs/export/songexport.h"
+#include "songs/recorder.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+std::string makeSong(const QTemporaryDir& dir, const std::vector<std::pair<std::string, std::string>>& body)
+{
+    const std::string path = dir.filePath(QStringLiteral("song.hbk")).toStdString();
+    songs::SongRecorder rec;
+    songs::HalfSettings upper;
+    upper.instrument = 12;
+    upper.silencer = true;
+    songs::HalfSettings lower;
+    lower.silencer = false;  // chords sound whole
+    EXPECT_TRUE(rec.start(path, "和弦", "佚名", upper, lower));
+    for (const auto& [tag, value] : body)
+        rec.writeSettingRecord(tag, value);
+    rec.stop();
+    return path;
+}
+
+}  // namespace
+
+TEST(Capture, keysOfOneTickSoundAtTheSameTimeAndEndOnce)
+{
+    QTemporaryDir dir;
+    const auto path = makeSong(dir, {{"24", "0"}, {"28", "0"}, {"31", "20"}, {"36", "10"}});
+    songs::SongCapture capture;
+    std::string error;
+    ASSERT_TRUE(songs::CaptureSong(path, capture, error)) << error;
+    EXPECT_EQ(capture.title, "和弦");
+
+    std::map<int, std::int64_t> on, off;
+    for (const auto& m : capture.messages) {
+        if ((m.status & 0xF0) == 0x90 && m.d2 > 0) {
+            EXPECT_EQ(on.count(m.d1), 0u) << "struck twice: " << int(m.d1);
+            on[m.d1] = m.timeMs;
+        } else if ((m.status & 0xF0) == 0x80) {
+            EXPECT_EQ(off.count(m.d1), 0u) << "ended twice: " << int(m.d1);
+            off[m.d1] = m.timeMs;
+        }
+    }
+    ASSERT_EQ(on.size(), 4u);
+    EXPECT_EQ(on[60], on[64]);
+    EXPECT_EQ(on[64], on[67]);
+    EXPECT_EQ(on[72] - on[60], 200);
+    // The countdown ends each note ten to eleven steps of 100 ms after its strike.
+    for (const auto& [note, t] : on) {
+        ASSERT_EQ(off.count(note), 1u) << note;
+        EXPECT_GE(off[note] - t, 1000) << note;
+        EXPECT_LE(off[note] - t, 1100) << note;
+    }
+    EXPECT_GE(capture.silentMs, on[72] + 1000);
+}
+
+TEST(Capture, theLivePortIsLeftAsItWas)
+{
+    QTemporaryDir dir;
+    const auto path = makeSong(dir, {{"24", "5"}});
+    RecordingService live;
+    MidiOut::SetService(&live);
+    ASSERT_TRUE(MidiOut::OpenMidiOut(-1));
+    const auto handle = MidiOut::MidiOutHandle;
+    live.clear();
+
+    songs::SongCapture capture;
+    std::string error;
+    ASSERT_TRUE(songs::CaptureSong(path, capture, error)) << error;
+    EXPECT_FALSE(capture.messages.empty());
+    EXPECT_EQ(MidiOut::Service(), &live);
+    EXPECT_EQ(MidiOut::MidiOutHandle, handle);
+    EXPECT_TRUE(live.calls.empty());
+    MidiOut::NoteOn(0, 60, 100);
+    EXPECT_EQ(live.bytes(), "90 3C 64");
+    MidiOut::CloseMidiOut();
+    MidiOut::SetService(nullptr);
+}
+
+TEST(Capture, whatIsNoSongIsRefusedWithAReason)
+{
+    QTemporaryDir dir;
+    songs::SongCapture capture;
+    std::string error;
+    EXPECT_FALSE(songs::CaptureSong(dir.filePath(QStringLiteral("none.hbk")).toStdString(), capture, error));
+    EXPECT_NE(error.find("no such file"), std::string::npos);
+    EXPECT_FALSE(songs::CaptureSong(dir.path().toStdString(), capture, error));  // a folder
+    const std::string empty = dir.filePath(QStringLiteral("empty.hbk")).toStdString();
+    FILE* f = std::fopen(empty.c_str(), "wb");
+    std::fclose(f);
+    EXPECT_FALSE(songs::CaptureSong(empty, capture, error));
+    EXPECT_NE(error.find("not a song"), std::string::npos);
+}

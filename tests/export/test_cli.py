@@ -1,0 +1,166 @@
+"""sonarel --export-midi / --render / --dump / --help / --version, end to end."""
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import mido
+
+from songbytes import song
+
+SONAREL = sys.argv.pop(1)
+
+
+def run(*args):
+    return subprocess.run([SONAREL, *args], capture_output=True, text=True, timeout=120)
+
+
+def sox_stat(path, trim=None):
+    cmd = ['sox', path, '-n']
+    if trim:
+        cmd += ['trim', str(trim[0]), str(trim[1])]
+    out = subprocess.run(cmd + ['stat'], capture_output=True, text=True).stderr
+    stats = {}
+    for line in out.splitlines():
+        if ':' in line:
+            k, v = line.split(':', 1)
+            try:
+                stats[k.strip()] = float(v.split()[0])
+            except ValueError:
+                pass
+    return stats
+
+
+class SongTools(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, data):
+        p = self.path(name)
+        with open(p, 'wb') as f:
+            f.write(data)
+        return p
+
+    def two_handed(self):
+        # Lower keyboard: keys 24 and 28 together, 50 ticks later key 31;
+        # then the upper keyboard (instrument 12): key 19, 30 ticks later.
+        return self.write('two.hbk', song([
+            ('24', 0), ('28', 50), ('31', 30),
+            ('@TonD', 2), ('19', 10), ('@END', 0)], title='两只手'))
+
+    def test_midi_export_matches_the_playback(self):
+        src = self.two_handed()
+        out = self.path('two.mid')
+        r = run('--export-midi', src, out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        mid = mido.MidiFile(out)
+        self.assertEqual(mid.type, 1)
+        self.assertEqual(mid.ticks_per_beat, 50)
+        names = [m.name for t in mid.tracks for m in t if m.type == 'track_name']
+        self.assertIn('两只手', names)
+        ons = []
+        programs = set()
+        for track in mid.tracks:
+            t = 0
+            for m in track:
+                t += m.time
+                if m.type == 'note_on' and m.velocity > 0:
+                    ons.append((t, m.channel, m.note, m.velocity))
+                if m.type == 'program_change':
+                    programs.add((m.channel, m.program))
+        ons.sort()
+        # Times in 10 ms ticks from the first key group; the switch to the
+        # upper keyboard takes a tick of its own.
+        t0 = ons[0][0]
+        self.assertEqual([(t - t0, c, n) for t, c, n, _ in ons],
+                         [(0, 0, 60), (0, 0, 64), (50, 0, 67), (81, 1, 55)])
+        self.assertTrue(all(v == 127 for *_, v in ons))
+        self.assertIn((0, 0), programs)
+        self.assertIn((1, 12), programs)
+        # Every note ends about a second after its strike, once.
+        offs = []
+        for track in mid.tracks:
+            t = 0
+            for m in track:
+                t += m.time
+                if m.type == 'note_off' or (m.type == 'note_on' and m.velocity == 0):
+                    offs.append((m.channel, m.note, t))
+        self.assertEqual(len(offs), 4)
+        # timidity, a player nobody here wrote, makes sound of it.
+        wav = self.path('timidity.wav')
+        subprocess.run(['timidity', '-Ow', '-o', wav, out], capture_output=True, timeout=60)
+        self.assertGreater(sox_stat(wav).get('RMS     amplitude', 0), 0.001)
+
+    def test_render_is_audible_during_notes_and_silent_after_the_tail(self):
+        src = self.two_handed()
+        out = self.path('two.wav')
+        r = run('--render', src, out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        info = subprocess.run(['soxi', out], capture_output=True, text=True).stdout
+        self.assertIn('44100', info)
+        self.assertIn('16-bit', info)
+        self.assertIn('Channels       : 2', info)
+        length = float(subprocess.run(['soxi', '-D', out], capture_output=True, text=True).stdout)
+        self.assertGreater(length, 2.0)
+        self.assertLess(length, 6.0)
+        self.assertGreater(sox_stat(out, (0.0, 0.5))['Maximum amplitude'], 0.05)
+        self.assertLess(sox_stat(out, (length - 0.3, 0.3))['Maximum amplitude'], 0.01)
+
+    def test_dump_lists_each_record(self):
+        src = self.two_handed()
+        r = run('--dump', src)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn('两只手', r.stdout)
+        self.assertIn('立奏木琴', r.stdout)
+        self.assertGreaterEqual(len(r.stdout.splitlines()), 20)
+
+    def test_errors_say_one_line_and_fail(self):
+        src = self.two_handed()
+        empty = self.write('empty.hbk', b'')
+        junk = self.write('junk.hbk', b'not a song at all')
+        cases = [
+            ('--export-midi', self.path('missing.hbk'), self.path('x.mid')),
+            ('--export-midi', empty, self.path('x.mid')),
+            ('--render', junk, self.path('x.wav')),
+            ('--export-midi', src, self.path('no/such/dir/x.mid')),
+            ('--render', src, self.path('no/such/dir/x.wav')),
+            ('--dump', self.path('missing.hbk')),
+            ('--export-midi', src),
+            ('--bogus',),
+        ]
+        for args in cases:
+            r = run(*args)
+            self.assertNotEqual(r.returncode, 0, args)
+            self.assertEqual(len(r.stderr.strip().splitlines()), 1, (args, r.stderr))
+        self.assertFalse(os.path.exists(self.path('x.mid')))
+
+    def test_an_existing_output_is_replaced_only_by_a_complete_one(self):
+        out = self.write('keep.mid', b'old contents')
+        r = run('--export-midi', self.path('missing.hbk'), out)
+        self.assertNotEqual(r.returncode, 0)
+        with open(out, 'rb') as f:
+            self.assertEqual(f.read(), b'old contents')
+        r = run('--export-midi', self.two_handed(), out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(mido.MidiFile(out).type, 1)
+
+    def test_help_and_version(self):
+        r = run('--help')
+        self.assertEqual(r.returncode, 0)
+        self.assertIn('--export-midi', r.stdout)
+        self.assertIn('--soundfont', r.stdout)
+        r = run('--version')
+        self.assertEqual(r.returncode, 0)
+        self.assertRegex(r.stdout, r'^sonarel \d+\.\d+')
+
+
+if __name__ == '__main__':
+    unittest.main()
