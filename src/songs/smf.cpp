@@ -168,9 +168,19 @@ bool WriteSmf(const std::string& path, const std::vector<TimedMessage>& messages
     // Renamed only when complete, so a failure leaves the old file as it was.
     if (ok)
         ok = std::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok)
+    if (!ok) {
         unlink(temp.c_str());
-    return ok;
+        return false;
+    }
+    // The rename itself reaches the disk with the folder.
+    const auto slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
 }
 
 }  // namespace songs

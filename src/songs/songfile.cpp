@@ -218,6 +218,23 @@ void syncParentDirectory(const std::string& path)
     ::close(fd);
 }
 
+// Only a plain file is a song: a folder opens but cannot be read, and a pipe
+// or a device would block the window. O_NONBLOCK keeps the open itself from
+// waiting on a pipe.
+int openRegularFileForReading(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, 0);
+    return fd;
+}
+
 }  // namespace
 
 std::array<char, kSlotSize> EncodeRecord(std::string_view tag, std::string_view value)
@@ -277,16 +294,8 @@ bool SongFile::openForRecords(const std::string& path, bool create)
 bool SongFile::openForReading(const std::string& path)
 {
     close();
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0)
-        return false;
-    // A folder opens, but it is no song.
-    struct stat st;
-    if (fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
-        close();
-        return false;
-    }
-    return true;
+    fd_ = openRegularFileForReading(path);
+    return fd_ >= 0;
 }
 
 void SongFile::close()
@@ -434,14 +443,14 @@ bool ReadHeaderLine(const std::string& path, std::string& titleUtf8, std::string
 {
     titleUtf8.clear();
     authorUtf8.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = openRegularFileForReading(path);
     if (fd < 0)
         return false;
     char bytes[kHeaderBytes];
     bool failed = false;
     const std::size_t n = readAll(fd, bytes, sizeof bytes, 0, failed);
     ::close(fd);
-    if (failed)  // a folder fails here too
+    if (failed)
         return false;
     ParseHeaderLine(std::string_view(bytes, n), titleUtf8, authorUtf8);
     return true;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace songs;
@@ -266,6 +267,12 @@ TEST(SongPlayer, unopenableFileAndReentrantStopAreHandled)
     FakeHost host;
     EXPECT_FALSE(player.start(dir.file("missing.hbk")));
     EXPECT_FALSE(player.start(dir.path()));
+    // A pipe is no song, and opening it must not wait for a writer.
+    const std::string fifo = dir.file("pipe.hbk");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(player.start(fifo));
+    std::string title, author;
+    EXPECT_FALSE(ReadHeaderLine(fifo, title, author));
     EXPECT_FALSE(player.isOpen());
     // A host that ticks anyway is ended at once, without counting.
     player.WaitTicks = 5;
