@@ -40,6 +40,11 @@ if [ $rebuild = yes ]; then
 fi
 
 cp "$src"/tests/data/song_*.hbk "$out/corpus/" 2>/dev/null
+# Every input is written to a file and synced; in memory that costs nothing.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  TMPDIR=/dev/shm
+  export TMPDIR
+fi
 cd "$out" || exit 1
 # libFuzzer's own failure code is 77, which CTest would take for a skip.
 "$binary" -max_total_time="$seconds" -max_len=4096 -timeout=10 -error_exitcode=1 -timeout_exitcode=1 \
