@@ -12,8 +12,8 @@ namespace songs {
 
 namespace {
 
-// The code page of the header line. glibc knows it under this name; GBK is
-// the same table under an older name.
+// The code page of the header line; "GBK" is tried where a C library does
+// not know it as CP936.
 constexpr const char* kHeaderCodePage = "CP936";
 constexpr const char* kHeaderCodePageFallback = "GBK";
 constexpr const char* kReplacementUtf8 = "\xEF\xBF\xBD";  // U+FFFD
