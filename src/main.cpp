@@ -62,6 +62,12 @@ int runTool(int argc, char** argv, const std::string& tool, const std::vector<st
         return fail(tool + " takes a song file and an output file (see --help)");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The tools answer in one line; the toolkit's own chatter (a missing
+    // runtime folder and the like) is no business of the user's here.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtFatalMsg)
+            std::fprintf(stderr, "sonarel: %s\n", qPrintable(message));
+    });
     QApplication app(argc, argv);
     std::string error;
     bool ok;

@@ -111,7 +111,7 @@ void Form2::RecordCommand()
         Picture1->raise();
         Text1->setFocus();
         waitingForPanel_ = true;
-        while (Picture1->isVisible() && !unloaded_)
+        while (!Picture1->isHidden() && !unloaded_)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         waitingForPanel_ = false;
         if (unloaded_)

@@ -64,7 +64,8 @@ class SongTools(unittest.TestCase):
         mid = mido.MidiFile(out)
         self.assertEqual(mid.type, 1)
         self.assertEqual(mid.ticks_per_beat, 50)
-        names = [m.name for t in mid.tracks for m in t if m.type == 'track_name']
+        # The title is stored as UTF-8; mido hands meta texts back as latin-1.
+        names = [m.name.encode('latin-1').decode('utf-8') for t in mid.tracks for m in t if m.type == 'track_name']
         self.assertIn('两只手', names)
         ons = []
         programs = set()
