@@ -1,0 +1,133 @@
+#include "midi/midioptions.h"
+
+#include "midi/services/combinedservice.h"
+#include "midi/services/portservice.h"
+#include "midi/services/synthservice.h"
+
+namespace {
+
+enum class Option { None, Soundfont, MidiOut, SynthOption, Trace };
+
+struct Known {
+    const char* name;
+    Option option;
+    const char* what;  // for "needs ..." errors
+};
+
+constexpr Known kKnown[] = {
+    {"--soundfont", Option::Soundfont, "a soundfont file"},
+    {"--midi-out", Option::MidiOut, "a port number or name"},
+    {"--synth-option", Option::SynthOption, "NAME=VALUE"},
+    {"--midi-trace", Option::Trace, "a file"},
+};
+
+bool fail(std::string* error, std::string text)
+{
+    if (error)
+        *error = std::move(text);
+    return false;
+}
+
+}  // namespace
+
+bool TakeMidiOptions(std::vector<std::string>& args, MidiOptions& options, std::string* error)
+{
+    MidiOptions taken = options;
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--") {
+            rest.insert(rest.end(), args.begin() + std::ptrdiff_t(i), args.end());
+            break;
+        }
+        const Known* known = nullptr;
+        std::string value;
+        bool hasValue = false;
+        for (const Known& k : kKnown) {
+            const std::string name = k.name;
+            if (arg == name) {
+                known = &k;
+            } else if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 && arg[name.size()] == '=') {
+                known = &k;
+                value = arg.substr(name.size() + 1);
+                hasValue = true;
+            }
+        }
+        if (!known) {
+            rest.push_back(arg);
+            continue;
+        }
+        if (!hasValue) {
+            if (i + 1 >= args.size())
+                return fail(error, std::string(known->name) + " needs " + known->what);
+            value = args[++i];
+        }
+        switch (known->option) {
+        case Option::Soundfont:
+        case Option::MidiOut:
+        case Option::Trace:
+            if (value.empty())
+                return fail(error, std::string(known->name) + " needs " + known->what);
+            (known->option == Option::Soundfont ? taken.soundfont
+             : known->option == Option::MidiOut ? taken.midiOut
+                                                : taken.trace) = value;
+            break;
+        case Option::SynthOption: {
+            const auto eq = value.find('=');
+            if (eq == std::string::npos || eq == 0)
+                return fail(error, "--synth-option needs NAME=VALUE, got \"" + value + "\"");
+            taken.synthOptions.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+            break;
+        }
+        case Option::None:
+            break;
+        }
+    }
+    options = std::move(taken);
+    args = std::move(rest);
+    return true;
+}
+
+bool TakeMidiOptions(int& argc, char** argv, MidiOptions& options, std::string* error)
+{
+    if (argc < 1)
+        return true;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> before = args;
+    if (!TakeMidiOptions(args, options, error))
+        return false;
+    // Keep the original strings (Qt and the rest of main see them unchanged):
+    // walk the remaining arguments in order and match them in argv.
+    int out = 1;
+    std::size_t next = 0;
+    for (int in = 1; in < argc && next < args.size(); ++in) {
+        if (args[next] == argv[in]) {
+            argv[out++] = argv[in];
+            ++next;
+        }
+    }
+    argc = out;
+    argv[argc] = nullptr;
+    return true;
+}
+
+std::string MidiOptionsHelp()
+{
+    return "  --soundfont PATH          soundfont of the built-in synthesizer\n"
+           "                            (default: Debian's FluidR3_GM, TimGM6mb, default-GM)\n"
+           "  --midi-out PORT           play through a MIDI port instead of the built-in\n"
+           "                            synthesizer: its number or part of its name\n"
+           "  --synth-option NAME=VALUE a FluidSynth setting, repeatable\n"
+           "                            (e.g. audio.driver=alsa, synth.gain=1.0)\n"
+           "  --midi-trace FILE         write every MIDI message sent to FILE\n";
+}
+
+std::unique_ptr<MidiService> CreateMidiService(const MidiOptions& options)
+{
+    SynthConfig config;
+    config.soundfont = options.soundfont;
+    config.options = options.synthOptions;
+    return std::make_unique<CombinedService>(std::make_unique<SynthService>(std::move(config)),
+                                             std::make_unique<PortService>(options.midiOut),
+                                             !options.midiOut.empty());
+}

@@ -1,0 +1,32 @@
+#pragma once
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+class MidiService;
+
+// The command-line choices of what the keyboards play through.
+struct MidiOptions {
+    std::string soundfont;  // --soundfont PATH
+    std::string midiOut;    // --midi-out PORT: a device number or part of a port's name
+    std::vector<std::pair<std::string, std::string>> synthOptions;  // --synth-option NAME=VALUE, repeatable
+    std::string trace;      // --midi-trace FILE, for MidiOut::SetTrace
+};
+
+// Takes the options above out of `args` (the arguments after the program
+// name) and leaves everything else in its order. Each option is written
+// "--name value" or "--name=value"; a later one replaces an earlier one,
+// except --synth-option, which adds up. A lone "--" ends the options and is
+// left in place with everything after it. On a malformed option the result is
+// false, `error` says why, and `args` and `options` are left untouched.
+bool TakeMidiOptions(std::vector<std::string>& args, MidiOptions& options, std::string* error = nullptr);
+// The same on main()'s argc/argv; argv[0] stays.
+bool TakeMidiOptions(int& argc, char** argv, MidiOptions& options, std::string* error = nullptr);
+
+// Lines for the program's --help.
+std::string MidiOptionsHelp();
+
+// The service to hand to MidiOut::SetService: device -1 is the built-in
+// synthesizer, or with --midi-out that port; 0..n-1 are the system's ports.
+std::unique_ptr<MidiService> CreateMidiService(const MidiOptions& options);

@@ -1,0 +1,30 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// One short message at its time from the start of the piece.
+struct TimedMessage {
+    std::int64_t timeMs;
+    std::uint8_t status, data1, data2;
+};
+
+struct RenderOptions {
+    std::string soundfont;  // empty: the built-in synthesizer's usual choice
+    std::vector<std::pair<std::string, std::string>> synthOptions;
+    // Sound kept after the last message, so that the last release and the
+    // reverb die away instead of being cut off.
+    int tailMs = 2000;
+    // Called now and then with the fraction done (0..1), last with 1.
+    std::function<void(double fraction)> progress;
+};
+
+// Plays `messages` (in time order; equal times keep their order) through the
+// built-in synthesizer as fast as it can and writes the sound to `wavPath` as
+// a 44.1 kHz 16-bit stereo WAV. The file is written beside the target under
+// another name and renamed at the end, so an existing file is replaced only
+// by a complete new one. On failure: false, and `error` says why.
+bool RenderToWav(const std::vector<TimedMessage>& messages, const std::string& wavPath,
+                 const RenderOptions& options, std::string* error = nullptr);

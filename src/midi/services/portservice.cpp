@@ -1,0 +1,253 @@
+#include "midi/services/portservice.h"
+
+#include "midi/services/audiosystem.h"
+#include "midi/services/servicelog.h"
+#include "midi/services/shortmessage.h"
+
+#include <rtmidi/RtMidi.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+constexpr const char* kClientName = "Sonarel";
+constexpr const char* kPortName = "Sonarel out";
+
+// RtMidi reports through this callback instead of throwing once it is set.
+// Its texts go to the debug log; the failure itself reaches the caller as a
+// result code, and MidiOut decides what becomes of it.
+void rtmidiError(RtMidiError::Type type, const std::string& text, void* failed)
+{
+    qCDebug(lcMidi, "rtmidi: %s", text.c_str());
+    if (failed && type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING)
+        *static_cast<bool*>(failed) = true;
+}
+
+bool apiUsable(RtMidi::Api api)
+{
+    switch (api) {
+    case RtMidi::LINUX_ALSA:
+        // Without the sequencer device RtMidi's constructor fails (and says so on stderr).
+        return AudioSystem::AlsaSequencerPresent();
+    case RtMidi::UNIX_JACK:
+        // With no server, RtMidi's JACK back end crashes inside libjack when
+        // asked for a port name or to open a port: ask the server first.
+        return AudioSystem::JackServerAnswers();
+    case RtMidi::RTMIDI_DUMMY:
+    case RtMidi::UNSPECIFIED:
+        return false;
+    default:
+        return true;
+    }
+}
+
+std::unique_ptr<RtMidiOut> makeOut(RtMidi::Api api, bool* failed)
+{
+    if (!apiUsable(api))
+        return nullptr;
+    try {
+        auto out = std::make_unique<RtMidiOut>(api, kClientName);
+        out->setErrorCallback(rtmidiError, failed);
+        return out;
+    } catch (const std::exception& e) {
+        qCDebug(lcMidi, "rtmidi: %s", e.what());
+    } catch (...) {
+        qCDebug(lcMidi, "rtmidi: unknown failure creating a client");
+    }
+    return nullptr;
+}
+
+std::string lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return text;
+}
+
+bool isThroughPort(const std::string& name)
+{
+    return name.rfind("Midi Through", 0) == 0;
+}
+
+bool parseDeviceNumber(const std::string& text, int& number)
+{
+    if (text.empty() || text.size() > 6 || !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return false;
+    number = std::stoi(text);
+    return true;
+}
+
+}  // namespace
+
+struct PortService::OpenPort {
+    std::unique_ptr<RtMidiOut> out;
+    std::string name;
+    bool failed = false;  // set by RtMidi's error callback
+};
+
+PortService::PortService(std::string defaultPort)
+    : defaultPort_(std::move(defaultPort))
+{
+    AudioSystem::RouteLibraryMessages();
+}
+
+PortService::~PortService() = default;
+
+const std::vector<PortService::Port>& PortService::refresh()
+{
+    ports_.clear();
+    std::vector<RtMidi::Api> apis;
+    RtMidi::getCompiledApi(apis);
+    for (const RtMidi::Api api : apis) {
+        bool failed = false;
+        auto out = makeOut(api, &failed);
+        if (!out)
+            continue;
+        try {
+            const unsigned count = out->getPortCount();
+            for (unsigned i = 0; i < count; ++i) {
+                std::string name = out->getPortName(i);
+                if (!name.empty())
+                    ports_.push_back({int(api), std::move(name)});
+            }
+        } catch (const std::exception& e) {
+            qCDebug(lcMidi, "rtmidi: %s", e.what());
+        }
+    }
+    // ALSA's pass-through port is always there and makes no sound by itself;
+    // listing it last lets "the first port that answers" be an instrument.
+    std::stable_partition(ports_.begin(), ports_.end(), [](const Port& p) { return !isThroughPort(p.name); });
+    listed_ = true;
+    return ports_;
+}
+
+int PortService::findPort(const std::string& spec) const
+{
+    int number = -1;
+    if (parseDeviceNumber(spec, number))
+        return number < int(ports_.size()) ? number : -1;
+    if (spec.empty())
+        return -1;
+    const std::string wanted = lower(spec);
+    for (std::size_t i = 0; i < ports_.size(); ++i) {
+        if (lower(ports_[i].name) == wanted)
+            return int(i);
+    }
+    for (std::size_t i = 0; i < ports_.size(); ++i) {
+        if (lower(ports_[i].name).find(wanted) != std::string::npos)
+            return int(i);
+    }
+    return -1;
+}
+
+int PortService::resolve(int deviceId, bool refreshFirst)
+{
+    if (refreshFirst || !listed_)
+        refresh();
+    if (deviceId >= 0)
+        return deviceId < int(ports_.size()) ? deviceId : -1;
+    if (deviceId != -1 || defaultPort_.empty())
+        return -1;
+    const int found = findPort(defaultPort_);
+    if (found < 0) {
+        std::string names;
+        for (const auto& p : ports_)
+            names += (names.empty() ? "" : ", ") + ("\"" + p.name + "\"");
+        const std::string text = "MIDI port \"" + defaultPort_ + "\" not found; ports: " + (names.empty() ? "none" : names);
+        if (text != lastMissing_) {  // said once while nothing changes
+            lastMissing_ = text;
+            qCWarning(lcMidi, "%s", text.c_str());
+        }
+    } else {
+        lastMissing_.clear();
+    }
+    return found;
+}
+
+int PortService::deviceAnswers(int deviceId)
+{
+    // The default device is looked up afresh: it is asked first, once per start.
+    return resolve(deviceId, deviceId == -1) >= 0 ? MidiResult::Ok : MidiResult::BadDeviceId;
+}
+
+int PortService::deviceCount()
+{
+    return int(refresh().size());
+}
+
+int PortService::open(int deviceId, std::uint32_t& handle)
+{
+    const int index = resolve(deviceId, false);
+    if (index < 0)
+        return MidiResult::BadDeviceId;
+    const Port port = ports_[std::size_t(index)];
+
+    auto opened = std::make_unique<OpenPort>();
+    opened->name = port.name;
+    opened->out = makeOut(RtMidi::Api(port.api), &opened->failed);
+    if (!opened->out) {
+        qCWarning(lcMidi, "MIDI port \"%s\" cannot be opened: its MIDI system is gone", port.name.c_str());
+        return MidiResult::NoDriver;
+    }
+    // Port numbers are per client and may have moved since the list was made;
+    // the name is what the user chose.
+    try {
+        const unsigned count = opened->out->getPortCount();
+        for (unsigned i = 0; i < count; ++i) {
+            if (opened->out->getPortName(i) == port.name) {
+                opened->out->openPort(i, kPortName);
+                break;
+            }
+        }
+        if (!opened->out->isPortOpen() || opened->failed) {
+            qCWarning(lcMidi, "MIDI port \"%s\" cannot be opened", port.name.c_str());
+            return MidiResult::Error;
+        }
+    } catch (const std::exception& e) {
+        qCWarning(lcMidi, "MIDI port \"%s\" cannot be opened: %s", port.name.c_str(), e.what());
+        return MidiResult::Error;
+    }
+    qCInfo(lcMidi, "MIDI output to \"%s\"", port.name.c_str());
+    std::uint32_t h = nextHandle_++;
+    if (nextHandle_ == 0)
+        nextHandle_ = 1;
+    open_[h] = std::move(opened);
+    handle = h;
+    return MidiResult::Ok;
+}
+
+int PortService::close(std::uint32_t handle)
+{
+    const auto it = open_.find(handle);
+    if (handle == 0 || it == open_.end())
+        return MidiResult::InvalidHandle;
+    try {
+        it->second->out->closePort();
+    } catch (const std::exception& e) {
+        qCDebug(lcMidi, "rtmidi: %s", e.what());
+    }
+    open_.erase(it);
+    return MidiResult::Ok;
+}
+
+int PortService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
+{
+    const auto it = open_.find(handle);
+    if (handle == 0 || it == open_.end())
+        return MidiResult::InvalidHandle;
+    const ShortMessage m = DecodeShortMessage(message);
+    if (m.length == 0)
+        return MidiResult::Error;
+    // A program change is two bytes on the wire: the packed third byte is
+    // padding, and sending it would read as a running-status data byte.
+    const unsigned char bytes[3] = {m.status, m.data1, m.data2};
+    OpenPort& port = *it->second;
+    port.failed = false;
+    try {
+        port.out->sendMessage(bytes, std::size_t(m.length));
+    } catch (const std::exception& e) {
+        qCDebug(lcMidi, "rtmidi: %s", e.what());
+        return MidiResult::Error;
+    }
+    return port.failed ? MidiResult::Error : MidiResult::Ok;
+}

@@ -1,0 +1,406 @@
+#include "midi/services/synthservice.h"
+
+#include "midi/services/audiosystem.h"
+#include "midi/services/servicelog.h"
+#include "midi/services/shortmessage.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifdef SONAREL_HAVE_SDL2
+#define SDL_MAIN_HANDLED
+#include <SDL.h>
+#endif
+
+const std::vector<std::string> SynthService::kDebianSoundfonts = {
+    "/usr/share/sounds/sf2/FluidR3_GM.sf2",
+    "/usr/share/sounds/sf2/TimGM6mb.sf2",
+    "/usr/share/sounds/sf2/default-GM.sf2",
+};
+
+namespace {
+
+// FluidSynth's default gain (0.2) leaves a single key at a whisper. At 0.6
+// one piano key at full velocity peaks near -13 dBFS, and a ten-note chord at
+// full velocity still stays just below clipping.
+constexpr double kGain = 0.6;
+// The audio buffer decides the delay between a key press and its sound:
+// 3 periods of 64 frames are 4.4 ms at 44.1 kHz. FluidSynth's default of 16
+// periods of 64 frames would add 23 ms, which a player feels.
+constexpr int kPeriodSize = 64;
+constexpr int kPeriods = 3;
+const char* const kAudioDrivers[] = {"pulseaudio", "alsa", "jack", "sdl2"};
+
+// While we probe for an audio driver, FluidSynth's complaints about each one
+// that is missing are expected; they go to the debug log, and only our own
+// summary is a warning.
+thread_local bool t_probing = false;
+
+struct Probing {
+    Probing() { t_probing = true; }
+    ~Probing() { t_probing = false; }
+};
+
+void fluidLog(int level, const char* message, void*)
+{
+    if (level <= FLUID_WARN && !t_probing)
+        qCWarning(lcMidi, "fluidsynth: %s", message);
+    else
+        qCDebug(lcMidi, "fluidsynth: %s", message);
+}
+
+void routeFluidLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
+            fluid_set_log_function(level, fluidLog, nullptr);
+    });
+}
+
+bool readableFile(const std::string& path)
+{
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), R_OK) == 0;
+}
+
+bool isSoundfont(const std::string& path)
+{
+    if (!readableFile(path))
+        return false;
+    Probing quiet;  // a file that is not a soundfont is simply not one
+    return fluid_is_soundfont(path.c_str()) != 0;
+}
+
+bool parseInt(const std::string& text, int& value)
+{
+    static const std::pair<const char*, int> words[] = {
+        {"yes", 1}, {"no", 0}, {"true", 1}, {"false", 0}, {"on", 1}, {"off", 0}};
+    for (const auto& [word, number] : words) {
+        if (text == word) {
+            value = number;
+            return true;
+        }
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 0);
+    if (text.empty() || *end != '\0' || errno != 0 || v < INT32_MIN || v > INT32_MAX)
+        return false;
+    value = int(v);
+    return true;
+}
+
+bool parseNumber(const std::string& text, double& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0' && errno == 0;
+}
+
+// Applies one setting by the type FluidSynth gives it, as fluidsynth's -o does.
+void applySetting(fluid_settings_t* settings, const std::string& name, const std::string& value)
+{
+    int ok = FLUID_FAILED;
+    switch (fluid_settings_get_type(settings, name.c_str())) {
+    case FLUID_NUM_TYPE: {
+        double v;
+        if (parseNumber(value, v))
+            ok = fluid_settings_setnum(settings, name.c_str(), v);
+        break;
+    }
+    case FLUID_INT_TYPE: {
+        int v;
+        if (parseInt(value, v))
+            ok = fluid_settings_setint(settings, name.c_str(), v);
+        break;
+    }
+    case FLUID_STR_TYPE:
+        ok = fluid_settings_setstr(settings, name.c_str(), value.c_str());
+        break;
+    default:
+        qCWarning(lcMidi, "Unknown synthesizer setting \"%s\" ignored", name.c_str());
+        return;
+    }
+    if (ok != FLUID_OK)
+        qCWarning(lcMidi, "Synthesizer setting %s=%s ignored: value not accepted", name.c_str(), value.c_str());
+}
+
+#ifdef SONAREL_HAVE_SDL2
+// FluidSynth's SDL2 driver expects the program to have started SDL's audio.
+bool startSdlAudio()
+{
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        qCDebug(lcMidi, "sdl2: %s", SDL_GetError());
+        return false;
+    }
+    return true;
+}
+void stopSdlAudio() { SDL_QuitSubSystem(SDL_INIT_AUDIO); }
+#else
+bool startSdlAudio() { return false; }
+void stopSdlAudio() {}
+#endif
+
+}  // namespace
+
+SynthService::SynthService(SynthConfig config)
+    : config_(std::move(config))
+{
+    routeFluidLog();
+    AudioSystem::RouteLibraryMessages();
+}
+
+SynthService::~SynthService()
+{
+    freeAll();
+}
+
+std::string SynthService::FindSoundfont(const std::string& named)
+{
+    // A soundfont the user named is the only one tried: quietly playing another
+    // one would hide a mistyped path.
+    if (!named.empty())
+        return isSoundfont(named) ? named : std::string();
+    for (const auto& path : kDebianSoundfonts) {
+        if (isSoundfont(path))
+            return path;
+    }
+    return {};
+}
+
+std::string SynthService::findSoundfont() const
+{
+    return FindSoundfont(config_.soundfont);
+}
+
+int SynthService::deviceAnswers(int deviceId)
+{
+    if (deviceId != -1)
+        return MidiResult::BadDeviceId;
+    if (findSoundfont().empty()) {
+        if (!warnedNoSoundfont_) {
+            warnedNoSoundfont_ = true;
+            if (config_.soundfont.empty())
+                qCWarning(lcMidi, "No soundfont found for the built-in synthesizer "
+                                  "(install fluid-soundfont-gm or name one with --soundfont)");
+            else
+                qCWarning(lcMidi, "Soundfont \"%s\" cannot be read; the built-in synthesizer is off",
+                          config_.soundfont.c_str());
+        }
+        return MidiResult::NoDriver;
+    }
+    return MidiResult::Ok;
+}
+
+int SynthService::deviceCount()
+{
+    return 0;
+}
+
+int SynthService::open(int deviceId, std::uint32_t& handle)
+{
+    if (deviceId != -1)
+        return MidiResult::BadDeviceId;
+    if (synth_)
+        return MidiResult::Error;  // one synthesizer at a time
+    if (deviceAnswers(-1) != MidiResult::Ok)
+        return MidiResult::NoDriver;
+    if (!createSynth(findSoundfont())) {
+        freeAll();
+        return MidiResult::Error;
+    }
+    if (config_.audio && !startAudio()) {
+        freeAll();  // nothing is kept: the program goes on silent
+        return MidiResult::NoDriver;
+    }
+    handle_ = nextHandle_++;
+    if (nextHandle_ == 0)
+        nextHandle_ = 1;
+    handle = handle_;
+    return MidiResult::Ok;
+}
+
+bool SynthService::createSynth(const std::string& soundfont)
+{
+    settings_ = new_fluid_settings();
+    if (!settings_)
+        return false;
+    fluid_settings_setnum(settings_, "synth.sample-rate", kSampleRate);
+    fluid_settings_setnum(settings_, "synth.gain", kGain);
+    // Loads the samples of the instruments in use only: FluidR3_GM is 148 MB,
+    // which would hold up the start by a second or more.
+    fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
+    fluid_settings_setint(settings_, "audio.period-size", kPeriodSize);
+    fluid_settings_setint(settings_, "audio.periods", kPeriods);
+    for (const auto& [name, value] : config_.options)
+        applySetting(settings_, name, value);
+    if (!config_.audio)
+        fluid_settings_setnum(settings_, "synth.sample-rate", kSampleRate);  // renders promise 44.1 kHz
+
+    synth_ = new_fluid_synth(settings_);
+    if (!synth_) {
+        qCWarning(lcMidi, "The built-in synthesizer could not be created");
+        return false;
+    }
+    if (fluid_synth_sfload(synth_, soundfont.c_str(), 1) == FLUID_FAILED) {
+        qCWarning(lcMidi, "Soundfont \"%s\" could not be loaded", soundfont.c_str());
+        return false;
+    }
+    loadedSoundfont_ = soundfont;
+    return true;
+}
+
+bool SynthService::startAudio()
+{
+    // Called with the synthesizer complete: the driver's thread starts asking
+    // it for sound the moment the driver exists.
+    std::vector<std::string> drivers;
+    bool chosen = false;
+    for (const auto& [name, value] : config_.options) {
+        if (name == "audio.driver") {
+            drivers = {value};  // the user's choice is the only one tried
+            chosen = true;
+        }
+    }
+    if (!chosen)
+        drivers.assign(std::begin(kAudioDrivers), std::end(kAudioDrivers));
+
+    for (const auto& name : drivers) {
+        if (name == "jack" && !AudioSystem::JackServerAnswers()) {
+            qCDebug(lcMidi, "jack: no server is running");
+            continue;
+        }
+        if (name == "sdl2") {
+            if (!startSdlAudio())
+                continue;
+            sdlAudioStarted_ = true;
+        }
+        fluid_settings_setstr(settings_, "audio.driver", name.c_str());
+        {
+            std::optional<Probing> quiet;
+            if (!chosen)
+                quiet.emplace();
+            driver_ = new_fluid_audio_driver(settings_, synth_);
+        }
+        if (driver_) {
+            audioDriverName_ = name;
+            qCInfo(lcMidi, "Built-in synthesizer playing through %s with %s", name.c_str(), loadedSoundfont_.c_str());
+            return true;
+        }
+        if (sdlAudioStarted_) {
+            stopSdlAudio();
+            sdlAudioStarted_ = false;
+        }
+    }
+
+    std::string tried;
+    for (const auto& name : drivers)
+        tried += (tried.empty() ? "" : ", ") + name;
+    if (!warnedNoAudio_ || chosen) {
+        warnedNoAudio_ = true;
+        qCWarning(lcMidi, "The built-in synthesizer is silent: no audio output could be opened (tried %s)",
+                  tried.c_str());
+    } else {
+        qCDebug(lcMidi, "No audio output could be opened (tried %s)", tried.c_str());
+    }
+    return false;
+}
+
+void SynthService::freeAll()
+{
+    // The audio driver is created last and deleted first: until it is gone its
+    // thread keeps calling into the synthesizer.
+    if (driver_) {
+        delete_fluid_audio_driver(driver_);
+        driver_ = nullptr;
+    }
+    if (sdlAudioStarted_) {
+        stopSdlAudio();
+        sdlAudioStarted_ = false;
+    }
+    if (synth_) {
+        delete_fluid_synth(synth_);  // also unloads the soundfont
+        synth_ = nullptr;
+    }
+    if (settings_) {
+        delete_fluid_settings(settings_);
+        settings_ = nullptr;
+    }
+    loadedSoundfont_.clear();
+    audioDriverName_.clear();
+}
+
+int SynthService::close(std::uint32_t handle)
+{
+    if (handle == 0 || handle != handle_ || !synth_)
+        return MidiResult::InvalidHandle;
+    freeAll();
+    handle_ = 0;
+    return MidiResult::Ok;
+}
+
+int SynthService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
+{
+    if (handle == 0 || handle != handle_ || !synth_)
+        return MidiResult::InvalidHandle;
+    const ShortMessage m = DecodeShortMessage(message);
+    if (m.length == 0)
+        return MidiResult::Error;
+    const int channel = m.status & 0x0F;
+    int result = FLUID_OK;
+    switch (m.status & 0xF0) {
+    case 0x80:
+        // A note-off for a key that is not sounding is no fault: the note
+        // countdown sends one for every idle key on each tick.
+        fluid_synth_noteoff(synth_, channel, m.data1);
+        break;
+    case 0x90:
+        if (m.data2 == 0)
+            fluid_synth_noteoff(synth_, channel, m.data1);  // velocity 0 is a note-off
+        else
+            result = fluid_synth_noteon(synth_, channel, m.data1, m.data2);
+        break;
+    case 0xA0:
+        result = fluid_synth_key_pressure(synth_, channel, m.data1, m.data2);
+        break;
+    case 0xB0:
+        result = fluid_synth_cc(synth_, channel, m.data1, m.data2);
+        break;
+    case 0xC0:
+        result = fluid_synth_program_change(synth_, channel, m.data1);
+        break;
+    case 0xD0:
+        result = fluid_synth_channel_pressure(synth_, channel, m.data1);
+        break;
+    case 0xE0:
+        result = fluid_synth_pitch_bend(synth_, channel, m.data1 | (m.data2 << 7));
+        break;
+    default:
+        break;  // system messages (clock, sense ...) mean nothing to the synthesizer
+    }
+    return result == FLUID_OK ? MidiResult::Ok : MidiResult::Error;
+}
+
+bool SynthService::renderS16(int frames, std::int16_t* leftRight)
+{
+    if (!synth_ || driver_ || frames < 0 || (frames > 0 && !leftRight))
+        return false;
+    return frames == 0 || fluid_synth_write_s16(synth_, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
+}
+
+bool SynthService::renderFloat(int frames, float* leftRight)
+{
+    if (!synth_ || driver_ || frames < 0 || (frames > 0 && !leftRight))
+        return false;
+    return frames == 0 || fluid_synth_write_float(synth_, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
+}

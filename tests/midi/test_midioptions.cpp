@@ -1,0 +1,177 @@
+#include "midi/midioptions.h"
+#include "midi/midiout.h"
+#include "midi/services/combinedservice.h"
+#include "midi/services/synthservice.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+using Args = std::vector<std::string>;
+using Settings = std::vector<std::pair<std::string, std::string>>;
+
+class MidiChoiceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // No port system: a JACK server of a name nobody runs, and this machine
+        // has no ALSA sequencer (elsewhere its ports may add devices).
+        const std::string server = "sonarel-nobody-" + std::to_string(::getpid());
+        ::setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+        ::setenv("JACK_NO_START_SERVER", "1", 1);
+    }
+    void TearDown() override
+    {
+        MidiOut::CloseMidiOut();
+        MidiOut::SetService(nullptr);
+    }
+
+    static CombinedService& combined(const std::unique_ptr<MidiService>& service)
+    {
+        return dynamic_cast<CombinedService&>(*service);
+    }
+};
+
+}  // namespace
+
+TEST(MidiOptionsTest, takesItsOptionsAndLeavesTheRestInOrder)
+{
+    Args args = {"--soundfont", "/sf/piano.sf2", "song.hbk",      "--synth-option", "audio.driver=file",
+                 "--synth-option=audio.file.name=out=1.wav", "--midi-out=FLUID", "--midi-trace", "t.txt",
+                 "--geometry", "--midi-out", "2"};
+    MidiOptions options;
+    std::string error;
+    ASSERT_TRUE(TakeMidiOptions(args, options, &error)) << error;
+    EXPECT_EQ(args, (Args{"song.hbk", "--geometry"}));
+    EXPECT_EQ(options.soundfont, "/sf/piano.sf2");
+    EXPECT_EQ(options.midiOut, "2");  // the later one wins
+    EXPECT_EQ(options.trace, "t.txt");
+    // Repeatable, in order; the value is everything after the first '='.
+    EXPECT_EQ(options.synthOptions, (Settings{{"audio.driver", "file"}, {"audio.file.name", "out=1.wav"}}));
+
+    // "--" ends the options: what follows is the song's business.
+    args = {"--midi-out", "1", "--", "--soundfont", "x"};
+    MidiOptions more;
+    ASSERT_TRUE(TakeMidiOptions(args, more, &error));
+    EXPECT_EQ(args, (Args{"--", "--soundfont", "x"}));
+    EXPECT_EQ(more.midiOut, "1");
+    EXPECT_EQ(more.soundfont, "");
+}
+
+TEST(MidiOptionsTest, malformedOptionFailsAndTouchesNothing)
+{
+    const std::vector<Args> bad = {
+        {"song.hbk", "--soundfont"},           // no value
+        {"--synth-option", "synth.gain"},      // no '='
+        {"--synth-option", "=0.5"},            // no name
+        {"--midi-out="},                       // empty port
+        {"--midi-trace", "t.txt", "--midi-out"},
+    };
+    for (const Args& original : bad) {
+        Args args = original;
+        MidiOptions options;
+        options.soundfont = "kept.sf2";
+        std::string error;
+        EXPECT_FALSE(TakeMidiOptions(args, options, &error)) << original.back();
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(args, original);
+        EXPECT_EQ(options.soundfont, "kept.sf2");
+        EXPECT_EQ(options.trace, "");
+    }
+    // A value that merely looks like an option is still the value.
+    Args args = {"--soundfont", "--weird.sf2"};
+    MidiOptions options;
+    EXPECT_TRUE(TakeMidiOptions(args, options));
+    EXPECT_EQ(options.soundfont, "--weird.sf2");
+    EXPECT_FALSE(MidiOptionsHelp().empty());
+}
+
+TEST(MidiOptionsTest, argvFormKeepsProgramNameAndOtherArguments)
+{
+    char prog[] = "sonarel", sf[] = "--soundfont=/a.sf2", song[] = "my song.hbk", so[] = "--synth-option",
+         kv[] = "synth.gain=1.0", style[] = "-style";
+    char* argv[] = {prog, sf, song, so, kv, style, nullptr};
+    int argc = 6;
+    MidiOptions options;
+    ASSERT_TRUE(TakeMidiOptions(argc, argv, options));
+    ASSERT_EQ(argc, 3);
+    EXPECT_EQ(argv[0], prog);
+    EXPECT_EQ(argv[1], song);
+    EXPECT_EQ(argv[2], style);
+    EXPECT_EQ(argv[3], nullptr);
+    EXPECT_EQ(options.soundfont, "/a.sf2");
+    EXPECT_EQ(options.synthOptions, (Settings{{"synth.gain", "1.0"}}));
+}
+
+TEST_F(MidiChoiceTest, defaultDeviceIsTheSynthesizerWhenASoundfontExists)
+{
+    if (SynthService::FindSoundfont("").empty())
+        GTEST_SKIP() << "no General MIDI soundfont installed";
+    auto service = CreateMidiService({});
+    EXPECT_EQ(service->deviceAnswers(-1), MidiResult::Ok);
+    EXPECT_EQ(combined(service).describe(-1), "synthesizer");
+
+    MidiOut::SetService(service.get());
+    std::int16_t device = 5;
+    EXPECT_TRUE(MidiOut::FindMidiDevice(device));
+    EXPECT_EQ(device, -1);
+
+    // With no audio output the open fails and the program goes on silent.
+    MidiOptions noAudio;
+    noAudio.synthOptions = {{"audio.driver", "no-such-driver"}};
+    auto silent = CreateMidiService(noAudio);
+    MidiOut::SetService(silent.get());
+    EXPECT_FALSE(MidiOut::OpenMidiOut(-1));
+    EXPECT_EQ(MidiOut::MidiOutHandle, 0u);
+    MidiOut::NoteOn(0, 60, 100);
+
+    // With an audio output that works anywhere, the port opens on the synthesizer.
+    MidiOptions toFile;
+    const std::string wav = ::testing::TempDir() + "sonarel-choice.wav";
+    toFile.synthOptions = {{"audio.driver", "file"}, {"audio.file.name", wav}};
+    auto filed = CreateMidiService(toFile);
+    MidiOut::SetService(filed.get());
+    EXPECT_TRUE(MidiOut::OpenMidiOut(-1));
+    EXPECT_TRUE(combined(filed).synth()->isOpen());
+    MidiOut::CloseMidiOut();
+    EXPECT_FALSE(combined(filed).synth()->isOpen());
+    std::remove(wav.c_str());
+}
+
+TEST_F(MidiChoiceTest, missingSoundfontSilencesTheSynthesizerOnly)
+{
+    MidiOptions options;
+    options.soundfont = "/nonexistent/gm.sf2";
+    auto service = CreateMidiService(options);
+    EXPECT_NE(service->deviceAnswers(-1), MidiResult::Ok);
+    std::uint32_t handle = 0;
+    EXPECT_NE(service->open(-1, handle), MidiResult::Ok);
+    EXPECT_EQ(handle, 0u);
+
+    // The port then looks for a system port; with none it stays closed.
+    MidiOut::SetService(service.get());
+    std::int16_t device = 0;
+    const bool found = MidiOut::FindMidiDevice(device);
+    EXPECT_EQ(found, service->deviceCount() > 0);
+    EXPECT_NE(device, -1);
+}
+
+TEST_F(MidiChoiceTest, midiOutMakesTheDefaultDeviceThatPort)
+{
+    if (SynthService::FindSoundfont("").empty())
+        GTEST_SKIP() << "no General MIDI soundfont installed";
+    MidiOptions options;
+    options.midiOut = "no-such-port-" + std::to_string(::getpid());
+    auto service = CreateMidiService(options);
+    // The synthesizer would answer, but the user asked for a port that is not there.
+    EXPECT_NE(service->deviceAnswers(-1), MidiResult::Ok);
+    EXPECT_EQ(combined(service).describe(-1), "none");
+    std::uint32_t handle = 0;
+    EXPECT_EQ(service->open(-1, handle), MidiResult::BadDeviceId);
+    EXPECT_EQ(handle, 0u);
+    EXPECT_EQ(service->sendShortMsg(0, 0x7F3C90), MidiResult::InvalidHandle);
+    EXPECT_EQ(service->close(0), MidiResult::InvalidHandle);
+}

@@ -1,0 +1,211 @@
+#include "midi/midioptions.h"
+#include "midi/midiout.h"
+#include "midi/services/audiosystem.h"
+#include "midi/services/combinedservice.h"
+#include "midi/services/portservice.h"
+#include "midi/services/synthservice.h"
+
+#include <gtest/gtest.h>
+
+#include <rtmidi/RtMidi.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+#include <unistd.h>
+
+#ifdef SONAREL_HAVE_JACK
+#include "jackserver.h"
+#endif
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+void useNoJackServer()
+{
+    const std::string server = "sonarel-nobody-" + std::to_string(::getpid());
+    ::setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+    ::setenv("JACK_NO_START_SERVER", "1", 1);
+}
+
+}  // namespace
+
+TEST(PortServiceTest, noMidiSystemMeansNoDevicesAndNoCrash)
+{
+    // RtMidi's ALSA back end throws without a sequencer, and its JACK back
+    // end crashes inside libjack without a server; neither may reach us.
+    useNoJackServer();
+    EXPECT_FALSE(AudioSystem::JackServerAnswers());
+    PortService ports("1");
+    const int count = ports.deviceCount();
+    if (!AudioSystem::AlsaSequencerPresent()) {
+        EXPECT_EQ(count, 0);
+    }
+    EXPECT_EQ(ports.deviceAnswers(count), MidiResult::BadDeviceId);
+    std::uint32_t handle = 0;
+    EXPECT_EQ(ports.open(count, handle), MidiResult::BadDeviceId);
+    EXPECT_EQ(handle, 0u);
+    if (count < 2) {
+        EXPECT_EQ(ports.deviceAnswers(-1), MidiResult::BadDeviceId);  // "1" names no port
+    }
+    EXPECT_EQ(ports.sendShortMsg(0, 0x7F3C90), MidiResult::InvalidHandle);
+    EXPECT_EQ(ports.sendShortMsg(12, 0x7F3C90), MidiResult::InvalidHandle);
+    EXPECT_EQ(ports.close(12), MidiResult::InvalidHandle);
+
+    // Through the port as the program uses it: nothing answers, nothing breaks.
+    PortService none;
+    MidiOut::SetService(&none);
+    std::int16_t device = 0;
+    EXPECT_EQ(MidiOut::FindMidiDevice(device), count > 0);
+    if (count == 0) {
+        EXPECT_FALSE(MidiOut::OpenMidiOut(0));
+    }
+    MidiOut::NoteOn(0, 60, 100);
+    MidiOut::CloseMidiOut();
+    MidiOut::SetService(nullptr);
+}
+
+#ifdef SONAREL_HAVE_JACK
+
+namespace {
+
+// A MIDI input on the private JACK server, standing for a hardware synthesizer.
+class JackPortTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (JackServer::FindJackd().empty())
+            return;
+        AudioSystem::RouteLibraryMessages();  // libjack's chatter while the server starts
+        server = new JackServer;
+        if (!server->start(::testing::TempDir() + "sonarel-jackd.log", startError)) {
+            delete server;
+            server = nullptr;
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        delete server;  // stops jackd
+        server = nullptr;
+    }
+
+    void SetUp() override
+    {
+        if (JackServer::FindJackd().empty())
+            GTEST_SKIP() << "jackd is not installed";
+        ASSERT_NE(server, nullptr) << startError;
+        input = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, "sonarel-test");
+        input->openVirtualPort("keys-in");
+        MidiOut::SetErrorSink([this](int code) { errors.push_back(code); });
+    }
+    void TearDown() override
+    {
+        MidiOut::CloseMidiOut();
+        MidiOut::SetService(nullptr);
+        MidiOut::SetErrorSink(nullptr);
+        services.clear();
+        input.reset();  // before the server goes
+    }
+
+    // Kept until the port is closed in TearDown, also when a check fails.
+    MidiService* keep(std::unique_ptr<MidiService> service)
+    {
+        services.push_back(std::move(service));
+        return services.back().get();
+    }
+
+    // What arrives until `count` messages came or the time is up. The server
+    // runs a cycle every 6 ms; the long limit is for a loaded machine.
+    std::vector<Bytes> receive(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(5))
+    {
+        std::vector<Bytes> got;
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+            Bytes message;
+            input->getMessage(&message);
+            if (message.empty())
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            else
+                got.push_back(message);
+        }
+        return got;
+    }
+
+    static JackServer* server;
+    static std::string startError;
+    std::unique_ptr<RtMidiIn> input;
+    std::vector<std::unique_ptr<MidiService>> services;
+    std::vector<int> errors;
+};
+
+JackServer* JackPortTest::server = nullptr;
+std::string JackPortTest::startError;
+
+int indexOf(const std::vector<PortService::Port>& ports, const std::string& name)
+{
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        if (ports[i].name == name)
+            return int(i);
+    }
+    return -1;
+}
+
+}  // namespace
+
+TEST_F(JackPortTest, portServiceSendsExactlyTheProgramsBytes)
+{
+    PortService ports;
+    const int count = ports.deviceCount();
+    const int index = indexOf(ports.ports(), "sonarel-test:keys-in");
+    ASSERT_GE(index, 0) << "ports seen: " << count;
+    EXPECT_EQ(ports.deviceAnswers(index), MidiResult::Ok);
+    EXPECT_NE(ports.deviceAnswers(-1), MidiResult::Ok);  // no port named as the default
+
+    MidiOut::SetService(&ports);
+    ASSERT_TRUE(MidiOut::OpenMidiOut(std::int16_t(index)));
+    MidiOut::NoteOn(0, 60, 100);
+    MidiOut::NoteOff(0, 60);
+    MidiOut::ProgramChange(2, 0, 24);  // bank select, then a two-byte program change
+    MidiOut::NoteOn(0, 140, 100);      // dropped by the port: nothing goes out
+    MidiOut::ControlChange(15, 7, 127);
+
+    const auto got = receive(5);
+    EXPECT_EQ(got, (std::vector<Bytes>{{0x90, 60, 100}, {0x80, 60, 0}, {0xB2, 0, 0}, {0xC2, 24}, {0xBF, 7, 127}}));
+    EXPECT_TRUE(errors.empty());
+
+    MidiOut::CloseMidiOut();
+    EXPECT_EQ(MidiOut::MidiOutHandle, 0u);
+    MidiOut::NoteOn(0, 62, 100);  // closed: fails quietly, nothing arrives
+    EXPECT_TRUE(receive(1, std::chrono::milliseconds(300)).empty());
+}
+
+TEST_F(JackPortTest, midiOutOptionPicksThePortByNameOrNumber)
+{
+    MidiOptions byName;
+    byName.midiOut = "KEYS-IN";  // part of the name, in any case
+    MidiService* service = keep(CreateMidiService(byName));
+    auto& combined = dynamic_cast<CombinedService&>(*service);
+    ASSERT_EQ(service->deviceAnswers(-1), MidiResult::Ok);
+    EXPECT_EQ(combined.describe(-1), "port sonarel-test:keys-in");
+
+    MidiOut::SetService(service);
+    std::int16_t device = 3;
+    ASSERT_TRUE(MidiOut::FindMidiDevice(device));
+    EXPECT_EQ(device, -1);
+    ASSERT_TRUE(MidiOut::OpenMidiOut(device));
+    EXPECT_FALSE(combined.synth()->isOpen());  // the synthesizer is not what -1 means now
+    MidiOut::NoteOn(3, 64, 90);
+    EXPECT_EQ(receive(1), (std::vector<Bytes>{{0x93, 64, 90}}));
+    MidiOut::CloseMidiOut();
+
+    MidiOptions byNumber;
+    byNumber.midiOut = std::to_string(indexOf(combined.ports()->refresh(), "sonarel-test:keys-in"));
+    MidiOut::SetService(keep(CreateMidiService(byNumber)));
+    ASSERT_TRUE(MidiOut::OpenMidiOut(-1));
+    MidiOut::NoteOff(3, 64);
+    EXPECT_EQ(receive(1), (std::vector<Bytes>{{0x83, 64, 0}}));
+    EXPECT_TRUE(errors.empty());
+}
+
+#endif

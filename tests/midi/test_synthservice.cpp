@@ -1,0 +1,267 @@
+#include "audiocheck.h"
+
+#include "midi/midiout.h"
+#include "midi/services/shortmessage.h"
+#include "midi/services/synthservice.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+std::uint32_t pack(int status, int data1, int data2 = 0)
+{
+    return std::uint32_t(status) | std::uint32_t(data1) << 8 | std::uint32_t(data2) << 16;
+}
+
+bool haveSoundfont()
+{
+    return !SynthService::FindSoundfont("").empty();
+}
+
+SynthConfig offline(std::vector<std::pair<std::string, std::string>> options = {})
+{
+    SynthConfig config;
+    config.audio = false;
+    config.options = std::move(options);
+    return config;
+}
+
+std::vector<std::int16_t> render(SynthService& synth, double seconds)
+{
+    std::vector<std::int16_t> lr(std::size_t(framesOf(seconds)) * 2);
+    EXPECT_TRUE(synth.renderS16(framesOf(seconds), lr.data()));
+    return lr;
+}
+
+class SynthTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!haveSoundfont())
+            GTEST_SKIP() << "no General MIDI soundfont installed";
+    }
+    void TearDown() override
+    {
+        MidiOut::CloseMidiOut();
+        MidiOut::SetErrorSink(nullptr);
+        MidiOut::SetService(nullptr);
+    }
+};
+
+}  // namespace
+
+TEST_F(SynthTest, soundfontIsTheNamedOneOrDebiansFirst)
+{
+    std::string firstInstalled;
+    for (const auto& path : SynthService::kDebianSoundfonts) {
+        if (!SynthService::FindSoundfont(path).empty()) {
+            firstInstalled = path;
+            break;
+        }
+    }
+    EXPECT_EQ(SynthService::FindSoundfont(""), firstInstalled);
+    SynthService debian;
+    EXPECT_EQ(debian.deviceAnswers(-1), MidiResult::Ok);
+    EXPECT_NE(debian.deviceAnswers(0), MidiResult::Ok);  // no numbered devices
+    EXPECT_EQ(debian.deviceCount(), 0);
+
+    // A named soundfont is the only one tried: a typo must not fall back silently.
+    SynthConfig missing;
+    missing.soundfont = "/nonexistent/piano.sf2";
+    SynthService named(missing);
+    EXPECT_NE(named.deviceAnswers(-1), MidiResult::Ok);
+    std::uint32_t handle = 0;
+    EXPECT_NE(named.open(-1, handle), MidiResult::Ok);
+    EXPECT_EQ(handle, 0u);
+
+    // A file that is not a soundfont does not count as one.
+    const std::string text = ::testing::TempDir() + "not-a-soundfont.sf2";
+    std::ofstream(text) << "RIFF but not really";
+    EXPECT_EQ(SynthService::FindSoundfont(text), "");
+    std::remove(text.c_str());
+}
+
+TEST_F(SynthTest, openWithoutAudioDriverFailsCleanly)
+{
+    // The machine's own drivers: on a machine without sound all of them fail;
+    // elsewhere one opens, and that must be a real one.
+    {
+        SynthService synth;
+        std::uint32_t handle = 0;
+        const int result = synth.open(-1, handle);
+        if (result == MidiResult::Ok) {
+            EXPECT_NE(handle, 0u);
+            EXPECT_FALSE(synth.audioDriver().empty());
+            EXPECT_FALSE(synth.renderS16(1, nullptr));  // the driver's thread renders, not us
+            EXPECT_EQ(synth.close(handle), MidiResult::Ok);
+        } else {
+            EXPECT_EQ(result, MidiResult::NoDriver);
+            EXPECT_EQ(handle, 0u);
+            EXPECT_FALSE(synth.isOpen());
+        }
+    }
+
+    // A driver that cannot open, through the port as the program uses it.
+    SynthConfig config;
+    config.options = {{"audio.driver", "no-such-driver"}};
+    SynthService synth(config);
+    std::vector<int> errors;
+    MidiOut::SetService(&synth);
+    MidiOut::SetErrorSink([&](int code) { errors.push_back(code); });
+    std::int16_t device = 0;
+    EXPECT_TRUE(MidiOut::FindMidiDevice(device));  // the soundfont is there
+    EXPECT_EQ(device, -1);
+    EXPECT_FALSE(MidiOut::OpenMidiOut(device));
+    EXPECT_EQ(MidiOut::MidiOutHandle, 0u);
+    EXPECT_FALSE(synth.isOpen());
+    EXPECT_EQ(synth.loadedSoundfont(), "");  // everything was freed again
+    MidiOut::NoteOn(0, 60, 127);  // silent, and no crash
+    MidiOut::NoteOff(0, 60);
+    MidiOut::CloseMidiOut();
+    EXPECT_EQ(errors, (std::vector<int>{MidiResult::NoDriver, MidiResult::InvalidHandle, MidiResult::InvalidHandle}));
+    EXPECT_EQ(synth.close(0), MidiResult::InvalidHandle);
+}
+
+TEST_F(SynthTest, fileDriverOpensAndClosesWithTheSynthesizer)
+{
+    // The one audio driver that works on any machine: the complete open and
+    // close, with the driver's thread running against the synthesizer.
+    const std::string wav = ::testing::TempDir() + "sonarel-file-driver.wav";
+    std::remove(wav.c_str());
+    SynthConfig config;
+    config.options = {{"audio.driver", "file"}, {"audio.file.name", wav}};
+    SynthService synth(config);
+    std::uint32_t handle = 0;
+    ASSERT_EQ(synth.open(-1, handle), MidiResult::Ok);
+    EXPECT_NE(handle, 0u);
+    EXPECT_EQ(synth.audioDriver(), "file");
+    EXPECT_EQ(synth.sendShortMsg(handle, pack(0x90, 60, 100)), MidiResult::Ok);
+    EXPECT_EQ(synth.sendShortMsg(handle, pack(0x80, 60)), MidiResult::Ok);
+    EXPECT_EQ(synth.open(-1, handle), MidiResult::Error);  // one synthesizer at a time
+    EXPECT_EQ(synth.close(handle), MidiResult::Ok);
+    EXPECT_FALSE(synth.isOpen());
+    EXPECT_EQ(synth.sendShortMsg(handle, pack(0x90, 60, 100)), MidiResult::InvalidHandle);
+
+    std::ifstream in(wav, std::ios::binary);
+    char riff[4] = {};
+    in.read(riff, 4);
+    EXPECT_EQ(std::string(riff, 4), "RIFF");
+    in.close();
+    std::remove(wav.c_str());
+
+    // Opening again after a close starts afresh.
+    ASSERT_EQ(synth.open(-1, handle), MidiResult::Ok);
+    EXPECT_EQ(synth.close(handle), MidiResult::Ok);
+    std::remove(wav.c_str());
+}
+
+TEST_F(SynthTest, noteSoundsWhileHeldAndDiesAwayAfterNoteOff)
+{
+    SynthService synth(offline());
+    std::uint32_t handle = 0;
+    ASSERT_EQ(synth.open(-1, handle), MidiResult::Ok);
+    EXPECT_EQ(synth.audioDriver(), "");
+
+    const auto before = render(synth, 0.2);
+    EXPECT_LT(rms(before, 0, framesOf(0.2)), kSilentRms);
+
+    ASSERT_EQ(synth.sendShortMsg(handle, pack(0x90, 60, 127)), MidiResult::Ok);
+    const auto held = render(synth, 0.5);
+    const double heldRms = rms(held, framesOf(0.02), framesOf(0.5));
+    EXPECT_GT(heldRms, kSoundingRms);
+    // One key is clearly audible (above -20 dBFS) and does not clip.
+    EXPECT_GT(peak(held, 0, framesOf(0.5)), 3277);
+    EXPECT_LT(peak(held, 0, framesOf(0.5)), 32767);
+
+    ASSERT_EQ(synth.sendShortMsg(handle, pack(0x80, 60)), MidiResult::Ok);
+    const auto released = render(synth, 2.5);
+    EXPECT_LT(rms(released, framesOf(2.0), framesOf(2.5)), kSilentRms) << "held rms " << heldRms;
+
+    // A note-on with velocity 0 ends a note just like a note-off.
+    ASSERT_EQ(synth.sendShortMsg(handle, pack(0x91, 67, 100)), MidiResult::Ok);
+    EXPECT_GT(rms(render(synth, 0.3), framesOf(0.02), framesOf(0.3)), kSoundingRms);
+    ASSERT_EQ(synth.sendShortMsg(handle, pack(0x91, 67, 0)), MidiResult::Ok);
+    EXPECT_LT(rms(render(synth, 2.5), framesOf(2.0), framesOf(2.5)), kSilentRms);
+    EXPECT_EQ(synth.close(handle), MidiResult::Ok);
+}
+
+TEST_F(SynthTest, countdownNoteOffsOfSilentKeysAreNotErrors)
+{
+    // The note countdown sends a note-off for every idle key on every tick;
+    // a synthesizer that called those failures would flood the error sink.
+    SynthService synth(offline());
+    MidiOut::SetService(&synth);
+    std::vector<int> errors;
+    MidiOut::SetErrorSink([&](int code) { errors.push_back(code); });
+    ASSERT_TRUE(MidiOut::OpenMidiOut(-1));
+    for (int key = 0; key < 65; ++key)
+        MidiOut::NoteOff(0, std::int16_t(36 + key));
+    MidiOut::ProgramChange(0, 0, 40);
+    MidiOut::ControlChange(0, 7, 100);
+    EXPECT_TRUE(errors.empty());
+
+    // What is not a short message is refused, and nothing breaks.
+    const std::uint32_t h = MidiOut::MidiOutHandle;
+    EXPECT_EQ(synth.sendShortMsg(h, pack(0x3C, 60, 100)), MidiResult::Error);   // no status byte
+    EXPECT_EQ(synth.sendShortMsg(h, pack(0xF0, 0x7E, 0x7F)), MidiResult::Error); // system exclusive
+    EXPECT_EQ(synth.sendShortMsg(h, pack(0x90, 60, 200)), MidiResult::Error);   // data byte with its top bit
+    EXPECT_EQ(synth.sendShortMsg(h, pack(0xF8, 0)), MidiResult::Ok);            // clock: ignored
+    EXPECT_EQ(synth.sendShortMsg(h, pack(0xE0, 0, 0x40)), MidiResult::Ok);      // pitch bend centre
+}
+
+TEST_F(SynthTest, programChangeAndSettingsChangeTheSound)
+{
+    auto noteWith = [](const std::vector<std::uint32_t>& setup, SynthConfig config) {
+        SynthService synth(std::move(config));
+        std::uint32_t handle = 0;
+        EXPECT_EQ(synth.open(-1, handle), MidiResult::Ok);
+        for (auto m : setup)
+            EXPECT_EQ(synth.sendShortMsg(handle, m), MidiResult::Ok);
+        EXPECT_EQ(synth.sendShortMsg(handle, pack(0x90, 60, 100)), MidiResult::Ok);
+        std::vector<float> lr(std::size_t(framesOf(0.4)) * 2);
+        EXPECT_TRUE(synth.renderFloat(framesOf(0.4), lr.data()));
+        return lr;
+    };
+    auto energy = [](const std::vector<float>& lr) {
+        double e = 0;
+        for (float s : lr)
+            e += double(s) * s;
+        return e;
+    };
+    auto difference = [](const std::vector<float>& a, const std::vector<float>& b) {
+        double d = 0;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            d += double(a[i] - b[i]) * (a[i] - b[i]);
+        return d;
+    };
+    const auto piano = noteWith({pack(0xB0, 0, 0), pack(0xC0, 0)}, offline());
+    const auto pianoAgain = noteWith({}, offline());  // program 0 is where channels start
+    const auto violin = noteWith({pack(0xB0, 0, 0), pack(0xC0, 40)}, offline());
+    EXPECT_LT(difference(piano, pianoAgain), 1e-6 * energy(piano));
+    EXPECT_GT(difference(piano, violin), 0.1 * energy(piano));
+
+    // The user's settings have the last word over our defaults; unknown ones are skipped.
+    const auto quiet = noteWith({}, offline({{"synth.gain", "0.2"}, {"no.such.setting", "1"}, {"synth.polyphony", "x"}}));
+    EXPECT_LT(energy(quiet), 0.5 * energy(piano));
+}
+
+TEST(ShortMessage, lengthOnTheWire)
+{
+    EXPECT_EQ(DecodeShortMessage(0x7F3C90).length, 3);
+    EXPECT_EQ(DecodeShortMessage(0x0018C2).length, 2);   // program change: status + program
+    EXPECT_EQ(DecodeShortMessage(0x000040D5).length, 2); // channel pressure
+    EXPECT_EQ(DecodeShortMessage(0x4000E0).length, 3);
+    EXPECT_EQ(DecodeShortMessage(0xF8).length, 1);
+    EXPECT_EQ(DecodeShortMessage(0xF0).length, 0);
+    EXPECT_EQ(DecodeShortMessage(0x7F3C40).length, 0);   // running status
+    EXPECT_EQ(DecodeShortMessage(0xC83C90).length, 0);   // velocity 200
+    EXPECT_EQ(DecodeShortMessage(0x00FFC0).length, 0);   // program 255
+    EXPECT_EQ(DecodeShortMessage(0xFF05C0).length, 2);   // the unused third byte does not matter
+    const ShortMessage m = DecodeShortMessage(0x647F81);
+    EXPECT_EQ(m.status, 0x81);
+    EXPECT_EQ(m.data1, 0x7F);
+    EXPECT_EQ(m.data2, 0x64);
+}
