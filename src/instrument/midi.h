@@ -1,15 +1,25 @@
 #pragma once
 // Public interface of the instrument control. (Contract shared by the window
 // and the songs code; the implementation lives in midi.cpp.)
+#include <QColor>
+#include <QTimer>
 #include <QWidget>
-#include <cstdint>
 
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class KeyboardDevice;
+class KeyboardView;
 class PropertyBag;
 
 class MIDi : public QWidget {
     Q_OBJECT
 public:
     explicit MIDi(QWidget* parent = nullptr);
+    // With a keyboard device of the caller's choosing (tests, benchmarks);
+    // otherwise StartMIDi creates the application's keyboard.
+    explicit MIDi(std::unique_ptr<KeyboardDevice> device, QWidget* parent = nullptr);
     ~MIDi() override;  // runs StopMIDi
 
     // Saved settings of the control (names, defaults and order are fixed).
@@ -52,7 +62,72 @@ public:
     bool countdownTimerActive() const;
     bool pollTimerActive() const;
 
+    // What the engine holds, for tests and for the window's own checks.
+    QColor keyColor(int k) const;  // the colour key k is drawn in now
+    std::int16_t noteTimes(int k) const;
+    std::int16_t playTimes(int k) const;
+    std::int16_t currentKey() const { return CurrentKey; }
+    std::int16_t dragKey() const { return DragKey; }
+    bool mouseUp() const { return MouseUp; }
+    bool started() const { return Started; }
+    KeyboardDevice* keyboardDevice() const { return device_.get(); }
+    KeyboardView* keyboardView() const { return view_; }
+
+    QSize sizeHint() const override;
+
 signals:
     // Raised at every strike, before the note-on; Note is the key index 0..64.
     void NotePlayed(std::int16_t& Note);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    static constexpr int kKeyCount = 65;
+
+    void ScanKey(std::int16_t ScanCode, bool Down);
+    void PressKey(std::int16_t Key, bool Down);
+    void dragOver(int Index, int State);
+    void dragDrop(int Index);
+
+    void adoptDevice();
+    void wakePoll();
+    void applyMlong(int value);
+    void updateCountdownTimer();
+    void sendNoteOn(std::int16_t key);
+    void sendNoteOff(int note);
+
+    // Settings.
+    bool silencer_ = false;
+    bool logo_ = true;
+    std::int32_t keyBoardBlock_ = 3;
+    std::int16_t intensity_ = 127;
+    std::int32_t tone_ = 0;
+    std::int16_t channel_ = 0;
+    std::int16_t pitch_ = 36;
+    std::int16_t instrument_ = 0;
+    int mlong_ = 100;
+
+    QTimer Timer2;  // keyboard poll
+    QTimer Timer3;  // release of keys struck by Play
+    QTimer Timer4;  // note countdown
+    // Timer4 is switched on but stands still while its interval is 0.
+    bool countdownEnabled_ = false;
+
+    // Engine state.
+    std::array<std::int16_t, kKeyCount> NoteTimes{};
+    std::array<std::int16_t, kKeyCount> PlayTimes{};
+    std::array<bool, 256> KeyStates{};
+    std::array<std::uint8_t, 256> KeyboardState{};
+    std::int16_t CurrentKey = 0;
+    std::int16_t DragKey = 0;
+    bool MouseUp = false;
+    bool Started = false;
+
+    std::unique_ptr<KeyboardDevice> device_;
+    bool deviceCreated_ = false;  // StartMIDi has taken the device into use
+    bool polling_ = false;
+    bool wakePending_ = false;
+
+    KeyboardView* view_ = nullptr;
 };

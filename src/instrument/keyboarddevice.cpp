@@ -1,0 +1,145 @@
+#include "instrument/keyboarddevice.h"
+
+#include "instrument/platform/autorepeat.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+
+namespace {
+
+// XKB key codes are Linux input key codes shifted by 8.
+constexpr quint32 kXkbKeycodeOffset = 8;
+// Up to here Linux key codes equal the keyboard's set-1 scan codes.
+constexpr int kLastPlainLinuxCode = 88;  // KEY_F12
+
+struct Extended {
+    int linuxCode;
+    int scanCode;
+};
+// Keys that the keyboard sends with the 0xE0 prefix: in the 256-entry table
+// they sit at their set-1 code + 0x80.
+constexpr Extended kExtendedKeys[] = {
+    {96, 156},   // KEY_KPENTER: numeric pad Enter
+    {97, 157},   // KEY_RIGHTCTRL
+    {98, 181},   // KEY_KPSLASH: numeric pad slash
+    {99, 183},   // KEY_SYSRQ: Print Screen
+    {100, 184},  // KEY_RIGHTALT
+    {102, 199},  // KEY_HOME
+    {103, 200},  // KEY_UP
+    {104, 201},  // KEY_PAGEUP
+    {105, 203},  // KEY_LEFT
+    {106, 205},  // KEY_RIGHT
+    {107, 207},  // KEY_END
+    {108, 208},  // KEY_DOWN
+    {109, 209},  // KEY_PAGEDOWN
+    {110, 210},  // KEY_INSERT
+    {111, 211},  // KEY_DELETE
+    {119, 197},  // KEY_PAUSE
+    {125, 219},  // KEY_LEFTMETA
+    {126, 220},  // KEY_RIGHTMETA
+    {127, 221},  // KEY_COMPOSE
+};
+
+}  // namespace
+
+int ScanCodeFromNative(quint32 nativeScanCode)
+{
+    if (nativeScanCode <= kXkbKeycodeOffset)
+        return -1;
+    const quint32 linuxCode = nativeScanCode - kXkbKeycodeOffset;
+    if (linuxCode <= quint32(kLastPlainLinuxCode))
+        return int(linuxCode);
+    for (const Extended& e : kExtendedKeys)
+        if (quint32(e.linuxCode) == linuxCode)
+            return e.scanCode;
+    return -1;
+}
+
+KeyboardDevice::KeyboardDevice(QObject* parent) : QObject(parent) {}
+
+bool KeyboardDevice::acquire()
+{
+    acquired_ = true;
+    return true;
+}
+
+void KeyboardDevice::unacquire() { acquired_ = false; }
+
+bool KeyboardDevice::readState(State& state) const
+{
+    if (!acquired_)
+        return false;
+    state = table_;
+    return true;
+}
+
+void KeyboardDevice::setKey(int code, bool down)
+{
+    if (code < 0 || code >= int(table_.size()))
+        return;
+    const std::uint8_t value = down ? kDown : 0;
+    if (table_[std::size_t(code)] == value)
+        return;
+    table_[std::size_t(code)] = value;
+    emit changed();
+}
+
+bool KeyboardDevice::isDown(int code) const
+{
+    return code >= 0 && code < int(table_.size()) && table_[std::size_t(code)] != 0;
+}
+
+void KeyboardDevice::releaseAll()
+{
+    bool any = false;
+    for (auto& flag : table_) {
+        any = any || flag != 0;
+        flag = 0;
+    }
+    if (any)
+        emit changed();
+}
+
+ApplicationKeyboard::ApplicationKeyboard(QObject* parent) : KeyboardDevice(parent)
+{
+    // Without this X reports a held key as release+press pairs, and a pair
+    // that Qt does not recognise would strike the key again.
+    RequestDetectableAutoRepeat();
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->installEventFilter(this);
+}
+
+bool ApplicationKeyboard::leftButtonDown() const
+{
+    return QGuiApplication::mouseButtons().testFlag(Qt::LeftButton);
+}
+
+bool ApplicationKeyboard::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+        // A key event is seen once per widget it propagates through; the
+        // flags make that harmless. Repeats of a held key change nothing.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->isAutoRepeat())
+            break;
+        const int code = ScanCodeFromNative(key->nativeScanCode());
+        if (code >= 0)
+            setKey(code, event->type() == QEvent::KeyPress);
+        break;
+    }
+    case QEvent::ApplicationDeactivate:
+        // A window that has lost the focus gets no key releases: forget every
+        // held key rather than let it stick.
+        releaseAll();
+        break;
+    case QEvent::ApplicationStateChange:
+        if (static_cast<QApplicationStateChangeEvent*>(event)->applicationState() != Qt::ApplicationActive)
+            releaseAll();
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}

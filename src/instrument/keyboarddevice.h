@@ -1,0 +1,59 @@
+#pragma once
+// The keyboard as the note engine sees it: 256 key-down flags indexed by
+// keyboard scan code, readable at every poll, and the left mouse button.
+#include <QObject>
+
+#include <array>
+#include <cstdint>
+
+class KeyboardDevice : public QObject {
+    Q_OBJECT
+public:
+    using State = std::array<std::uint8_t, 256>;
+    static constexpr std::uint8_t kDown = 0x80;
+
+    explicit KeyboardDevice(QObject* parent = nullptr);
+
+    // Acquiring makes the state readable; a released device is never read.
+    virtual bool acquire();
+    virtual void unacquire();
+    bool acquired() const { return acquired_; }
+
+    // Copies the flags; false (state untouched) when the device is not acquired.
+    bool readState(State& state) const;
+    virtual bool leftButtonDown() const { return leftButton_; }
+
+    // The flags themselves. Setting a flag to the state it already has does
+    // nothing, so a held key's repeats never count as new presses.
+    void setKey(int code, bool down);
+    bool isDown(int code) const;
+    void releaseAll();
+    void setLeftButton(bool down) { leftButton_ = down; }
+
+signals:
+    // A flag changed: a poll now sees it at once instead of at its next tick.
+    void changed();
+
+private:
+    State table_{};
+    bool acquired_ = false;
+    bool leftButton_ = false;
+};
+
+// The application's own keyboard: the flags follow the key events that reach
+// any window of the application, whichever widget has the focus.
+class ApplicationKeyboard : public KeyboardDevice {
+    Q_OBJECT
+public:
+    explicit ApplicationKeyboard(QObject* parent = nullptr);
+
+    bool leftButtonDown() const override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+// The keyboard scan code of a key event's native scan code, or -1 for a key
+// the table has no place for. Native codes are XKB key codes (Linux input
+// key code + 8), as X11 and Wayland report them.
+int ScanCodeFromNative(quint32 nativeScanCode);

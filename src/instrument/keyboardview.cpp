@@ -1,0 +1,259 @@
+#include "instrument/keyboardview.h"
+
+#include "instrument/twips.h"
+#include "instrument/usercontrol1.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+
+namespace {
+
+constexpr int kWhiteKeyHeightTwips = 1100;
+constexpr int kBlackKeyHeightTwips = 600;
+constexpr int kBlackKeyWidthTwips = 165;
+constexpr int kBlackKeyMaxHeightTwips = 700;  // taller keys are white
+constexpr int kKeyboardWidthTwips = 10360;    // key 64 ends here
+const QRect kStripTwips(0, 660, 10335, 375);
+
+struct KeyPlace {
+    int left;
+    int width;  // 0 for a black key
+};
+// Left edges (and the widths of the white keys) in twips, by key index. The
+// widths are uneven on purpose: they follow the keyboard as it was drawn.
+constexpr KeyPlace kKeys[KeyboardView::kKeyCount] = {
+    {0, 265},     {180, 0},  {270, 265},   {465, 0},  {540, 265},   {810, 265},   {1005, 0},
+    {1080, 265},  {1275, 0}, {1350, 265},  {1530, 0}, {1620, 265},  // octave 1
+    {1890, 265},  {2055, 0}, {2160, 265},  {2355, 0}, {2430, 265},  {2700, 280},  {2880, 0},
+    {2985, 280},  {3180, 0}, {3270, 280},  {3480, 0}, {3555, 265},  // octave 2
+    {3825, 265},  {4005, 0}, {4080, 285},  {4290, 0}, {4365, 265},  {4635, 265},  {4800, 0},
+    {4905, 280},  {5100, 0}, {5190, 280},  {5400, 0}, {5475, 280},  // octave 3
+    {5760, 280},  {5955, 0}, {6045, 265},  {6240, 0}, {6315, 265},  {6585, 265},  {6765, 0},
+    {6855, 265},  {7030, 0}, {7125, 265},  {7300, 0}, {7395, 265},  // octave 4
+    {7665, 265},  {7845, 0}, {7935, 265},  {8130, 0}, {8205, 265},  {8475, 265},  {8655, 0},
+    {8745, 265},  {8940, 0}, {9015, 265},  {9210, 0}, {9285, 265},  // octave 5
+    {9555, 280},  {9720, 0}, {9840, 265},  {10035, 0}, {10095, 265},
+};
+
+constexpr bool blackByIndex(int k)
+{
+    const int n = k % 12;
+    return n == 1 || n == 3 || n == 6 || n == 8 || n == 10;
+}
+
+constexpr bool tableAgreesWithOctaves()
+{
+    for (int k = 0; k < KeyboardView::kKeyCount; ++k)
+        if ((kKeys[k].width == 0) != blackByIndex(k))
+            return false;
+    return kKeys[KeyboardView::kKeyCount - 1].left + kKeys[KeyboardView::kKeyCount - 1].width == kKeyboardWidthTwips;
+}
+static_assert(tableAgreesWithOctaves());
+
+bool isBlack(int k) { return KeyboardView::keyRectTwips(k).height() < kBlackKeyMaxHeightTwips; }
+
+bool validKey(int k) { return k >= 0 && k < KeyboardView::kKeyCount; }
+
+}  // namespace
+
+QRect KeyboardView::keyRectTwips(int k)
+{
+    if (!validKey(k))
+        return {};
+    const KeyPlace& p = kKeys[k];
+    if (p.width == 0)
+        return QRect(p.left, 0, kBlackKeyWidthTwips, kBlackKeyHeightTwips);
+    return QRect(p.left, 0, p.width, kWhiteKeyHeightTwips);
+}
+
+QRect KeyboardView::keyRect(int k) { return twips::ToPixels(keyRectTwips(k)); }
+
+KeyboardView::KeyboardView(QWidget* parent) : QWidget(parent), dragCursor_(DragCursor())
+{
+    setFocusPolicy(Qt::NoFocus);
+    resize(twips::ToPixels(kKeyboardWidthTwips), twips::ToPixels(kWhiteKeyHeightTwips));
+    for (int k = 0; k < kKeyCount; ++k) {
+        if (isBlack(k))
+            colours_[std::size_t(k)] = QColor(0, 0, 0);
+        else
+            colours_[std::size_t(k)] = QPalette::Base;
+    }
+    strip_ = new UserControl1(this);
+    strip_->setObjectName(QStringLiteral("UserControl11"));
+    strip_->setGeometry(twips::ToPixels(kStripTwips));
+}
+
+void KeyboardView::setKeyColor(int k, const QColor& colour)
+{
+    if (!validKey(k))
+        return;
+    colours_[std::size_t(k)] = colour;
+    update(keyRect(k));
+}
+
+void KeyboardView::setKeyColor(int k, QPalette::ColorRole role)
+{
+    if (!validKey(k))
+        return;
+    colours_[std::size_t(k)] = role;
+    update(keyRect(k));
+}
+
+QColor KeyboardView::keyColor(int k) const
+{
+    if (!validKey(k))
+        return {};
+    const Colour& c = colours_[std::size_t(k)];
+    if (const auto* role = std::get_if<QPalette::ColorRole>(&c))
+        return palette().color(*role);
+    return std::get<QColor>(c);
+}
+
+bool KeyboardView::pointerInside(const QPoint& pos) const
+{
+    // Keys cut off by a narrower parent are not there to be played.
+    if (!rect().contains(pos))
+        return false;
+    const QWidget* parent = parentWidget();
+    return !parent || parent->rect().contains(mapToParent(pos));
+}
+
+int KeyboardView::keyAt(const QPoint& pos) const
+{
+    if (!pointerInside(pos))
+        return -1;
+    for (int k = 0; k < kKeyCount; ++k)
+        if (isBlack(k) && keyRect(k).contains(pos))
+            return k;
+    // Where two white keys overlap, the later one is drawn on top.
+    for (int k = kKeyCount - 1; k >= 0; --k)
+        if (!isBlack(k) && keyRect(k).contains(pos))
+            return k;
+    return -1;
+}
+
+void KeyboardView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const QPalette& pal = palette();
+    auto drawKey = [&](int k) {
+        const QRect r = keyRect(k);
+        painter.fillRect(r, keyColor(k));
+        // A raised button edge: light above and left, shadow below and right.
+        painter.setPen(pal.color(QPalette::Light));
+        painter.drawLine(r.topLeft(), r.topRight());
+        painter.drawLine(r.topLeft(), r.bottomLeft());
+        painter.setPen(pal.color(QPalette::Shadow));
+        painter.drawLine(r.bottomLeft(), r.bottomRight());
+        painter.drawLine(r.topRight(), r.bottomRight());
+        painter.setPen(pal.color(QPalette::Dark));
+        painter.drawLine(r.bottomLeft() + QPoint(1, -1), r.bottomRight() + QPoint(-1, -1));
+        painter.drawLine(r.topRight() + QPoint(-1, 1), r.bottomRight() + QPoint(-1, -1));
+    };
+    for (int k = 0; k < kKeyCount; ++k)
+        if (!isBlack(k))
+            drawKey(k);
+    for (int k = 0; k < kKeyCount; ++k)
+        if (isBlack(k))
+            drawKey(k);
+}
+
+void KeyboardView::mousePressEvent(QMouseEvent* event)
+{
+    if (!mousePlay_ || dragging_ || event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    const int key = keyAt(event->position().toPoint());
+    if (key < 0) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    // The drag starts on the key itself; every move until the release is ours.
+    dragging_ = true;
+    overKey_ = key;
+    grabMouse(dragCursor_);
+    emit dragOver(key, kDragEnter);
+}
+
+void KeyboardView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!dragging_) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    const int key = keyAt(event->position().toPoint());
+    if (key == overKey_) {
+        if (key >= 0)
+            emit dragOver(key, kDragOver);
+        return;
+    }
+    // The key left is reported before the key entered, so that leaving never
+    // looks like a fresh arrival on the old key.
+    const int left = overKey_;
+    overKey_ = key;
+    if (left >= 0)
+        emit dragOver(left, kDragLeave);
+    if (key >= 0 && dragging_)
+        emit dragOver(key, kDragEnter);
+}
+
+void KeyboardView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (!dragging_ || event->button() != Qt::LeftButton) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    const int key = keyAt(event->position().toPoint());
+    cancelDrag();
+    if (key >= 0)
+        emit dragDropped(key);
+}
+
+void KeyboardView::cancelDrag()
+{
+    if (!dragging_)
+        return;
+    dragging_ = false;
+    overKey_ = -1;
+    releaseMouse();
+}
+
+void KeyboardView::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::EnabledChange && !isEnabled())
+        cancelDrag();
+    QWidget::changeEvent(event);
+}
+
+void KeyboardView::hideEvent(QHideEvent* event)
+{
+    cancelDrag();
+    QWidget::hideEvent(event);
+}
+
+QCursor DragCursor()
+{
+    const bool dense = qGuiApp && qGuiApp->devicePixelRatio() > 1.0;
+    struct Picture {
+        const char* name;
+        qreal ratio;
+    };
+    const Picture pictures[] = {
+        {":/instrument/dragicon@2x.png", 2.0}, {":/instrument/dragicon.png", 1.0},
+        {":/instrument/dragicon16@2x.png", 2.0}, {":/instrument/dragicon16.png", 1.0},
+    };
+    for (const Picture& p : pictures) {
+        if (p.ratio > 1.0 && !dense)
+            continue;
+        QPixmap icon(QString::fromLatin1(p.name));
+        if (icon.isNull())
+            continue;
+        icon.setDevicePixelRatio(p.ratio);
+        return QCursor(icon);
+    }
+    return QCursor(Qt::ArrowCursor);
+}

@@ -1,0 +1,76 @@
+#pragma once
+// The 65 on-screen keys of one instrument, drawn as coloured buttons with the
+// notation strip over the white keys. The view paints and reports; whoever
+// owns it decides what a key's colour is and what a press means.
+#include <QColor>
+#include <QCursor>
+#include <QPalette>
+#include <QRect>
+#include <QWidget>
+
+#include <array>
+#include <variant>
+
+class UserControl1;
+
+class KeyboardView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kKeyCount = 65;
+    // States of a drag-over report.
+    static constexpr int kDragEnter = 0;
+    static constexpr int kDragLeave = 1;
+    static constexpr int kDragOver = 2;
+
+    explicit KeyboardView(QWidget* parent = nullptr);
+
+    // Key k's place in twips from the keyboard's top-left corner.
+    static QRect keyRectTwips(int k);
+    // The same in logical pixels, as drawn and hit-tested.
+    static QRect keyRect(int k);
+
+    // A fixed colour, or a role of the palette resolved whenever the key is drawn.
+    void setKeyColor(int k, const QColor& colour);
+    void setKeyColor(int k, QPalette::ColorRole role);
+    QColor keyColor(int k) const;
+
+    // The key under a point of the view (black keys lie over white ones), or -1.
+    int keyAt(const QPoint& pos) const;
+
+    // Until armed, a press on a key does nothing.
+    void setMousePlayEnabled(bool on) { mousePlay_ = on; }
+    bool mousePlayEnabled() const { return mousePlay_; }
+
+    UserControl1* strip() const { return strip_; }
+
+signals:
+    // Drag notifications of the keys while the left button is held: a key
+    // entered (kDragEnter), moved over (kDragOver) or left (kDragLeave)...
+    void dragOver(int key, int state);
+    // ...and the key under the pointer when the button is released.
+    void dragDropped(int key);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    using Colour = std::variant<QColor, QPalette::ColorRole>;
+    void cancelDrag();
+    bool pointerInside(const QPoint& pos) const;
+
+    std::array<Colour, kKeyCount> colours_;
+    QCursor dragCursor_;
+    UserControl1* strip_ = nullptr;
+    bool mousePlay_ = false;
+    bool dragging_ = false;
+    int overKey_ = -1;
+};
+
+// The pointer shown while the mouse plays across the keys (the arrow when the
+// picture is missing).
+QCursor DragCursor();

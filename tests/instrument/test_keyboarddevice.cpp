@@ -1,0 +1,176 @@
+// The application keyboard: native scan codes become the key map's codes,
+// held keys never strike twice, and nothing sticks when the application loses
+// the focus.
+#include "instrument/keyboarddevice.h"
+#include "rig.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+constexpr quint32 kXkbOffset = 8;
+
+// A key event as the X server delivers it: the native scan code is the Linux
+// key code + 8. Qt's key is deliberately unhelpful: only the scan code counts.
+void sendKey(QObject* target, QEvent::Type type, int linuxCode, bool autoRepeat = false,
+             Qt::Key key = Qt::Key_unknown)
+{
+    QKeyEvent event(type, key, Qt::NoModifier, quint32(linuxCode) + kXkbOffset, 0, 0, QString(), autoRepeat);
+    QCoreApplication::sendEvent(target, &event);
+}
+
+}  // namespace
+
+class KeyboardDeviceTest : public QObject {
+    Q_OBJECT
+private slots:
+    void nativeScanCodesBecomeKeyMapCodes();
+    void keyEventsFillTheTableWhicheverWidgetHasFocus();
+    void autoRepeatNeverPressesAgain();
+    void deactivationReleasesEveryKey();
+    void keyEventReachesTheNoteEngine();
+};
+
+void KeyboardDeviceTest::nativeScanCodesBecomeKeyMapCodes()
+{
+    // Main block and numeric pad: the Linux code is the scan code.
+    for (int code : {2, 11, 16, 30, 41, 44, 53, 55, 57, 69, 70, 71, 82, 83})
+        QCOMPARE(ScanCodeFromNative(quint32(code) + kXkbOffset), code);
+    // Extended keys sit 0x80 above their plain scan code.
+    const std::pair<int, int> extended[] = {
+        {96, 156}, {98, 181}, {99, 183}, {119, 197}, {102, 199}, {103, 200}, {104, 201},
+        {105, 203}, {106, 205}, {107, 207}, {108, 208}, {109, 209}, {110, 210}, {111, 211},
+    };
+    for (const auto& [linuxCode, scanCode] : extended)
+        QCOMPARE(ScanCodeFromNative(quint32(linuxCode) + kXkbOffset), scanCode);
+    // No native code (QTest's own key clicks) and keys outside the table.
+    QCOMPARE(ScanCodeFromNative(0), -1);
+    QCOMPARE(ScanCodeFromNative(kXkbOffset), -1);
+    QCOMPARE(ScanCodeFromNative(200 + kXkbOffset), -1);
+}
+
+void KeyboardDeviceTest::keyEventsFillTheTableWhicheverWidgetHasFocus()
+{
+    ApplicationKeyboard keyboard;
+    QLineEdit edit;  // some other widget of the application
+    QSignalSpy changes(&keyboard, &KeyboardDevice::changed);
+
+    sendKey(&edit, QEvent::KeyPress, 44, false, Qt::Key_Z);
+    QVERIFY(keyboard.isDown(44));
+    // The numeric pad 0 is found by its scan code whatever Num Lock makes of it.
+    sendKey(&edit, QEvent::KeyPress, 82, false, Qt::Key_Insert);
+    QVERIFY(keyboard.isDown(82));
+    sendKey(&edit, QEvent::KeyPress, 105, false, Qt::Key_Left);
+    QVERIFY(keyboard.isDown(203));
+    QCOMPARE(changes.count(), 3);
+
+    sendKey(&edit, QEvent::KeyRelease, 44);
+    QVERIFY(!keyboard.isDown(44));
+    QVERIFY(keyboard.isDown(82));
+
+    // QTest's key clicks carry no scan code and change nothing.
+    QTest::keyClick(&edit, Qt::Key_Z);
+    QCOMPARE(changes.count(), 4);
+
+    // The state is readable only while acquired.
+    KeyboardDevice::State state{};
+    QVERIFY(!keyboard.readState(state));
+    keyboard.acquire();
+    QVERIFY(keyboard.readState(state));
+    QCOMPARE(state[82], KeyboardDevice::kDown);
+    QCOMPARE(state[44], std::uint8_t(0));
+    keyboard.unacquire();
+    QVERIFY(!keyboard.readState(state));
+}
+
+void KeyboardDeviceTest::autoRepeatNeverPressesAgain()
+{
+    ApplicationKeyboard keyboard;
+    QWidget target;
+    QSignalSpy changes(&keyboard, &KeyboardDevice::changed);
+    sendKey(&target, QEvent::KeyPress, 44);
+    // Repeats Qt recognises, as press and as release+press pairs...
+    sendKey(&target, QEvent::KeyPress, 44, true);
+    sendKey(&target, QEvent::KeyRelease, 44, true);
+    sendKey(&target, QEvent::KeyPress, 44, true);
+    // ...and a repeat press it did not recognise.
+    sendKey(&target, QEvent::KeyPress, 44);
+    QCOMPARE(changes.count(), 1);
+    QVERIFY(keyboard.isDown(44));
+
+    // Through the engine: one strike for the whole hold.
+    RecordingService service;
+    MidiOut::SetService(&service);
+    {
+        MIDi midi(std::make_unique<ApplicationKeyboard>());
+        midi.LoadSettings(LowerKeyboardSettings(), false);
+        midi.StartMIDi();
+        int strikes = 0;
+        connect(&midi, &MIDi::NotePlayed, &midi, [&strikes](std::int16_t&) { ++strikes; });
+        sendKey(&midi, QEvent::KeyPress, 44);
+        midi.pollTick();
+        for (int i = 0; i < 5; ++i) {
+            sendKey(&midi, QEvent::KeyRelease, 44, true);
+            sendKey(&midi, QEvent::KeyPress, 44, true);
+            sendKey(&midi, QEvent::KeyPress, 44);
+            midi.pollTick();
+        }
+        QCOMPARE(strikes, 1);
+    }
+    MidiOut::CloseMidiOut();
+    MidiOut::SetService(nullptr);
+}
+
+void KeyboardDeviceTest::deactivationReleasesEveryKey()
+{
+    ApplicationKeyboard keyboard;
+    QWidget target;
+    sendKey(&target, QEvent::KeyPress, 44);
+    sendKey(&target, QEvent::KeyPress, 105);
+    QEvent deactivate(QEvent::ApplicationDeactivate);
+    QCoreApplication::sendEvent(qApp, &deactivate);
+    QVERIFY(!keyboard.isDown(44));
+    QVERIFY(!keyboard.isDown(203));
+
+    sendKey(&target, QEvent::KeyPress, 30);
+    QApplicationStateChangeEvent inactive(Qt::ApplicationInactive);
+    QCoreApplication::sendEvent(qApp, &inactive);
+    QVERIFY(!keyboard.isDown(30));
+
+    // The engine then shows the keys released.
+    Rig rig(LowerKeyboardSettings());
+    rig.start();
+    rig.press(scan::Z);
+    rig.keys->releaseAll();
+    rig.midi->pollTick();
+    QCOMPARE(rig.midi->keyColor(12), rig.midi->palette().color(QPalette::Base));
+}
+
+void KeyboardDeviceTest::keyEventReachesTheNoteEngine()
+{
+    RecordingService service;
+    MidiOut::SetService(&service);
+    {
+        MIDi midi;  // creates the application keyboard when it starts
+        midi.LoadSettings(LowerKeyboardSettings(), false);
+        midi.StartMIDi();
+        QVERIFY(midi.keyboardDevice() != nullptr);
+        service.clear();
+        QWidget elsewhere;
+        sendKey(&elsewhere, QEvent::KeyPress, 44, false, Qt::Key_Z);
+        QCoreApplication::processEvents();  // the change wakes the poll
+        QCOMPARE(service.bytes(), std::string("80 24 00,90 30 7F"));
+        sendKey(&elsewhere, QEvent::KeyRelease, 44, false, Qt::Key_Z);
+        QCoreApplication::processEvents();
+        QCOMPARE(midi.keyColor(12), midi.palette().color(QPalette::Base));
+    }
+    MidiOut::CloseMidiOut();
+    MidiOut::SetService(nullptr);
+}
+
+QTEST_MAIN(KeyboardDeviceTest)
+#include "test_keyboarddevice.moc"
