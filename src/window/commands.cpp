@@ -91,6 +91,9 @@ void Form2::Command1_Click()
             Com[i]->setEnabled(true);
     Label3->setText(Text1->text());
     Label9->setText(Text2->text());
+    // The panel's boxes are gone: keys typed from now on are music, so the
+    // focus must not fall to the note-length box.
+    moveFocusToClose();
 }
 
 void Form2::RecordCommand()

@@ -26,6 +26,17 @@
 
 #include <random>
 
+// The pictures live in this static library; without an explicit reference
+// the linker would leave them out of the program.
+static void initWindowResources()
+{
+    static const bool done = [] {
+        Q_INIT_RESOURCE(window);
+        return true;
+    }();
+    (void)done;
+}
+
 namespace {
 
 const char* const kProductName = "Sonarel";
@@ -85,6 +96,7 @@ QPixmap loadPicture(const char* path, QSize fallbackSize, QColor fallback)
 Form2::Form2(const Form2Options& options, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), songArgument_(options.songArgument)
 {
+    initWindowResources();
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QString::fromUtf8(kProductName));
     setFixedSize(TwipsToPixels(kClientWidthTwips), TwipsToPixels(kClientHeightTwips));
@@ -204,6 +216,9 @@ void Form2::buildLayout()
     Text3->setMaxLength(4);
     Text3->setAlignment(Qt::AlignCenter);
     Text3->setFrame(false);
+    // Only a click puts the caret here: typed keys play the keyboards, and a
+    // box that took the focus by itself would swallow them as a note length.
+    Text3->setFocusPolicy(Qt::ClickFocus);
     setTextColor(Text3, fieldText, fieldBack);
     connect(Text3, &QLineEdit::textChanged, this, [this] { Text3_Change(); });
 

@@ -1,5 +1,6 @@
 """A private X server with the program running in it, driven like a user would."""
 import os
+import random
 import shutil
 import signal
 import struct
@@ -13,12 +14,17 @@ COM = {0: (10, 272, 28, 24), 1: (48, 159, 28, 18), 2: (88, 159, 28, 18), 3: (168
        8: (328, 159, 28, 18), 9: (10, 208, 28, 24)}
 OK_BUTTON = (256 + 104 + 28, 96 + 88 + 12)
 
+# Every session gets a display number never used before in this run: a
+# server that has just shut down can still be found under its old number.
+_next_display = [random.randint(200, 800)]
+
 
 def free_display():
-    for n in range(90, 200):
+    while True:
+        n = _next_display[0]
+        _next_display[0] += 1
         if not os.path.exists('/tmp/.X11-unix/X%d' % n) and not os.path.exists('/tmp/.X%d-lock' % n):
             return ':%d' % n
-    raise RuntimeError('no free X display')
 
 
 class Session:
@@ -40,12 +46,13 @@ class Session:
             time.sleep(0.05)
         self.proc = None
         self.trace = os.path.join(self.dir, 'trace.txt')
+        self.log = open(os.path.join(self.dir, 'stderr.txt'), 'w')
 
     def start(self, *args):
         if os.path.exists(self.trace):
             os.remove(self.trace)
         self.proc = subprocess.Popen([self.app, '--midi-trace', self.trace, *args], env=self.env,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                                     stdout=subprocess.DEVNULL, stderr=self.log)
         deadline = time.time() + 15
         while True:
             r = self.xdo('search', '--onlyvisible', '--name', '^Sonarel$', check=False)
@@ -53,8 +60,9 @@ class Session:
                 self.wid = r.stdout.split()[0]
                 break
             if time.time() > deadline or self.proc.poll() is not None:
-                raise RuntimeError('the window did not appear: ' + (self.proc.stderr.read().decode()
-                                                                   if self.proc.poll() is not None else ''))
+                self.log.flush()
+                with open(self.log.name) as log:
+                    raise RuntimeError('the window did not appear: ' + log.read())
             time.sleep(0.05)
         self.xdo('windowfocus', '--sync', self.wid, check=False)
         time.sleep(0.3)
@@ -101,6 +109,7 @@ class Session:
         self.stop()
         self.xvfb.terminate()
         self.xvfb.wait()
+        self.log.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
     # What the program left behind.
