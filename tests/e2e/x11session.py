@@ -35,7 +35,9 @@ class Session:
         self.app = os.path.join(self.dir, 'sonarel')
         shutil.copy(binary, self.app)
         self.display = free_display()
-        self.xvfb = subprocess.Popen(['Xvfb', self.display, '-screen', '0', '1024x768x24', '-nolisten', 'tcp'],
+        # -noreset: otherwise the server restarts when its last client (the
+        # readiness probe below) leaves, and refuses the program meanwhile.
+        self.xvfb = subprocess.Popen(['Xvfb', self.display, '-screen', '0', '1024x768x24', '-nolisten', 'tcp', '-noreset'],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.env = dict(os.environ, DISPLAY=self.display)
         self.env.pop('QT_QPA_PLATFORM', None)
