@@ -180,6 +180,25 @@ TEST_F(JackPortTest, portServiceSendsExactlyTheProgramsBytes)
     EXPECT_TRUE(receive(1, std::chrono::milliseconds(300)).empty());
 }
 
+TEST_F(JackPortTest, closingEndsNotesStillSounding)
+{
+    // Quitting within a note's countdown must not leave the instrument at
+    // the other end sounding it for ever.
+    PortService ports;
+    const int index = indexOf(ports.refresh(), "sonarel-test:keys-in");
+    ASSERT_GE(index, 0);
+    MidiOut::SetService(&ports);
+    ASSERT_TRUE(MidiOut::OpenMidiOut(std::int16_t(index)));
+    MidiOut::NoteOn(0, 60, 100);
+    MidiOut::NoteOn(1, 64, 100);
+    MidiOut::NoteOn(2, 67, 100);
+    MidiOut::NoteOff(0, 60);
+    MidiOut::NoteOn(2, 67, 0);  // velocity 0 ends it too
+    EXPECT_EQ(receive(5).size(), 5u);
+    MidiOut::CloseMidiOut();
+    EXPECT_EQ(receive(2, std::chrono::milliseconds(500)), (std::vector<Bytes>{{0x81, 64, 0}}));
+}
+
 TEST_F(JackPortTest, midiOutOptionPicksThePortByNameOrNumber)
 {
     MidiOptions byName;

@@ -7,12 +7,15 @@
 #include <rtmidi/RtMidi.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cctype>
 
 namespace {
 
 constexpr const char* kClientName = "Sonarel";
 constexpr const char* kPortName = "Sonarel out";
+constexpr int kAllSoundOff = 120;
+constexpr int kAllNotesOff = 123;
 
 // RtMidi reports through this callback instead of throwing once it is set.
 // Its texts go to the debug log; the failure itself reaches the caller as a
@@ -83,6 +86,31 @@ struct PortService::OpenPort {
     std::unique_ptr<RtMidiOut> out;
     std::string name;
     bool failed = false;  // set by RtMidi's error callback
+    // Notes struck and not yet ended, channel * 128 + note. An instrument at
+    // the other end of the cable keeps a note sounding until it hears its
+    // note-off, also after we are gone.
+    std::bitset<16 * 128> sounding;
+
+    void track(const ShortMessage& m)
+    {
+        const int channel = m.status & 0x0F;
+        switch (m.status & 0xF0) {
+        case 0x90:
+            sounding.set(std::size_t(channel * 128 + m.data1), m.data2 != 0);
+            break;
+        case 0x80:
+            sounding.reset(std::size_t(channel * 128 + m.data1));
+            break;
+        case 0xB0:
+            if (m.data1 == kAllSoundOff || m.data1 == kAllNotesOff) {
+                for (int note = 0; note < 128; ++note)
+                    sounding.reset(std::size_t(channel * 128 + note));
+            }
+            break;
+        default:
+            break;
+        }
+    }
 };
 
 PortService::PortService(std::string defaultPort)
@@ -221,8 +249,17 @@ int PortService::close(std::uint32_t handle)
     const auto it = open_.find(handle);
     if (handle == 0 || it == open_.end())
         return MidiResult::InvalidHandle;
+    OpenPort& port = *it->second;
     try {
-        it->second->out->closePort();
+        // Notes still sounding are ended first, so that closing the port (or
+        // quitting) never leaves the instrument at the other end droning.
+        for (std::size_t i = 0; i < port.sounding.size(); ++i) {
+            if (port.sounding.test(i)) {
+                const unsigned char noteOff[3] = {std::uint8_t(0x80 + i / 128), std::uint8_t(i % 128), 0};
+                port.out->sendMessage(noteOff, sizeof noteOff);
+            }
+        }
+        port.out->closePort();
     } catch (const std::exception& e) {
         qCDebug(lcMidi, "rtmidi: %s", e.what());
     }
@@ -249,5 +286,8 @@ int PortService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
         qCDebug(lcMidi, "rtmidi: %s", e.what());
         return MidiResult::Error;
     }
-    return port.failed ? MidiResult::Error : MidiResult::Ok;
+    if (port.failed)
+        return MidiResult::Error;
+    port.track(m);
+    return MidiResult::Ok;
 }

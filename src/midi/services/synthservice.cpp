@@ -108,7 +108,7 @@ bool parseNumber(const std::string& text, double& value)
 }
 
 // Applies one setting by the type FluidSynth gives it, as fluidsynth's -o does.
-void applySetting(fluid_settings_t* settings, const std::string& name, const std::string& value)
+void applySetting(fluid_settings_t* settings, const std::string& name, const std::string& value, bool warn)
 {
     int ok = FLUID_FAILED;
     switch (fluid_settings_get_type(settings, name.c_str())) {
@@ -128,10 +128,11 @@ void applySetting(fluid_settings_t* settings, const std::string& name, const std
         ok = fluid_settings_setstr(settings, name.c_str(), value.c_str());
         break;
     default:
-        qCWarning(lcMidi, "Unknown synthesizer setting \"%s\" ignored", name.c_str());
+        if (warn)
+            qCWarning(lcMidi, "Unknown synthesizer setting \"%s\" ignored", name.c_str());
         return;
     }
-    if (ok != FLUID_OK)
+    if (ok != FLUID_OK && warn)
         qCWarning(lcMidi, "Synthesizer setting %s=%s ignored: value not accepted", name.c_str(), value.c_str());
 }
 
@@ -243,7 +244,8 @@ bool SynthService::createSynth(const std::string& soundfont)
     fluid_settings_setint(settings_, "audio.period-size", kPeriodSize);
     fluid_settings_setint(settings_, "audio.periods", kPeriods);
     for (const auto& [name, value] : config_.options)
-        applySetting(settings_, name, value);
+        applySetting(settings_, name, value, !settingsChecked_);
+    settingsChecked_ = true;  // said once, not at every re-open
     if (!config_.audio)
         fluid_settings_setnum(settings_, "synth.sample-rate", kSampleRate);  // renders promise 44.1 kHz
 
@@ -275,9 +277,11 @@ bool SynthService::startAudio()
     if (!chosen)
         drivers.assign(std::begin(kAudioDrivers), std::end(kAudioDrivers));
 
+    std::string tried;
     for (const auto& name : drivers) {
+        tried += (tried.empty() ? "" : ", ") + name;
         if (name == "jack" && !AudioSystem::JackServerAnswers()) {
-            qCDebug(lcMidi, "jack: no server is running");
+            tried += " (no server running)";
             continue;
         }
         if (name == "sdl2") {
@@ -287,8 +291,9 @@ bool SynthService::startAudio()
         }
         fluid_settings_setstr(settings_, "audio.driver", name.c_str());
         {
+            // FluidSynth's reason is worth reading once when the user chose the driver.
             std::optional<Probing> quiet;
-            if (!chosen)
+            if (!chosen || warnedNoAudio_)
                 quiet.emplace();
             driver_ = new_fluid_audio_driver(settings_, synth_);
         }
@@ -303,10 +308,8 @@ bool SynthService::startAudio()
         }
     }
 
-    std::string tried;
-    for (const auto& name : drivers)
-        tried += (tried.empty() ? "" : ", ") + name;
-    if (!warnedNoAudio_ || chosen) {
+    // Both instruments open the port at start: one warning is enough.
+    if (!warnedNoAudio_) {
         warnedNoAudio_ = true;
         qCWarning(lcMidi, "The built-in synthesizer is silent: no audio output could be opened (tried %s)",
                   tried.c_str());

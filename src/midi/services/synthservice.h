@@ -72,4 +72,5 @@ private:
     std::string audioDriverName_;
     bool warnedNoAudio_ = false;
     bool warnedNoSoundfont_ = false;
+    bool settingsChecked_ = false;
 };
