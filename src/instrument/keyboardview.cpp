@@ -222,16 +222,27 @@ void KeyboardView::cancelDrag()
     releaseMouse();
 }
 
+void KeyboardView::abortDrag()
+{
+    // No drop will come: report the key under the pointer as left, so it is
+    // not shown held for good.
+    const int key = overKey_;
+    const bool wasDragging = dragging_;
+    cancelDrag();
+    if (wasDragging && key >= 0)
+        emit dragOver(key, kDragLeave);
+}
+
 void KeyboardView::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::EnabledChange && !isEnabled())
-        cancelDrag();
+        abortDrag();
     QWidget::changeEvent(event);
 }
 
 void KeyboardView::hideEvent(QHideEvent* event)
 {
-    cancelDrag();
+    abortDrag();
     QWidget::hideEvent(event);
 }
 

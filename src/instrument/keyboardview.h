@@ -61,6 +61,7 @@ protected:
 private:
     using Colour = std::variant<QColor, QPalette::ColorRole>;
     void cancelDrag();
+    void abortDrag();
     bool pointerInside(const QPoint& pos) const;
 
     std::array<Colour, kKeyCount> colours_;

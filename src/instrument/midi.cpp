@@ -131,6 +131,9 @@ MIDi::MIDi(std::unique_ptr<KeyboardDevice> device, QWidget* parent) : QWidget(pa
 
 MIDi::~MIDi()
 {
+    // The keys outlive this body by a moment; nothing they report may reach
+    // a control whose members are gone.
+    disconnect(view_, nullptr, this, nullptr);
     StopMIDi();
 }
 
@@ -345,8 +348,11 @@ void MIDi::pollTick()
         if (!self)
             return;  // destroyed while other events ran
         KeyStates[std::size_t(i)] = down;
+        if (!Started)
+            break;  // stopped meanwhile: the rest of this state is a released device's
     }
-    MouseUp = !device_->leftButtonDown();
+    if (Started)
+        MouseUp = !device_->leftButtonDown();
     polling_ = false;
 }
 

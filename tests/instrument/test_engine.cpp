@@ -388,6 +388,16 @@ void EngineTest::nestedPollDoesNotStrikeTwice()
     rig.midi->pollTick();
     QCOMPARE(rig.played, (std::vector<int>{12, 14}));
     QCOMPARE(rig.count(0x90, 0x30, 0x7F), 1);
+
+    // Stopped by a handler while the poll yields: the poll ends there.
+    Rig stopping;
+    stopping.start();
+    QObject::connect(stopping.midi.get(), &MIDi::NotePlayed, stopping.midi.get(),
+                     [&stopping](std::int16_t&) { stopping.midi->StopMIDi(); });
+    stopping.keys->setKey(scan::Z, true);
+    stopping.keys->setKey(scan::X, true);
+    stopping.midi->pollTick();
+    QCOMPARE(stopping.played, std::vector<int>{12});
 }
 
 void EngineTest::keyboardChangeWakesThePoll()
