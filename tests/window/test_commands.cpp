@@ -140,3 +140,38 @@ TEST_F(CommandTest, randomPlayIntervalAndKeyComeFromTheGenerator)
     EXPECT_EQ(counts[64], 100);
     EXPECT_EQ(counts[32], 200);
 }
+
+TEST_F(CommandTest, theSaveDialogOffersSongsFirstThenMidiAndAudio)
+{
+    Form2& f = make();
+    EXPECT_EQ(Co::kSongFilter, QStringLiteral("  *.hbk(Harbeck音乐文件 )|*.hbk"));
+    QStringList offered;
+    QString answer;
+    f.co.chooser = [&](bool, const Co& d) {
+        offered = d.qtFilters();
+        return answer;
+    };
+    QStringList exported;
+    f.exportMidi = [&](const QString& song, const QString& target) {
+        exported << QStringLiteral("mid ") + song + QStringLiteral(" -> ") + target;
+        return true;
+    };
+    f.exportWav = [&](const QString& song, const QString& target) {
+        exported << QStringLiteral("wav ") + song + QStringLiteral(" -> ") + target;
+        return true;
+    };
+    answer = dir.path() + QStringLiteral("/out.mid");
+    f.Com_Click(3);
+    ASSERT_EQ(offered.size(), 3);
+    EXPECT_EQ(offered[0], QStringLiteral("  *.hbk(Harbeck音乐文件 ) (*.hbk)"));
+    EXPECT_EQ(offered[1], QStringLiteral("MIDI 文件 (*.mid)"));
+    EXPECT_EQ(offered[2], QStringLiteral("WAV 音频 (*.wav)"));
+    answer = dir.path() + QStringLiteral("/out.wav");
+    f.Com_Click(3);
+    EXPECT_EQ(exported, (QStringList{QStringLiteral("mid ") + f.scratchPath() + QStringLiteral(" -> ") + dir.path() + QStringLiteral("/out.mid"),
+                                     QStringLiteral("wav ") + f.scratchPath() + QStringLiteral(" -> ") + dir.path() + QStringLiteral("/out.wav")}));
+    // The open dialog offers the songs only.
+    answer.clear();
+    f.Com_Click(4);
+    EXPECT_EQ(offered, QStringList{QStringLiteral("  *.hbk(Harbeck音乐文件 ) (*.hbk)")});
+}

@@ -155,3 +155,20 @@ TEST_F(RecordingTest, keysDuringTheOpenPanelWriteNothing)
     f.Com_Click(7);
     EXPECT_EQ(joined(records(f.scratchPath())), std::string(kHeaderOfDesignedKeyboards) + "|@END 0    ");
 }
+
+TEST_F(RecordingTest, aFullSongStopsWithItsEndMarker)
+{
+    Form2& f = make();
+    f.Activate();
+    confirmPanelSoon(f);
+    f.Com_Click(1);
+    strike(f.MIDi1, 24);
+    // Jump to the last slot a note record can take.
+    f.recorder.RecordNo = 32767;
+    strike(f.MIDi1, 26);
+    EXPECT_FALSE(f.Recording);
+    EXPECT_TRUE(f.Com[2]->isEnabled());
+    const auto last = records(f.scratchPath(), 32768);
+    ASSERT_EQ(last.size(), 1u);
+    EXPECT_EQ(last[0].tag + last[0].value, "@END 0    ");
+}
