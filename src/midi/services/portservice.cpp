@@ -119,7 +119,11 @@ PortService::PortService(std::string defaultPort)
     AudioSystem::RouteLibraryMessages();
 }
 
-PortService::~PortService() = default;
+PortService::~PortService()
+{
+    while (!open_.empty())
+        close(open_.begin()->first);  // with the note-offs of what still sounds
+}
 
 const std::vector<PortService::Port>& PortService::refresh()
 {
