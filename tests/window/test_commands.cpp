@@ -1,6 +1,8 @@
 // The ten picture buttons: dispatch, faces, enabled states, save and random play.
 #include "formfixture.h"
 
+#include "songs/recorder.h"
+
 #include <deque>
 
 using CommandTest = FormTest;
@@ -174,4 +176,35 @@ TEST_F(CommandTest, theSaveDialogOffersSongsFirstThenMidiAndAudio)
     answer.clear();
     f.Com_Click(4);
     EXPECT_EQ(offered, QStringList{QStringLiteral("  *.hbk(Harbeck音乐文件 ) (*.hbk)")});
+}
+
+TEST_F(CommandTest, openPlaysTheChosenSongAndACancelDoesNothing)
+{
+    Form2& f = make();
+    const QString song = dir.path() + QStringLiteral("/chosen.hbk");
+    songs::SongRecorder rec;
+    ASSERT_TRUE(rec.start(song.toStdString(), "茉莉花", "李四", songs::HalfSettings{}, songs::HalfSettings{}));
+    rec.stop();
+
+    QString answer;
+    f.co.chooser = [&](bool save, const Co&) {
+        EXPECT_FALSE(save);
+        return answer;
+    };
+    f.Com_Click(4);  // cancelled
+    EXPECT_EQ(f.SongPath, f.scratchPath());
+    EXPECT_FALSE(f.Timer3.isActive());
+
+    answer = song;
+    f.Com_Click(4);
+    EXPECT_EQ(f.SongPath, song);
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("茉莉花"));
+    EXPECT_EQ(f.Label9->text(), QStringLiteral("李四"));
+    EXPECT_TRUE(f.Timer3.isActive());
+    for (int i : {1, 3, 4})
+        EXPECT_FALSE(f.Com[i]->isEnabled()) << i;
+    f.Com_Click(7);
+    EXPECT_FALSE(f.Timer3.isActive());
+    for (int i : {1, 3, 4})
+        EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
 }
