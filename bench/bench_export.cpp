@@ -36,47 +36,40 @@ std::string writeSong(const QTemporaryDir& dir, const char* name, int notes, int
     return path;
 }
 
-void reportFactor(benchmark::State& state, double musicSeconds, double workSeconds)
-{
-    state.counters["music_s"] = musicSeconds;
-    state.counters["realtime_x"] = musicSeconds / workSeconds;
-}
-
-void BM_ExportOneHourToMidi(benchmark::State& state)
+// Times one run of `tool` on a song of `notes` keys over `seconds`.
+template <typename Tool>
+void timeSongTool(benchmark::State& state, int notes, int seconds, const char* outName, Tool tool)
 {
     QTemporaryDir dir;
-    const std::string song = writeSong(dir, "hour.hbk", 20000, 3600);
-    const std::string out = dir.filePath(QStringLiteral("hour.mid")).toStdString();
+    const std::string song = writeSong(dir, "song.hbk", notes, seconds);
+    const std::string out = dir.filePath(QString::fromLatin1(outName)).toStdString();
     songs::SongCapture capture;
     std::string error;
     songs::CaptureSong(song, capture, error);
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        if (!songs::ExportMidi(song, out, error))
+        if (!tool(song, out, error))
             state.SkipWithError(error.c_str());
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         state.SetIterationTime(took.count());
-        reportFactor(state, capture.silentMs / 1000.0, took.count());
+        state.counters["music_s"] = capture.silentMs / 1000.0;
+        state.counters["realtime_x"] = capture.silentMs / 1000.0 / took.count();
     }
+}
+
+void BM_ExportOneHourToMidi(benchmark::State& state)
+{
+    timeSongTool(state, 20000, 3600, "hour.mid", [](const std::string& song, const std::string& out, std::string& error) {
+        return songs::ExportMidi(song, out, error);
+    });
 }
 BENCHMARK(BM_ExportOneHourToMidi)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_RenderOneMinuteToWav(benchmark::State& state)
 {
-    QTemporaryDir dir;
-    const std::string song = writeSong(dir, "minute.hbk", 600, 60);
-    const std::string out = dir.filePath(QStringLiteral("minute.wav")).toStdString();
-    songs::SongCapture capture;
-    std::string error;
-    songs::CaptureSong(song, capture, error);
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        if (!songs::RenderSong(song, out, std::string(), error))
-            state.SkipWithError(error.c_str());
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        state.SetIterationTime(took.count());
-        reportFactor(state, capture.silentMs / 1000.0, took.count());
-    }
+    timeSongTool(state, 600, 60, "minute.wav", [](const std::string& song, const std::string& out, std::string& error) {
+        return songs::RenderSong(song, out, std::string(), error);
+    });
 }
 BENCHMARK(BM_RenderOneMinuteToWav)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
