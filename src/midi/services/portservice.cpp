@@ -153,14 +153,14 @@ const std::vector<PortService::Port>& PortService::refresh()
     return ports_;
 }
 
-int PortService::findPort(const std::string& spec) const
+int PortService::findPort(const std::string& name) const
 {
     int number = -1;
-    if (parseDeviceNumber(spec, number))
+    if (parseDeviceNumber(name, number))
         return number < int(ports_.size()) ? number : -1;
-    if (spec.empty())
+    if (name.empty())
         return -1;
-    const std::string wanted = lower(spec);
+    const std::string wanted = lower(name);
     for (std::size_t i = 0; i < ports_.size(); ++i) {
         if (lower(ports_[i].name) == wanted)
             return int(i);

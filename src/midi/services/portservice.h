@@ -34,10 +34,10 @@ public:
     // Asks the MIDI systems again and returns the ports, in device order.
     const std::vector<Port>& refresh();
     const std::vector<Port>& ports() const { return ports_; }
-    // The device number that `spec` names in the current list, or -1: a
+    // The device number that `name` names in the current list, or -1: a
     // number is a device number, anything else the first port whose name
     // contains it (case does not matter).
-    int findPort(const std::string& spec) const;
+    int findPort(const std::string& name) const;
     const std::string& defaultPort() const { return defaultPort_; }
 
 private:
