@@ -18,6 +18,8 @@
 // the controls. The noise of the brushed metal comes from a fixed hash, so the
 // output only changes when this file or the fonts change.
 
+#include "instrument/keyboardview.h"
+
 #include <QConicalGradient>
 #include <QDir>
 #include <QFileInfo>
@@ -107,18 +109,19 @@ struct WhiteKey {
     int widthTwips;
 };
 
-// The white keys of the on-screen keyboard, as the keyboard lays them out.
-constexpr WhiteKey kWhiteKeys[] = {
-    {0, 0, 265},     {2, 270, 265},   {4, 540, 265},   {5, 810, 265},   {7, 1080, 265},  {9, 1350, 265},
-    {11, 1620, 265}, {12, 1890, 265}, {14, 2160, 265}, {16, 2430, 265}, {17, 2700, 280}, {19, 2985, 280},
-    {21, 3270, 280}, {23, 3555, 265}, {24, 3825, 265}, {26, 4080, 285}, {28, 4365, 265}, {29, 4635, 265},
-    {31, 4905, 280}, {33, 5190, 280}, {35, 5475, 280}, {36, 5760, 280}, {38, 6045, 265}, {40, 6315, 265},
-    {41, 6585, 265}, {43, 6855, 265}, {45, 7125, 265}, {47, 7395, 265}, {48, 7665, 265}, {50, 7935, 265},
-    {52, 8205, 265}, {53, 8475, 265}, {55, 8745, 265}, {57, 9015, 265}, {59, 9285, 265}, {60, 9555, 280},
-    {62, 9840, 265}, {64, 10095, 265},
-};
-constexpr int kWhiteKeyCount = int(std::size(kWhiteKeys));
-static_assert(kWhiteKeyCount == 38);
+// The white keys of the on-screen keyboard, from the keyboard's own layout,
+// so that every digit stands under its key.
+std::vector<WhiteKey> whiteKeys()
+{
+    constexpr int kBlackKeyMaxHeightTwips = 700;  // taller keys are white
+    std::vector<WhiteKey> keys;
+    for (int k = 0; k <= 64; ++k) {
+        const QRect r = KeyboardView::keyRectTwips(k);
+        if (r.height() >= kBlackKeyMaxHeightTwips)
+            keys.push_back({k, r.left(), r.width()});
+    }
+    return keys;
+}
 
 constexpr int kStripWidth = 690;
 constexpr int kStripHeight = 27;
@@ -252,7 +255,7 @@ QImage drawStrip(int scale)
     p.setPen(Qt::NoPen);
     p.setBrush(kDigitColour);
     const int dot = kDotSize * scale;
-    for (const WhiteKey& key : kWhiteKeys) {
+    for (const WhiteKey& key : whiteKeys()) {
         // The strip starts at the keyboard's left edge, one picture pixel per
         // screen pixel; the key's centre in pixels is its centre in twips / 15.
         const double centre = (key.leftTwips + key.widthTwips / 2.0) / kTwipsPerPixel * scale;
