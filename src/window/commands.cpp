@@ -113,10 +113,8 @@ void Form2::RecordCommand()
         Picture1->setVisible(true);
         Picture1->raise();
         Text1->setFocus();
-        waitingForPanel_ = true;
         while (!Picture1->isHidden() && !unloaded_)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        waitingForPanel_ = false;
         if (unloaded_)
             return;
 

@@ -133,7 +133,6 @@ public:
     std::function<void()> Randomize;    // re-seed from the time of day
 
     QString scratchPath() const;
-    bool waitingForSongInfo() const { return waitingForPanel_; }
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -160,7 +159,6 @@ private:
 
     QPixmap skin_;
     bool activated_ = false;
-    bool waitingForPanel_ = false;
     bool unloaded_ = false;
     QString songArgument_;
 };
