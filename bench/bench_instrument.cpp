@@ -1,17 +1,12 @@
 // Instrument benchmarks: the cost of a keyboard poll that finds nothing new,
 // and how long a key press takes from entering the application to the
 // note-on reaching the MIDI service.
-//
-// This file also holds the benchmark program's main(), because the
-// instrument needs a QApplication (on the offscreen platform unless another
-// is asked for) before any widget exists.
 #include "instrument/keyboarddevice.h"
 #include "instrument/midi.h"
 #include "instrument/propertybag.h"
 #include "midi/midiout.h"
 #include "midi/services/recordingservice.h"
 
-#include <QApplication>
 #include <QKeyEvent>
 
 #include <benchmark/benchmark.h>
@@ -114,16 +109,3 @@ void BM_KeyEventToNoteOn(benchmark::State& state)
 BENCHMARK(BM_KeyEventToNoteOn)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

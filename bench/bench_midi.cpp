@@ -47,23 +47,34 @@ void countdownTick()
         MidiOut::NoteOff(0, std::int16_t(kLowestNote + key));
 }
 
+// Strikes `count` keys, a minor third apart, at full velocity.
+void strike(int count)
+{
+    for (int key = 0; key < count; ++key)
+        MidiOut::NoteOn(0, std::int16_t(kLowestNote + key * 3), 127);
+}
+
+bool skipWithoutSynth(benchmark::State& state, const OpenSynth& open)
+{
+    if (!open.ok())
+        state.SkipWithError("the built-in synthesizer did not open (no soundfont?)");
+    return !open.ok();
+}
+
 // One tick: `range(0)` keys were struck since the last one and are ended by
 // it; with 0, the usual case, nothing sounds and every key gets its note-off
 // anyway.
 void BM_CountdownTick(benchmark::State& state)
 {
     OpenSynth open;
-    if (!open.ok()) {
-        state.SkipWithError("the built-in synthesizer did not open (no soundfont?)");
+    if (skipWithoutSynth(state, open))
         return;
-    }
     std::vector<std::int16_t> audio(std::size_t(kTenMsFrames) * 2);
     const int sounding = int(state.range(0));
     for (auto _ : state) {
         if (sounding > 0) {
             state.PauseTiming();
-            for (int key = 0; key < sounding; ++key)
-                MidiOut::NoteOn(0, std::int16_t(kLowestNote + key * 3), 127);
+            strike(sounding);
             open.synth().renderS16(kTenMsFrames, audio.data());  // the voices start
             state.ResumeTiming();
         }
@@ -78,21 +89,17 @@ BENCHMARK(BM_CountdownTick)->Arg(0)->Arg(1)->Arg(10);
 void BM_Render10msAfterTick(benchmark::State& state)
 {
     OpenSynth open;
-    if (!open.ok()) {
-        state.SkipWithError("the built-in synthesizer did not open (no soundfont?)");
+    if (skipWithoutSynth(state, open))
         return;
-    }
     std::vector<std::int16_t> audio(std::size_t(kTenMsFrames) * 2);
     const int sounding = int(state.range(0));
-    for (int key = 0; key < sounding; ++key)
-        MidiOut::NoteOn(0, std::int16_t(kLowestNote + key * 3), 127);
+    strike(sounding);
     open.synth().renderS16(kTenMsFrames, audio.data());
     countdownTick();
     for (auto _ : state) {
         // Strike again whenever the release has died, so the voices stay busy.
         state.PauseTiming();
-        for (int key = 0; key < sounding; ++key)
-            MidiOut::NoteOn(0, std::int16_t(kLowestNote + key * 3), 127);
+        strike(sounding);
         countdownTick();
         state.ResumeTiming();
         open.synth().renderS16(kTenMsFrames, audio.data());
@@ -102,15 +109,3 @@ void BM_Render10msAfterTick(benchmark::State& state)
 BENCHMARK(BM_Render10msAfterTick)->Arg(0)->Arg(1)->Arg(10);
 
 }  // namespace
-
-// Weak, so that a benchmark file of another subsystem may bring the one main
-// of the executable instead.
-extern "C" __attribute__((weak)) int main(int argc, char** argv)
-{
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
