@@ -7,6 +7,7 @@
 #include "midi/midiout.h"
 #include "midi/services/recordingservice.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 
 #include <benchmark/benchmark.h>
