@@ -158,6 +158,7 @@ private:
     bool saveCopy(const QString& target);
 
     QPixmap skin_;
+    QString clockFormat_;
     bool activated_ = false;
     bool unloaded_ = false;
     QString songArgument_;
