@@ -6,6 +6,7 @@
 #include "songs/dump.h"
 #include "songs/export/songexport.h"
 #include "window/form2.h"
+#include "window/platform/quitsignals.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -145,6 +146,8 @@ int main(int argc, char** argv)
         };
         if (QScreen* screen = QGuiApplication::primaryScreen())
             form.move(screen->availableGeometry().center() - form.rect().center());
+        // A logout or `kill` closes the window as its close button does.
+        QuitOnTerminationSignals(&form, [&form] { form.close(); });
         form.Load();
         form.show();
         form.activateWindow();

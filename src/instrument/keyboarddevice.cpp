@@ -4,6 +4,7 @@
 
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
 
 namespace {
 
@@ -84,6 +85,14 @@ void KeyboardDevice::setKey(int code, bool down)
     emit changed();
 }
 
+void KeyboardDevice::setLeftButton(bool down)
+{
+    if (leftButton_ == down)
+        return;
+    leftButton_ = down;
+    emit changed();
+}
+
 bool KeyboardDevice::isDown(int code) const
 {
     return code >= 0 && code < int(table_.size()) && table_[std::size_t(code)] != 0;
@@ -129,6 +138,14 @@ bool ApplicationKeyboard::eventFilter(QObject* watched, QEvent* event)
             setKey(code, event->type() == QEvent::KeyPress);
         break;
     }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+        // Mouse play strikes the key struck last again only once a poll has
+        // seen the button up: a button change runs the poll too (once per
+        // widget it passes through; the polls that follow find nothing new).
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            emit changed();
+        break;
     case QEvent::ApplicationDeactivate:
         // A window that has lost the focus gets no key releases: forget every
         // held key rather than let it stick.

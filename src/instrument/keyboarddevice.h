@@ -28,10 +28,10 @@ public:
     void setKey(int code, bool down);
     bool isDown(int code) const;
     void releaseAll();
-    void setLeftButton(bool down) { leftButton_ = down; }
+    void setLeftButton(bool down);
 
 signals:
-    // A flag changed: a poll now sees it at once instead of at its next tick.
+    // A flag or the left mouse button changed: the poll runs on this.
     void changed();
 
 private:

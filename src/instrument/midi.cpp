@@ -30,7 +30,6 @@ static void initInstrumentResources()
 namespace {
 
 constexpr int kLastKey = 64;
-constexpr int kPollIntervalMs = 5;
 constexpr int kReleaseIntervalMs = 10;
 constexpr int kDefaultMlong = 100;
 constexpr int kLargestMlong = std::numeric_limits<std::int16_t>::max();
@@ -111,13 +110,10 @@ MIDi::MIDi(std::unique_ptr<KeyboardDevice> device, QWidget* parent) : QWidget(pa
     connect(view_, &KeyboardView::dragOver, this, &MIDi::dragOver);
     connect(view_, &KeyboardView::dragDropped, this, &MIDi::dragDrop);
 
-    Timer2.setInterval(kPollIntervalMs);
-    Timer2.setTimerType(Qt::PreciseTimer);
     Timer3.setInterval(kReleaseIntervalMs);
     Timer3.setTimerType(Qt::PreciseTimer);
     Timer4.setInterval(kDefaultMlong);
     Timer4.setTimerType(Qt::PreciseTimer);
-    connect(&Timer2, &QTimer::timeout, this, &MIDi::pollTick);
     connect(&Timer3, &QTimer::timeout, this, &MIDi::releaseTick);
     connect(&Timer4, &QTimer::timeout, this, &MIDi::countdownTick);
 
@@ -196,12 +192,18 @@ bool MIDi::Enabled() const
 void MIDi::SetEnabled(bool value)
 {
     QWidget::setEnabled(value);
-    if (!Started)
-        return;
-    if (value)
-        Timer2.start();
-    else
-        Timer2.stop();
+    if (Started)
+        setPollEnabled(value);
+}
+
+void MIDi::setPollEnabled(bool on)
+{
+    const bool was = Timer2;
+    Timer2 = on;
+    // Keys pressed or let go while the poll was off are found at once, as a
+    // periodic poll would find them at its next tick.
+    if (on && !was)
+        requestPoll();
 }
 
 bool MIDi::Silencer() const { return silencer_; }
@@ -267,7 +269,7 @@ void MIDi::updateCountdownTimer()
 
 bool MIDi::releaseTimerActive() const { return Timer3.isActive(); }
 bool MIDi::countdownTimerActive() const { return Timer4.isActive(); }
-bool MIDi::pollTimerActive() const { return Timer2.isActive(); }
+bool MIDi::pollTimerActive() const { return Timer2; }
 
 QColor MIDi::keyColor(int k) const { return view_->keyColor(k); }
 
@@ -278,19 +280,24 @@ std::int16_t MIDi::playTimes(int k) const { return k >= 0 && k < kKeyCount ? Pla
 
 void MIDi::adoptDevice()
 {
-    connect(device_.get(), &KeyboardDevice::changed, this, [this] {
-        if (wakePending_)
-            return;
-        wakePending_ = true;
-        QMetaObject::invokeMethod(this, &MIDi::wakePoll, Qt::QueuedConnection);
-    });
+    connect(device_.get(), &KeyboardDevice::changed, this, &MIDi::requestPoll);
+}
+
+void MIDi::requestPoll()
+{
+    // Queued: the change is taken in by the poll after the event that made
+    // it has been handled, as the next tick of a periodic poll would.
+    if (wakePending_)
+        return;
+    wakePending_ = true;
+    QMetaObject::invokeMethod(this, &MIDi::wakePoll, Qt::QueuedConnection);
 }
 
 void MIDi::wakePoll()
 {
     wakePending_ = false;
-    // Only a running poll may be hurried; a disabled or stopped one stays still.
-    if (Timer2.isActive())
+    // A disabled or stopped poll stays still.
+    if (Timer2)
         pollTick();
 }
 
@@ -304,7 +311,7 @@ void MIDi::StartMIDi()
     MidiOut::FindMidiDevice(deviceId);
     MidiOut::OpenMidiOut(deviceId);
     SetInstrument(instrument_);
-    Timer2.start();
+    setPollEnabled(true);
     if (!device_) {
         device_ = std::make_unique<ApplicationKeyboard>();
         adoptDevice();
@@ -320,7 +327,7 @@ void MIDi::StopMIDi()
 {
     Started = false;
     // A released device is never read again.
-    Timer2.stop();
+    Timer2 = false;
     if (!deviceCreated_)
         return;  // never started: the shared port may belong to the other keyboard
     device_->unacquire();
@@ -333,7 +340,11 @@ void MIDi::pollTick()
 {
     // A poll that yields to the event loop must not be overtaken by another
     // one handling the same change.
-    if (!Started || polling_ || !device_)
+    if (polling_) {
+        pollAgain_ = true;  // the change is looked at once this poll is done
+        return;
+    }
+    if (!Started || !device_)
         return;
     if (!device_->readState(KeyboardState))
         return;  // nothing readable this time: skip the tick
@@ -354,6 +365,10 @@ void MIDi::pollTick()
     if (Started)
         MouseUp = !device_->leftButtonDown();
     polling_ = false;
+    if (pollAgain_) {
+        pollAgain_ = false;
+        requestPoll();
+    }
 }
 
 void MIDi::ScanKey(std::int16_t ScanCode, bool Down)

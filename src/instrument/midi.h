@@ -55,7 +55,7 @@ public:
     void StopMIDi();
 
     // The timers' work, callable directly (tests, offline rendering).
-    void pollTick();       // Timer2: keyboard poll
+    void pollTick();       // Timer2: keyboard poll, run when the keyboard or mouse button changes
     void releaseTick();    // Timer3: release of keys struck by Play
     void countdownTick();  // Timer4: note countdown and note-off
     bool releaseTimerActive() const;
@@ -92,6 +92,8 @@ private:
 
     void adoptDevice();
     void wakePoll();
+    void requestPoll();
+    void setPollEnabled(bool on);
     void applyMlong(int value);
     void updateCountdownTimer();
     void sendNoteOn(std::int16_t key);
@@ -108,7 +110,10 @@ private:
     std::int16_t instrument_ = 0;
     int mlong_ = 100;
 
-    QTimer Timer2;  // keyboard poll
+    // The keyboard poll. It needs no clock: it runs whenever the keyboard
+    // device reports a change of a key or of the left mouse button, which is
+    // when a periodic poll would have found something new.
+    bool Timer2 = false;
     QTimer Timer3;  // release of keys struck by Play
     QTimer Timer4;  // note countdown
     // Timer4 is switched on but stands still while its interval is 0.
@@ -128,6 +133,7 @@ private:
     bool deviceCreated_ = false;  // StartMIDi has taken the device into use
     bool polling_ = false;
     bool wakePending_ = false;
+    bool pollAgain_ = false;  // a change came in while a poll was yielding
 
     KeyboardView* view_ = nullptr;
 };

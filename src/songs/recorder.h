@@ -31,6 +31,8 @@ public:
     // when no recording is open.
     void stop();
     bool isOpen() const { return file_.isOpen(); }
+    // Puts what was recorded so far on the disk (the window is closing).
+    bool flush() { return file_.flush(); }
 
     // Write a setting record at the next slot (no-op when not open).
     bool writeSettingRecord(std::string_view tag, std::string_view value);

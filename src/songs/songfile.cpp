@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstring>
 #include <fcntl.h>
 #include <iconv.h>
@@ -206,6 +210,22 @@ bool syncData(int fd)
     return true;
 }
 
+std::mutex g_syncMutex;
+std::function<bool(int)> g_sync;
+
+bool dataSync(int fd)
+{
+    std::function<bool(int)> sync;
+    {
+        std::lock_guard<std::mutex> lock(g_syncMutex);
+        sync = g_sync;
+    }
+    return sync ? sync(fd) : syncData(fd);
+}
+
+// Records written within this time reach the disk with one sync.
+constexpr auto kSyncBatch = std::chrono::milliseconds(500);
+
 // A new file survives a power cut only once its directory entry is on disk too.
 void syncParentDirectory(const std::string& path)
 {
@@ -281,6 +301,88 @@ bool KeyNumber(std::string_view tag, std::int16_t& out)
     return true;
 }
 
+void SetDataSyncForTesting(std::function<bool(int fd)> sync)
+{
+    std::lock_guard<std::mutex> lock(g_syncMutex);
+    g_sync = std::move(sync);
+}
+
+// Puts a file's records on the disk away from the thread that writes them.
+class SongFile::Syncer {
+public:
+    explicit Syncer(int fd) : fd_(fd), thread_([this] { run(); }) {}
+    ~Syncer()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+    void markDirty()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (dirty_)
+                return;
+            dirty_ = true;
+        }
+        wake_.notify_all();
+    }
+
+    bool failed()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return failed_;
+    }
+
+    // On the caller's thread: whatever is dirty now is synced before return.
+    bool flush()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (dirty_) {
+            dirty_ = false;
+            lock.unlock();
+            const bool ok = dataSync(fd_);
+            lock.lock();
+            failed_ = failed_ || !ok;
+        }
+        return !failed_;
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return dirty_ || stop_; });
+            if (stop_)
+                return;
+            // More records of the same moment (a chord, a setting and its
+            // note) ride on the same sync.
+            wake_.wait_for(lock, kSyncBatch, [this] { return stop_; });
+            if (stop_ || !dirty_)
+                continue;
+            dirty_ = false;
+            lock.unlock();
+            const bool ok = dataSync(fd_);
+            lock.lock();
+            failed_ = failed_ || !ok;
+        }
+    }
+
+    const int fd_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool dirty_ = false;
+    bool stop_ = false;
+    bool failed_ = false;
+    std::thread thread_;  // last: it starts with the members above in place
+};
+
+SongFile::SongFile() = default;
 SongFile::~SongFile() { close(); }
 
 bool SongFile::openForRecords(const std::string& path, bool create)
@@ -298,8 +400,17 @@ bool SongFile::openForReading(const std::string& path)
     return fd_ >= 0;
 }
 
+bool SongFile::flush()
+{
+    return !syncer_ || syncer_->flush();
+}
+
 void SongFile::close()
 {
+    if (syncer_) {
+        syncer_->flush();
+        syncer_.reset();
+    }
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
@@ -311,9 +422,17 @@ bool SongFile::writeRecord(std::int32_t slot, std::string_view tag, std::string_
         return false;
     const auto bytes = EncodeRecord(tag, value);
     const off_t offset = static_cast<off_t>(slot - 1) * kSlotSize;
-    // The record is on disk before the caller goes on, so a crash or a power
-    // cut in the middle of a recording keeps every record written before it.
-    return writeAll(fd_, bytes.data(), bytes.size(), offset) && syncData(fd_);
+    // In the file at once, so a killed program keeps every record written
+    // before it; on the disk within the batch time, so a power cut costs at
+    // most the last half second, and the key press that wrote it never waits.
+    if (syncer_ && syncer_->failed())
+        return false;
+    if (!writeAll(fd_, bytes.data(), bytes.size(), offset))
+        return false;
+    if (!syncer_)
+        syncer_ = std::make_unique<Syncer>(fd_);
+    syncer_->markDirty();
+    return true;
 }
 
 ReadStatus SongFile::readRecord(std::int32_t slot, Record& out) const

@@ -4,6 +4,8 @@
 // (Contract shared with the window; implemented in songfile.cpp.)
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,10 +46,14 @@ bool LeadingNumber(std::string_view field, std::int16_t& out);
 // number, or does not fit 16 bits, is a damaged record.
 bool KeyNumber(std::string_view tag, std::int16_t& out);
 
-// One song file open in record mode. Writes are on disk when they return.
+// One song file open in record mode. A record written is in the file when the
+// write returns, so a program that is killed loses nothing; a thread of the
+// file's own puts it on the disk (fdatasync) at most about half a second
+// later, so that the note a key press records never waits on the disk. close()
+// and flush() wait until everything written is on the disk.
 class SongFile {
 public:
-    SongFile() = default;
+    SongFile();
     ~SongFile();
     SongFile(const SongFile&) = delete;
     SongFile& operator=(const SongFile&) = delete;
@@ -57,11 +63,16 @@ public:
     // Read only: playing or dumping a song never changes it.
     bool openForReading(const std::string& path);
     bool isOpen() const { return fd_ >= 0; }
+    // Puts every record written on the disk, then closes the file.
     void close();
+    // Puts every record written on the disk now; false when the disk refused
+    // (then every later write fails too).
+    bool flush();
 
     // Writes slot `slot` (10 or later; the slots before belong to the header
-    // line), extending the file when the slot lies past its end. The record
-    // has reached the disk when this returns true.
+    // line), extending the file when the slot lies past its end. False when
+    // the record cannot be written, or an earlier one could not be put on
+    // the disk.
     bool writeRecord(std::int32_t slot, std::string_view tag, std::string_view value);
     // Reads slot n: Missing past the end of the file, Short for a last record
     // cut short, BadNumber when the value's number does not fit 16 bits (tag
@@ -71,8 +82,14 @@ public:
     std::int64_t fileSize() const;
 
 private:
+    class Syncer;
     int fd_ = -1;
+    std::unique_ptr<Syncer> syncer_;
 };
+
+// The call that puts a file's data on the disk (fdatasync). Tests and
+// benchmarks make it slow or failing; an empty function restores the real one.
+void SetDataSyncForTesting(std::function<bool(int fd)> sync);
 
 // Header line: "title","author" CR LF, GBK; characters GBK cannot hold become '?'.
 // Replaces the file with one holding only the line. Each field is cut to 20

@@ -148,11 +148,9 @@ void Form2::RecordNote(std::int16_t Note)
 {
     if (!Recording || !recorder.isOpen())
         return;
-    // Restarting the clock timer restarts its 10 ms period at this key press.
-    Timer2.stop();
-    const bool room = recorder.recordNote(Note, GapTicks);
-    Timer2.start();
-    GapTicks = 0;
+    // The next gap counts from this key press.
+    const bool room = recorder.recordNote(Note, GapTicks());
+    gapStartMs_ = monotonicMs_();
     if (!room)
         RecordCommand();  // the song is full: end it with its end marker
 }

@@ -24,6 +24,8 @@
 #include <QTemporaryFile>
 #include <QTime>
 
+#include <algorithm>
+#include <chrono>
 #include <random>
 
 // The pictures live in this static library; without an explicit reference
@@ -44,6 +46,10 @@ const char* const kDefaultTitle = "自由弹奏";
 const char* const kDefaultAuthor = "佚名";
 constexpr int kClientWidthTwips = 11775;
 constexpr int kClientHeightTwips = 5010;
+// The clock shows the time from its first tick, just after the window is made.
+constexpr int kClockFirstTickMs = 10;
+constexpr int kTickMs = 10;
+constexpr std::int16_t kLongestGapTicks = 300;
 
 // The only font the window asks for by name; the CJK families after it stand
 // in where SimSun is not installed.
@@ -124,7 +130,13 @@ Form2::Form2(const Form2Options& options, QWidget* parent)
     clockFormat_ = QLocale::system().timeFormat(QLocale::LongFormat);
     clockFormat_ = clockFormat_.remove(QLatin1Char('t')).replace(QStringLiteral("  "), QStringLiteral(" ")).trimmed();
 
-    Timer2.setInterval(10);
+    setMonotonicClock([] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    });
+    Timer2.setSingleShot(true);
+    Timer2.setTimerType(Qt::PreciseTimer);
+    Timer2.setInterval(kClockFirstTickMs);
     Timer3.setInterval(10);
     Timer4.setInterval(500);
     connect(&Timer2, &QTimer::timeout, this, &Form2::Timer2_Timer);
@@ -164,6 +176,7 @@ void Form2::buildLayout()
     Label2[0] = makeLabel({3120, 1440, 795, 210, "演奏者:", caption, 10.5, true}, QStringLiteral("Label2_0"));
     Label9 = makeLabel({4080, 1440, 2175, 255, kDefaultAuthor, display, 10.5, false}, QStringLiteral("Label9"));
     Label10 = makeLabel({6360, 1410, 1215, 255, kProductName, brand, 12, true}, QStringLiteral("Label10"));
+    Label10->setTextFormat(Qt::PlainText);  // redrawn every second: no rich-text guessing
     // "Sized to its text": the two fixed captions grow to what they show.
     for (QLabel* label : Label2)
         label->adjustSize();
@@ -394,6 +407,8 @@ void Form2::Unload()
     if (unloaded_)
         return;
     unloaded_ = true;
+    // A recording in progress keeps every record written so far, on the disk.
+    recorder.flush();
     MIDi1->StopMIDi();
     // The process ends at once: no further handler runs. A recording in
     // progress keeps every record written so far, without its end marker.
@@ -464,11 +479,25 @@ void Form2::Form_MouseUp()
     DragStartY = 0;
 }
 
+void Form2::setMonotonicClock(std::function<std::int64_t()> clock)
+{
+    monotonicMs_ = std::move(clock);
+    gapStartMs_ = monotonicMs_();
+}
+
+std::int16_t Form2::GapTicks() const
+{
+    const std::int64_t ticks = (monotonicMs_() - gapStartMs_) / kTickMs;
+    return std::int16_t(std::clamp<std::int64_t>(ticks, 0, kLongestGapTicks));
+}
+
 void Form2::Timer2_Timer()
 {
-    if (GapTicks < 300)
-        ++GapTicks;
-    Label10->setText(QLocale::system().toString(QTime::currentTime(), clockFormat_));
+    // The display shows whole seconds: the next tick comes when the second
+    // turns, not every 10 ms. The recording gap is counted by the clock.
+    const QTime now = QTime::currentTime();
+    Label10->setText(QLocale::system().toString(now, clockFormat_));
+    Timer2.start(1000 - now.msec());
 }
 
 void Form2::Timer4_Timer()

@@ -67,7 +67,7 @@ public:
     QLineEdit* Text2 = nullptr;
     QPushButton* Command1 = nullptr;
     Co co;
-    QTimer Timer2;  // clock and gap counter, 10 ms
+    QTimer Timer2;  // the clock display, at each turn of the second
     QTimer Timer3;  // playback, 10 ms
     QTimer Timer4;  // random play, 500 ms then random
 
@@ -76,7 +76,6 @@ public:
     QString AppDir;   // ends in the path separator
     QString SongPath;
     bool Recording = false;
-    std::int16_t GapTicks = 0;
     bool LockSettings = false;
     double KnobDragY = 0;
     std::int16_t KnobVolume = 0;
@@ -131,6 +130,12 @@ public:
     std::function<void()> exitProcess;
     std::function<double()> Rnd;        // uniform in [0, 1)
     std::function<void()> Randomize;    // re-seed from the time of day
+    // A monotonic clock in milliseconds; the recording gap is measured on it.
+    void setMonotonicClock(std::function<std::int64_t()> clock);
+
+    // 10 ms ticks since the last note record (or since the window was made),
+    // at most 300. Read off the clock, so a busy machine does not stretch it.
+    std::int16_t GapTicks() const;
 
     QString scratchPath() const;
 
@@ -157,6 +162,8 @@ private:
     void chooseAppDir(const QString& appDir, const QString& dataDir);
     bool saveCopy(const QString& target);
 
+    std::function<std::int64_t()> monotonicMs_;
+    std::int64_t gapStartMs_ = 0;
     QPixmap skin_;
     QString clockFormat_;
     bool activated_ = false;

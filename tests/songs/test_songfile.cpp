@@ -6,6 +6,10 @@
 
 #include <sys/stat.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 using namespace songs;
 using namespace songtest;
 
@@ -224,4 +228,92 @@ TEST(SongFile, headerReadingToleratesForeignLines)
     EXPECT_EQ(title, "");
     EXPECT_EQ(author, "");
     EXPECT_FALSE(ReadHeaderLine(dir.path(), title, author));
+}
+
+namespace {
+
+// A disk whose sync the test holds up until it lets go.
+class HeldDisk {
+public:
+    HeldDisk()
+    {
+        SetDataSyncForTesting([this](int) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            ++started_;
+            changed_.notify_all();
+            changed_.wait(lock, [this] { return released_; });
+            ++done_;
+            return ok_;
+        });
+    }
+    ~HeldDisk()
+    {
+        release();
+        SetDataSyncForTesting(nullptr);
+    }
+    void release(bool ok = true)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        released_ = true;
+        ok_ = ok;
+        changed_.notify_all();
+    }
+    void waitForSyncToStart()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return started_ > 0; });
+    }
+    int done()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return done_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool released_ = false;
+    bool ok_ = true;
+    int started_ = 0;
+    int done_ = 0;
+};
+
+}  // namespace
+
+TEST(SongFile, aWriteNeverWaitsOnTheDiskButCloseDoes)
+{
+    TempDir dir;
+    const std::string path = dir.file("song.hbk");
+    writeBytes(path, std::string(kHeaderBytes, '\0'));
+    HeldDisk disk;
+    SongFile file;
+    ASSERT_TRUE(file.openForRecords(path, false));
+    // The disk is stuck, yet every write returns and is in the file at once
+    // (a program killed now keeps them).
+    ASSERT_TRUE(file.writeRecord(10, "24", "5"));
+    disk.waitForSyncToStart();
+    ASSERT_TRUE(file.writeRecord(11, "26", "10"));
+    EXPECT_EQ(readBytes(path).substr(kHeaderBytes), rawRecord("24   5    ") + rawRecord("26   10   "));
+    EXPECT_EQ(disk.done(), 0);
+
+    // Closing waits until the disk has everything.
+    std::thread closer([&] { file.close(); });
+    disk.release();
+    closer.join();
+    EXPECT_GE(disk.done(), 2);  // the one held up, then the last records
+    EXPECT_FALSE(file.isOpen());
+}
+
+TEST(SongFile, aDiskThatRefusesTheSyncFailsTheNextWrite)
+{
+    TempDir dir;
+    const std::string path = dir.file("song.hbk");
+    writeBytes(path, std::string(kHeaderBytes, '\0'));
+    HeldDisk disk;
+    disk.release(false);
+    SongFile file;
+    ASSERT_TRUE(file.openForRecords(path, false));
+    ASSERT_TRUE(file.writeRecord(10, "24", "5"));
+    EXPECT_FALSE(file.flush());
+    EXPECT_FALSE(file.writeRecord(11, "26", "10"));  // the recording then ends
 }

@@ -44,10 +44,14 @@ protected:
         form = std::make_unique<Form2>(options);
         form->exitProcess = [this] { ++exits; };
         form->beep = [this] { ++beeps; };
+        form->setMonotonicClock([this] { return clockMs; });
         if (load)
             form->Load();
         return *form;
     }
+
+    // Time passes on the window's monotonic clock.
+    void advance(std::int64_t ms) { clockMs += ms; }
 
     // Strikes a key of one keyboard as playback and random play do.
     void strike(MIDi* instrument, int key) { instrument->Play(key, 1); }
@@ -78,6 +82,7 @@ protected:
     RecordingService service;
     QTemporaryDir dir;
     std::unique_ptr<Form2> form;
+    std::int64_t clockMs = 1000;
     int exits = 0;
     int beeps = 0;
 };

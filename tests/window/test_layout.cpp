@@ -138,7 +138,7 @@ TEST_F(LayoutTest, buttonsKnobsZonesAndEntriesAtTheirPlaces)
 
     // Timers: the clock runs, playback and random play wait.
     EXPECT_TRUE(f.Timer2.isActive());
-    EXPECT_EQ(f.Timer2.interval(), 10);
+    EXPECT_EQ(f.Timer2.interval(), 10);  // the first tick; then at each turn of the second
     EXPECT_FALSE(f.Timer3.isActive());
     EXPECT_EQ(f.Timer3.interval(), 10);
     EXPECT_FALSE(f.Timer4.isActive());

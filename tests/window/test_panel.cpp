@@ -169,12 +169,25 @@ TEST_F(PanelTest, windowDragsOnEveryThirdMoveWithAnyButton)
     EXPECT_EQ(f.DragMoves, 0);
 }
 
-TEST_F(PanelTest, clockCountsGapTicksUpTo300)
+TEST_F(PanelTest, gapTicksCountTenMillisecondsUpTo300)
 {
     Form2& f = make();
-    f.GapTicks = 0;
-    for (int i = 0; i < 400; ++i)
-        f.Timer2_Timer();
-    EXPECT_EQ(f.GapTicks, 300);
+    advance(9);
+    EXPECT_EQ(f.GapTicks(), 0);
+    advance(1);
+    EXPECT_EQ(f.GapTicks(), 1);
+    advance(2990);
+    EXPECT_EQ(f.GapTicks(), 300);
+    advance(60000);
+    EXPECT_EQ(f.GapTicks(), 300);  // a pause of 3 s or more counts as 300
+}
+
+TEST_F(PanelTest, clockShowsTheTimeAndWakesWhenTheSecondTurns)
+{
+    Form2& f = make();
+    f.Timer2_Timer();
     EXPECT_TRUE(f.Label10->text().contains(QLatin1Char(':')));
+    EXPECT_TRUE(f.Timer2.isActive());
+    EXPECT_GE(f.Timer2.remainingTime(), 0);
+    EXPECT_LE(f.Timer2.remainingTime(), 1000);
 }

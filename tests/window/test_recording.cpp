@@ -59,12 +59,12 @@ TEST_F(RecordingTest, switchingHalvesWritesTonDThenDifferingSettingsThenTheNote)
     confirmPanelSoon(f);
     f.Com_Click(1);
     strike(f.MIDi1, 24);  // first key: "@TonD" even though MIDi1 is already active
-    f.GapTicks = 5;
+    advance(55);
     strike(f.MIDi1, 26);
-    f.GapTicks = 7;
+    advance(75);
     strike(f.MIDi2, 31);  // other half, different instrument only
     f.setListIndex(f.ComSounds, 12);  // now equal to MIDi1? no: MIDi2 already has 12
-    f.GapTicks = 2;
+    advance(25);
     f.MIDi1->SetInstrument(12);  // make the halves equal
     strike(f.MIDi1, 28);
     f.Com_Click(1);  // Record again stops
@@ -84,7 +84,7 @@ TEST_F(RecordingTest, playbackRepeatsTheRecordedKeysOnTheirHalves)
     confirmPanelSoon(f);
     f.Com_Click(1);
     strike(f.MIDi1, 24);
-    f.GapTicks = 3;
+    advance(35);
     strike(f.MIDi2, 31);
     f.Com_Click(7);
 

@@ -1,6 +1,8 @@
 #include "midi/services/synthservice.h"
 
+#include "midi/services/audiooutput.h"
 #include "midi/services/audiosystem.h"
+#include "midi/services/pulseoutput.h"
 #include "midi/services/servicelog.h"
 #include "midi/services/shortmessage.h"
 
@@ -34,10 +36,13 @@ namespace {
 constexpr double kGain = 0.6;
 // The audio buffer decides the delay between a key press and its sound:
 // 3 periods of 64 frames are 4.4 ms at 44.1 kHz. FluidSynth's default of 16
-// periods of 64 frames would add 23 ms, which a player feels.
+// periods of 64 frames would add 23 ms, which a player feels. The PulseAudio
+// output takes the same figures as its buffer and request sizes.
 constexpr int kPeriodSize = 64;
 constexpr int kPeriods = 3;
 const char* const kAudioDrivers[] = {"pulseaudio", "alsa", "jack", "sdl2"};
+constexpr int kAllSoundOff = 120;
+constexpr int kAllNotesOff = 123;
 
 // While we probe for an audio driver, FluidSynth's complaints about each one
 // that is missing are expected; they go to the debug log, and only our own
@@ -152,6 +157,35 @@ bool startSdlAudio() { return false; }
 void stopSdlAudio() {}
 #endif
 
+// One of FluidSynth's own drivers (ALSA, JACK, SDL2, file ...). They render
+// on a thread of their own for as long as they exist, sound or no sound.
+class FluidDriverOutput : public AudioOutput {
+public:
+    FluidDriverOutput(fluid_audio_driver_t* driver, std::string name, bool sdl)
+        : driver_(driver), name_(std::move(name)), sdl_(sdl)
+    {
+    }
+    ~FluidDriverOutput() override
+    {
+        delete_fluid_audio_driver(driver_);
+        if (sdl_)
+            stopSdlAudio();
+    }
+    std::string name() const override { return name_; }
+
+private:
+    fluid_audio_driver_t* driver_;
+    std::string name_;
+    bool sdl_;
+};
+
+int settingInt(fluid_settings_t* settings, const char* name, int fallback)
+{
+    int value = fallback;
+    fluid_settings_getint(settings, name, &value);
+    return value;
+}
+
 }  // namespace
 
 SynthService::SynthService(SynthConfig config)
@@ -212,17 +246,24 @@ int SynthService::open(int deviceId, std::uint32_t& handle)
 {
     if (deviceId != -1)
         return MidiResult::BadDeviceId;
-    if (synth_)
-        return MidiResult::Error;  // one synthesizer at a time
-    if (deviceAnswers(-1) != MidiResult::Ok)
-        return MidiResult::NoDriver;
-    if (!createSynth(findSoundfont())) {
-        freeAll();
-        return MidiResult::Error;
-    }
-    if (config_.audio && !startAudio()) {
-        freeAll();  // nothing is kept: the program goes on silent
-        return MidiResult::NoDriver;
+    if (handle_ != 0)
+        return MidiResult::Error;  // one handle at a time
+    if (!synth_) {
+        // An output that could not be opened is not tried again at every
+        // re-open: the keyboard stays silent, and it was said once.
+        if (audioFailed_)
+            return MidiResult::NoDriver;
+        if (deviceAnswers(-1) != MidiResult::Ok)
+            return MidiResult::NoDriver;
+        if (!createSynth(findSoundfont())) {
+            freeAll();
+            return MidiResult::Error;
+        }
+        if (config_.audio && !startAudio()) {
+            freeAll();  // nothing is kept: the program goes on silent
+            audioFailed_ = true;
+            return MidiResult::NoDriver;
+        }
     }
     handle_ = nextHandle_++;
     if (nextHandle_ == 0)
@@ -284,28 +325,51 @@ bool SynthService::startAudio()
             tried += " (no server running)";
             continue;
         }
+        if (name == "pulseaudio") {
+            // Our own output: it rests while nothing sounds.
+            PulseOutput::Options pulse;
+            pulse.requestFrames = settingInt(settings_, "audio.period-size", kPeriodSize);
+            pulse.bufferFrames = pulse.requestFrames * settingInt(settings_, "audio.periods", kPeriods);
+            pulse.sampleRate = kSampleRate;
+            char* server = nullptr;
+            if (fluid_settings_dupstr(settings_, "audio.pulseaudio.server", &server) == FLUID_OK && server) {
+                if (std::string(server) != "default")
+                    pulse.server = server;
+                fluid_free(server);
+            }
+            std::string why;
+            output_ = PulseOutput::Open(synth_, pulse, why);
+            if (output_) {
+                audioDriverName_ = name;
+                qCInfo(lcMidi, "Built-in synthesizer playing through %s with %s", name.c_str(), loadedSoundfont_.c_str());
+                return true;
+            }
+            tried += " (" + why + ")";
+            continue;
+        }
+        bool sdl = false;
         if (name == "sdl2") {
             if (!startSdlAudio())
                 continue;
-            sdlAudioStarted_ = true;
+            sdl = true;
         }
         fluid_settings_setstr(settings_, "audio.driver", name.c_str());
+        fluid_audio_driver_t* driver = nullptr;
         {
             // FluidSynth's reason is worth reading once when the user chose the driver.
             std::optional<Probing> quiet;
             if (!chosen || warnedNoAudio_)
                 quiet.emplace();
-            driver_ = new_fluid_audio_driver(settings_, synth_);
+            driver = new_fluid_audio_driver(settings_, synth_);
         }
-        if (driver_) {
+        if (driver) {
+            output_ = std::make_unique<FluidDriverOutput>(driver, name, sdl);
             audioDriverName_ = name;
             qCInfo(lcMidi, "Built-in synthesizer playing through %s with %s", name.c_str(), loadedSoundfont_.c_str());
             return true;
         }
-        if (sdlAudioStarted_) {
+        if (sdl)
             stopSdlAudio();
-            sdlAudioStarted_ = false;
-        }
     }
 
     // Both instruments open the port at start: one warning is enough.
@@ -321,16 +385,9 @@ bool SynthService::startAudio()
 
 void SynthService::freeAll()
 {
-    // The audio driver is created last and deleted first: until it is gone its
-    // thread keeps calling into the synthesizer.
-    if (driver_) {
-        delete_fluid_audio_driver(driver_);
-        driver_ = nullptr;
-    }
-    if (sdlAudioStarted_) {
-        stopSdlAudio();
-        sdlAudioStarted_ = false;
-    }
+    // The audio output is created last and deleted first: until it is gone
+    // its thread keeps calling into the synthesizer.
+    output_.reset();
     if (synth_) {
         delete_fluid_synth(synth_);  // also unloads the soundfont
         synth_ = nullptr;
@@ -341,15 +398,28 @@ void SynthService::freeAll()
     }
     loadedSoundfont_.clear();
     audioDriverName_.clear();
+    struck_.reset();
 }
 
 int SynthService::close(std::uint32_t handle)
 {
     if (handle == 0 || handle != handle_ || !synth_)
         return MidiResult::InvalidHandle;
-    freeAll();
     handle_ = 0;
+    // The synthesizer, its soundfont and its stream stay for the next open;
+    // only what sounds ends with the handle.
+    fluid_synth_all_notes_off(synth_, -1);
+    struck_.reset();
     return MidiResult::Ok;
+}
+
+void SynthService::noteOff(int channel, int note)
+{
+    const std::size_t i = std::size_t(channel * 128 + note);
+    if (!struck_.test(i))
+        return;
+    struck_.reset(i);
+    fluid_synth_noteoff(synth_, channel, note);
 }
 
 int SynthService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
@@ -365,19 +435,26 @@ int SynthService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
     case 0x80:
         // A note-off for a key that is not sounding is no fault: the note
         // countdown sends one for every idle key on each tick.
-        fluid_synth_noteoff(synth_, channel, m.data1);
+        noteOff(channel, m.data1);
         break;
     case 0x90:
-        if (m.data2 == 0)
-            fluid_synth_noteoff(synth_, channel, m.data1);  // velocity 0 is a note-off
-        else
+        if (m.data2 == 0) {
+            noteOff(channel, m.data1);  // velocity 0 is a note-off
+        } else {
             result = fluid_synth_noteon(synth_, channel, m.data1, m.data2);
+            struck_.set(std::size_t(channel * 128 + m.data1));
+            if (output_)
+                output_->wake();
+        }
         break;
     case 0xA0:
         result = fluid_synth_key_pressure(synth_, channel, m.data1, m.data2);
         break;
     case 0xB0:
         result = fluid_synth_cc(synth_, channel, m.data1, m.data2);
+        if (m.data1 == kAllSoundOff || m.data1 == kAllNotesOff)
+            for (int note = 0; note < 128; ++note)
+                struck_.reset(std::size_t(channel * 128 + note));
         break;
     case 0xC0:
         result = fluid_synth_program_change(synth_, channel, m.data1);
@@ -396,14 +473,14 @@ int SynthService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
 
 bool SynthService::renderS16(int frames, std::int16_t* leftRight)
 {
-    if (!synth_ || driver_ || frames < 0 || (frames > 0 && !leftRight))
+    if (!synth_ || output_ || frames < 0 || (frames > 0 && !leftRight))
         return false;
     return frames == 0 || fluid_synth_write_s16(synth_, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
 }
 
 bool SynthService::renderFloat(int frames, float* leftRight)
 {
-    if (!synth_ || driver_ || frames < 0 || (frames > 0 && !leftRight))
+    if (!synth_ || output_ || frames < 0 || (frames > 0 && !leftRight))
         return false;
     return frames == 0 || fluid_synth_write_float(synth_, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
 }

@@ -1,0 +1,309 @@
+#include "midi/services/pulseoutput.h"
+
+#include "midi/services/servicelog.h"
+
+#include <fluidsynth.h>
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace {
+
+// Below -80 dBFS a sample counts as silence: a reverb tail fades into
+// values that never quite reach zero.
+constexpr float kAudible = 1e-4f;
+constexpr int kChannels = 2;
+constexpr std::size_t kFrameBytes = kChannels * sizeof(float);
+
+std::int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Operations are fire-and-forget here: the state callbacks tell what happened.
+void drop(pa_operation* op)
+{
+    if (op)
+        pa_operation_unref(op);
+}
+
+class Locked {
+public:
+    explicit Locked(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+    ~Locked() { pa_threaded_mainloop_unlock(loop_); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    pa_threaded_mainloop* loop_;
+};
+
+}  // namespace
+
+PulseOutput::PulseOutput(fluid_synth_t* synth, const Options& options) : synth_(synth), options_(options) {}
+
+std::unique_ptr<PulseOutput> PulseOutput::Open(fluid_synth_t* synth, const Options& options, std::string& why)
+{
+    std::unique_ptr<PulseOutput> output(new PulseOutput(synth, options));
+    if (!output->connect(why))
+        return nullptr;
+    return output;
+}
+
+bool PulseOutput::contextSettled() const
+{
+    if (timedOut_)
+        return true;
+    const pa_context_state_t s = pa_context_get_state(context_);
+    return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
+}
+
+bool PulseOutput::streamSettled() const
+{
+    if (timedOut_)
+        return true;
+    const pa_stream_state_t s = pa_stream_get_state(stream_);
+    return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
+}
+
+// Waits with the lock held; a timer of the mainloop's own ends a wait for a
+// server that accepted the connection but never answers.
+bool PulseOutput::waitUntil(bool (PulseOutput::*done)() const, int timeoutMs)
+{
+    timedOut_ = false;
+    pa_time_event* timer = pa_context_rttime_new(
+        context_, pa_rtclock_now() + pa_usec_t(timeoutMs) * 1000,
+        [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+            auto* out = static_cast<PulseOutput*>(self);
+            out->timedOut_ = true;
+            pa_threaded_mainloop_signal(out->loop_, 0);
+        },
+        this);
+    while (!(this->*done)())
+        pa_threaded_mainloop_wait(loop_);
+    if (timer)
+        pa_threaded_mainloop_get_api(loop_)->time_free(timer);
+    return !timedOut_;
+}
+
+bool PulseOutput::connect(std::string& why)
+{
+    loop_ = pa_threaded_mainloop_new();
+    if (!loop_) {
+        why = "no PulseAudio main loop";
+        return false;
+    }
+    pa_proplist* props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Sonarel");
+    pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "sonarel");
+    pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "sonarel");
+    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
+    context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "Sonarel", props);
+    pa_proplist_free(props);
+    if (!context_) {
+        why = "no PulseAudio context";
+        return false;
+    }
+    pa_context_set_state_callback(context_, &PulseOutput::onContextState, this);
+    // Never start a server of our own: on a machine without one the program
+    // stays silent rather than spawn daemons behind the user's back.
+    const char* server = options_.server.empty() ? nullptr : options_.server.c_str();
+    if (pa_context_connect(context_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        why = pa_strerror(pa_context_errno(context_));
+        return false;
+    }
+    Locked lock(loop_);
+    if (pa_threaded_mainloop_start(loop_) < 0) {
+        why = "the PulseAudio thread did not start";
+        return false;
+    }
+    if (!waitUntil(&PulseOutput::contextSettled, options_.connectTimeoutMs)) {
+        why = "the sound server does not answer";
+        return false;
+    }
+    if (pa_context_get_state(context_) != PA_CONTEXT_READY) {
+        why = pa_strerror(pa_context_errno(context_));
+        return false;
+    }
+
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, std::uint32_t(options_.sampleRate), kChannels};
+    pa_channel_map map;
+    pa_channel_map_init_stereo(&map);
+    stream_ = pa_stream_new(context_, "Keyboard", &spec, &map);
+    if (!stream_) {
+        why = pa_strerror(pa_context_errno(context_));
+        return false;
+    }
+    pa_stream_set_state_callback(stream_, &PulseOutput::onStreamState, this);
+    pa_stream_set_write_callback(stream_, &PulseOutput::onWrite, this);
+    pa_buffer_attr attr;
+    attr.maxlength = std::uint32_t(-1);
+    attr.tlength = std::uint32_t(std::max(options_.bufferFrames, 1) * kFrameBytes);
+    attr.prebuf = std::uint32_t(-1);
+    attr.minreq = std::uint32_t(std::max(options_.requestFrames, 1) * kFrameBytes);
+    attr.fragsize = std::uint32_t(-1);
+    // Corked from the start: nothing is rendered or sent until the first note.
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+    if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+        why = pa_strerror(pa_context_errno(context_));
+        return false;
+    }
+    if (!waitUntil(&PulseOutput::streamSettled, options_.connectTimeoutMs)) {
+        why = "the sound server does not answer";
+        return false;
+    }
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+        why = pa_strerror(pa_context_errno(context_));
+        return false;
+    }
+    if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(stream_))
+        qCInfo(lcMidi, "PulseAudio stream: %u frames buffered, %u per request", unsigned(got->tlength / kFrameBytes),
+               unsigned(got->minreq / kFrameBytes));
+    return true;
+}
+
+PulseOutput::~PulseOutput()
+{
+    // The stream goes before the thread that serves it; nothing here waits
+    // for the server to drain what it still holds.
+    if (loop_) {
+        {
+            Locked lock(loop_);
+            if (stream_) {
+                pa_stream_set_write_callback(stream_, nullptr, nullptr);
+                pa_stream_set_state_callback(stream_, nullptr, nullptr);
+                pa_stream_disconnect(stream_);
+                pa_stream_unref(stream_);
+                stream_ = nullptr;
+            }
+            if (context_) {
+                pa_context_set_state_callback(context_, nullptr, nullptr);
+                pa_context_disconnect(context_);
+                pa_context_unref(context_);
+                context_ = nullptr;
+            }
+        }
+        pa_threaded_mainloop_stop(loop_);
+        pa_threaded_mainloop_free(loop_);
+    } else if (context_) {
+        pa_context_unref(context_);
+    }
+}
+
+void PulseOutput::markLost()
+{
+    if (lost_.exchange(true))
+        return;
+    qCWarning(lcMidi, "The sound server went away: the built-in synthesizer is silent until the program is started again");
+}
+
+void PulseOutput::onContextState(pa_context* context, void* self)
+{
+    auto* out = static_cast<PulseOutput*>(self);
+    const pa_context_state_t s = pa_context_get_state(context);
+    if (!PA_CONTEXT_IS_GOOD(s) && out->stream_)
+        out->markLost();
+    pa_threaded_mainloop_signal(out->loop_, 0);
+}
+
+void PulseOutput::onStreamState(pa_stream* stream, void* self)
+{
+    auto* out = static_cast<PulseOutput*>(self);
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
+        out->markLost();
+    pa_threaded_mainloop_signal(out->loop_, 0);
+}
+
+void PulseOutput::onWrite(pa_stream*, std::size_t bytes, void* self)
+{
+    static_cast<PulseOutput*>(self)->write(bytes);
+}
+
+// Runs on the mainloop thread with its lock held.
+void PulseOutput::write(std::size_t bytes)
+{
+    const std::uint64_t wakesBefore = wakes_.load();
+    std::size_t frames = bytes / kFrameBytes;
+    if (frames == 0)
+        return;
+    void* data = nullptr;
+    std::size_t size = frames * kFrameBytes;
+    float* samples = nullptr;
+    if (pa_stream_begin_write(stream_, &data, &size) == 0 && data && size >= kFrameBytes) {
+        frames = size / kFrameBytes;
+        samples = static_cast<float*>(data);
+    } else {
+        if (data)
+            pa_stream_cancel_write(stream_);
+        spare_.resize(frames * kChannels);
+        samples = spare_.data();
+    }
+    fluid_synth_write_float(synth_, int(frames), samples, 0, kChannels, samples, 1, kChannels);
+    float peak = 0;
+    for (std::size_t i = 0; i < frames * kChannels; ++i)
+        peak = std::max(peak, std::fabs(samples[i]));
+    const bool audible = peak > kAudible;
+    if (audible && !audible_)
+        soundStartNs_.store(nowNs());
+    audible_ = audible;
+    pa_stream_write(stream_, samples, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+    buffersWritten_.fetch_add(1);
+
+    if (audible || fluid_synth_get_active_voice_count(synth_) > 0) {
+        silentFrames_ = 0;
+        return;
+    }
+    silentFrames_ += std::int64_t(frames);
+    if (silentFrames_ < std::int64_t(options_.idleMs) * options_.sampleRate / 1000)
+        return;
+    // Rest. A note-on that came in after this buffer was rendered either is
+    // seen here (wakes_ moved) or sees corked_ and uncorks: wake() stores the
+    // count before it reads the flag, and this stores the flag before it
+    // reads the count.
+    corked_.store(true);
+    if (wakes_.load() != wakesBefore) {
+        corked_.store(false);
+        silentFrames_ = 0;
+        return;
+    }
+    drop(pa_stream_cork(stream_, 1, nullptr, nullptr));
+}
+
+void PulseOutput::wake()
+{
+    wakes_.fetch_add(1);
+    if (!corked_.load() || lost_.load())
+        return;
+    Locked lock(loop_);
+    if (!corked_.load() || !stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY)
+        return;
+    // What the stream still holds is old silence: dropped, so the server asks
+    // for fresh sound at once.
+    drop(pa_stream_flush(stream_, nullptr, nullptr));
+    drop(pa_stream_cork(stream_, 0, nullptr, nullptr));
+    silentFrames_ = 0;
+    corked_.store(false);
+}
+
+std::int64_t PulseOutput::bufferedUs()
+{
+    if (lost_.load() || !stream_)
+        return -1;
+    Locked lock(loop_);
+    pa_operation* op = pa_stream_update_timing_info(
+        stream_, [](pa_stream*, int, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
+        loop_);
+    if (!op)
+        return -1;
+    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING && !lost_.load())
+        pa_threaded_mainloop_wait(loop_);
+    pa_operation_unref(op);
+    const pa_timing_info* t = pa_stream_get_timing_info(stream_);
+    if (!t || t->write_index_corrupt || t->read_index_corrupt)
+        return -1;
+    const std::int64_t bytes = std::max<std::int64_t>(t->write_index - t->read_index, 0);
+    return bytes * 1000000 / (std::int64_t(kFrameBytes) * options_.sampleRate);
+}

@@ -1,0 +1,84 @@
+#pragma once
+#include "midi/services/audiooutput.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+typedef struct _fluid_synth_t fluid_synth_t;
+struct pa_threaded_mainloop;
+struct pa_context;
+struct pa_stream;
+
+// The synthesizer played into a PulseAudio (or PipeWire) server through the
+// asynchronous client API. The stream's write callback renders exactly what
+// the server asks for. While no voice sounds for `idleMs` the stream is
+// corked: the server stops asking, and neither process wakes up for it. The
+// next note-on flushes the stale silence and uncorks, so the note is rendered
+// at the next request instead of behind a buffer of old silence.
+class PulseOutput : public AudioOutput {
+public:
+    struct Options {
+        int bufferFrames = 192;  // the stream's target length: the delay a note waits behind
+        int requestFrames = 64;  // how much the server asks for at a time
+        int sampleRate = 44100;
+        int idleMs = 1000;       // silence after which the stream rests
+        int connectTimeoutMs = 2000;
+        std::string server;      // empty: the user's default server
+    };
+
+    // Connects and creates the stream (corked until the first note). nullptr
+    // with `why` set when there is no server or it refuses the stream.
+    static std::unique_ptr<PulseOutput> Open(fluid_synth_t* synth, const Options& options, std::string& why);
+    ~PulseOutput() override;
+    PulseOutput(const PulseOutput&) = delete;
+    PulseOutput& operator=(const PulseOutput&) = delete;
+
+    void wake() override;
+    std::string name() const override { return "pulseaudio"; }
+
+    // For tests and benchmarks.
+    bool resting() const { return corked_.load(); }
+    bool lost() const { return lost_.load(); }
+    // steady_clock nanoseconds at which the last sound began: a buffer with
+    // an audible sample handed to the server after one without.
+    std::int64_t soundStartNs() const { return soundStartNs_.load(); }
+    std::uint64_t buffersWritten() const { return buffersWritten_.load(); }
+    // What the stream's server-side buffer holds now, in microseconds, as
+    // the server reports it; -1 when it cannot tell.
+    std::int64_t bufferedUs();
+
+private:
+    explicit PulseOutput(fluid_synth_t* synth, const Options& options);
+    bool connect(std::string& why);
+    bool waitUntil(bool (PulseOutput::*done)() const, int timeoutMs);
+    bool contextSettled() const;
+    bool streamSettled() const;
+
+    static void onContextState(pa_context* context, void* self);
+    static void onStreamState(pa_stream* stream, void* self);
+    static void onWrite(pa_stream* stream, std::size_t bytes, void* self);
+    void write(std::size_t bytes);
+    void markLost();
+
+    fluid_synth_t* synth_;
+    Options options_;
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    bool timedOut_ = false;
+
+    // Shared with the UI thread (see wake() and write()).
+    std::atomic<bool> corked_{true};
+    std::atomic<std::uint64_t> wakes_{0};
+    std::atomic<bool> lost_{false};
+    std::atomic<std::int64_t> soundStartNs_{0};
+    std::atomic<std::uint64_t> buffersWritten_{0};
+
+    // The mainloop thread's own, or touched under the mainloop's lock.
+    std::int64_t silentFrames_ = 0;
+    bool audible_ = false;
+    std::vector<float> spare_;
+};
