@@ -1,6 +1,7 @@
 """The whole program as a user meets it: real window, real keys, real clicks."""
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -182,6 +183,19 @@ class Window(unittest.TestCase):
         mark = len(s.read_trace())
         s.key('c')
         self.assertTrue(wait_for(lambda: (0x90, 52) in [(st, n) for _, st, n in note_ons(s.read_trace()[mark:])], 3))
+
+    def test_sigterm_closes_the_window_and_keeps_the_take(self):
+        s = self.s
+        s.start()
+        s.click_com(1)
+        s.click(*OK_BUTTON)
+        s.focus()
+        s.key('z')
+        self.assertTrue(wait_for(lambda: note_ons(s.read_trace()), 3))
+        s.proc.send_signal(signal.SIGTERM)  # what a logout sends
+        self.assertEqual(s.proc.wait(timeout=5), 0)  # closed as by its close button, not killed
+        body = records(s.scratch())[HEADER:]
+        self.assertEqual([t for t, _ in body], ['@TonD', '@YueQ', '12   '])
 
 
 if __name__ == '__main__':

@@ -30,7 +30,7 @@ def free_display():
 class Session:
     """Xvfb + a copy of the program in a folder of its own (so Music is private)."""
 
-    def __init__(self, binary):
+    def __init__(self, binary, env=None):
         self.dir = tempfile.mkdtemp(prefix='sonarel-e2e-')
         self.app = os.path.join(self.dir, 'sonarel')
         shutil.copy(binary, self.app)
@@ -39,7 +39,7 @@ class Session:
         # readiness probe below) leaves, and refuses the program meanwhile.
         self.xvfb = subprocess.Popen(['Xvfb', self.display, '-screen', '0', '1024x768x24', '-nolisten', 'tcp', '-noreset'],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.env = dict(os.environ, DISPLAY=self.display)
+        self.env = dict(env or os.environ, DISPLAY=self.display)
         self.env.pop('QT_QPA_PLATFORM', None)
         deadline = time.time() + 10
         while subprocess.run(['xdpyinfo'], env=self.env, capture_output=True).returncode != 0:

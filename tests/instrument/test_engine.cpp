@@ -21,6 +21,7 @@ private slots:
     void settersClampAndOnlyInstrumentSends();
     void mlongNegativeRefusedZeroStopsCountdown();
     void enabledReachesThePollOnlyWhileStarted();
+    void pollRunsOnEveryChangeAndOnlyThen();
     void stopClosesThePortOnlyAfterAStart();
     void notePlayedComesBeforeTheNoteOn();
     void nestedPollDoesNotStrikeTwice();
@@ -339,6 +340,50 @@ void EngineTest::enabledReachesThePollOnlyWhileStarted()
     rig.keys->setKey(scan::Z, true);
     rig.midi->pollTick();
     QCOMPARE(rig.played, std::vector<int>{5});
+}
+
+void EngineTest::pollRunsOnEveryChangeAndOnlyThen()
+{
+    // Nobody calls the poll here: the keyboard's own reports run it.
+    Rig rig;
+    rig.start();
+    QCoreApplication::processEvents();
+    rig.keys->setKey(scan::Z, true);
+    QCOMPARE(rig.played, std::vector<int>{});  // after the event that made the change
+    QCoreApplication::processEvents();
+    QCOMPARE(rig.played, std::vector<int>{12});
+
+    // A change that comes in while a poll yields is not lost: the poll that
+    // is under way picks it up, or one runs right after it.
+    bool once = false;
+    QObject::connect(rig.midi.get(), &MIDi::NotePlayed, rig.midi.get(), [&](std::int16_t&) {
+        if (!once) {
+            once = true;
+            rig.keys->setKey(scan::X, true);
+        }
+    });
+    rig.keys->setKey(scan::A, true);
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    QCOMPARE(rig.played, (std::vector<int>{12, 24, 14}));
+
+    // The mouse button is seen too: striking the key struck last again
+    // needs a poll that saw the button up.
+    rig.keys->setLeftButton(true);
+    QCoreApplication::processEvents();
+    QVERIFY(!rig.midi->mouseUp());
+    rig.keys->setLeftButton(false);
+    QCoreApplication::processEvents();
+    QVERIFY(rig.midi->mouseUp());
+
+    // Keys pressed while the poll was off are found when it comes back.
+    rig.midi->SetEnabled(false);
+    rig.keys->setKey(scan::Q, true);
+    QCoreApplication::processEvents();
+    QCOMPARE(rig.played.size(), std::size_t(3));
+    rig.midi->SetEnabled(true);
+    QCoreApplication::processEvents();
+    QCOMPARE(rig.played, (std::vector<int>{12, 24, 14, 36}));
 }
 
 void EngineTest::stopClosesThePortOnlyAfterAStart()

@@ -140,9 +140,10 @@ TEST_F(SynthTest, fileDriverOpensAndClosesWithTheSynthesizer)
     EXPECT_EQ(synth.audioDriver(), "file");
     EXPECT_EQ(synth.sendShortMsg(handle, pack(0x90, 60, 100)), MidiResult::Ok);
     EXPECT_EQ(synth.sendShortMsg(handle, pack(0x80, 60)), MidiResult::Ok);
-    EXPECT_EQ(synth.open(-1, handle), MidiResult::Error);  // one synthesizer at a time
+    EXPECT_EQ(synth.open(-1, handle), MidiResult::Error);  // one handle at a time
     EXPECT_EQ(synth.close(handle), MidiResult::Ok);
     EXPECT_FALSE(synth.isOpen());
+    EXPECT_TRUE(synth.loaded());  // the synthesizer and its driver stay for the next open
     EXPECT_EQ(synth.sendShortMsg(handle, pack(0x90, 60, 100)), MidiResult::InvalidHandle);
 
     std::ifstream in(wav, std::ios::binary);
@@ -152,10 +153,38 @@ TEST_F(SynthTest, fileDriverOpensAndClosesWithTheSynthesizer)
     in.close();
     std::remove(wav.c_str());
 
-    // Opening again after a close starts afresh.
+    // Opening again after a close hands out a new handle on the same driver.
+    const std::uint32_t old = handle;
     ASSERT_EQ(synth.open(-1, handle), MidiResult::Ok);
+    EXPECT_NE(handle, old);
+    EXPECT_EQ(synth.audioDriver(), "file");
     EXPECT_EQ(synth.close(handle), MidiResult::Ok);
     std::remove(wav.c_str());
+}
+
+TEST_F(SynthTest, closingEndsWhatSoundsAndKeepsTheSynthesizer)
+{
+    SynthService synth(offline());
+    std::uint32_t handle = 0;
+    ASSERT_EQ(synth.open(-1, handle), MidiResult::Ok);
+    const std::string soundfont = synth.loadedSoundfont();
+    ASSERT_EQ(synth.sendShortMsg(handle, pack(0x90, 60, 127)), MidiResult::Ok);
+    EXPECT_GT(peak(render(synth, 0.3), 0, framesOf(0.3)), 1000);
+    ASSERT_EQ(synth.close(handle), MidiResult::Ok);
+    EXPECT_EQ(synth.sendShortMsg(handle, pack(0x90, 62, 127)), MidiResult::InvalidHandle);
+    // The note ends with the handle: its release dies away.
+    render(synth, 1.5);
+    EXPECT_LT(peak(render(synth, 0.2), 0, framesOf(0.2)), 30);
+    EXPECT_TRUE(synth.loaded());
+    EXPECT_EQ(synth.loadedSoundfont(), soundfont);
+
+    // The next open is the same synthesizer under a new handle.
+    std::uint32_t again = 0;
+    ASSERT_EQ(synth.open(-1, again), MidiResult::Ok);
+    EXPECT_NE(again, handle);
+    EXPECT_EQ(synth.sendShortMsg(again, pack(0x90, 60, 127)), MidiResult::Ok);
+    EXPECT_GT(peak(render(synth, 0.3), 0, framesOf(0.3)), 1000);
+    EXPECT_EQ(synth.close(again), MidiResult::Ok);
 }
 
 TEST_F(SynthTest, noteSoundsWhileHeldAndDiesAwayAfterNoteOff)

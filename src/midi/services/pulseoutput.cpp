@@ -142,7 +142,9 @@ bool PulseOutput::connect(std::string& why)
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
     attr.tlength = std::uint32_t(std::max(options_.bufferFrames, 1) * kFrameBytes);
-    attr.prebuf = std::uint32_t(-1);
+    // Playback starts as soon as one request is written, not once the
+    // whole buffer is full again after a flush.
+    attr.prebuf = std::uint32_t(std::max(options_.requestFrames, 1) * kFrameBytes);
     attr.minreq = std::uint32_t(std::max(options_.requestFrames, 1) * kFrameBytes);
     attr.fragsize = std::uint32_t(-1);
     // Corked from the start: nothing is rendered or sent until the first note.
@@ -249,6 +251,7 @@ void PulseOutput::write(std::size_t bytes)
     if (audible && !audible_)
         soundStartNs_.store(nowNs());
     audible_ = audible;
+    audibleNow_.store(audible);
     pa_stream_write(stream_, samples, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
     buffersWritten_.fetch_add(1);
 
@@ -270,6 +273,7 @@ void PulseOutput::write(std::size_t bytes)
         return;
     }
     drop(pa_stream_cork(stream_, 1, nullptr, nullptr));
+    audibleNow_.store(false);
 }
 
 void PulseOutput::wake()

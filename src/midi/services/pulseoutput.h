@@ -46,6 +46,8 @@ public:
     // an audible sample handed to the server after one without.
     std::int64_t soundStartNs() const { return soundStartNs_.load(); }
     std::uint64_t buffersWritten() const { return buffersWritten_.load(); }
+    // The last buffer handed to the server held an audible sample.
+    bool audible() const { return audibleNow_.load(); }
     // What the stream's server-side buffer holds now, in microseconds, as
     // the server reports it; -1 when it cannot tell.
     std::int64_t bufferedUs();
@@ -76,6 +78,7 @@ private:
     std::atomic<bool> lost_{false};
     std::atomic<std::int64_t> soundStartNs_{0};
     std::atomic<std::uint64_t> buffersWritten_{0};
+    std::atomic<bool> audibleNow_{false};
 
     // The mainloop thread's own, or touched under the mainloop's lock.
     std::int64_t silentFrames_ = 0;

@@ -40,6 +40,10 @@ constexpr double kGain = 0.6;
 // output takes the same figures as its buffer and request sizes.
 constexpr int kPeriodSize = 64;
 constexpr int kPeriods = 3;
+// 96 frames are 2.2 ms at 44.1 kHz, asked for 32 frames (0.7 ms) at a time.
+// A busy machine that underruns this can take more with audio.periods.
+constexpr int kPulseBufferFrames = 96;
+constexpr int kPulseRequestFrames = 32;
 const char* const kAudioDrivers[] = {"pulseaudio", "alsa", "jack", "sdl2"};
 constexpr int kAllSoundOff = 120;
 constexpr int kAllNotesOff = 123;
@@ -327,9 +331,19 @@ bool SynthService::startAudio()
         }
         if (name == "pulseaudio") {
             // Our own output: it rests while nothing sounds.
+            // The server asks for small pieces often, so a note waits behind
+            // little; --synth-option audio.period-size and audio.periods set
+            // the request and the buffer (request x periods) as for the
+            // other drivers.
             PulseOutput::Options pulse;
-            pulse.requestFrames = settingInt(settings_, "audio.period-size", kPeriodSize);
-            pulse.bufferFrames = pulse.requestFrames * settingInt(settings_, "audio.periods", kPeriods);
+            pulse.requestFrames = kPulseRequestFrames;
+            pulse.bufferFrames = kPulseBufferFrames;
+            for (const auto& [option, value] : config_.options) {
+                if (option == "audio.period-size" || option == "audio.periods") {
+                    pulse.requestFrames = settingInt(settings_, "audio.period-size", kPeriodSize);
+                    pulse.bufferFrames = pulse.requestFrames * settingInt(settings_, "audio.periods", kPeriods);
+                }
+            }
             pulse.sampleRate = kSampleRate;
             char* server = nullptr;
             if (fluid_settings_dupstr(settings_, "audio.pulseaudio.server", &server) == FLUID_OK && server) {
