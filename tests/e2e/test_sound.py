@@ -8,18 +8,9 @@ import time
 import unittest
 
 from soundserver import PulseServer, Recorder, available, onset, rms, RATE
-from x11session import Session, note_ons
+from x11session import Session, note_ons, wait_for
 
 BINARY = sys.argv.pop(1)
-
-
-def wait_for(predicate, timeout):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return False
 
 
 @unittest.skipUnless(available(), 'PulseAudio is not installed')

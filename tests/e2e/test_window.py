@@ -9,20 +9,11 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', 'export'))
 from songbytes import song  # noqa: E402
-from x11session import Session, OK_BUTTON, note_ons, records, number  # noqa: E402
+from x11session import Session, OK_BUTTON, note_ons, records, number, wait_for  # noqa: E402
 
 BINARY = sys.argv.pop(1)
 ARTEFACTS = sys.argv.pop(1)
 HEADER = 14
-
-
-def wait_for(predicate, timeout):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return False
 
 
 class Window(unittest.TestCase):

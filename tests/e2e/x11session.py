@@ -127,6 +127,16 @@ class Session:
         return os.path.join(self.dir, 'Music', '~Mid.Dat')
 
 
+def wait_for(predicate, timeout):
+    """Waits for a condition (a trace line, a file, a window property) rather than a time."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return False
+
+
 def note_ons(trace):
     return [(ms, s, d1) for ms, s, d1, d2 in trace if s & 0xF0 == 0x90 and d2 > 0]
 

@@ -129,10 +129,10 @@ bool PulseOutput::connect(std::string& why)
         return false;
     }
 
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, std::uint32_t(options_.sampleRate), kChannels};
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, std::uint32_t(options_.sampleRate), kChannels};
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
-    stream_ = pa_stream_new(context_, "Keyboard", &spec, &map);
+    stream_ = pa_stream_new(context_, "Keyboard", &format, &map);
     if (!stream_) {
         why = pa_strerror(pa_context_errno(context_));
         return false;
