@@ -15,7 +15,8 @@ from soundserver import PulseServer, available  # noqa: E402
 from x11session import free_display  # noqa: E402
 
 BUILD = sys.argv[1]
-PROGRAM = os.path.join(BUILD, 'sonarel')
+# SONAREL names another build of the program, to measure it the same way.
+PROGRAM = os.environ.get('SONAREL', os.path.join(BUILD, 'sonarel'))
 PROBE = os.path.join(BUILD, 'bench', 'startprobe')
 TICKS = os.sysconf('SC_CLK_TCK')
 
