@@ -89,6 +89,21 @@ bool PulseOutput::waitUntil(bool (PulseOutput::*done)() const, int timeoutMs)
     return !timedOut_;
 }
 
+bool PulseOutput::contextReady() const { return pa_context_get_state(context_) == PA_CONTEXT_READY; }
+bool PulseOutput::streamReady() const { return pa_stream_get_state(stream_) == PA_STREAM_READY; }
+
+bool PulseOutput::settle(bool (PulseOutput::*settled)() const, bool (PulseOutput::*ready)() const, std::string& why)
+{
+    if (!waitUntil(settled, options_.connectTimeoutMs)) {
+        why = "the sound server does not answer";
+        return false;
+    }
+    if ((this->*ready)())
+        return true;
+    why = pa_strerror(pa_context_errno(context_));
+    return false;
+}
+
 bool PulseOutput::connect(std::string& why)
 {
     loop_ = pa_threaded_mainloop_new();
@@ -120,14 +135,8 @@ bool PulseOutput::connect(std::string& why)
         why = "the PulseAudio thread did not start";
         return false;
     }
-    if (!waitUntil(&PulseOutput::contextSettled, options_.connectTimeoutMs)) {
-        why = "the sound server does not answer";
+    if (!settle(&PulseOutput::contextSettled, &PulseOutput::contextReady, why))
         return false;
-    }
-    if (pa_context_get_state(context_) != PA_CONTEXT_READY) {
-        why = pa_strerror(pa_context_errno(context_));
-        return false;
-    }
 
     const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, std::uint32_t(options_.sampleRate), kChannels};
     pa_channel_map map;
@@ -153,14 +162,8 @@ bool PulseOutput::connect(std::string& why)
         why = pa_strerror(pa_context_errno(context_));
         return false;
     }
-    if (!waitUntil(&PulseOutput::streamSettled, options_.connectTimeoutMs)) {
-        why = "the sound server does not answer";
+    if (!settle(&PulseOutput::streamSettled, &PulseOutput::streamReady, why))
         return false;
-    }
-    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
-        why = pa_strerror(pa_context_errno(context_));
-        return false;
-    }
     if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(stream_))
         qCInfo(lcMidi, "PulseAudio stream: %u frames buffered, %u per request", unsigned(got->tlength / kFrameBytes),
                unsigned(got->minreq / kFrameBytes));
@@ -253,7 +256,6 @@ void PulseOutput::write(std::size_t bytes)
     audible_ = audible;
     audibleNow_.store(audible);
     pa_stream_write(stream_, samples, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
-    buffersWritten_.fetch_add(1);
 
     if (audible || fluid_synth_get_active_voice_count(synth_) > 0) {
         silentFrames_ = 0;

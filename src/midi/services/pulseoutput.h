@@ -45,7 +45,6 @@ public:
     // steady_clock nanoseconds at which the last sound began: a buffer with
     // an audible sample handed to the server after one without.
     std::int64_t soundStartNs() const { return soundStartNs_.load(); }
-    std::uint64_t buffersWritten() const { return buffersWritten_.load(); }
     // The last buffer handed to the server held an audible sample.
     bool audible() const { return audibleNow_.load(); }
     // What the stream's server-side buffer holds now, in microseconds, as
@@ -58,6 +57,10 @@ private:
     bool waitUntil(bool (PulseOutput::*done)() const, int timeoutMs);
     bool contextSettled() const;
     bool streamSettled() const;
+    bool contextReady() const;
+    bool streamReady() const;
+    // Waits until `settled`; true when `ready` then holds, else `why` says why not.
+    bool settle(bool (PulseOutput::*settled)() const, bool (PulseOutput::*ready)() const, std::string& why);
 
     static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
@@ -77,7 +80,6 @@ private:
     std::atomic<std::uint64_t> wakes_{0};
     std::atomic<bool> lost_{false};
     std::atomic<std::int64_t> soundStartNs_{0};
-    std::atomic<std::uint64_t> buffersWritten_{0};
     std::atomic<bool> audibleNow_{false};
 
     // The mainloop thread's own, or touched under the mainloop's lock.
