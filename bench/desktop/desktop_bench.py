@@ -18,13 +18,20 @@ BUILD = sys.argv[1]
 # SONAREL names another build of the program, to measure it the same way.
 PROGRAM = os.environ.get('SONAREL', os.path.join(BUILD, 'sonarel'))
 PROBE = os.path.join(BUILD, 'bench', 'startprobe')
-TICKS = os.sysconf('SC_CLK_TCK')
 
 
 def cpu_seconds(pid):
-    with open('/proc/%d/stat' % pid) as f:
-        fields = f.read().rsplit(')', 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / TICKS
+    # The scheduler's own count of time on a CPU, in nanoseconds, summed over
+    # the threads: the clock-tick counts of /proc/PID/stat are too coarse for
+    # a process that is meant to be almost idle.
+    total = 0
+    for tid in os.listdir('/proc/%d/task' % pid):
+        try:
+            with open('/proc/%d/task/%s/schedstat' % (pid, tid)) as f:
+                total += int(f.read().split()[0])
+        except OSError:
+            pass  # a thread that ended meanwhile
+    return total / 1e9
 
 
 def start(env):

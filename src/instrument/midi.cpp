@@ -13,6 +13,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 #include <optional>
 
@@ -112,10 +113,13 @@ MIDi::MIDi(std::unique_ptr<KeyboardDevice> device, QWidget* parent) : QWidget(pa
 
     Timer3.setInterval(kReleaseIntervalMs);
     Timer3.setTimerType(Qt::PreciseTimer);
-    Timer4.setInterval(kDefaultMlong);
+    Timer4.setSingleShot(true);
     Timer4.setTimerType(Qt::PreciseTimer);
     connect(&Timer3, &QTimer::timeout, this, &MIDi::releaseTick);
-    connect(&Timer4, &QTimer::timeout, this, &MIDi::countdownTick);
+    connect(&Timer4, &QTimer::timeout, this, [this] {
+        armCountdown();
+        countdownTick();
+    });
 
     // Idle from the start, so a Play before the settings are loaded releases
     // only its own key.
@@ -251,7 +255,8 @@ void MIDi::applyMlong(int value)
     if (value == mlong_)
         return;
     mlong_ = value;
-    Timer4.setInterval(value);
+    if (Timer4.isActive())
+        Timer4.stop();  // the next tick follows the new interval
     updateCountdownTimer();
 }
 
@@ -261,10 +266,23 @@ void MIDi::updateCountdownTimer()
     // silencer or Mute.
     if (countdownEnabled_ && mlong_ > 0) {
         if (!Timer4.isActive())
-            Timer4.start();
+            armCountdown();
     } else {
         Timer4.stop();
     }
+}
+
+void MIDi::armCountdown()
+{
+    // Every countdown ticks on the multiples of its interval on the monotonic
+    // clock: the two keyboards' ticks then fall into one wake-up of the
+    // process, and a late tick does not push the later ones back. Half an
+    // interval of slack keeps an early or late wake from ticking twice.
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+    const std::int64_t next = ((now + mlong_ / 2) / mlong_ + 1) * mlong_;
+    Timer4.start(int(next - now));
 }
 
 bool MIDi::releaseTimerActive() const { return Timer3.isActive(); }

@@ -98,6 +98,7 @@ private:
     void updateCountdownTimer();
     void sendNoteOn(std::int16_t key);
     void sendNoteOff(int note);
+    void armCountdown();
 
     // Settings.
     bool silencer_ = false;

@@ -2,6 +2,7 @@
 // Small widgets the window is built from: picture buttons with painted faces,
 // slider knobs, invisible mouse zones and captions. They report mouse events
 // in twips and leave every decision to the window.
+#include <QHash>
 #include <QLabel>
 #include <QPixmap>
 #include <QWidget>
@@ -74,4 +75,37 @@ class Caption : public QLabel {
     Q_OBJECT
 public:
     explicit Caption(QWidget* parent);
+};
+
+// The clock: a caption that changes every second. Repainting a label means
+// painting the skin beneath it and shaping its text again; the clock instead
+// keeps the skin behind it and each character it has drawn, so a tick costs
+// two small copies where a digit changed.
+class ClockFace : public QWidget {
+    Q_OBJECT
+public:
+    explicit ClockFace(QWidget* parent);
+    QString text() const { return text_; }
+    void setText(const QString& text);
+    // The window's picture under the clock; without one the clock paints the
+    // window's colour.
+    void setBackdrop(const QPixmap& backdrop);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void changeEvent(QEvent*) override;
+    void mouseMoveEvent(QMouseEvent*) override;
+
+private:
+    struct Glyph {
+        QPixmap picture;
+        qreal advance = 0;
+    };
+    const Glyph& glyph(QChar c);
+    // Left edge of each character and, last, the end of the text.
+    QList<qreal> edges(const QString& text);
+
+    QString text_;
+    QPixmap backdrop_;
+    QHash<QChar, Glyph> glyphs_;
 };

@@ -175,8 +175,14 @@ void Form2::buildLayout()
     Label3 = makeLabel({4080, 1140, 3135, 255, kDefaultTitle, display, 10.5, false}, QStringLiteral("Label3"));
     Label2[0] = makeLabel({3120, 1440, 795, 210, "演奏者:", caption, 10.5, true}, QStringLiteral("Label2_0"));
     Label9 = makeLabel({4080, 1440, 2175, 255, kDefaultAuthor, display, 10.5, false}, QStringLiteral("Label9"));
-    Label10 = makeLabel({6360, 1410, 1215, 255, kProductName, brand, 12, true}, QStringLiteral("Label10"));
-    Label10->setTextFormat(Qt::PlainText);  // redrawn every second: no rich-text guessing
+    Label10 = new ClockFace(this);
+    Label10->setObjectName(QStringLiteral("Label10"));
+    Label10->setGeometry(TwipsRect(6360, 1410, 1215, 255));
+    setTextColor(Label10, brand);
+    Label10->setFont(songTi(12, true));
+    Label10->setText(QString::fromUtf8(kProductName));
+    if (!skin_.isNull())
+        Label10->setBackdrop(skin_.copy(Label10->geometry()));
     // "Sized to its text": the two fixed captions grow to what they show.
     for (QLabel* label : Label2)
         label->adjustSize();

@@ -24,6 +24,7 @@ class QPushButton;
 class PictureButton;
 class Knob;
 class MouseZone;
+class ClockFace;
 
 struct Form2Options {
     QString appDir;        // the program's folder; empty: the executable's folder
@@ -50,7 +51,7 @@ public:
     std::array<QLabel*, 2> Label2{};  // "演奏者:" (0), "音乐名:" (1)
     QLabel* Label3 = nullptr;   // title display
     QLabel* Label9 = nullptr;   // author display
-    QLabel* Label10 = nullptr;  // clock
+    ClockFace* Label10 = nullptr;  // clock
     std::array<Knob*, 3> Picture4{};  // 1 pitch, 2 volume (0 unused)
     std::array<QLabel*, 13> Label6{};
     std::array<PictureButton*, 10> Com{};

@@ -2,6 +2,8 @@
 // colours, tooltip and initial state.
 #include "formfixture.h"
 
+#include "window/controls.h"
+
 #include <QFrame>
 #include <QPushButton>
 
@@ -30,7 +32,6 @@ TEST_F(LayoutTest, labelsSitAtTheirPlacesWithTheirCaptions)
         {"Label4", 3240, 600, 1695, 375, "Sonarel"},
         {"Label3", 4080, 1140, 3135, 255, "自由弹奏"},
         {"Label9", 4080, 1440, 2175, 255, "佚名"},
-        {"Label10", 6360, 1410, 1215, 255, "Sonarel"},
         {"Label6_0", 720, 2130, 375, 255, "录制"},
         {"Label6_1", 1320, 2130, 495, 255, "播放"},
         {"Label6_2", 1920, 2130, 495, 255, "停止"},
@@ -64,6 +65,38 @@ TEST_F(LayoutTest, labelsSitAtTheirPlacesWithTheirCaptions)
     EXPECT_DOUBLE_EQ(f.Label4->font().pointSizeF(), 18);
     EXPECT_DOUBLE_EQ(f.Label3->font().pointSizeF(), 10.5);
     EXPECT_TRUE(f.Label4->font().families().contains(QStringLiteral("SimSun")));
+
+    // The clock shows the product's name until its first tick.
+    EXPECT_EQ(f.Label10->objectName(), QStringLiteral("Label10"));
+    EXPECT_EQ(f.Label10->geometry(), px({"Label10", 6360, 1410, 1215, 255, ""}));
+    EXPECT_EQ(f.Label10->text(), QStringLiteral("Sonarel"));
+    EXPECT_EQ(f.Label10->palette().color(QPalette::WindowText), QColor(255, 128, 0));
+    EXPECT_TRUE(f.Label10->font().bold());
+    EXPECT_DOUBLE_EQ(f.Label10->font().pointSizeF(), 12);
+}
+
+TEST_F(LayoutTest, theClockDrawsItsTextOverTheSkinBeneathIt)
+{
+    Form2& f = make(QString(), false);
+    const QImage skin = f.grab().toImage();
+    f.Label10->setText(QStringLiteral("12:34:56"));
+    const QImage clock = f.Label10->grab().toImage();
+    const QPoint at = f.Label10->pos();
+    int text = 0, skinShown = 0;
+    for (int y = 0; y < clock.height(); ++y) {
+        for (int x = 0; x < clock.width(); ++x) {
+            const QColor c = clock.pixelColor(x, y);
+            if (c == QColor(255, 128, 0))
+                ++text;
+            else if (c == skin.pixelColor(at + QPoint(x, y)))
+                ++skinShown;
+        }
+    }
+    EXPECT_GT(text, 20);
+    // Apart from the glyphs' edges, what is not text is the window's picture.
+    EXPECT_GT(skinShown, clock.width() * clock.height() / 2);
+    // The far right, past the text, is untouched skin.
+    EXPECT_EQ(clock.pixelColor(clock.width() - 1, 0), skin.pixelColor(at + QPoint(clock.width() - 1, 0)));
 }
 
 TEST_F(LayoutTest, buttonsKnobsZonesAndEntriesAtTheirPlaces)
