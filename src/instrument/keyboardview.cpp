@@ -107,8 +107,10 @@ QColor KeyboardView::keyColor(int k) const
     if (!validKey(k))
         return {};
     const Colour& c = colours_[std::size_t(k)];
+    // From the active group always: a disabled keyboard only stops taking
+    // the mouse, its keys keep their colours.
     if (const auto* role = std::get_if<QPalette::ColorRole>(&c))
-        return palette().color(*role);
+        return palette().color(QPalette::Active, *role);
     return std::get<QColor>(c);
 }
 
@@ -143,13 +145,13 @@ void KeyboardView::paintEvent(QPaintEvent*)
         const QRect r = keyRect(k);
         painter.fillRect(r, keyColor(k));
         // A raised button edge: light above and left, shadow below and right.
-        painter.setPen(pal.color(QPalette::Light));
+        painter.setPen(pal.color(QPalette::Active, QPalette::Light));
         painter.drawLine(r.topLeft(), r.topRight());
         painter.drawLine(r.topLeft(), r.bottomLeft());
-        painter.setPen(pal.color(QPalette::Shadow));
+        painter.setPen(pal.color(QPalette::Active, QPalette::Shadow));
         painter.drawLine(r.bottomLeft(), r.bottomRight());
         painter.drawLine(r.topRight(), r.bottomRight());
-        painter.setPen(pal.color(QPalette::Dark));
+        painter.setPen(pal.color(QPalette::Active, QPalette::Dark));
         painter.drawLine(r.bottomLeft() + QPoint(1, -1), r.bottomRight() + QPoint(-1, -1));
         painter.drawLine(r.topRight() + QPoint(-1, 1), r.bottomRight() + QPoint(-1, -1));
     };

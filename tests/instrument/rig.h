@@ -8,12 +8,18 @@
 #include "midi/midiout.h"
 #include "midi/services/recordingservice.h"
 
+#include <QGuiApplication>
 #include <QObject>
+#include <QPalette>
 
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
+
+// A resting white key: the desktop's window-background colour, whatever the
+// state of the keyboard.
+inline QColor restWhite() { return QGuiApplication::palette().color(QPalette::Active, QPalette::Base); }
 
 struct Rig {
     explicit Rig(const PropertyBag& bag = PropertyBag(), bool runtime = false)

@@ -57,7 +57,7 @@ void EngineTest::lowerKeyboardZSoundsAndEndsByCountdown()
     rig.service.clear();
     rig.release(scan::Z);
     QCOMPARE(rig.bytes(), std::string());
-    QCOMPARE(rig.midi->keyColor(12), rig.midi->palette().color(QPalette::Base));
+    QCOMPARE(rig.midi->keyColor(12), restWhite());
     QCOMPARE(rig.played.size(), std::size_t(1));
 }
 
@@ -224,7 +224,7 @@ void EngineTest::playClampsAndReleasesAfterItsTicks()
         QVERIFY(rig.midi->releaseTimerActive());
     }
     rig.midi->releaseTick();  // the fifth
-    QCOMPARE(rig.midi->keyColor(64), rig.midi->palette().color(QPalette::Base));
+    QCOMPARE(rig.midi->keyColor(64), restWhite());
     QCOMPARE(rig.midi->playTimes(64), std::int16_t(-1));
     QVERIFY(!rig.midi->releaseTimerActive());  // nothing left counting
 
@@ -238,7 +238,7 @@ void EngineTest::playClampsAndReleasesAfterItsTicks()
     rig.midi->releaseTick();
     QCOMPARE(rig.midi->keyColor(3), QColor(0, 0, 0));
     QCOMPARE(rig.midi->keyColor(6), QColor(0, 0, 0));
-    QCOMPARE(rig.midi->keyColor(0), rig.midi->palette().color(QPalette::Base));
+    QCOMPARE(rig.midi->keyColor(0), restWhite());
     QVERIFY(!rig.midi->releaseTimerActive());
     // The note itself still ends by its countdown.
     QCOMPARE(rig.midi->noteTimes(3), std::int16_t(10));

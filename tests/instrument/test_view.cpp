@@ -90,7 +90,7 @@ void ViewTest::slidingStrikesEveryKeyEntered()
     KeyboardView* view = rig.midi->keyboardView();
     std::vector<std::pair<int, int>> drags;
     connect(view, &KeyboardView::dragOver, view, [&drags](int key, int state) { drags.push_back({key, state}); });
-    const QColor gold(250, 210, 0), blue(0, 180, 230), rest = rig.midi->palette().color(QPalette::Base);
+    const QColor gold(250, 210, 0), blue(0, 180, 230), rest = restWhite();
 
     rig.keys->setLeftButton(true);  // what a poll would see from here on
     QTest::mousePress(view, Qt::LeftButton, {}, at(0, kStripMidY));  // on the strip
@@ -184,7 +184,7 @@ void ViewTest::disabledControlTakesNoMouse()
     QTest::mousePress(view, Qt::LeftButton, {}, at(9, kStripMidY));
     QCOMPARE(rig.midi->keyColor(9), QColor(250, 210, 0));
     rig.midi->SetEnabled(false);
-    QCOMPARE(rig.midi->keyColor(9), rig.midi->palette().color(QPalette::Base));
+    QCOMPARE(rig.midi->keyColor(9), restWhite());
     QTest::mouseRelease(view, Qt::LeftButton, {}, at(9, kStripMidY));
     rig.keys->setLeftButton(false);
 
@@ -223,16 +223,25 @@ void ViewTest::struckKeysAreDrawnInTheirColours()
     QImage image = rig.midi->grab().toImage();
     QCOMPARE(QColor(image.pixel(whiteInside)), QColor(250, 210, 0));
     QCOMPARE(QColor(image.pixel(blackInside)), QColor(0, 180, 230));
-    QCOMPARE(QColor(image.pixel(at(2, 30))), rig.midi->palette().color(QPalette::Base));
+    QCOMPARE(QColor(image.pixel(at(2, 30))), restWhite());
 
     rig.midi->releaseTick();
     image = rig.midi->grab().toImage();
-    QCOMPARE(QColor(image.pixel(whiteInside)), rig.midi->palette().color(QPalette::Base));
+    QCOMPARE(QColor(image.pixel(whiteInside)), restWhite());
     QCOMPARE(QColor(image.pixel(blackInside)), QColor(0, 0, 0));
     // The control's own background is black where no key reaches.
     rig.midi->resize(692, 73);
     image = rig.midi->grab().toImage();
     QCOMPARE(QColor(image.pixel(691, 10)), QColor(0, 0, 0));
+
+    // A disabled keyboard (during playback) only stops taking the mouse:
+    // its keys and their edges look as they did.
+    const QImage enabled = image;
+    rig.midi->SetEnabled(false);
+    const QImage disabled = rig.midi->grab().toImage();
+    QCOMPARE(QColor(disabled.pixel(whiteInside)), restWhite());
+    QCOMPARE(disabled, enabled);
+    QVERIFY(restWhite() != rig.midi->palette().color(QPalette::Disabled, QPalette::Base));  // else nothing is shown
 }
 
 void ViewTest::stripDrawnOnlyWithLogo()
