@@ -3,6 +3,7 @@
 #include "window/twips.h"
 
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -95,6 +96,10 @@ Caption::Caption(QWidget* parent) : QLabel(parent)
     setAttribute(Qt::WA_NoMousePropagation);
     setMouseTracking(true);
 }
+
+DropList::DropList(QWidget* parent) : QComboBox(parent) {}
+
+void DropList::wheelEvent(QWheelEvent* event) { event->ignore(); }
 
 ClockFace::ClockFace(QWidget* parent) : QWidget(parent)
 {

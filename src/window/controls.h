@@ -2,6 +2,7 @@
 // Small widgets the window is built from: picture buttons with painted faces,
 // slider knobs, invisible mouse zones and captions. They report mouse events
 // in twips and leave every decision to the window.
+#include <QComboBox>
 #include <QHash>
 #include <QLabel>
 #include <QPixmap>
@@ -75,6 +76,18 @@ class Caption : public QLabel {
     Q_OBJECT
 public:
     explicit Caption(QWidget* parent);
+};
+
+// A drop-down list that changes only by a choice in its open list: the mouse
+// wheel passing over the closed list leaves it alone, as a list that has not
+// been clicked has nothing to scroll.
+class DropList : public QComboBox {
+    Q_OBJECT
+public:
+    explicit DropList(QWidget* parent);
+
+protected:
+    void wheelEvent(QWheelEvent*) override;
 };
 
 // The clock: a caption that changes every second. Repainting a label means

@@ -247,7 +247,7 @@ void Form2::buildLayout()
     connect(Text3, &QLineEdit::textChanged, this, [this] { Text3_Change(); });
 
     auto makeList = [&](const QString& name, int left, const char* const* entries, int count) {
-        auto* list = new QComboBox(this);
+        auto* list = new DropList(this);
         list->setObjectName(name);
         list->setGeometry(TwipsRect(left, 2360, 1335, 300));
         list->setEditable(false);

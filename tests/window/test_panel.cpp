@@ -1,6 +1,8 @@
 // The settings panel edits the instrument played last.
 #include "formfixture.h"
 
+#include <QWheelEvent>
+
 using PanelTest = FormTest;
 
 TEST_F(PanelTest, knobsMoveInBandsOnEveryFifthMove)
@@ -100,6 +102,25 @@ TEST_F(PanelTest, listsSetKeyAndInstrumentOfTheActiveInstrument)
     EXPECT_EQ(f.MIDi1->Instrument(), 40);
     EXPECT_EQ(service.bytes(), "B0 00 00,C0 28 00");
     EXPECT_EQ(f.MIDi2->Instrument(), 12);
+}
+
+TEST_F(PanelTest, theWheelOverAClosedListChangesNothing)
+{
+    Form2& f = make();
+    f.Activate();
+    service.clear();
+    for (QComboBox* list : {f.ComDevies, f.ComSounds}) {
+        for (const int delta : {-120, 120, -120}) {
+            const QPointF at(list->width() / 2.0, list->height() / 2.0);
+            QWheelEvent wheel(at, list->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(list, &wheel);
+        }
+        EXPECT_EQ(list->currentIndex(), 0) << list->objectName().toStdString();
+    }
+    EXPECT_EQ(f.MIDi1->Tone(), 0);
+    EXPECT_EQ(f.MIDi1->Instrument(), 0);
+    EXPECT_EQ(service.bytes(), "");  // no program change went out
 }
 
 TEST_F(PanelTest, aKeyOfTheOtherKeyboardPushesOnlyDifferingSettings)
