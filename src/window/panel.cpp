@@ -30,8 +30,13 @@ double leadingNumber(const QString& text)
     int i = 0;
     if (i < t.size() && (t[i] == QLatin1Char('-') || t[i] == QLatin1Char('+')))
         ++i;
-    while (i < t.size() && (t[i].isDigit() || t[i] == QLatin1Char('.')))
+    const auto digit = [&t](int at) { return at < t.size() && t[at] >= QLatin1Char('0') && t[at] <= QLatin1Char('9'); };
+    while (digit(i))
         ++i;
+    // One decimal point: what follows a second one is not part of the number.
+    if (i < t.size() && t[i] == QLatin1Char('.'))
+        for (++i; digit(i);)
+            ++i;
     bool ok = false;
     const double value = t.left(i).toDouble(&ok);
     return ok ? value : 0.0;

@@ -87,6 +87,12 @@ TEST_F(PanelTest, noteLengthBoxSetsTheActiveInstrument)
     EXPECT_EQ(f.MIDi1->Mlong(), 12);  // halves to even
     f.Text3->setText(QStringLiteral("-50"));
     EXPECT_EQ(f.MIDi1->Mlong(), 12);  // refused: the note length is kept
+    f.Text3->setText(QStringLiteral("9.5."));
+    EXPECT_EQ(f.MIDi1->Mlong(), 10);  // the number stops at the second point
+    f.Text3->setText(QStringLiteral("7.5.3"));
+    EXPECT_EQ(f.MIDi1->Mlong(), 8);
+    f.Text3->setText(QStringLiteral(" 30ms"));
+    EXPECT_EQ(f.MIDi1->Mlong(), 30);
     f.Text3->setText(QString());
     EXPECT_EQ(f.MIDi1->Mlong(), 0);
     EXPECT_EQ(f.MIDi2->Mlong(), 100);  // only the active instrument changes
