@@ -153,6 +153,33 @@ class SongTools(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(mido.MidiFile(out).type, 1)
 
+    def test_a_song_the_user_may_not_write_is_exported_and_rendered(self):
+        # Songs are only read: one that is shared or in a system folder works.
+        src = self.two_handed()
+        os.chmod(src, 0o444)
+        os.chmod(self.dir, 0o755)
+        out = tempfile.TemporaryDirectory()
+        self.addCleanup(out.cleanup)
+        os.chmod(out.name, 0o777)
+        # Root may write any file: the program then runs as nobody.
+        user = 65534 if os.geteuid() == 0 else None
+        env = dict(os.environ, HOME=out.name)
+        env.pop('XDG_RUNTIME_DIR', None)
+
+        def as_user(*args):
+            return subprocess.run([SONAREL, *args], capture_output=True, text=True, timeout=120, user=user, env=env)
+
+        if as_user('--version').returncode != 0:
+            self.skipTest('the build folder cannot be run by another user')
+        self.assertNotEqual(subprocess.run(['sh', '-c', 'echo >> "$0"', src], user=user,
+                                           capture_output=True).returncode, 0, 'the song is writable')
+        r = as_user('--export-midi', src, os.path.join(out.name, 'x.mid'))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(sum(1 for m in mido.MidiFile(os.path.join(out.name, 'x.mid')) if m.type == 'note_on'
+                             and m.velocity > 0), 4)
+        r = as_user('--render', src, os.path.join(out.name, 'x.wav'))
+        self.assertEqual(r.returncode, 0, r.stderr)
+
     def test_help_and_version(self):
         r = run('--help')
         self.assertEqual(r.returncode, 0)

@@ -131,7 +131,7 @@ bool CaptureSong(const std::string& path, SongCapture& capture, std::string& err
     }
     SongFile probe;
     Record first;
-    if (!probe.openForRecords(path, false)) {
+    if (!probe.openForReading(path)) {
         error = "cannot read " + path;
         return false;
     }
