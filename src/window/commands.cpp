@@ -2,6 +2,7 @@
 #include "window/form2.h"
 
 #include "instrument/midi.h"
+#include "songs/songcopy.h"
 #include "songs/songfile.h"
 #include "window/controls.h"
 #include "window/twips.h"
@@ -15,7 +16,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-#include <QSaveFile>
 
 namespace {
 
@@ -260,22 +260,8 @@ void Form2::applySetting(const songs::Record& record)
 
 bool Form2::saveCopy(const QString& target)
 {
-    // The copy replaces the target only once it is complete: a failed save
-    // never destroys an existing song file.
-    QFile source(scratchPath());
-    if (!source.open(QIODevice::ReadOnly))
-        return false;
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    while (!source.atEnd()) {
-        const QByteArray chunk = source.read(1 << 16);
-        if (chunk.isEmpty() && source.error() != QFile::NoError)
-            return false;
-        if (out.write(chunk) != chunk.size())
-            return false;
-    }
-    return out.commit();
+    std::string error;
+    return songs::CopySongFile(scratchPath().toStdString(), target.toStdString(), error) != songs::CopyResult::Failed;
 }
 
 void Form2::SaveCommand()
@@ -289,10 +275,13 @@ void Form2::SaveCommand()
     if (!chosen)
         return;  // cancelled: nothing copied
     const QString target = co.FileName;
+    bool saved;
     if (co.SelectedFilter == QStringLiteral("*.mid") && exportMidi)
-        exportMidi(scratchPath(), target);
+        saved = exportMidi(scratchPath(), target);
     else if (co.SelectedFilter == QStringLiteral("*.wav") && exportWav)
-        exportWav(scratchPath(), target);
+        saved = exportWav(scratchPath(), target);
     else
-        saveCopy(target);
+        saved = saveCopy(target);
+    if (!saved && warn)
+        warn(QStringLiteral("无法保存到 %1").arg(QDir::toNativeSeparators(target)));
 }

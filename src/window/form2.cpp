@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QMessageBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
@@ -120,6 +121,7 @@ Form2::Form2(const Form2Options& options, QWidget* parent)
     buildLayout();
 
     beep = [] { QApplication::beep(); };
+    warn = [this](const QString& message) { QMessageBox::warning(this, QString::fromUtf8(kProductName), message); };
     exitProcess = [] { QCoreApplication::exit(0); };
     auto engine = std::make_shared<std::mt19937>(std::random_device{}());
     Rnd = [engine] { return std::uniform_real_distribution<double>(0.0, 1.0)(*engine); };

@@ -128,6 +128,7 @@ public:
 
     // Platform hooks, replaceable in tests.
     std::function<void()> beep;
+    std::function<void(const QString& message)> warn;  // a failure the user must hear of
     std::function<void()> exitProcess;
     std::function<double()> Rnd;        // uniform in [0, 1)
     std::function<void()> Randomize;    // re-seed from the time of day

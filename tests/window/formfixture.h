@@ -44,6 +44,7 @@ protected:
         form = std::make_unique<Form2>(options);
         form->exitProcess = [this] { ++exits; };
         form->beep = [this] { ++beeps; };
+        form->warn = [this](const QString& message) { warnings.push_back(message); };
         form->setMonotonicClock([this] { return clockMs; });
         if (load)
             form->Load();
@@ -85,4 +86,5 @@ protected:
     std::int64_t clockMs = 1000;
     int exits = 0;
     int beeps = 0;
+    std::vector<QString> warnings;
 };

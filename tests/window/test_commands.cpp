@@ -95,15 +95,35 @@ TEST_F(CommandTest, saveCopiesTheScratchFileAndNeverDestroysTheTarget)
     EXPECT_EQ(copy.readAll(), QByteArray(300, 'r'));
     copy.close();
 
-    // A target that cannot be written leaves the old file as it was.
-    QFile::remove(f.scratchPath());
-    f.Com_Click(3);  // no scratch file: nothing happens to the saved copy
+    EXPECT_TRUE(warnings.empty());
+
+    // Saving again over it replaces the whole file with the new recording.
+    ASSERT_TRUE(scratch.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    scratch.write(QByteArray(120, 's'));
+    scratch.close();
+    f.Com_Click(3);
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
-    EXPECT_EQ(copy.readAll(), QByteArray(300, 'r'));
+    EXPECT_EQ(copy.readAll(), QByteArray(120, 's'));
     copy.close();
+    // No half-written copy is left beside it.
+    EXPECT_TRUE(QDir(f.AppDir + QStringLiteral("Music")).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden).isEmpty());
+
+    // A target that cannot be written is reported and nothing is created.
     answer = dir.path() + QStringLiteral("/no/such/folder/song.hbk");
     f.Com_Click(3);
     EXPECT_FALSE(QFileInfo::exists(answer));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_TRUE(warnings[0].contains(QStringLiteral("song.hbk")));
+
+    // Without a scratch recording the saved song stays as it was, and the
+    // user hears that nothing was saved.
+    answer = f.AppDir + QStringLiteral("Music/我的歌.hbk");
+    QFile::remove(f.scratchPath());
+    f.Com_Click(3);
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), QByteArray(120, 's'));
+    copy.close();
+    EXPECT_EQ(warnings.size(), 2u);
 }
 
 TEST_F(CommandTest, randomPlayIntervalAndKeyComeFromTheGenerator)
