@@ -15,6 +15,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -37,6 +38,16 @@ void printHelp()
               << "\n"
                  "  --help                          show this help and exit\n"
                  "  --version                       show the version and exit\n";
+}
+
+// The toolkit reads its own options (-platform, -style...) only before "--":
+// a song named like one of them stays a song.
+int toolkitArgc(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == "--")
+            return i;
+    return argc;
 }
 
 int fail(const std::string& message)
@@ -69,7 +80,8 @@ int runTool(int argc, char** argv, const std::string& tool, const std::vector<st
         if (type == QtFatalMsg)
             std::fprintf(stderr, "sonarel: %s\n", qPrintable(message));
     });
-    QApplication app(argc, argv);
+    int qtArgc = toolkitArgc(argc, argv);
+    QApplication app(qtArgc, argv);
     std::string error;
     bool ok;
     if (tool == "--export-midi") {
@@ -98,7 +110,16 @@ int main(int argc, char** argv)
 
     std::string tool;
     std::vector<std::string> rest;
+    bool optionsEnd = false;
     for (const std::string& a : args) {
+        if (optionsEnd) {
+            rest.push_back(a);  // after "--": a song whose name starts with "-" too
+            continue;
+        }
+        if (a == "--") {
+            optionsEnd = true;
+            continue;
+        }
         if (a == "--help" || a == "-h") {
             printHelp();
             return 0;
@@ -111,16 +132,17 @@ int main(int argc, char** argv)
             if (!tool.empty())
                 return fail("only one of --export-midi, --render and --dump at a time");
             tool = a;
-        } else if (a.size() > 1 && a[0] == '-' && a != "--") {
+        } else if (a.size() > 1 && a[0] == '-') {
             return fail("unknown option " + a + " (see --help)");
-        } else if (a != "--") {
+        } else {
             rest.push_back(a);
         }
     }
     if (!tool.empty())
         return runTool(argc, argv, tool, rest, midi);
 
-    QApplication app(argc, argv);
+    int qtArgc = toolkitArgc(argc, argv);
+    QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Sonarel"));
     QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
 

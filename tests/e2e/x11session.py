@@ -53,7 +53,7 @@ class Session:
     def start(self, *args):
         if os.path.exists(self.trace):
             os.remove(self.trace)
-        self.proc = subprocess.Popen([self.app, '--midi-trace', self.trace, *args], env=self.env,
+        self.proc = subprocess.Popen([self.app, '--midi-trace', self.trace, *args], env=self.env, cwd=self.dir,
                                      stdout=subprocess.DEVNULL, stderr=self.log)
         deadline = time.time() + 15
         while True:

@@ -119,6 +119,11 @@ class SongTools(unittest.TestCase):
         src = self.two_handed()
         r = run('--dump', src)
         self.assertEqual(r.returncode, 0, r.stderr)
+        dashed = self.write('-two.hbk', open(src, 'rb').read())
+        r2 = subprocess.run([SONAREL, '--dump', '--', '-two.hbk'], cwd=self.dir, capture_output=True, text=True)
+        self.assertEqual(r2.returncode, 0, r2.stderr)  # "--" ends the options
+        self.assertEqual(r2.stdout.replace(dashed, src), r.stdout)
+        self.assertNotEqual(run('--dump', dashed.replace(self.dir + '/', '')).returncode, 0)
         self.assertIn('两只手', r.stdout)
         self.assertIn('立奏木琴', r.stdout)
         self.assertGreaterEqual(len(r.stdout.splitlines()), 20)
