@@ -521,7 +521,7 @@ bool WriteHeaderLine(const std::string& path, const std::string& titleUtf8, cons
     return ok && closed;
 }
 
-void ParseHeaderLine(std::string_view bytes, std::string& titleUtf8, std::string& authorUtf8)
+bool ParseHeaderLine(std::string_view bytes, std::string& titleUtf8, std::string& authorUtf8)
 {
     // The line ends at CR, LF or the first zero byte (the unwritten rest of
     // the header slots), and never reaches into slot 10.
@@ -532,6 +532,7 @@ void ParseHeaderLine(std::string_view bytes, std::string& titleUtf8, std::string
 
     // GBK trail bytes are never '"' or ',', so splitting on bytes is safe.
     std::size_t pos = 0;
+    bool separated = false;  // a comma ended the field just read
     auto nextField = [&]() -> std::string {
         while (pos < line.size() && isBlank(line[pos]))
             ++pos;
@@ -543,19 +544,23 @@ void ParseHeaderLine(std::string_view bytes, std::string& titleUtf8, std::string
             field = line.substr(start, stop - start);
             // Whatever stands between the closing quote and the comma is dropped.
             const std::size_t comma = line.find(',', stop);
-            pos = comma == std::string_view::npos ? line.size() : comma + 1;
+            separated = comma != std::string_view::npos;
+            pos = separated ? comma + 1 : line.size();
         } else {
             const std::size_t comma = line.find(',', pos);
             const std::size_t stop = comma == std::string_view::npos ? line.size() : comma;
             field = line.substr(pos, stop - pos);
             while (!field.empty() && isBlank(field.back()))
                 field.remove_suffix(1);
-            pos = comma == std::string_view::npos ? line.size() : comma + 1;
+            separated = comma != std::string_view::npos;
+            pos = separated ? comma + 1 : line.size();
         }
         return GbkToUtf8(field);
     };
     titleUtf8 = nextField();
+    const bool twoFields = separated;
     authorUtf8 = nextField();
+    return twoFields;
 }
 
 bool ReadHeaderLine(const std::string& path, std::string& titleUtf8, std::string& authorUtf8)
@@ -571,8 +576,7 @@ bool ReadHeaderLine(const std::string& path, std::string& titleUtf8, std::string
     ::close(fd);
     if (failed)
         return false;
-    ParseHeaderLine(std::string_view(bytes, n), titleUtf8, authorUtf8);
-    return true;
+    return ParseHeaderLine(std::string_view(bytes, n), titleUtf8, authorUtf8);
 }
 
 }  // namespace songs

@@ -97,14 +97,16 @@ void SetDataSyncForTesting(std::function<bool(int fd)> sync);
 // quote U+FF02 and a line break or other control character as a blank, so
 // that the line always reads back as the two fields it was given.
 bool WriteHeaderLine(const std::string& path, const std::string& titleUtf8, const std::string& authorUtf8);
-// Reads the two quoted fields (UTF-8). False when the file cannot be read;
-// missing fields come back empty. Only the first line within the first 108
-// bytes is looked at; bytes that are not GBK become U+FFFD.
+// Reads the two quoted fields (UTF-8). False when the file cannot be read or
+// has no header line of two fields (an empty file, or no comma after the
+// first field); what was found still comes back, missing fields empty. Only
+// the first line within the first 108 bytes is looked at; bytes that are not
+// GBK become U+FFFD.
 bool ReadHeaderLine(const std::string& path, std::string& titleUtf8, std::string& authorUtf8);
 
 // The two fields of a header line given as bytes (the reading rule of
-// ReadHeaderLine without the file).
-void ParseHeaderLine(std::string_view bytes, std::string& titleUtf8, std::string& authorUtf8);
+// ReadHeaderLine without the file); true when the line holds two fields.
+bool ParseHeaderLine(std::string_view bytes, std::string& titleUtf8, std::string& authorUtf8);
 
 // Code page 936 <-> UTF-8. Encoding puts '?' for what GBK cannot hold (and
 // for bytes that are not UTF-8); decoding puts U+FFFD for bytes that are not GBK.

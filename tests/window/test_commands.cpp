@@ -227,4 +227,26 @@ TEST_F(CommandTest, openPlaysTheChosenSongAndACancelDoesNothing)
     EXPECT_FALSE(f.Timer3.isActive());
     for (int i : {1, 3, 4})
         EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
+
+    // A file that holds no song header ends the command where its header
+    // would be read: the chosen path is kept, the captions and the buttons
+    // stay as they were and nothing plays.
+    for (const QByteArray& bytes : {QByteArray(), QByteArray("no header here"), QByteArray(200, '\0')}) {
+        const QString bad = dir.path() + QStringLiteral("/bad.hbk");
+        QFile file(bad);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+        file.close();
+        answer = bad;
+        service.clear();
+        f.Com_Click(4);
+        EXPECT_EQ(f.SongPath, bad);
+        EXPECT_EQ(f.Label3->text(), QStringLiteral("茉莉花")) << bytes.size();
+        EXPECT_EQ(f.Label9->text(), QStringLiteral("李四"));
+        EXPECT_FALSE(f.Timer3.isActive());
+        EXPECT_TRUE(f.MIDi1->Enabled());
+        for (int i : {1, 3, 4})
+            EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
+        EXPECT_EQ(f.Com[2]->face().toImage(), f.Image4.toImage());
+    }
 }
