@@ -57,14 +57,42 @@ TEST_F(CommandTest, silencerTogglesMutesAndShowsItsFace)
 TEST_F(CommandTest, playAndStopSetTheEnabledStates)
 {
     Form2& f = make();
-    f.Com_Click(2);  // no scratch recording yet: ends at once
+    songs::SongRecorder rec;
+    ASSERT_TRUE(rec.start(f.scratchPath().toStdString(), "歌", "人", songs::HalfSettings{}, songs::HalfSettings{}));
+    rec.recordNote(5, 0);
+    rec.recordNote(7, 200);
+    rec.stop();
+
+    // While a song plays, the keyboards take no mouse and Record, Save and
+    // Open wait; Play shows it is lit.
+    f.Com_Click(2);
+    EXPECT_TRUE(f.Timer3.isActive());
+    for (int i : {1, 3, 4})
+        EXPECT_FALSE(f.Com[i]->isEnabled()) << i;
+    EXPECT_FALSE(f.MIDi1->Enabled());
+    EXPECT_FALSE(f.MIDi2->Enabled());
+    EXPECT_EQ(f.Com[2]->face().toImage(), f.Image5.toImage());
+
+    f.Com_Click(7);  // Stop gives everything back
+    EXPECT_FALSE(f.Timer3.isActive());
     for (int i : {1, 3, 4})
         EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
-    EXPECT_EQ(f.Com[2]->face().toImage(), f.Image4.toImage());
-
-    f.Com_Click(7);  // stop with nothing playing changes only buttons and keyboards
     EXPECT_TRUE(f.MIDi1->Enabled());
     EXPECT_TRUE(f.MIDi2->Enabled());
+    EXPECT_EQ(f.Com[2]->face().toImage(), f.Image4.toImage());
+
+    // Without a scratch recording Play ends at once, as at the end marker:
+    // no note, and everything it switched off is on again.
+    QFile::remove(f.scratchPath());
+    service.clear();
+    f.Com_Click(2);
+    EXPECT_FALSE(f.Timer3.isActive());
+    for (int i : {1, 3, 4})
+        EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
+    EXPECT_TRUE(f.MIDi1->Enabled());
+    EXPECT_EQ(f.Com[2]->face().toImage(), f.Image4.toImage());
+    for (const auto& m : service.messages)
+        EXPECT_NE(m.status & 0xF0, 0x90);
 }
 
 TEST_F(CommandTest, saveCopiesTheScratchFileAndNeverDestroysTheTarget)

@@ -80,6 +80,14 @@ TEST_F(StartupTest, aPathToNothingEmptiesTheDisplayAndPlaybackEndsAtOnce)
     EXPECT_TRUE(f.Com[1]->isEnabled());
     EXPECT_TRUE(f.Com[3]->isEnabled());
     EXPECT_TRUE(f.MIDi1->Enabled());
+    EXPECT_EQ(f.Com[2]->face().toImage(), f.Image4.toImage());
+    EXPECT_FALSE(f.player.isOpen());
+
+    // The path stays the song of the window: once it exists, Play plays it.
+    writeSong(dir.path() + QStringLiteral("/missing.hbk"), "后来", "有人");
+    f.Com_Click(2);
+    EXPECT_TRUE(f.Timer3.isActive());
+    EXPECT_TRUE(f.player.isOpen());
 }
 
 TEST_F(StartupTest, musicGoesToTheDataFolderWhenTheProgramFolderCannotHoldIt)
@@ -102,7 +110,10 @@ TEST_F(StartupTest, musicGoesToTheDataFolderWhenTheProgramFolderCannotHoldIt)
 TEST_F(StartupTest, firstActivationSelectsFirstEntriesOnlyOnce)
 {
     Form2& f = make();
-    f.Activate();
+    f.setListIndex(f.ComDevies, 3);
+    f.setListIndex(f.ComSounds, 7);
+    QEvent first(QEvent::WindowActivate);  // the window shows for the first time
+    QCoreApplication::sendEvent(&f, &first);
     EXPECT_EQ(f.windowTitle(), QStringLiteral("Sonarel"));
     EXPECT_EQ(f.ComDevies->currentIndex(), 0);
     EXPECT_EQ(f.ComSounds->currentIndex(), 0);
