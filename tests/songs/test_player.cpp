@@ -23,7 +23,14 @@ public:
             onPlay();
     }
     void selectHalf(std::int16_t half) override { calls.push_back("half " + std::to_string(half)); }
-    void applySetting(const Record& r) override { calls.push_back("set " + r.tag + " " + std::to_string(r.number)); }
+    // The value as stored, so that "True " and "False" (both number 0) differ.
+    void applySetting(const Record& r) override
+    {
+        std::string value = r.value;
+        while (!value.empty() && value.back() == ' ')
+            value.pop_back();
+        calls.push_back("set " + r.tag + " " + value);
+    }
     bool settingsLocked() const override { return locked; }
     void setTimerEnabled(bool on) override
     {
@@ -78,11 +85,11 @@ TEST(SongPlayer, headerOnlyRecordingSetsBothHalvesAndEndsAfterThreeTicks)
     player.tick(host);
     EXPECT_EQ(host.take(), (Lines{"half 2"}));
     player.tick(host);
-    EXPECT_EQ(host.take(), (Lines{"set @DiaZ 0", "set @YinL 127", "set @YueQ 12", "set @YinG 36", "set @XiaY 0",
+    EXPECT_EQ(host.take(), (Lines{"set @DiaZ 0", "set @YinL 127", "set @YueQ 12", "set @YinG 36", "set @XiaY True",
                                   "set @YinC 100", "half 1"}));
     EXPECT_EQ(host.ends, 0);
     player.tick(host);
-    EXPECT_EQ(host.take(true), (Lines{"set @DiaZ 2", "set @YinL 100", "set @YueQ 0", "set @YinG 24", "set @XiaY 0",
+    EXPECT_EQ(host.take(true), (Lines{"set @DiaZ 2", "set @YinL 100", "set @YueQ 0", "set @YinG 24", "set @XiaY False",
                                       "set @YinC 250", "timer off", "end"}));
     EXPECT_EQ(player.RecordNo, 24);
     EXPECT_FALSE(player.isOpen());
@@ -168,7 +175,7 @@ TEST(SongPlayer, lockedSettingsAreSkippedButHalvesAndEndStillWork)
     ASSERT_TRUE(player.start(path));
     for (int i = 0; i < 8 && host.ends == 1; ++i)
         player.tick(host);
-    EXPECT_EQ(host.take(), (Lines{"half 2", "set @YueQ 40", "set @XiaY 0", "play 12/2", "half 1", "set @YinL 9",
+    EXPECT_EQ(host.take(), (Lines{"half 2", "set @YueQ 40", "set @XiaY True", "play 12/2", "half 1", "set @YinL 9",
                                   "set @Odd  4", "play 13/1", "end"}));
 }
 
