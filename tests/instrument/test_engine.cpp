@@ -280,11 +280,13 @@ void EngineTest::settersClampAndOnlyInstrumentSends()
     QCOMPARE(rig.midi->Instrument(), std::int16_t(0));
     QCOMPARE(rig.bytes(), std::string("B2 00 00,C2 00 00"));
 
-    // Into a closed port the value is still kept.
+    // Into a closed port the value is still kept; the program change is
+    // tried and fails quietly.
     MidiOut::CloseMidiOut();
     rig.service.clear();
     rig.midi->SetInstrument(40);
     QCOMPARE(rig.midi->Instrument(), std::int16_t(40));
+    QCOMPARE(rig.service.attempts.size(), std::size_t(2));
     QVERIFY(rig.service.messages.empty());
 }
 
@@ -470,8 +472,12 @@ void EngineTest::loadedOutOfRangeValuesSendNothingBroken()
     wide.midi->Play(0, 1);
     wide.midi->countdownTick();
     wide.midi->Mute();
-    QVERIFY(wide.service.messages.empty());
+    QVERIFY(wide.service.attempts.empty());
     QCOMPARE(wide.played, std::vector<int>{0});
+    // The same key on a channel that exists does sound: the port is open.
+    wide.midi->SetChannel(3);
+    wide.midi->Play(0, 1);
+    QCOMPARE(wide.bytes(), std::string("93 24 7F"));
 
     PropertyBag low;
     low.write("Pitch", -40, 36);
