@@ -67,7 +67,10 @@ class Session:
                     raise RuntimeError('the window did not appear: ' + log.read())
             time.sleep(0.05)
         self.xdo('windowfocus', '--sync', self.wid, check=False)
-        time.sleep(0.3)
+        # Ready for keys once both keyboards have started (each sends its program).
+        started = lambda: {(0xC0, 0), (0xC1, 12)} <= {(st, d1) for _, st, d1, _ in self.read_trace()}
+        if not wait_for(started, 10):
+            raise RuntimeError('the keyboards did not start')
 
     def xdo(self, *args, check=True):
         return subprocess.run(['xdotool', *args], env=self.env, capture_output=True, text=True, check=check)
