@@ -120,8 +120,7 @@ def main():
                 print("FAIL: the harness never became ready")
                 return 1
             window = ready[1]
-            subprocess.run(["xdotool", "windowfocus", window], env=env, timeout=10, check=False)
-            time.sleep(0.3)
+            subprocess.run(["xdotool", "windowfocus", "--sync", window], env=env, timeout=10, check=False)
 
             down_at = now_ms()
             subprocess.run(["xdotool", "keydown", "z"], env=env, timeout=10, check=True)
@@ -129,7 +128,14 @@ def main():
             up_before = now_ms()
             subprocess.run(["xdotool", "keyup", "z"], env=env, timeout=10, check=True)
             up_after = now_ms()
-            time.sleep(0.5)
+            # The countdown's note-off, a second after the note-on, is in the trace.
+            def ended():
+                trace_now = read_trace(trace)
+                on = [m[0] for m in trace_now if m[1:] == ("90", "30", "7F")]
+                return on and any(m[1:] == ("80", "30", "00") and m[0] >= on[0] for m in trace_now)
+            deadline = time.monotonic() + 5
+            while time.monotonic() < deadline and not ended():
+                time.sleep(0.02)
             harness.stop()
 
             messages = read_trace(trace)
