@@ -4,6 +4,7 @@
 #include "instrument/midi.h"
 #include "songs/songcopy.h"
 #include "songs/songfile.h"
+#include "window/buttons.h"
 #include "window/controls.h"
 #include "window/twips.h"
 
@@ -17,12 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
-namespace {
-
-constexpr int kClose = 0, kRecord = 1, kPlay = 2, kSave = 3, kOpen = 4, kKeyNames = 5, kSilencer = 6,
-              kStop = 7, kLock = 8, kRandom = 9;
-
-}  // namespace
+using namespace buttons;
 
 void Form2::Com_MouseDown(int Index) { Com[Index]->paintFace(Image3); }
 
@@ -186,29 +182,20 @@ void Form2::OpenCommand()
     PlayCommand();
 }
 
-void Form2::StopPlayback()
+void Form2::finishPlayback()
 {
     Timer3.stop();
-    Com[kRecord]->setEnabled(true);
+    for (const int i : {kRecord, kSave, kOpen})
+        Com[i]->setEnabled(true);
     player.stop();
     MIDi1->SetEnabled(true);
     MIDi2->SetEnabled(true);
-    Com[kSave]->setEnabled(true);
-    Com[kOpen]->setEnabled(true);
     Com[kPlay]->paintFace(Image4);
 }
 
-void Form2::endOfPlayback()
-{
-    Timer3.stop();
-    Com[kRecord]->setEnabled(true);
-    Com[kSave]->setEnabled(true);
-    Com[kOpen]->setEnabled(true);
-    player.stop();
-    MIDi1->SetEnabled(true);
-    MIDi2->SetEnabled(true);
-    Com[kPlay]->paintFace(Image4);
-}
+void Form2::StopPlayback() { finishPlayback(); }
+
+void Form2::endOfPlayback() { finishPlayback(); }
 
 void Form2::Timer3_Timer() { player.tick(*this); }
 
@@ -239,7 +226,7 @@ void Form2::applySetting(const songs::Record& record)
         setListIndex(ComDevies, v);
     } else if (tag == "@YinL") {
         ActiveMIDi->SetIntensity(v);
-        Picture4[2]->setTop(360 + 7.5 * (128 - v));
+        placeVolumeKnob(v);
     } else if (tag == "@YueQ") {
         ActiveMIDi->SetInstrument(v);
         setListIndex(ComSounds, v);
@@ -248,10 +235,10 @@ void Form2::applySetting(const songs::Record& record)
         Text3->setText(QString::number(v));
     } else if (tag == "@YinG") {
         ActiveMIDi->SetPitch(v);
-        Picture4[1]->setTop(360 + 240 * (4 - ActiveMIDi->Pitch() / 12.0));
+        placePitchKnob();
     } else if (tag == "@XiaY") {
         ActiveMIDi->SetSilencer(record.value == "True ");
-        Com[kSilencer]->paintFace(ActiveMIDi->Silencer() ? Image5 : Image4);
+        paintSilencerFace();
     }
     // Any other tag means nothing and is skipped.
 }

@@ -159,6 +159,13 @@ private:
     void endOfPlayback() override;
 
     void buildLayout();
+    // One place for each knob's formula and the silencer's face: the panel's
+    // handlers and the playback's settings both use them.
+    void placePitchKnob();
+    void placeVolumeKnob(int value);
+    void paintSilencerFace();
+    // What Stop and the end of a song both do: the window back to playing.
+    void finishPlayback();
     void writeSettingRecord(const char* tag, const QString& value);
     void moveFocusToClose();
     void chooseAppDir(const QString& appDir, const QString& dataDir);

@@ -4,6 +4,7 @@
 
 #include "instrument/midi.h"
 #include "songs/recorder.h"
+#include "window/buttons.h"
 #include "window/controls.h"
 #include "window/twips.h"
 
@@ -127,25 +128,32 @@ void Form2::Picture4_MouseMove(int Index, double Y)
     }
 }
 
+// The pitch knob shows the active instrument's pitch, an octave a band.
+void Form2::placePitchKnob() { Picture4[1]->setTop(kKnobTopMin + kTwipsPerOctave * (4 - ActiveMIDi->Pitch() / 12.0)); }
+
+// Placed from the value asked for, not from what the instrument accepted.
+void Form2::placeVolumeKnob(int value) { Picture4[2]->setTop((128 - value) * kTwipsPerVolumeStep + kKnobTopMin); }
+
+void Form2::paintSilencerFace() { Com[buttons::kSilencer]->paintFace(ActiveMIDi->Silencer() ? Image5 : Image4); }
+
 void Form2::SetPitch(int Value)
 {
     if (Value != ActiveMIDi->Pitch())
         ActiveMIDi->SetPitch(Value);
-    Picture4[1]->setTop(kKnobTopMin + kTwipsPerOctave * (4 - ActiveMIDi->Pitch() / 12.0));
+    placePitchKnob();
     writeSettingRecord("@YinG", numberText(ActiveMIDi->Pitch()));
 }
 
 void Form2::SetIntensity(int Value)
 {
     ActiveMIDi->SetIntensity(Value);
-    // Placed from the value asked for, not from what the instrument accepted.
-    Picture4[2]->setTop((128 - Value) * kTwipsPerVolumeStep + kKnobTopMin);
+    placeVolumeKnob(Value);
     writeSettingRecord("@YinL", numberText(ActiveMIDi->Intensity()));
 }
 
 void Form2::RefreshSilencer()
 {
-    Com[6]->paintFace(ActiveMIDi->Silencer() ? Image5 : Image4);
+    paintSilencerFace();
     writeSettingRecord("@XiaY", ActiveMIDi->Silencer() ? QStringLiteral("True") : QStringLiteral("False"));
 }
 

@@ -109,6 +109,35 @@ TEST_F(RecordingTest, playbackRepeatsTheRecordedKeysOnTheirHalves)
     EXPECT_EQ(f.ComSounds->currentIndex(), 12);  // the panel shows what playback applied
 }
 
+TEST_F(RecordingTest, playedSettingsMoveTheKnobsTheBoxAndTheSilencerFace)
+{
+    Form2& f = make();
+    f.Activate();
+    songs::SongRecorder rec;
+    songs::HalfSettings half;
+    half.silencer = true;
+    ASSERT_TRUE(rec.start(f.scratchPath().toStdString(), "歌", "人", half, half));
+    rec.writeSettingRecord("@TonD", "1");
+    rec.writeSettingRecord("@YinL", "64");
+    rec.writeSettingRecord("@YinG", "12");
+    rec.writeSettingRecord("@YinC", "250");
+    rec.writeSettingRecord("@XiaY", "False");
+    rec.recordNote(3, 0);
+    rec.stop();
+
+    f.Com_Click(2);
+    for (int tick = 0; tick < 40 && f.Timer3.isActive(); ++tick)
+        f.Timer3_Timer();
+    EXPECT_FALSE(f.Timer3.isActive());
+    // As the panel's own handlers would place them.
+    EXPECT_DOUBLE_EQ(f.Picture4[2]->top(), 360 + 7.5 * (128 - 64));
+    EXPECT_DOUBLE_EQ(f.Picture4[1]->top(), 360 + 240 * (4 - 12 / 12.0));
+    EXPECT_EQ(f.Text3->text(), QStringLiteral("250"));
+    EXPECT_EQ(f.MIDi1->Mlong(), 250);
+    EXPECT_FALSE(f.MIDi1->Silencer());
+    EXPECT_EQ(f.Com[6]->face().toImage(), f.Image4.toImage());
+}
+
 TEST_F(RecordingTest, lockedSettingsAreSkippedDuringPlayback)
 {
     Form2& f = make();
