@@ -1,0 +1,69 @@
+#include "cli/commandline.h"
+
+#include <ostream>
+#include <string_view>
+
+const char* const kProgramVersion = "1.0.0";
+
+bool ParseCommandLine(std::vector<std::string> args, CommandLine& out, std::string& error)
+{
+    out = CommandLine{};
+    if (!TakeMidiOptions(args, out.midi, &error))
+        return false;
+    bool optionsEnded = false;
+    for (const std::string& a : args) {
+        if (optionsEnded) {
+            out.operands.push_back(a);  // after "--": a song whose name starts with "-" too
+            continue;
+        }
+        if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "--help" || a == "-h") {
+            out.action = CommandLine::Action::Help;
+            return true;
+        } else if (a == "--version") {
+            out.action = CommandLine::Action::Version;
+            return true;
+        } else if (a == "--export-midi" || a == "--render" || a == "--dump") {
+            if (!out.tool.empty()) {
+                error = "only one of --export-midi, --render and --dump at a time";
+                return false;
+            }
+            out.tool = a;
+            out.action = CommandLine::Action::Tool;
+        } else if (a.size() > 1 && a[0] == '-') {
+            error = "unknown option " + a + " (see --help)";
+            return false;
+        } else {
+            out.operands.push_back(a);
+        }
+    }
+    return true;
+}
+
+void PrintHelp(std::ostream& out)
+{
+    out << "Usage: sonarel [OPTION]... [--] [SONG.hbk]\n"
+           "A desktop electronic keyboard: two 65-key keyboards played from the computer\n"
+           "keyboard and the mouse. A song named on the command line is played at start-up;\n"
+           "after \"--\" every argument is part of the song's path.\n"
+           "\n"
+           "Song tools (no window):\n"
+           "  --export-midi SONG.hbk OUT.mid  write the song as a Standard MIDI File\n"
+           "  --render SONG.hbk OUT.wav       render the song to 44.1 kHz 16-bit stereo audio\n"
+           "  --dump SONG.hbk                 list the song's records and what they mean\n"
+           "\n"
+           "Sound:\n"
+        << MidiOptionsHelp()
+        << "\n"
+           "  --help                          show this help and exit\n"
+           "  --version                       show the version and exit\n";
+}
+
+int ToolkitArgc(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == "--")
+            return i;
+    return argc;
+}

@@ -1,0 +1,64 @@
+#include "cli/songtools.h"
+
+#include "songs/dump.h"
+#include "songs/export/songexport.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "sonarel: %s\n", message.c_str());
+    return 1;
+}
+
+}  // namespace
+
+// The song tools build keyboards that nobody sees: they need no display.
+int RunSongTool(int argc, char** argv, const CommandLine& command)
+{
+    const std::string& tool = command.tool;
+    const std::vector<std::string>& args = command.operands;
+    const MidiOptions& midi = command.midi;
+    if (tool == "--dump") {
+        if (args.size() != 1)
+            return fail("--dump takes one song file (see --help)");
+        bool ok = false;
+        const std::string text = songs::DumpSong(args[0], ok);
+        if (!ok)
+            return fail(text.empty() ? "cannot read " + args[0] : text);
+        std::cout << text;
+        return 0;
+    }
+    if (args.size() != 2)
+        return fail(tool + " takes a song file and an output file (see --help)");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The tools answer in one line; the toolkit's own chatter (a missing
+    // runtime folder and the like) is no business of the user's here.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtFatalMsg)
+            std::fprintf(stderr, "sonarel: %s\n", qPrintable(message));
+    });
+    int qtArgc = ToolkitArgc(argc, argv);
+    QApplication app(qtArgc, argv);
+    std::string error;
+    bool ok;
+    if (tool == "--export-midi") {
+        ok = songs::ExportMidi(args[0], args[1], error);
+    } else {
+        bool progressShown = false;
+        ok = songs::RenderSong(args[0], args[1], midi.soundfont, error, [&](double done) {
+            std::fprintf(stderr, "\rsonarel: rendering %3d%%", int(done * 100));
+            progressShown = true;
+        });
+        if (progressShown)
+            std::fprintf(stderr, "\n");
+    }
+    return ok ? 0 : fail(error);
+}
+
