@@ -51,6 +51,21 @@ void trace(std::int16_t status, std::int16_t data1, std::int16_t data2)
 
 void SetService(MidiService* service) { g_service = service; }
 MidiService* Service() { return g_service; }
+
+Capture::Capture(MidiService* capture) : liveService_(g_service), liveHandle_(MidiOutHandle)
+{
+    // The live handle is not closed: the window's port stays open meanwhile.
+    MidiOutHandle = 0;
+    g_service = capture;
+    OpenMidiOut(-1);
+}
+
+Capture::~Capture()
+{
+    CloseMidiOut();
+    g_service = liveService_;
+    MidiOutHandle = liveHandle_;
+}
 void SetErrorSink(std::function<void(int)> sink) { g_errorSink = std::move(sink); }
 
 bool SetTrace(const std::string& path)

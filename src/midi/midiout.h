@@ -10,7 +10,8 @@ class MidiService;
 // swallowed here: the caller carries on and the instrument stays silent.
 namespace MidiOut {
 
-// 0 while no port is open. Only OpenMidiOut sets it, only CloseMidiOut clears it.
+// 0 while no port is open. Only OpenMidiOut sets it, only CloseMidiOut clears
+// it (and a Capture puts back what it found).
 extern std::uint32_t MidiOutHandle;
 
 bool FindMidiDevice(std::int16_t& deviceId);
@@ -27,6 +28,22 @@ void MidiOutError(std::int16_t code);
 // The port does not own it. Passing nullptr leaves a port with no devices.
 void SetService(MidiService* service);
 MidiService* Service();
+
+// While a Capture lives, the port sends to `capture` instead, opened on its
+// default device; when it ends, the live port's service and handle are as
+// they were. A song export from the running window leaves the window's port
+// (and what sounds on it) alone this way.
+class Capture {
+public:
+    explicit Capture(MidiService* capture);
+    ~Capture();
+    Capture(const Capture&) = delete;
+    Capture& operator=(const Capture&) = delete;
+
+private:
+    MidiService* liveService_;
+    std::uint32_t liveHandle_;
+};
 
 // Writes every message that SendShortMsg hands on, also while the port is
 // closed, as "ms SS D1 D2" lines (milliseconds since the trace started, hex

@@ -136,3 +136,25 @@ TEST_F(PortTest, traceWritesEveryHandedOnMessageEvenWhileClosed)
 
     EXPECT_FALSE(SetTrace("/nonexistent-dir/x/trace.txt"));
 }
+
+TEST_F(PortTest, aCaptureSendsElsewhereAndGivesTheLivePortBack)
+{
+    ASSERT_TRUE(OpenMidiOut(-1));
+    const std::uint32_t live = MidiOutHandle;
+    service.calls.clear();
+    RecordingService capture;
+    {
+        const Capture port(&capture);
+        EXPECT_NE(MidiOutHandle, 0u);
+        NoteOn(0, 60, 100);
+        EXPECT_EQ(capture.bytes(), "90 3C 64");
+        EXPECT_EQ(capture.calls, (std::vector<std::string>{"open -1", "send"}));
+    }
+    EXPECT_EQ(capture.calls.back(), "close 1");
+    // The live port was neither closed nor sent to, and sends there again.
+    EXPECT_TRUE(service.calls.empty());
+    EXPECT_EQ(MidiOutHandle, live);
+    EXPECT_EQ(Service(), &service);
+    NoteOff(0, 60);
+    EXPECT_EQ(service.bytes(), "80 3C 00");
+}

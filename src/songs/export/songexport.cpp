@@ -52,29 +52,6 @@ private:
     MIDi* active_;
 };
 
-// Swaps the port's service for a recording one and puts everything back, so
-// that an export from the running window leaves its live port alone.
-class PortSwap {
-public:
-    explicit PortSwap(MidiService* capture)
-        : oldService_(MidiOut::Service()), oldHandle_(MidiOut::MidiOutHandle)
-    {
-        MidiOut::MidiOutHandle = 0;
-        MidiOut::SetService(capture);
-        MidiOut::OpenMidiOut(-1);
-    }
-    ~PortSwap()
-    {
-        MidiOut::CloseMidiOut();
-        MidiOut::SetService(oldService_);
-        MidiOut::MidiOutHandle = oldHandle_;
-    }
-
-private:
-    MidiService* oldService_;
-    std::uint32_t oldHandle_;
-};
-
 // Keeps the messages that change what sounds.
 class SoundFilter {
 public:
@@ -143,7 +120,7 @@ bool CaptureSong(const std::string& path, SongCapture& capture, std::string& err
     ReadHeaderLine(path, capture.title, capture.author);
 
     RecordingService service;
-    PortSwap swap(&service);
+    const MidiOut::Capture port(&service);
 
     // The keyboards as the window creates them.
     MIDi lower, upper;
