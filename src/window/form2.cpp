@@ -88,6 +88,23 @@ struct LabelSpec {
     bool bold;
 };
 
+// The note length box, the lists and the song panel's buttons.
+const QColor kFieldBack(159, 164, 164), kFieldText(64, 64, 64);
+
+Caption* addCaption(QWidget* parent, const LabelSpec& s, const QString& name)
+{
+    auto* label = new Caption(parent);
+    label->setObjectName(name);
+    label->setText(QString::fromUtf8(s.caption));
+    label->setGeometry(TwipsRect(s.left, s.top, s.width, s.height));
+    setTextColor(label, s.color);
+    if (s.points > 0)
+        label->setFont(songTi(s.points, s.bold));
+    label->setAttribute(Qt::WA_TranslucentBackground);
+    return label;
+}
+
+
 QPixmap loadPicture(const char* path, QSize fallbackSize, QColor fallback)
 {
     QPixmap pixmap(QString::fromLatin1(path));
@@ -158,25 +175,25 @@ Form2::~Form2()
 
 void Form2::buildLayout()
 {
-    const QColor display(0, 255, 0), brand(255, 128, 0), caption(255, 255, 0), command(107, 115, 116);
+    // In the order the window stacks them.
+    buildDisplay();
+    buildCaptions();
+    buildKnobs();
+    buildButtons();
+    buildFields();
+    buildKeyboards();
+    buildSongPanel();
+}
 
-    auto makeLabel = [this](const LabelSpec& s, const QString& name) {
-        auto* label = new Caption(this);
-        label->setObjectName(name);
-        label->setText(QString::fromUtf8(s.caption));
-        label->setGeometry(TwipsRect(s.left, s.top, s.width, s.height));
-        setTextColor(label, s.color);
-        if (s.points > 0)
-            label->setFont(songTi(s.points, s.bold));
-        label->setAttribute(Qt::WA_TranslucentBackground);
-        return label;
-    };
-
-    Label4 = makeLabel({3240, 600, 1695, 375, kProductName, brand, 18, true}, QStringLiteral("Label4"));
-    Label2[1] = makeLabel({3120, 1140, 795, 210, "音乐名:", caption, 10.5, true}, QStringLiteral("Label2_1"));
-    Label3 = makeLabel({4080, 1140, 3135, 255, kDefaultTitle, display, 10.5, false}, QStringLiteral("Label3"));
-    Label2[0] = makeLabel({3120, 1440, 795, 210, "演奏者:", caption, 10.5, true}, QStringLiteral("Label2_0"));
-    Label9 = makeLabel({4080, 1440, 2175, 255, kDefaultAuthor, display, 10.5, false}, QStringLiteral("Label9"));
+// The display: product name, title, author and the clock.
+void Form2::buildDisplay()
+{
+    const QColor display(0, 255, 0), brand(255, 128, 0), caption(255, 255, 0);
+    Label4 = addCaption(this, {3240, 600, 1695, 375, kProductName, brand, 18, true}, QStringLiteral("Label4"));
+    Label2[1] = addCaption(this, {3120, 1140, 795, 210, "音乐名:", caption, 10.5, true}, QStringLiteral("Label2_1"));
+    Label3 = addCaption(this, {4080, 1140, 3135, 255, kDefaultTitle, display, 10.5, false}, QStringLiteral("Label3"));
+    Label2[0] = addCaption(this, {3120, 1440, 795, 210, "演奏者:", caption, 10.5, true}, QStringLiteral("Label2_0"));
+    Label9 = addCaption(this, {4080, 1440, 2175, 255, kDefaultAuthor, display, 10.5, false}, QStringLiteral("Label9"));
     Label10 = new ClockFace(this);
     Label10->setObjectName(QStringLiteral("Label10"));
     Label10->setGeometry(TwipsRect(6360, 1410, 1215, 255));
@@ -189,17 +206,28 @@ void Form2::buildLayout()
     for (QLabel* label : Label2)
         label->adjustSize();
 
+}
+
+// The captions over the command buttons and the settings.
+void Form2::buildCaptions()
+{
+    const QColor command(107, 115, 116);
     const struct { int index, left, width; const char* caption; } commandCaptions[] = {
         {0, 720, 375, "录制"},  {1, 1320, 495, "播放"},  {2, 1920, 495, "停止"},  {3, 2520, 495, "保存"},
         {4, 3120, 495, "打开"}, {5, 3720, 495, "键名"},  {6, 4320, 495, "消音"},  {10, 4920, 495, "锁定"},
         {11, 7440, 495, "音 长"}, {7, 8520, 735, "音 调"}, {8, 9960, 735, "乐 器"},
     };
     for (const auto& c : commandCaptions)
-        Label6[c.index] = makeLabel({c.left, 2130, c.width, 255, c.caption, command, 0, false},
+        Label6[c.index] = addCaption(this, {c.left, 2130, c.width, 255, c.caption, command, 0, false},
                                     QStringLiteral("Label6_%1").arg(c.index));
-    Label6[12] = makeLabel({180, 2760, 495, 255, "随机", command, 0, false}, QStringLiteral("Label6_12"));
-    Label6[9] = makeLabel({165, 3780, 495, 255, "关闭", command, 0, false}, QStringLiteral("Label6_9"));
+    Label6[12] = addCaption(this, {180, 2760, 495, 255, "随机", command, 0, false}, QStringLiteral("Label6_12"));
+    Label6[9] = addCaption(this, {165, 3780, 495, 255, "关闭", command, 0, false}, QStringLiteral("Label6_9"));
 
+}
+
+// The pitch and volume knobs.
+void Form2::buildKnobs()
+{
     const QPixmap knob = loadPicture(":/window/knob.png", QSize(11, 19), QColor(160, 160, 160));
     const struct { int index, left, top; const char* tip; } knobs[] = {
         {1, 8190, 600, "音高调节"}, {2, 8690, 360, "音量调节"}};
@@ -216,6 +244,11 @@ void Form2::buildLayout()
         Picture4[k.index] = widget;
     }
 
+}
+
+// The ten picture buttons and their faces.
+void Form2::buildButtons()
+{
     const struct { int index, left, top, height; const char* tip; } buttons[] = {
         {1, 720, 2390, 270, "录制音乐"},  {2, 1320, 2390, 270, "播放音乐"}, {7, 1920, 2390, 270, "停止操作"},
         {3, 2520, 2390, 270, "保存音乐"},  {4, 3120, 2390, 270, "打开音乐文件"}, {5, 3720, 2390, 270, "显示键名"},
@@ -235,7 +268,17 @@ void Form2::buildLayout()
         Com[b.index] = button;
     }
 
-    const QColor fieldBack(159, 164, 164), fieldText(64, 64, 64);
+    const QSize faceSize(38, 26);
+    Image3 = loadPicture(":/window/face_pressed.png", faceSize, QColor(90, 90, 90));
+    Image4 = loadPicture(":/window/face_normal.png", faceSize, QColor(150, 150, 150));
+    Image5 = loadPicture(":/window/face_lit.png", faceSize, QColor(120, 200, 90));
+    Image2 = loadPicture(":/window/face_unused.png", faceSize, QColor(150, 150, 150));
+
+}
+
+// The note length box and the key and instrument lists.
+void Form2::buildFields()
+{
     Text3 = new QLineEdit(QStringLiteral("100"), this);
     Text3->setObjectName(QStringLiteral("Text3"));
     Text3->setGeometry(TwipsRect(7320, 2360, 735, 300));
@@ -245,7 +288,7 @@ void Form2::buildLayout()
     // Only a click puts the caret here: typed keys play the keyboards, and a
     // box that took the focus by itself would swallow them as a note length.
     Text3->setFocusPolicy(Qt::ClickFocus);
-    setTextColor(Text3, fieldText, fieldBack);
+    setTextColor(Text3, kFieldText, kFieldBack);
     connect(Text3, &QLineEdit::textChanged, this, [this] { Text3_Change(); });
 
     auto makeList = [&](const QString& name, int left, const char* const* entries, int count) {
@@ -258,7 +301,7 @@ void Form2::buildLayout()
             list->addItem(QString::fromUtf8(entries[i]));
         list->setCurrentIndex(-1);  // no selection until the window first becomes active
         list->setMaxVisibleItems(16);
-        setTextColor(list, fieldText, fieldBack);
+        setTextColor(list, kFieldText, kFieldBack);
         list->setAttribute(Qt::WA_NoMousePropagation);
         return list;
     };
@@ -268,6 +311,11 @@ void Form2::buildLayout()
     connect(ComDevies, &QComboBox::activated, this, [this] { ComDevies_Click(); });
     connect(ComSounds, &QComboBox::activated, this, [this] { ComSounds_Click(); });
 
+}
+
+// The two keyboards and their mute zones.
+void Form2::buildKeyboards()
+{
     // The keyboards, with the values they were designed with.
     PropertyBag upper = UpperKeyboardSettings();
     PropertyBag lower = LowerKeyboardSettings();
@@ -296,20 +344,18 @@ void Form2::buildLayout()
     connect(LABEL1, &MouseZone::moved, this, [this] { MIDi2->Mute(); });
     connect(Image1, &MouseZone::moved, this, [this] { MIDi1->Mute(); });
 
-    const QSize faceSize(38, 26);
-    Image3 = loadPicture(":/window/face_pressed.png", faceSize, QColor(90, 90, 90));
-    Image4 = loadPicture(":/window/face_normal.png", faceSize, QColor(150, 150, 150));
-    Image5 = loadPicture(":/window/face_lit.png", faceSize, QColor(120, 200, 90));
-    Image2 = loadPicture(":/window/face_unused.png", faceSize, QColor(150, 150, 150));
+}
 
-    // The song-information panel, hidden until a recording starts.
+// The song-information panel, hidden until a recording starts.
+void Form2::buildSongPanel()
+{
     Picture1 = new QFrame(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
     Picture1->setGeometry(TwipsRect(3840, 1440, 3975, 1815));
     Picture1->setFrameStyle(QFrame::Box | QFrame::Plain);
     Picture1->setAutoFillBackground(true);
     Picture1->setAttribute(Qt::WA_NoMousePropagation);
-    setTextColor(Picture1, QColor(0, 0, 0), fieldBack);
+    setTextColor(Picture1, QColor(0, 0, 0), kFieldBack);
     auto panelLabel = [this](const QString& name, int top, const char* text) {
         auto* label = new QLabel(QString::fromUtf8(text), Picture1);
         label->setObjectName(name);
@@ -335,7 +381,7 @@ void Form2::buildLayout()
     Command1 = new QPushButton(QStringLiteral("确  定"), Picture1);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setGeometry(TwipsRect(1560, 1320, 855, 375));
-    setTextColor(Command1, QColor(0, 0, 0), fieldBack);
+    setTextColor(Command1, QColor(0, 0, 0), kFieldBack);
     connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
     Picture1->hide();
 }

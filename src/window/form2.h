@@ -159,6 +159,13 @@ private:
     void endOfPlayback() override;
 
     void buildLayout();
+    void buildDisplay();
+    void buildCaptions();
+    void buildKnobs();
+    void buildButtons();
+    void buildFields();
+    void buildKeyboards();
+    void buildSongPanel();
     // One place for each knob's formula and the silencer's face: the panel's
     // handlers and the playback's settings both use them.
     void placePitchKnob();
