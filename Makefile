@@ -1,7 +1,8 @@
 BUILD ?= build
+PREFIX ?= /usr/local
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build deps configure bench clean
+.PHONY: run test build deps configure bench clean install uninstall deb
 
 deps:
 	@sh scripts/install-deps
@@ -24,3 +25,19 @@ bench: build
 
 clean:
 	rm -rf $(BUILD)
+
+# DESTDIR is honoured. The desktop's caches are brought up to date only for a
+# real install, not for one staged into DESTDIR.
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+	@[ -n "$(DESTDIR)" ] || sh scripts/desktop-caches $(PREFIX)
+
+# Removes what the last `make install` put there (its list is in the build
+# folder), then the folders it made that are now empty.
+uninstall:
+	@sh scripts/uninstall $(BUILD)/install_manifest.txt "$(DESTDIR)" $(PREFIX)
+	@[ -n "$(DESTDIR)" ] || sh scripts/desktop-caches $(PREFIX)
+
+deb: build
+	cd $(BUILD) && cpack -G DEB
+	@ls $(BUILD)/package/*.deb

@@ -403,11 +403,13 @@ void Form2::chooseAppDir(const QString& appDir, const QString& dataDir)
     dir = QDir::cleanPath(dir);
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
-    // An installed program's folder is not the user's to write: when Music can
-    // be neither found nor made writable there, it goes to the user's data
-    // folder so that recordings still work.
+    // An installed program's folder is not the user's to write: an installed
+    // program (one in a bin folder), or one whose folder can neither hold nor
+    // make a writable Music, keeps Music in the user's data folder instead.
+    // Root may write to /usr/bin, which must not get a Music folder.
     const QFileInfo music(dir + QStringLiteral("Music"));
-    const bool usable = music.isDir() ? music.isWritable() : QFileInfo(dir).isWritable();
+    const bool installed = QDir(dir).dirName() == QLatin1String("bin");
+    const bool usable = !installed && (music.isDir() ? music.isWritable() : QFileInfo(dir).isWritable());
     if (!usable) {
         QString fallback = dataDir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
                                              : dataDir;

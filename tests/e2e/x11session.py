@@ -30,10 +30,13 @@ def free_display():
 class Session:
     """Xvfb + a copy of the program in a folder of its own (so Music is private)."""
 
-    def __init__(self, binary, env=None):
+    def __init__(self, binary, env=None, copy=True):
         self.dir = tempfile.mkdtemp(prefix='sonarel-e2e-')
-        self.app = os.path.join(self.dir, 'sonarel')
-        shutil.copy(binary, self.app)
+        # A copy keeps Music private to the test; an installed program runs
+        # where it was installed and keeps Music in the user's data folder.
+        self.app = os.path.join(self.dir, 'sonarel') if copy else binary
+        if copy:
+            shutil.copy(binary, self.app)
         self.display = free_display()
         # -noreset: otherwise the server restarts when its last client (the
         # readiness probe below) leaves, and refuses the program meanwhile.

@@ -2,6 +2,8 @@
 // activation and shutdown.
 #include "formfixture.h"
 
+#include <QDir>
+
 #include "songs/recorder.h"
 
 namespace {
@@ -105,6 +107,21 @@ TEST_F(StartupTest, musicGoesToTheDataFolderWhenTheProgramFolderCannotHoldIt)
     EXPECT_EQ(form->AppDir, dir.path() + QStringLiteral("/data/"));
     EXPECT_TRUE(QFileInfo(dir.path() + QStringLiteral("/data/Music")).isDir());
     EXPECT_EQ(form->SongPath, dir.path() + QStringLiteral("/data/Music/~Mid.Dat"));
+}
+
+TEST_F(StartupTest, anInstalledProgramKeepsMusicInTheDataFolder)
+{
+    // Installed in a bin folder, even one it may write to (root may).
+    ASSERT_TRUE(QDir().mkpath(dir.path() + QStringLiteral("/usr/bin")));
+    Form2Options options;
+    options.appDir = dir.path() + QStringLiteral("/usr/bin");
+    options.dataDir = dir.path() + QStringLiteral("/home/.local/share/Sonarel");
+    form = std::make_unique<Form2>(options);
+    form->exitProcess = [] {};
+    form->Load();
+    EXPECT_EQ(form->AppDir, options.dataDir + QLatin1Char('/'));
+    EXPECT_TRUE(QFileInfo(options.dataDir + QStringLiteral("/Music")).isDir());
+    EXPECT_FALSE(QFileInfo::exists(dir.path() + QStringLiteral("/usr/bin/Music")));
 }
 
 TEST_F(StartupTest, firstActivationSelectsFirstEntriesOnlyOnce)

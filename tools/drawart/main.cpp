@@ -8,6 +8,7 @@
 //   window/knob.png                         the two slider knobs
 //   window/face_*.png                       the command button faces
 //   window/icon16.png, icon32.png, icon48.png
+//   desktop/icon-*.png                      the icon for the desktop's menus, 16 to 256 pixels
 //
 // The strip is an opaque RGB picture with exactly two colours, white and the
 // digit grey: white is the mask colour, and with no anti-aliasing there is no
@@ -47,6 +48,9 @@ int main(int argc, char** argv)
     ok &= save(drawFace(Face::Unused), out + "/window/face_unused.png");
     for (int size : {16, 32, 48})
         ok &= save(drawIcon(size), out + QStringLiteral("/window/icon%1.png").arg(size));
+    // The desktop's menus and file managers ask for the icon at these sizes.
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        ok &= save(drawIcon(size), out + QStringLiteral("/desktop/icon-%1.png").arg(size));
     return ok ? 0 : 1;
 }
 
