@@ -24,9 +24,9 @@ bool ParseCommandLine(std::vector<std::string> args, CommandLine& out, std::stri
         } else if (a == "--version") {
             out.action = CommandLine::Action::Version;
             return true;
-        } else if (a == "--export-midi" || a == "--render" || a == "--dump") {
+        } else if (a == "--export-midi" || a == "--render" || a == "--dump" || a == "--import-midi") {
             if (!out.tool.empty()) {
-                error = "only one of --export-midi, --render and --dump at a time";
+                error = "only one of --export-midi, --render, --dump and --import-midi at a time";
                 return false;
             }
             out.tool = a;
@@ -43,15 +43,18 @@ bool ParseCommandLine(std::vector<std::string> args, CommandLine& out, std::stri
 
 void PrintHelp(std::ostream& out)
 {
-    out << "Usage: sonarel [OPTION]... [--] [SONG.hbk]\n"
+    out << "Usage: sonarel [OPTION]... [--] [SONG.hbk | SONG.mid]\n"
            "A desktop electronic keyboard: two 65-key keyboards played from the computer\n"
-           "keyboard and the mouse. A song named on the command line is played at start-up;\n"
+           "keyboard and the mouse. A song named on the command line is played at start-up,\n"
+           "a MIDI file too (its two melodic parts with the most notes on the two keyboards);\n"
            "after \"--\" every argument is part of the song's path.\n"
            "\n"
            "Song tools (no window):\n"
            "  --export-midi SONG.hbk OUT.mid  write the song as a Standard MIDI File\n"
            "  --render SONG.hbk OUT.wav       render the song to 44.1 kHz 16-bit stereo audio\n"
            "  --dump SONG.hbk                 list the song's records and what they mean\n"
+           "  --import-midi IN.mid OUT.hbk    make a song of a Standard MIDI File; the song\n"
+           "                                  keeps no note lengths and no velocities per note\n"
            "\n"
            "Sound:\n"
         << MidiOptionsHelp()

@@ -2,6 +2,7 @@
 
 #include "songs/dump.h"
 #include "songs/export/songexport.h"
+#include "songs/midiimport.h"
 
 #include <QApplication>
 
@@ -35,7 +36,18 @@ int RunSongTool(int argc, char** argv, const CommandLine& command)
         return 0;
     }
     if (args.size() != 2)
-        return fail(tool + " takes a song file and an output file (see --help)");
+        return fail(tool + (tool == "--import-midi" ? " takes a MIDI file and a song file" : " takes a song file and an output file") +
+                    " (see --help)");
+    if (tool == "--import-midi") {
+        songs::ImportedSong song;
+        std::string error;
+        if (!songs::ImportMidiFile(args[0], args[1], song, error))
+            return fail(error);
+        // What the song could not keep is said, but the import succeeded.
+        for (const std::string& notice : song.notices)
+            std::fprintf(stderr, "sonarel: %s\n", notice.c_str());
+        return 0;
+    }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The tools answer in one line; the toolkit's own chatter (a missing

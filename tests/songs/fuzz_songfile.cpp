@@ -1,9 +1,12 @@
 // Arbitrary bytes as a song file: the header reader, every record, a whole
 // playback and the dump must come through without a fault, and the header
-// writer must keep any text inside the header slots.
+// writer must keep any text inside the header slots. The same bytes as a
+// MIDI file: read and made into a song, every record is one the player reads.
 #include "songs/dump.h"
+#include "songs/midiimport.h"
 #include "songs/player.h"
 #include "songs/smf.h"
+#include "songs/smfread.h"
 #include "songs/songfile.h"
 
 #include <cstdint>
@@ -98,6 +101,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (player.TickCount < player.WaitTicks)
             player.TickCount = player.WaitTicks;  // skip the pauses, not the reading
         player.tick(host);
+    }
+
+    songs::SmfSong midi;
+    std::string error;
+    if (songs::ReadSmf(bytes, midi, error)) {
+        songs::ImportedSong imported;
+        if (songs::MakeSong(midi, "fuzz", imported, error)) {
+            if (imported.body.empty() || imported.body.back().first != "@END " ||
+                imported.body.size() > std::size_t(songs::kLastNoteSlot))
+                abort();
+            for (const auto& [tag, value] : imported.body) {
+                if (tag[0] != '@' && (std::stoi(tag) < 0 || std::stoi(tag) > 64))
+                    abort();
+                if (value.empty() || value.size() > 5 || std::stol(value) < 0 || std::stol(value) > 32767)
+                    abort();
+            }
+        }
+    } else if (error.empty()) {
+        abort();  // a refusal always says why
     }
 
     bool ok = false;

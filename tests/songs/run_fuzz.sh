@@ -25,7 +25,8 @@ fi
 
 # Only the format code: it needs neither Qt nor the instrument.
 sources="$src/tests/songs/fuzz_songfile.cpp $src/src/songs/songfile.cpp $src/src/songs/player.cpp
-$src/src/songs/dump.cpp $src/src/songs/instrumentnames.cpp $src/src/songs/smf.cpp"
+$src/src/songs/dump.cpp $src/src/songs/instrumentnames.cpp $src/src/songs/smf.cpp
+$src/src/songs/smfread.cpp $src/src/songs/midiimport.cpp $src/src/songs/recorder.cpp"
 binary="$out/fuzz_songfile"
 rebuild=no
 [ -x "$binary" ] || rebuild=yes
@@ -39,7 +40,7 @@ if [ $rebuild = yes ]; then
     -I "$src/src" $sources -o "$binary" || exit 1
 fi
 
-cp "$src"/tests/data/song_*.hbk "$out/corpus/" 2>/dev/null
+cp "$src"/tests/data/song_*.hbk "$src"/tests/data/*.mid "$out/corpus/" 2>/dev/null
 # Every input is written to a file and synced; in memory that costs nothing.
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then
   TMPDIR=/dev/shm

@@ -1,0 +1,307 @@
+#include "songs/midiimport.h"
+
+#include "songs/songfile.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <map>
+#include <unistd.h>
+
+namespace songs {
+namespace {
+
+constexpr int kDrumChannel = 9;  // channel 10 of the General MIDI drums
+constexpr int kKeys = 65;
+constexpr double kTickMs = 10;
+constexpr int kPitches[] = {0, 12, 24, 36, 48};  // the pitch knob's stops
+constexpr int kLongestGap = 32767;               // a record's value is a 16-bit number
+constexpr int kLower = 1, kUpper = 2;            // as "@TonD" names the keyboards
+// Slot 24 holds the first record after the header; the last slot a song reaches.
+constexpr int kFirstBodySlot = kFirstRecordSlot + 14;
+
+bool isUtf8(std::string_view s)
+{
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto c = std::uint8_t(s[i]);
+        const int more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+        if (more < 0 || s.size() - i - 1 < std::size_t(more))
+            return false;
+        for (int k = 0; k < more; ++k)
+            if ((std::uint8_t(s[++i]) & 0xC0) != 0x80)
+                return false;
+    }
+    return true;
+}
+
+// Names in MIDI files are bytes: UTF-8 from newer tools, GBK from Chinese
+// ones, Latin-1 from the oldest.
+std::string textOf(const std::string& bytes)
+{
+    if (isUtf8(bytes))
+        return bytes;
+    const std::string gbk = GbkToUtf8(bytes);
+    if (gbk.find("\xEF\xBF\xBD") == std::string::npos)
+        return gbk;
+    std::string latin;
+    for (const char ch : bytes) {
+        const auto c = std::uint8_t(ch);
+        if (c < 0x80) {
+            latin += ch;
+        } else {
+            latin += char(0xC0 | (c >> 6));
+            latin += char(0x80 | (c & 0x3F));
+        }
+    }
+    return latin;
+}
+
+std::string trimmed(std::string s)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; };
+    while (!s.empty() && blank(s.back()))
+        s.pop_back();
+    std::size_t i = 0;
+    while (i < s.size() && blank(s[i]))
+        ++i;
+    return s.substr(i);
+}
+
+// The knob's stop that puts the most notes on the keys; of equals, the one
+// nearest the keyboard's own.
+int choosePitch(const std::vector<int>& notes, int own)
+{
+    int best = own, bestCount = -1;
+    for (const int p : kPitches) {
+        const int count = int(std::count_if(notes.begin(), notes.end(), [p](int n) { return n >= p && n < p + kKeys; }));
+        if (count > bestCount || (count == bestCount && std::abs(p - own) < std::abs(best - own))) {
+            best = p;
+            bestCount = count;
+        }
+    }
+    return best;
+}
+
+struct Part {
+    int channel = -1;
+    std::vector<int> notes;       // note numbers, in time order
+    std::vector<int> velocities;
+};
+
+}  // namespace
+
+bool HasMidiExtension(const std::string& path)
+{
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
+        return false;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext)
+        c = char(std::tolower(std::uint8_t(c)));
+    return ext == "mid" || ext == "midi";
+}
+
+bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSong& song, std::string& error)
+{
+    song = ImportedSong{};
+    std::array<Part, 16> parts;
+    bool drums = false;
+    for (const SmfNote& n : midi.notes) {
+        if (n.channel == kDrumChannel) {
+            drums = true;
+            continue;
+        }
+        parts[n.channel].channel = n.channel;
+        parts[n.channel].notes.push_back(n.note);
+        parts[n.channel].velocities.push_back(n.velocity);
+    }
+    std::vector<const Part*> melodic;
+    for (const Part& p : parts)
+        if (!p.notes.empty())
+            melodic.push_back(&p);
+    if (melodic.empty()) {
+        error = drums ? "the MIDI file holds only drums, which the keyboards cannot play"
+                      : "the MIDI file holds no notes";
+        return false;
+    }
+    // The two parts with the most notes; the lower channel plays the lower keyboard.
+    std::stable_sort(melodic.begin(), melodic.end(),
+                     [](const Part* a, const Part* b) { return a->notes.size() > b->notes.size(); });
+    const std::size_t left = melodic.size() > 2 ? melodic.size() - 2 : 0;
+    melodic.resize(std::min<std::size_t>(melodic.size(), 2));
+    std::sort(melodic.begin(), melodic.end(), [](const Part* a, const Part* b) { return a->channel < b->channel; });
+
+    song.lower.silencer = false;  // chords sound whole
+    song.upper.silencer = false;
+    song.upper.instrument = 12;  // the upper keyboard's own instrument, should no part play it
+    std::array<int, 16> keyboardOf{};
+    std::array<int, 16> pitchOf{};
+    for (std::size_t i = 0; i < melodic.size(); ++i) {
+        const Part& p = *melodic[i];
+        HalfSettings& half = i == 0 ? song.lower : song.upper;
+        keyboardOf[std::size_t(p.channel)] = i == 0 ? kLower : kUpper;
+        half.pitch = std::int16_t(choosePitch(p.notes, half.pitch));
+        pitchOf[std::size_t(p.channel)] = half.pitch;
+        std::vector<int> v = p.velocities;
+        std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(v.size() / 2), v.end());
+        half.intensity = std::int16_t(v[v.size() / 2]);
+        // The program in effect at the part's first note.
+        half.instrument = 0;
+        double first = -1;
+        for (const SmfNote& n : midi.notes)
+            if (n.channel == p.channel) {
+                first = n.timeMs;
+                break;
+            }
+        for (const SmfProgram& pc : midi.programs)
+            if (pc.channel == p.channel && pc.timeMs <= first)
+                half.instrument = pc.program;
+    }
+
+    // The groups: the keys of one keyboard struck at one tick.
+    struct Group {
+        std::int64_t tick;
+        int keyboard;
+        std::vector<int> keys;
+    };
+    std::map<std::pair<std::int64_t, int>, std::vector<int>> byTick;
+    int folded = 0;
+    for (const SmfNote& n : midi.notes) {
+        const int keyboard = keyboardOf[n.channel];
+        if (keyboard == 0 || n.channel == kDrumChannel)
+            continue;
+        int key = n.note - pitchOf[n.channel];
+        if (key < 0 || key >= kKeys)
+            ++folded;
+        while (key < 0)
+            key += 12;
+        while (key >= kKeys)
+            key -= 12;
+        auto& keys = byTick[{std::llround(n.timeMs / kTickMs), keyboard}];
+        if (std::find(keys.begin(), keys.end(), key) == keys.end())
+            keys.push_back(key);
+    }
+    std::vector<Group> groups;
+    groups.reserve(byTick.size());
+    for (auto& [at, keys] : byTick)
+        groups.push_back({at.first, at.second, std::move(keys)});
+    // At one tick the keyboard already active goes first: one switch less.
+    int active = kLower;  // the header ends with the lower keyboard selected
+    for (std::size_t i = 0; i + 1 < groups.size(); ++i) {
+        if (groups[i].tick == groups[i + 1].tick && groups[i].keyboard != active && groups[i + 1].keyboard == active)
+            std::swap(groups[i], groups[i + 1]);
+        active = groups[i].keyboard;
+    }
+
+    // The records, with the player's clock: a group plays at `at`; a note's
+    // value is the wait before the next group is read, and a "@TonD" between
+    // groups costs one tick of its own.
+    auto& body = song.body;
+    const std::size_t room = std::size_t(kLastNoteSlot - kFirstBodySlot);  // "@END " takes the last
+    active = kLower;
+    std::int64_t at = 0;
+    std::size_t lastNote = 0;
+    bool shortened = false, cut = false;
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        const Group& group = groups[g];
+        const bool switching = group.keyboard != active;
+        if (body.size() + group.keys.size() + (switching ? 1 : 0) > room) {
+            cut = true;
+            break;
+        }
+        if (g == 0) {
+            at = group.tick;
+        } else {
+            const std::int64_t due = group.tick - at - (switching ? 1 : 0);
+            std::int64_t gap = std::max<std::int64_t>(switching ? 0 : 1, due);
+            if (gap > kLongestGap) {
+                gap = kLongestGap;
+                shortened = true;
+            }
+            body[lastNote].second = NumberText(gap);
+            at += gap + (switching ? 1 : 0);
+        }
+        if (switching) {
+            body.push_back({"@TonD", NumberText(group.keyboard)});
+            active = group.keyboard;
+        }
+        for (const int key : group.keys) {
+            body.push_back({NumberText(key), "0"});
+            ++song.notes;
+        }
+        lastNote = body.size() - 1;
+    }
+    body[lastNote].second = "10";  // as a recording ends its last note
+    body.push_back({"@END ", "0"});
+
+    const std::string name = trimmed(textOf(midi.name));
+    song.title = name.empty() ? fallbackTitle : name;
+    song.author = trimmed(textOf(midi.copyright));
+    song.notices.push_back("note lengths are not kept: the countdown ends every note");
+    if (drums)
+        song.notices.push_back("the drums (channel 10) are left out");
+    if (left > 0)
+        song.notices.push_back(std::to_string(left) + " more part(s) are left out: the song has two keyboards");
+    if (folded > 0)
+        song.notices.push_back(std::to_string(folded) + " note(s) were moved by octaves onto the keys");
+    if (shortened)
+        song.notices.push_back("pauses longer than 327 seconds are shortened");
+    if (cut)
+        song.notices.push_back("the song holds the first " + std::to_string(song.notes) + " notes: a song has no room for more");
+    return true;
+}
+
+bool ImportMidiFile(const std::string& midiPath, const std::string& songPath, ImportedSong& song, std::string& error)
+{
+    SmfSong midi;
+    if (!ReadSmfFile(midiPath, midi, error))
+        return false;
+    std::string stem = midiPath.substr(midiPath.find_last_of('/') + 1);
+    if (HasMidiExtension(stem))
+        stem = stem.substr(0, stem.find_last_of('.'));
+    if (!MakeSong(midi, stem, song, error))
+        return false;
+
+    // The header through the recorder, the body in one write, then the
+    // whole file replaces the target.
+    const std::string temp = songPath + ".importing";
+    SongRecorder recorder;
+    if (!recorder.start(temp, song.title, song.author, song.upper, song.lower)) {
+        error = "cannot write " + songPath;
+        ::unlink(temp.c_str());
+        return false;
+    }
+    const std::int32_t lastHeaderSlot = recorder.RecordNo;
+    recorder.stop();
+    std::string bytes;
+    bytes.reserve(song.body.size() * std::size_t(kSlotSize));
+    for (const auto& [tag, value] : song.body) {
+        const auto record = EncodeRecord(tag, value);
+        bytes.append(record.data(), record.size());
+    }
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CLOEXEC);
+    bool ok = fd >= 0;
+    std::size_t done = 0;
+    const off_t offset = off_t(lastHeaderSlot) * kSlotSize;
+    while (ok && done < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, offset + off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        done += ok ? std::size_t(n) : 0;
+    }
+    ok = ok && fdatasync(fd) == 0;
+    if (fd >= 0)
+        ok = ::close(fd) == 0 && ok;
+    if (!ok || std::rename(temp.c_str(), songPath.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        error = "cannot write " + songPath;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace songs

@@ -1,0 +1,38 @@
+#pragma once
+// A Standard MIDI File made into a song for the two keyboards.
+#include "songs/recorder.h"
+#include "songs/smfread.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace songs {
+
+struct ImportedSong {
+    std::string title, author;  // UTF-8
+    HalfSettings upper, lower;
+    // The records after the header, "@END " last: note records (key, ticks to
+    // the next group), "@TonD" switches.
+    std::vector<std::pair<std::string, std::string>> body;
+    int notes = 0;               // note records written
+    std::vector<std::string> notices;  // what the song cannot keep of the file, one line each
+};
+
+// The two melodic parts (channels, drums left out) with the most notes go to
+// the keyboards, the lower channel to the lower keyboard; each part's first
+// program is its keyboard's instrument, its median velocity its intensity,
+// and its pitch the knob's value that puts most of its notes on the keys.
+// Times become 10 ms ticks, every group at the tick nearest its time (a
+// switch of keyboards costs the player a tick, so the tick before is taken
+// off the gap). False when the file holds no note a keyboard can play.
+bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSong& song, std::string& error);
+
+// Reads `midiPath` and writes the song to `songPath`, replacing it only by a
+// complete new one.
+bool ImportMidiFile(const std::string& midiPath, const std::string& songPath, ImportedSong& song, std::string& error);
+
+// What a file name says: ".mid" and ".midi" in any case.
+bool HasMidiExtension(const std::string& path);
+
+}  // namespace songs

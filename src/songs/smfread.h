@@ -1,0 +1,45 @@
+#pragma once
+// Reading a Standard MIDI File (format 0 or 1, any division, tempo changes,
+// SMPTE time, running status) into what a song can be made of: its note-ons
+// on a clock in milliseconds, the program changes and the names.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace songs {
+
+struct SmfNote {
+    double timeMs = 0;
+    std::uint8_t channel = 0;  // 0..15
+    std::uint8_t note = 0;
+    std::uint8_t velocity = 0;  // > 0: a note-off or velocity 0 is no note
+};
+
+struct SmfProgram {
+    double timeMs = 0;
+    std::uint8_t channel = 0;
+    std::uint8_t program = 0;
+};
+
+struct SmfSong {
+    int format = 0;
+    int tracks = 0;                   // track chunks found
+    std::vector<SmfNote> notes;       // in time order; at equal times in file order
+    std::vector<SmfProgram> programs;  // the same
+    std::string name;                 // the first track's name (bytes as stored), else the first found
+    std::string copyright;
+};
+
+// False, with a one-line reason, for anything that is not a well-formed file:
+// a truncated chunk, a length that runs past its chunk, a division of 0 or
+// SMPTE frames other than 24, 25, 29.97 or 30, a data byte with no status
+// before it. The whole reading is linear in the file's size.
+bool ReadSmf(std::string_view bytes, SmfSong& out, std::string& error);
+bool ReadSmfFile(const std::string& path, SmfSong& out, std::string& error);
+
+// Whether the bytes start like a Standard MIDI File.
+bool LooksLikeSmf(std::string_view bytes);
+
+}  // namespace songs
