@@ -2,6 +2,7 @@
 // rendering a minute of it to audio, with the real-time factor of each
 // (seconds of music per second of work).
 #include "songs/export/songexport.h"
+#include "songs/midiimport.h"
 #include "songs/recorder.h"
 
 #include <QTemporaryDir>
@@ -9,6 +10,8 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <random>
 #include <string>
 
@@ -74,3 +77,89 @@ void BM_RenderOneMinuteToWav(benchmark::State& state)
 BENCHMARK(BM_RenderOneMinuteToWav)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+namespace {
+
+void bigEndian(std::string& out, std::uint32_t v, int bytes)
+{
+    for (int i = bytes - 1; i >= 0; --i)
+        out += char((v >> (8 * i)) & 0xFF);
+}
+
+void vlq(std::string& out, std::uint32_t v)
+{
+    char buffer[5];
+    int n = 0;
+    buffer[n++] = char(v & 0x7F);
+    while (v >>= 7)
+        buffer[n++] = char(0x80 | (v & 0x7F));
+    while (n)
+        out += buffer[--n];
+}
+
+// A file as sequencers write them: 16 tracks, one per channel (drums too),
+// notes with their note-offs in running status, and tempo changes.
+std::string bigMidiFile(int notes, int tracks)
+{
+    std::mt19937 random(7);
+    std::string file = "MThd";
+    bigEndian(file, 6, 4);
+    bigEndian(file, 1, 2);
+    bigEndian(file, std::uint32_t(tracks), 2);
+    bigEndian(file, 480, 2);
+    for (int t = 0; t < tracks; ++t) {
+        std::string track;
+        if (t == 0)
+            for (int i = 0; i < 50; ++i) {
+                vlq(track, 480 * 8);
+                track += "\xFF\x51\x03";
+                bigEndian(track, 400000 + std::uint32_t(i % 5) * 50000, 3);
+            }
+        const int mine = notes / tracks;
+        const std::uint8_t status = std::uint8_t(0x90 | t);
+        vlq(track, 0);
+        track += char(0xC0 | t);
+        track += char(t * 5);
+        for (int i = 0; i < mine; ++i) {
+            vlq(track, std::uniform_int_distribution<std::uint32_t>(0, 240)(random));
+            track += char(status);
+            const char note = char(std::uniform_int_distribution<int>(30, 100)(random));
+            track += note;
+            track += char(90);
+            vlq(track, 120);
+            track += note;  // running status: a note-on of velocity 0 ends it
+            track += char(0);
+        }
+        track += "\x00\xFF\x2F\x00";
+        file += "MTrk";
+        bigEndian(file, std::uint32_t(track.size()), 4);
+        file += track;
+    }
+    return file;
+}
+
+}  // namespace
+
+void BM_ImportMidiFile(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    const std::string midi = dir.filePath(QStringLiteral("big.mid")).toStdString();
+    const std::string song = dir.filePath(QStringLiteral("big.hbk")).toStdString();
+    std::ofstream(midi, std::ios::binary) << bigMidiFile(20000, 16);
+    double worst = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        songs::ImportedSong imported;
+        std::string error;
+        if (!songs::ImportMidiFile(midi, song, imported, error))
+            state.SkipWithError(error.c_str());
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        state.SetIterationTime(took.count());
+        worst = std::max(worst, took.count());
+        state.counters["notes"] = imported.notes;
+    }
+    std::fprintf(stderr, "import of a 20,000-note, 16-track MIDI file (read, made into a song, written): "
+                         "slowest of %d %.1f ms (target <= 200 ms)\n",
+                 int(state.iterations()), worst * 1000);
+}
+BENCHMARK(BM_ImportMidiFile)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);

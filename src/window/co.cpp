@@ -34,8 +34,9 @@ static bool show(Co& co, QWidget* parent, bool save)
         // A stand-in chooses the type by the extension it gives.
         selected = co.qtFilters().value(0);
         for (const QString& filter : co.qtFilters())
-            if (chosen.endsWith(patternOf(filter).mid(1), Qt::CaseInsensitive))
-                selected = filter;
+            for (const QString& pattern : patternOf(filter).split(QLatin1Char(' ')))
+                if (chosen.endsWith(pattern.mid(1), Qt::CaseInsensitive))
+                    selected = filter;
     } else {
         // The dialog opens in InitDir the first time; a preset file name is
         // proposed inside that folder.

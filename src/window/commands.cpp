@@ -2,6 +2,7 @@
 #include "window/form2.h"
 
 #include "instrument/midi.h"
+#include "songs/midiimport.h"
 #include "songs/songcopy.h"
 #include "songs/songfile.h"
 #include "window/buttons.h"
@@ -116,6 +117,7 @@ void Form2::RecordCommand()
 
         Com[kRecord]->paintFace(Image5);
         SongPath = scratchPath();
+        savesImport_ = false;  // Save keeps this recording from now on
         songs::HalfSettings upper{MIDi2->Tone(), MIDi2->Intensity(), MIDi2->Instrument(),
                                   MIDi2->Pitch(), MIDi2->Silencer(), MIDi2->Mlong()};
         songs::HalfSettings lower{MIDi1->Tone(), MIDi1->Intensity(), MIDi1->Instrument(),
@@ -169,10 +171,49 @@ void Form2::PlayCommand()
     Timer3.start();
 }
 
+bool Form2::openMidiFile(const QString& path)
+{
+    // The song made of it lives beside the scratch recording, which it must
+    // not replace: the last take stays until the next recording.
+    QDir().mkpath(AppDir + QStringLiteral("Music"));
+    songs::ImportedSong song;
+    std::string error;
+    if (!songs::ImportMidiFile(path.toStdString(), importedSongPath().toStdString(), song, error))
+        return false;
+    SongPath = importedSongPath();
+    savesImport_ = true;
+    Label3->setText(QString::fromStdString(song.title));
+    Label9->setText(QString::fromStdString(song.author));
+    return true;
+}
+
+bool Form2::isMidiFile(const QString& path)
+{
+    if (songs::HasMidiExtension(path.toStdString()))
+        return true;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && songs::LooksLikeSmf(file.read(4).toStdString());
+}
+
+QString Form2::importedSongPath() const { return AppDir + QStringLiteral("Music/~Import.Dat"); }
+
+QString Form2::songToSave() const { return savesImport_ ? importedSongPath() : scratchPath(); }
+
 void Form2::OpenCommand()
 {
-    if (!co.ShowOpen(this))
+    co.Filter = Co::kSongFilter + QStringLiteral("|MIDI 文件|*.mid *.midi");
+    const bool chosen = co.ShowOpen(this);
+    co.Filter = Co::kSongFilter;
+    if (!chosen)
         return;  // cancelled: nothing opened, nothing played
+    if (isMidiFile(co.FileName)) {
+        // A file that is no MIDI file after all is refused without a word:
+        // nothing plays and the current song stays.
+        if (openMidiFile(co.FileName))
+            PlayCommand();
+        return;
+    }
+    savesImport_ = false;
     SongPath = co.FileName;
     std::string title, author;
     if (!songs::ReadHeaderLine(SongPath.toStdString(), title, author))
@@ -245,10 +286,10 @@ void Form2::applySetting(const songs::Record& record)
 
 // ---------------------------------------------------------------- save
 
-bool Form2::saveCopy(const QString& target)
+bool Form2::saveCopy(const QString& source, const QString& target)
 {
     std::string error;
-    return songs::CopySongFile(scratchPath().toStdString(), target.toStdString(), error) != songs::CopyResult::Failed;
+    return songs::CopySongFile(source.toStdString(), target.toStdString(), error) != songs::CopyResult::Failed;
 }
 
 void Form2::SaveCommand()
@@ -262,13 +303,14 @@ void Form2::SaveCommand()
     if (!chosen)
         return;  // cancelled: nothing copied
     const QString target = co.FileName;
+    const QString source = songToSave();
     bool saved;
     if (co.SelectedFilter == QStringLiteral("*.mid") && exportMidi)
-        saved = exportMidi(scratchPath(), target);
+        saved = exportMidi(source, target);
     else if (co.SelectedFilter == QStringLiteral("*.wav") && exportWav)
-        saved = exportWav(scratchPath(), target);
+        saved = exportWav(source, target);
     else
-        saved = saveCopy(target);
+        saved = saveCopy(source, target);
     if (!saved && warn)
         warn(QStringLiteral("无法保存到 %1").arg(QDir::toNativeSeparators(target)));
 }

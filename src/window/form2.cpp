@@ -451,6 +451,15 @@ void Form2::Load()
     // only where they are still there.
     if (SongPath.size() >= 2 && SongPath.startsWith(QLatin1Char('"')) && SongPath.endsWith(QLatin1Char('"')))
         SongPath = SongPath.mid(1, SongPath.size() - 2);
+    if (isMidiFile(SongPath)) {
+        // A MIDI file plays as a song made of it; one that cannot be read
+        // leaves the window as without a song.
+        const QString midi = SongPath;
+        SongPath = scratchPath();
+        if (openMidiFile(midi))
+            Com_Click(2);
+        return;
+    }
     std::string title, author;
     songs::ReadHeaderLine(SongPath.toStdString(), title, author);
     Label3->setText(QString::fromStdString(title));

@@ -176,13 +176,20 @@ private:
     void writeSettingRecord(const char* tag, const QString& value);
     void moveFocusToClose();
     void chooseAppDir(const QString& appDir, const QString& dataDir);
-    bool saveCopy(const QString& target);
+    bool saveCopy(const QString& source, const QString& target);
+    // A MIDI file opened becomes a song beside the scratch recording; Save
+    // keeps that song until the next recording.
+    static bool isMidiFile(const QString& path);
+    bool openMidiFile(const QString& path);
+    QString importedSongPath() const;
+    QString songToSave() const;
 
     std::function<std::int64_t()> monotonicMs_;
     std::int64_t gapStartMs_ = 0;
     QPixmap skin_;
     QString clockFormat_;
     bool activated_ = false;
+    bool savesImport_ = false;
     bool unloaded_ = false;
     QString songArgument_;
 };

@@ -124,6 +124,29 @@ class Window(unittest.TestCase):
         self.assertGreaterEqual(ons[65][0] - ons[64][0], 5)  # the other 6 in the next
         self.assertLess(ons[70][0] - ons[65][0], 8)
 
+    def test_a_midi_file_on_the_command_line_plays_on_both_keyboards(self):
+        import mido
+        mid = mido.MidiFile(type=1, ticks_per_beat=100)  # 120 beats a minute: a tick is 5 ms
+        for channel, notes, start in ((0, [60, 64, 67, 72], 0), (1, [48, 55], 50)):
+            track = mido.MidiTrack()
+            t = 0
+            for i, n in enumerate(notes):
+                at = start + i * 100
+                track.append(mido.Message('note_on', channel=channel, note=n, velocity=100, time=at - t))
+                track.append(mido.Message('note_off', channel=channel, note=n, time=40))
+                t = at + 40
+            mid.tracks.append(track)
+        path = os.path.join(self.s.dir, 'duet.mid')
+        mid.save(path)
+        self.s.start(path)
+        self.assertTrue(wait_for(lambda: len(note_ons(self.s.read_trace())) >= 6, 10))
+        ons = note_ons(self.s.read_trace())
+        self.assertEqual([(st, n) for _, st, n in ons],
+                         [(0x90, 60), (0x91, 48), (0x90, 64), (0x91, 55), (0x90, 67), (0x90, 72)])
+        # The lower keys every 500 ms, the upper ones between them.
+        for (ms, _, _), due in zip(ons, [0, 250, 500, 750, 1000, 1500]):
+            self.assertLessEqual(abs(ms - ons[0][0] - due), 50, ons)
+
     def test_lock_keeps_settings_during_playback(self):
         self.put_scratch(song([('24', 10), ('@YueQ', 40), ('26', 10), ('@END', 0)]))
         s = self.s

@@ -2,6 +2,7 @@
 #include "formfixture.h"
 
 #include "songs/recorder.h"
+#include "songs/smf.h"
 
 #include <deque>
 
@@ -220,10 +221,64 @@ TEST_F(CommandTest, theSaveDialogOffersSongsFirstThenMidiAndAudio)
     f.Com_Click(3);
     EXPECT_EQ(exported, (QStringList{QStringLiteral("mid ") + f.scratchPath() + QStringLiteral(" -> ") + dir.path() + QStringLiteral("/out.mid"),
                                      QStringLiteral("wav ") + f.scratchPath() + QStringLiteral(" -> ") + dir.path() + QStringLiteral("/out.wav")}));
-    // The open dialog offers the songs only.
+    // The open dialog offers the songs first, then MIDI files.
     answer.clear();
     f.Com_Click(4);
-    EXPECT_EQ(offered, QStringList{QStringLiteral("  *.hbk(Harbeck音乐文件 ) (*.hbk)")});
+    EXPECT_EQ(offered, (QStringList{QStringLiteral("  *.hbk(Harbeck音乐文件 ) (*.hbk)"),
+                                    QStringLiteral("MIDI 文件 (*.mid *.midi)")}));
+}
+
+TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
+{
+    Form2& f = make();
+    // The last take, not saved yet.
+    QFile scratch(f.scratchPath());
+    ASSERT_TRUE(scratch.open(QIODevice::WriteOnly));
+    scratch.write(QByteArray(300, 'r'));
+    scratch.close();
+    const QString midi = dir.path() + QStringLiteral("/tune.mid");
+    ASSERT_TRUE(songs::WriteSmf(midi.toStdString(),
+                                {{0, songs::kLowerTrack, 0x90, 60, 100}, {500, songs::kLowerTrack, 0x90, 64, 100}},
+                                "小调"));
+    QString answer = midi;
+    f.co.chooser = [&](bool, const Co&) { return answer; };
+    service.clear();
+    f.Com_Click(4);
+    EXPECT_TRUE(f.Timer3.isActive());
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("小调"));
+    for (int tick = 0; tick < 100 && f.Timer3.isActive(); ++tick)
+        f.Timer3_Timer();
+    std::vector<int> notes;
+    for (const auto& m : service.messages)
+        if ((m.status & 0xF0) == 0x90 && m.data2 > 0)
+            notes.push_back(m.data1);
+    EXPECT_EQ(notes, (std::vector<int>{60, 64}));
+
+    // Save keeps the song made of it; the take in the scratch file stays.
+    answer = dir.path() + QStringLiteral("/kept.hbk");
+    f.Com_Click(3);
+    EXPECT_EQ(records(answer).size(), records(f.SongPath).size());
+    EXPECT_NE(f.SongPath, f.scratchPath());
+    ASSERT_TRUE(scratch.open(QIODevice::ReadOnly));
+    EXPECT_EQ(scratch.readAll(), QByteArray(300, 'r'));
+    scratch.close();
+    std::string title, author;
+    ASSERT_TRUE(songs::ReadHeaderLine(answer.toStdString(), title, author));
+    EXPECT_EQ(title, "小调");
+
+    // A file that only looks like a MIDI file is refused without a word.
+    const QString bad = dir.path() + QStringLiteral("/bad.mid");
+    QFile file(bad);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("MThd\0\0\0\6\0\1\0\1\0\0");  // a division of 0
+    file.close();
+    const QString before = f.SongPath;
+    answer = bad;
+    f.Com_Click(4);
+    EXPECT_FALSE(f.Timer3.isActive());
+    EXPECT_EQ(f.SongPath, before);
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("小调"));
+    EXPECT_TRUE(warnings.empty());
 }
 
 TEST_F(CommandTest, openPlaysTheChosenSongAndACancelDoesNothing)

@@ -1,6 +1,7 @@
 // Start-up with and without a song, the program folder, the first
 // activation and shutdown.
 #include "formfixture.h"
+#include "songs/smf.h"
 
 #include <QDir>
 
@@ -71,6 +72,26 @@ TEST_F(StartupTest, aSongOnTheCommandLineShowsItsTitleAndPlays)
         EXPECT_FALSE(f.MIDi1->Enabled());
         form.reset();
     }
+}
+
+TEST_F(StartupTest, aMidiFileOnTheCommandLinePlaysAndABrokenOneNothing)
+{
+    const QString midi = dir.path() + QStringLiteral("/tune.midi");
+    ASSERT_TRUE(songs::WriteSmf(midi.toStdString(), {{0, songs::kLowerTrack, 0x90, 60, 100}}, "Tune"));
+    Form2& f = make(midi);
+    EXPECT_TRUE(f.Timer3.isActive());
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("Tune"));
+    EXPECT_NE(f.SongPath, f.scratchPath());
+    form.reset();
+
+    QFile broken(dir.path() + QStringLiteral("/broken.mid"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("MThd");
+    broken.close();
+    Form2& g = make(broken.fileName());
+    EXPECT_FALSE(g.Timer3.isActive());
+    EXPECT_EQ(g.SongPath, g.scratchPath());
+    EXPECT_EQ(g.Label3->text(), QStringLiteral("自由弹奏"));
 }
 
 TEST_F(StartupTest, aPathToNothingEmptiesTheDisplayAndPlaybackEndsAtOnce)
