@@ -44,49 +44,9 @@ public:
     // Runs once, the first time the window becomes active.
     void Activate();
 
-    // --- Controls -------------------------------------------------------
-    MIDi* MIDi1 = nullptr;  // lower keyboard
-    MIDi* MIDi2 = nullptr;  // upper keyboard
-    QLabel* Label4 = nullptr;   // product name on the display
-    std::array<QLabel*, 2> Label2{};  // "演奏者:" (0), "音乐名:" (1)
-    QLabel* Label3 = nullptr;   // title display
-    QLabel* Label9 = nullptr;   // author display
-    ClockFace* Label10 = nullptr;  // clock
-    std::array<Knob*, 3> Picture4{};  // 1 pitch, 2 volume (0 unused)
-    std::array<QLabel*, 13> Label6{};
-    std::array<PictureButton*, 10> Com{};
-    QLineEdit* Text3 = nullptr;
-    QComboBox* ComDevies = nullptr;
-    QComboBox* ComSounds = nullptr;
-    MouseZone* LABEL1 = nullptr;  // upper mute zone
-    MouseZone* Image1 = nullptr;  // lower mute zone
-    QPixmap Image2, Image3, Image4, Image5;  // unused, pressed, normal, lit faces
-    QFrame* Picture1 = nullptr;   // song-information panel
-    QLabel* Label7 = nullptr;
-    QLabel* Label8 = nullptr;
-    QLineEdit* Text1 = nullptr;
-    QLineEdit* Text2 = nullptr;
-    QPushButton* Command1 = nullptr;
-    Co co;
-    QTimer Timer2;  // the clock display, at each turn of the second
-    QTimer Timer3;  // playback, 10 ms
-    QTimer Timer4;  // random play, 500 ms then random
-
-    // --- Window state ----------------------------------------------------
-    MIDi* ActiveMIDi = nullptr;
-    QString AppDir;   // ends in the path separator
-    QString SongPath;
-    bool Recording = false;
-    bool LockSettings = false;
-    double KnobDragY = 0;
-    std::int16_t KnobVolume = 0;
-    std::int16_t KnobMoves = 0;
-    double DragStartX = 0, DragStartY = 0;
-    std::int16_t DragMoves = 0;
-    songs::SongRecorder recorder;
-    songs::SongPlayer player;
-
-    // --- Handlers (public so that tests drive them as events would) -------
+    // --- Handlers: what the window's events run, public so that tests drive
+    // them as the events would. The parts they work on are private; tests
+    // look at them through a view of their own (FormParts).
     void NotePlayed(MIDi* reporter, std::int16_t& Note);
     void ComDevies_Click();
     void ComSounds_Click();
@@ -150,6 +110,50 @@ protected:
     bool event(QEvent*) override;
 
 private:
+    friend struct FormParts;
+
+    // --- Controls -------------------------------------------------------
+    MIDi* MIDi1 = nullptr;  // lower keyboard
+    MIDi* MIDi2 = nullptr;  // upper keyboard
+    QLabel* Label4 = nullptr;   // product name on the display
+    std::array<QLabel*, 2> Label2{};  // "演奏者:" (0), "音乐名:" (1)
+    QLabel* Label3 = nullptr;   // title display
+    QLabel* Label9 = nullptr;   // author display
+    ClockFace* Label10 = nullptr;  // clock
+    std::array<Knob*, 3> Picture4{};  // 1 pitch, 2 volume (0 unused)
+    std::array<QLabel*, 13> Label6{};
+    std::array<PictureButton*, 10> Com{};
+    QLineEdit* Text3 = nullptr;
+    QComboBox* ComDevies = nullptr;
+    QComboBox* ComSounds = nullptr;
+    MouseZone* LABEL1 = nullptr;  // upper mute zone
+    MouseZone* Image1 = nullptr;  // lower mute zone
+    QPixmap Image2, Image3, Image4, Image5;  // unused, pressed, normal, lit faces
+    QFrame* Picture1 = nullptr;   // song-information panel
+    QLabel* Label7 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QLineEdit* Text2 = nullptr;
+    QPushButton* Command1 = nullptr;
+    Co co;
+    QTimer Timer2;  // the clock display, at each turn of the second
+    QTimer Timer3;  // playback, 10 ms
+    QTimer Timer4;  // random play, 500 ms then random
+
+    // --- Window state ----------------------------------------------------
+    MIDi* ActiveMIDi = nullptr;
+    QString AppDir;   // ends in the path separator
+    QString SongPath;
+    bool Recording = false;
+    bool LockSettings = false;
+    double KnobDragY = 0;
+    std::int16_t KnobVolume = 0;
+    std::int16_t KnobMoves = 0;
+    double DragStartX = 0, DragStartY = 0;
+    std::int16_t DragMoves = 0;
+    songs::SongRecorder recorder;
+    songs::SongPlayer player;
+
     // PlaybackHost
     void playKey(std::int16_t key, std::int16_t nTime) override;
     void selectHalf(std::int16_t half) override;

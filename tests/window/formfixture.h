@@ -21,6 +21,58 @@
 #include <string>
 #include <vector>
 
+// The window's parts, for the tests to look at and to set up: the controls a
+// user sees and the state the window keeps. The window keeps them private;
+// its handlers are what the tests drive.
+struct FormParts {
+    explicit FormParts(Form2& f)
+        : MIDi1(f.MIDi1), MIDi2(f.MIDi2), Label4(f.Label4), Label2(f.Label2), Label3(f.Label3), Label9(f.Label9), Label10(f.Label10), Picture4(f.Picture4), Label6(f.Label6), Com(f.Com), Text3(f.Text3), ComDevies(f.ComDevies), ComSounds(f.ComSounds), LABEL1(f.LABEL1), Image1(f.Image1), Image2(f.Image2), Image3(f.Image3), Image4(f.Image4), Image5(f.Image5), Picture1(f.Picture1), Label7(f.Label7), Label8(f.Label8), Text1(f.Text1), Text2(f.Text2), Command1(f.Command1), co(f.co), Timer2(f.Timer2), Timer3(f.Timer3), Timer4(f.Timer4), ActiveMIDi(f.ActiveMIDi), AppDir(f.AppDir), SongPath(f.SongPath), Recording(f.Recording), LockSettings(f.LockSettings), KnobDragY(f.KnobDragY), KnobVolume(f.KnobVolume), KnobMoves(f.KnobMoves), DragStartX(f.DragStartX), DragStartY(f.DragStartY), DragMoves(f.DragMoves), recorder(f.recorder), player(f.player)
+    {
+    }
+    MIDi*& MIDi1;
+    MIDi*& MIDi2;
+    QLabel*& Label4;
+    std::array<QLabel*, 2>& Label2;
+    QLabel*& Label3;
+    QLabel*& Label9;
+    ClockFace*& Label10;
+    std::array<Knob*, 3>& Picture4;
+    std::array<QLabel*, 13>& Label6;
+    std::array<PictureButton*, 10>& Com;
+    QLineEdit*& Text3;
+    QComboBox*& ComDevies;
+    QComboBox*& ComSounds;
+    MouseZone*& LABEL1;
+    MouseZone*& Image1;
+    QPixmap& Image2;
+    QPixmap& Image3;
+    QPixmap& Image4;
+    QPixmap& Image5;
+    QFrame*& Picture1;
+    QLabel*& Label7;
+    QLabel*& Label8;
+    QLineEdit*& Text1;
+    QLineEdit*& Text2;
+    QPushButton*& Command1;
+    Co& co;
+    QTimer& Timer2;
+    QTimer& Timer3;
+    QTimer& Timer4;
+    MIDi*& ActiveMIDi;
+    QString& AppDir;
+    QString& SongPath;
+    bool& Recording;
+    bool& LockSettings;
+    double& KnobDragY;
+    std::int16_t& KnobVolume;
+    std::int16_t& KnobMoves;
+    double& DragStartX;
+    double& DragStartY;
+    std::int16_t& DragMoves;
+    songs::SongRecorder& recorder;
+    songs::SongPlayer& player;
+};
+
 // A window on a recording MIDI service, in a program folder of its own.
 class FormTest : public ::testing::Test {
 protected:

@@ -11,53 +11,57 @@ using CommandTest = FormTest;
 TEST_F(CommandTest, aClickWhileRandomPlayRunsSwitchesItOffFirst)
 {
     Form2& f = make();
+    FormParts w(f);
     f.Com_Click(9);
-    EXPECT_TRUE(f.Timer4.isActive());
-    EXPECT_EQ(f.Com[9]->face().toImage(), f.Image5.toImage());
-    const bool logo = f.MIDi1->Logo();
+    EXPECT_TRUE(w.Timer4.isActive());
+    EXPECT_EQ(w.Com[9]->face().toImage(), w.Image5.toImage());
+    const bool logo = w.MIDi1->Logo();
     f.Com_Click(5);  // key names, after random play is off
-    EXPECT_FALSE(f.Timer4.isActive());
-    EXPECT_EQ(f.Com[9]->face().toImage(), f.Image4.toImage());
-    EXPECT_EQ(f.MIDi1->Logo(), !logo);
-    EXPECT_EQ(f.MIDi2->Logo(), false);  // only the active keyboard
+    EXPECT_FALSE(w.Timer4.isActive());
+    EXPECT_EQ(w.Com[9]->face().toImage(), w.Image4.toImage());
+    EXPECT_EQ(w.MIDi1->Logo(), !logo);
+    EXPECT_EQ(w.MIDi2->Logo(), false);  // only the active keyboard
 
     f.Com_Click(9);
     f.Com_Click(9);  // a click on random play itself only stops it
-    EXPECT_FALSE(f.Timer4.isActive());
+    EXPECT_FALSE(w.Timer4.isActive());
 }
 
 TEST_F(CommandTest, pressedNormalAndLitFaces)
 {
     Form2& f = make();
+    FormParts w(f);
     f.Com_MouseDown(8);
-    EXPECT_EQ(f.Com[8]->face().toImage(), f.Image3.toImage());
+    EXPECT_EQ(w.Com[8]->face().toImage(), w.Image3.toImage());
     f.Com_MouseUp(8);
-    EXPECT_EQ(f.Com[8]->face().toImage(), f.Image4.toImage());
+    EXPECT_EQ(w.Com[8]->face().toImage(), w.Image4.toImage());
     f.Com_Click(8);
-    EXPECT_TRUE(f.LockSettings);
-    EXPECT_EQ(f.Com[8]->face().toImage(), f.Image5.toImage());
+    EXPECT_TRUE(w.LockSettings);
+    EXPECT_EQ(w.Com[8]->face().toImage(), w.Image5.toImage());
     f.Com_Click(8);
-    EXPECT_FALSE(f.LockSettings);
-    EXPECT_EQ(f.Com[8]->face().toImage(), f.Image4.toImage());
+    EXPECT_FALSE(w.LockSettings);
+    EXPECT_EQ(w.Com[8]->face().toImage(), w.Image4.toImage());
 }
 
 TEST_F(CommandTest, silencerTogglesMutesAndShowsItsFace)
 {
     Form2& f = make();
+    FormParts w(f);
     service.clear();
     f.Com_Click(6);
-    EXPECT_FALSE(f.MIDi1->Silencer());
-    EXPECT_TRUE(f.MIDi2->Silencer());
-    EXPECT_EQ(f.Com[6]->face().toImage(), f.Image4.toImage());
+    EXPECT_FALSE(w.MIDi1->Silencer());
+    EXPECT_TRUE(w.MIDi2->Silencer());
+    EXPECT_EQ(w.Com[6]->face().toImage(), w.Image4.toImage());
     EXPECT_EQ(service.messages.size(), 65u);  // the notes still sounding are ended
     f.Com_Click(6);
-    EXPECT_TRUE(f.MIDi1->Silencer());
-    EXPECT_EQ(f.Com[6]->face().toImage(), f.Image5.toImage());
+    EXPECT_TRUE(w.MIDi1->Silencer());
+    EXPECT_EQ(w.Com[6]->face().toImage(), w.Image5.toImage());
 }
 
 TEST_F(CommandTest, playAndStopSetTheEnabledStates)
 {
     Form2& f = make();
+    FormParts w(f);
     songs::SongRecorder rec;
     ASSERT_TRUE(rec.start(f.scratchPath().toStdString(), "歌", "人", songs::HalfSettings{}, songs::HalfSettings{}));
     rec.recordNote(5, 0);
@@ -67,31 +71,31 @@ TEST_F(CommandTest, playAndStopSetTheEnabledStates)
     // While a song plays, the keyboards take no mouse and Record, Save and
     // Open wait; Play shows it is lit.
     f.Com_Click(2);
-    EXPECT_TRUE(f.Timer3.isActive());
+    EXPECT_TRUE(w.Timer3.isActive());
     for (int i : {1, 3, 4})
-        EXPECT_FALSE(f.Com[i]->isEnabled()) << i;
-    EXPECT_FALSE(f.MIDi1->Enabled());
-    EXPECT_FALSE(f.MIDi2->Enabled());
-    EXPECT_EQ(f.Com[2]->face().toImage(), f.Image5.toImage());
+        EXPECT_FALSE(w.Com[i]->isEnabled()) << i;
+    EXPECT_FALSE(w.MIDi1->Enabled());
+    EXPECT_FALSE(w.MIDi2->Enabled());
+    EXPECT_EQ(w.Com[2]->face().toImage(), w.Image5.toImage());
 
     f.Com_Click(7);  // Stop gives everything back
-    EXPECT_FALSE(f.Timer3.isActive());
+    EXPECT_FALSE(w.Timer3.isActive());
     for (int i : {1, 3, 4})
-        EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
-    EXPECT_TRUE(f.MIDi1->Enabled());
-    EXPECT_TRUE(f.MIDi2->Enabled());
-    EXPECT_EQ(f.Com[2]->face().toImage(), f.Image4.toImage());
+        EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
+    EXPECT_TRUE(w.MIDi1->Enabled());
+    EXPECT_TRUE(w.MIDi2->Enabled());
+    EXPECT_EQ(w.Com[2]->face().toImage(), w.Image4.toImage());
 
     // Without a scratch recording Play ends at once, as at the end marker:
     // no note, and everything it switched off is on again.
     QFile::remove(f.scratchPath());
     service.clear();
     f.Com_Click(2);
-    EXPECT_FALSE(f.Timer3.isActive());
+    EXPECT_FALSE(w.Timer3.isActive());
     for (int i : {1, 3, 4})
-        EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
-    EXPECT_TRUE(f.MIDi1->Enabled());
-    EXPECT_EQ(f.Com[2]->face().toImage(), f.Image4.toImage());
+        EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
+    EXPECT_TRUE(w.MIDi1->Enabled());
+    EXPECT_EQ(w.Com[2]->face().toImage(), w.Image4.toImage());
     for (const auto& m : service.messages)
         EXPECT_NE(m.status & 0xF0, 0x90);
 }
@@ -99,15 +103,16 @@ TEST_F(CommandTest, playAndStopSetTheEnabledStates)
 TEST_F(CommandTest, saveCopiesTheScratchFileAndNeverDestroysTheTarget)
 {
     Form2& f = make();
+    FormParts w(f);
     QFile scratch(f.scratchPath());
     ASSERT_TRUE(scratch.open(QIODevice::WriteOnly));
     scratch.write(QByteArray(300, 'r'));
     scratch.close();
-    f.Label3->setText(QStringLiteral("  我的歌  "));
+    w.Label3->setText(QStringLiteral("  我的歌  "));
 
     QString proposed;
     QString answer;
-    f.co.chooser = [&](bool save, const Co& d) {
+    w.co.chooser = [&](bool save, const Co& d) {
         EXPECT_TRUE(save);
         proposed = d.FileName;
         return answer;
@@ -115,9 +120,9 @@ TEST_F(CommandTest, saveCopiesTheScratchFileAndNeverDestroysTheTarget)
     // A cancelled dialog copies nothing.
     f.Com_Click(3);
     EXPECT_EQ(proposed, QStringLiteral("我的歌"));
-    EXPECT_FALSE(QFileInfo::exists(f.AppDir + QStringLiteral("Music/我的歌.hbk")));
+    EXPECT_FALSE(QFileInfo::exists(w.AppDir + QStringLiteral("Music/我的歌.hbk")));
 
-    answer = f.AppDir + QStringLiteral("Music/我的歌.hbk");
+    answer = w.AppDir + QStringLiteral("Music/我的歌.hbk");
     f.Com_Click(3);
     QFile copy(answer);
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
@@ -135,7 +140,7 @@ TEST_F(CommandTest, saveCopiesTheScratchFileAndNeverDestroysTheTarget)
     EXPECT_EQ(copy.readAll(), QByteArray(120, 's'));
     copy.close();
     // No half-written copy is left beside it.
-    EXPECT_TRUE(QDir(f.AppDir + QStringLiteral("Music")).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(QDir(w.AppDir + QStringLiteral("Music")).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden).isEmpty());
 
     // A target that cannot be written is reported and nothing is created.
     answer = dir.path() + QStringLiteral("/no/such/folder/song.hbk");
@@ -146,7 +151,7 @@ TEST_F(CommandTest, saveCopiesTheScratchFileAndNeverDestroysTheTarget)
 
     // Without a scratch recording the saved song stays as it was, and the
     // user hears that nothing was saved.
-    answer = f.AppDir + QStringLiteral("Music/我的歌.hbk");
+    answer = w.AppDir + QStringLiteral("Music/我的歌.hbk");
     QFile::remove(f.scratchPath());
     f.Com_Click(3);
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
@@ -158,6 +163,7 @@ TEST_F(CommandTest, saveCopiesTheScratchFileAndNeverDestroysTheTarget)
 TEST_F(CommandTest, randomPlayIntervalAndKeyComeFromTheGenerator)
 {
     Form2& f = make();
+    FormParts w(f);
     std::deque<double> draws;
     f.Randomize = [] {};
     f.Rnd = [&] {
@@ -166,18 +172,18 @@ TEST_F(CommandTest, randomPlayIntervalAndKeyComeFromTheGenerator)
         return r;
     };
     std::vector<std::int16_t> keys;
-    QObject::connect(f.MIDi1, &MIDi::NotePlayed, [&](std::int16_t& k) { keys.push_back(k); });
+    QObject::connect(w.MIDi1, &MIDi::NotePlayed, [&](std::int16_t& k) { keys.push_back(k); });
 
     // a = round(0.9 * 3) = 3; interval = round(0.5 * 900 + 1) = 451; key = round(0.5 * 64) = 32.
     draws = {0.9, 0.5, 0.5};
     f.Timer4_Timer();
-    EXPECT_EQ(f.Timer4.interval(), 451);
+    EXPECT_EQ(w.Timer4.interval(), 451);
     ASSERT_EQ(keys.size(), 1u);
     EXPECT_EQ(keys[0], 32);
     // a = round(0.5) = 0 (halves to even): a 1 ms interval and nTime 0.
     draws = {1.0 / 6, 0.7, 0.0};
     f.Timer4_Timer();
-    EXPECT_EQ(f.Timer4.interval(), 1);
+    EXPECT_EQ(w.Timer4.interval(), 1);
     EXPECT_EQ(keys.back(), 0);
     // Keys 0 and 64 are half as likely as the others; every key is reachable.
     std::vector<int> counts(65, 0);
@@ -195,10 +201,11 @@ TEST_F(CommandTest, randomPlayIntervalAndKeyComeFromTheGenerator)
 TEST_F(CommandTest, theSaveDialogOffersSongsFirstThenMidiAndAudio)
 {
     Form2& f = make();
+    FormParts w(f);
     EXPECT_EQ(Co::kSongFilter, QStringLiteral("  *.hbk(Harbeck音乐文件 )|*.hbk"));
     QStringList offered;
     QString answer;
-    f.co.chooser = [&](bool, const Co& d) {
+    w.co.chooser = [&](bool, const Co& d) {
         offered = d.qtFilters();
         return answer;
     };
@@ -231,6 +238,7 @@ TEST_F(CommandTest, theSaveDialogOffersSongsFirstThenMidiAndAudio)
 TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
 {
     Form2& f = make();
+    FormParts w(f);
     // The last take, not saved yet.
     QFile scratch(f.scratchPath());
     ASSERT_TRUE(scratch.open(QIODevice::WriteOnly));
@@ -241,12 +249,12 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
                                 {{0, songs::kLowerTrack, 0x90, 60, 100}, {500, songs::kLowerTrack, 0x90, 64, 100}},
                                 "小调"));
     QString answer = midi;
-    f.co.chooser = [&](bool, const Co&) { return answer; };
+    w.co.chooser = [&](bool, const Co&) { return answer; };
     service.clear();
     f.Com_Click(4);
-    EXPECT_TRUE(f.Timer3.isActive());
-    EXPECT_EQ(f.Label3->text(), QStringLiteral("小调"));
-    for (int tick = 0; tick < 100 && f.Timer3.isActive(); ++tick)
+    EXPECT_TRUE(w.Timer3.isActive());
+    EXPECT_EQ(w.Label3->text(), QStringLiteral("小调"));
+    for (int tick = 0; tick < 100 && w.Timer3.isActive(); ++tick)
         f.Timer3_Timer();
     std::vector<int> notes;
     for (const auto& m : service.messages)
@@ -257,8 +265,8 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
     // Save keeps the song made of it; the take in the scratch file stays.
     answer = dir.path() + QStringLiteral("/kept.hbk");
     f.Com_Click(3);
-    EXPECT_EQ(records(answer).size(), records(f.SongPath).size());
-    EXPECT_NE(f.SongPath, f.scratchPath());
+    EXPECT_EQ(records(answer).size(), records(w.SongPath).size());
+    EXPECT_NE(w.SongPath, f.scratchPath());
     ASSERT_TRUE(scratch.open(QIODevice::ReadOnly));
     EXPECT_EQ(scratch.readAll(), QByteArray(300, 'r'));
     scratch.close();
@@ -272,44 +280,45 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("MThd\0\0\0\6\0\1\0\1\0\0");  // a division of 0
     file.close();
-    const QString before = f.SongPath;
+    const QString before = w.SongPath;
     answer = bad;
     f.Com_Click(4);
-    EXPECT_FALSE(f.Timer3.isActive());
-    EXPECT_EQ(f.SongPath, before);
-    EXPECT_EQ(f.Label3->text(), QStringLiteral("小调"));
+    EXPECT_FALSE(w.Timer3.isActive());
+    EXPECT_EQ(w.SongPath, before);
+    EXPECT_EQ(w.Label3->text(), QStringLiteral("小调"));
     EXPECT_TRUE(warnings.empty());
 }
 
 TEST_F(CommandTest, openPlaysTheChosenSongAndACancelDoesNothing)
 {
     Form2& f = make();
+    FormParts w(f);
     const QString song = dir.path() + QStringLiteral("/chosen.hbk");
     songs::SongRecorder rec;
     ASSERT_TRUE(rec.start(song.toStdString(), "茉莉花", "李四", songs::HalfSettings{}, songs::HalfSettings{}));
     rec.stop();
 
     QString answer;
-    f.co.chooser = [&](bool save, const Co&) {
+    w.co.chooser = [&](bool save, const Co&) {
         EXPECT_FALSE(save);
         return answer;
     };
     f.Com_Click(4);  // cancelled
-    EXPECT_EQ(f.SongPath, f.scratchPath());
-    EXPECT_FALSE(f.Timer3.isActive());
+    EXPECT_EQ(w.SongPath, f.scratchPath());
+    EXPECT_FALSE(w.Timer3.isActive());
 
     answer = song;
     f.Com_Click(4);
-    EXPECT_EQ(f.SongPath, song);
-    EXPECT_EQ(f.Label3->text(), QStringLiteral("茉莉花"));
-    EXPECT_EQ(f.Label9->text(), QStringLiteral("李四"));
-    EXPECT_TRUE(f.Timer3.isActive());
+    EXPECT_EQ(w.SongPath, song);
+    EXPECT_EQ(w.Label3->text(), QStringLiteral("茉莉花"));
+    EXPECT_EQ(w.Label9->text(), QStringLiteral("李四"));
+    EXPECT_TRUE(w.Timer3.isActive());
     for (int i : {1, 3, 4})
-        EXPECT_FALSE(f.Com[i]->isEnabled()) << i;
+        EXPECT_FALSE(w.Com[i]->isEnabled()) << i;
     f.Com_Click(7);
-    EXPECT_FALSE(f.Timer3.isActive());
+    EXPECT_FALSE(w.Timer3.isActive());
     for (int i : {1, 3, 4})
-        EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
+        EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
 
     // A file that holds no song header ends the command where its header
     // would be read: the chosen path is kept, the captions and the buttons
@@ -323,13 +332,13 @@ TEST_F(CommandTest, openPlaysTheChosenSongAndACancelDoesNothing)
         answer = bad;
         service.clear();
         f.Com_Click(4);
-        EXPECT_EQ(f.SongPath, bad);
-        EXPECT_EQ(f.Label3->text(), QStringLiteral("茉莉花")) << bytes.size();
-        EXPECT_EQ(f.Label9->text(), QStringLiteral("李四"));
-        EXPECT_FALSE(f.Timer3.isActive());
-        EXPECT_TRUE(f.MIDi1->Enabled());
+        EXPECT_EQ(w.SongPath, bad);
+        EXPECT_EQ(w.Label3->text(), QStringLiteral("茉莉花")) << bytes.size();
+        EXPECT_EQ(w.Label9->text(), QStringLiteral("李四"));
+        EXPECT_FALSE(w.Timer3.isActive());
+        EXPECT_TRUE(w.MIDi1->Enabled());
         for (int i : {1, 3, 4})
-            EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
-        EXPECT_EQ(f.Com[2]->face().toImage(), f.Image4.toImage());
+            EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
+        EXPECT_EQ(w.Com[2]->face().toImage(), w.Image4.toImage());
     }
 }

@@ -28,6 +28,7 @@ using LayoutTest = FormTest;
 TEST_F(LayoutTest, labelsSitAtTheirPlacesWithTheirCaptions)
 {
     Form2& f = make(QString(), false);
+    FormParts w(f);
     const Expect labels[] = {
         {"Label4", 3240, 600, 1695, 375, "Sonarel"},
         {"Label3", 4080, 1140, 3135, 255, "自由弹奏"},
@@ -53,35 +54,36 @@ TEST_F(LayoutTest, labelsSitAtTheirPlacesWithTheirCaptions)
         EXPECT_EQ(label->text(), QString::fromUtf8(e.text)) << e.name;
     }
     // The two fixed captions are sized to their text and start at their place.
-    EXPECT_EQ(f.Label2[1]->text(), QStringLiteral("音乐名:"));
-    EXPECT_EQ(f.Label2[0]->text(), QStringLiteral("演奏者:"));
-    EXPECT_EQ(f.Label2[1]->pos(), QPoint(208, 76));
-    EXPECT_EQ(f.Label2[0]->pos(), QPoint(208, 96));
+    EXPECT_EQ(w.Label2[1]->text(), QStringLiteral("音乐名:"));
+    EXPECT_EQ(w.Label2[0]->text(), QStringLiteral("演奏者:"));
+    EXPECT_EQ(w.Label2[1]->pos(), QPoint(208, 76));
+    EXPECT_EQ(w.Label2[0]->pos(), QPoint(208, 96));
 
-    EXPECT_EQ(f.Label4->palette().color(QPalette::WindowText), QColor(255, 128, 0));
-    EXPECT_EQ(f.Label3->palette().color(QPalette::WindowText), QColor(0, 255, 0));
-    EXPECT_EQ(f.Label6[3]->palette().color(QPalette::WindowText), QColor(107, 115, 116));
-    EXPECT_TRUE(f.Label4->font().bold());
-    EXPECT_DOUBLE_EQ(f.Label4->font().pointSizeF(), 18);
-    EXPECT_DOUBLE_EQ(f.Label3->font().pointSizeF(), 10.5);
-    EXPECT_TRUE(f.Label4->font().families().contains(QStringLiteral("SimSun")));
+    EXPECT_EQ(w.Label4->palette().color(QPalette::WindowText), QColor(255, 128, 0));
+    EXPECT_EQ(w.Label3->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+    EXPECT_EQ(w.Label6[3]->palette().color(QPalette::WindowText), QColor(107, 115, 116));
+    EXPECT_TRUE(w.Label4->font().bold());
+    EXPECT_DOUBLE_EQ(w.Label4->font().pointSizeF(), 18);
+    EXPECT_DOUBLE_EQ(w.Label3->font().pointSizeF(), 10.5);
+    EXPECT_TRUE(w.Label4->font().families().contains(QStringLiteral("SimSun")));
 
     // The clock shows the product's name until its first tick.
-    EXPECT_EQ(f.Label10->objectName(), QStringLiteral("Label10"));
-    EXPECT_EQ(f.Label10->geometry(), px({"Label10", 6360, 1410, 1215, 255, ""}));
-    EXPECT_EQ(f.Label10->text(), QStringLiteral("Sonarel"));
-    EXPECT_EQ(f.Label10->palette().color(QPalette::WindowText), QColor(255, 128, 0));
-    EXPECT_TRUE(f.Label10->font().bold());
-    EXPECT_DOUBLE_EQ(f.Label10->font().pointSizeF(), 12);
+    EXPECT_EQ(w.Label10->objectName(), QStringLiteral("Label10"));
+    EXPECT_EQ(w.Label10->geometry(), px({"Label10", 6360, 1410, 1215, 255, ""}));
+    EXPECT_EQ(w.Label10->text(), QStringLiteral("Sonarel"));
+    EXPECT_EQ(w.Label10->palette().color(QPalette::WindowText), QColor(255, 128, 0));
+    EXPECT_TRUE(w.Label10->font().bold());
+    EXPECT_DOUBLE_EQ(w.Label10->font().pointSizeF(), 12);
 }
 
 TEST_F(LayoutTest, theClockDrawsItsTextOverTheSkinBeneathIt)
 {
     Form2& f = make(QString(), false);
+    FormParts w(f);
     const QImage skin = f.grab().toImage();
-    f.Label10->setText(QStringLiteral("12:34:56"));
-    const QImage clock = f.Label10->grab().toImage();
-    const QPoint at = f.Label10->pos();
+    w.Label10->setText(QStringLiteral("12:34:56"));
+    const QImage clock = w.Label10->grab().toImage();
+    const QPoint at = w.Label10->pos();
     int text = 0, skinShown = 0;
     for (int y = 0; y < clock.height(); ++y) {
         for (int x = 0; x < clock.width(); ++x) {
@@ -102,6 +104,7 @@ TEST_F(LayoutTest, theClockDrawsItsTextOverTheSkinBeneathIt)
 TEST_F(LayoutTest, buttonsKnobsZonesAndEntriesAtTheirPlaces)
 {
     Form2& f = make(QString(), false);
+    FormParts w(f);
     const Expect controls[] = {
         {"Com_1", 720, 2390, 420, 270, "录制音乐"},
         {"Com_2", 1320, 2390, 420, 270, "播放音乐"},
@@ -134,46 +137,46 @@ TEST_F(LayoutTest, buttonsKnobsZonesAndEntriesAtTheirPlaces)
     EXPECT_TRUE(f.windowFlags() & Qt::FramelessWindowHint);
 
     // Lists: exact entries, no selection until the window first becomes active.
-    ASSERT_EQ(f.ComDevies->count(), 12);
-    EXPECT_EQ(f.ComDevies->itemText(0), QStringLiteral("C     调"));
-    EXPECT_EQ(f.ComDevies->itemText(2), QStringLiteral("D     调             "));
-    EXPECT_EQ(f.ComDevies->itemText(11), QStringLiteral("B     调"));
-    ASSERT_EQ(f.ComSounds->count(), 128);
-    EXPECT_EQ(f.ComSounds->itemText(12), QStringLiteral("立奏木琴"));
-    EXPECT_EQ(f.ComSounds->itemText(53), QStringLiteral("（喔）语音 "));
-    EXPECT_EQ(f.ComSounds->itemText(68), QStringLiteral("双簧管 "));
-    EXPECT_EQ(f.ComSounds->itemText(3), f.ComSounds->itemText(112));
-    EXPECT_EQ(f.ComSounds->itemText(127), QStringLiteral("模拟声-枪声"));
-    EXPECT_EQ(f.ComDevies->currentIndex(), -1);
-    EXPECT_EQ(f.ComSounds->currentIndex(), -1);
+    ASSERT_EQ(w.ComDevies->count(), 12);
+    EXPECT_EQ(w.ComDevies->itemText(0), QStringLiteral("C     调"));
+    EXPECT_EQ(w.ComDevies->itemText(2), QStringLiteral("D     调             "));
+    EXPECT_EQ(w.ComDevies->itemText(11), QStringLiteral("B     调"));
+    ASSERT_EQ(w.ComSounds->count(), 128);
+    EXPECT_EQ(w.ComSounds->itemText(12), QStringLiteral("立奏木琴"));
+    EXPECT_EQ(w.ComSounds->itemText(53), QStringLiteral("（喔）语音 "));
+    EXPECT_EQ(w.ComSounds->itemText(68), QStringLiteral("双簧管 "));
+    EXPECT_EQ(w.ComSounds->itemText(3), w.ComSounds->itemText(112));
+    EXPECT_EQ(w.ComSounds->itemText(127), QStringLiteral("模拟声-枪声"));
+    EXPECT_EQ(w.ComDevies->currentIndex(), -1);
+    EXPECT_EQ(w.ComSounds->currentIndex(), -1);
 
-    EXPECT_EQ(f.Text3->text(), QStringLiteral("100"));
-    EXPECT_EQ(f.Text3->maxLength(), 4);
-    EXPECT_EQ(f.Text1->text(), QStringLiteral("自由弹奏"));
-    EXPECT_EQ(f.Text2->text(), QStringLiteral("佚名"));
-    EXPECT_EQ(f.Text1->maxLength(), 20);
-    EXPECT_EQ(f.Command1->text(), QStringLiteral("确  定"));
-    EXPECT_EQ(f.Command1->geometry(), QRect(104, 88, 57, 25));
-    EXPECT_EQ(f.Text1->geometry(), QRect(80, 16, 137, 22));
-    EXPECT_TRUE(f.Picture1->isHidden());
-    EXPECT_EQ(f.Picture1->palette().color(QPalette::Window), QColor(159, 164, 164));
+    EXPECT_EQ(w.Text3->text(), QStringLiteral("100"));
+    EXPECT_EQ(w.Text3->maxLength(), 4);
+    EXPECT_EQ(w.Text1->text(), QStringLiteral("自由弹奏"));
+    EXPECT_EQ(w.Text2->text(), QStringLiteral("佚名"));
+    EXPECT_EQ(w.Text1->maxLength(), 20);
+    EXPECT_EQ(w.Command1->text(), QStringLiteral("确  定"));
+    EXPECT_EQ(w.Command1->geometry(), QRect(104, 88, 57, 25));
+    EXPECT_EQ(w.Text1->geometry(), QRect(80, 16, 137, 22));
+    EXPECT_TRUE(w.Picture1->isHidden());
+    EXPECT_EQ(w.Picture1->palette().color(QPalette::Window), QColor(159, 164, 164));
 
     // The instruments carry their designed settings.
-    EXPECT_TRUE(f.MIDi1->Silencer());
-    EXPECT_EQ(f.MIDi1->KeyBoardBlock(), 1);
-    EXPECT_TRUE(f.MIDi1->Logo());
-    EXPECT_EQ(f.MIDi1->Channel(), 0);
-    EXPECT_TRUE(f.MIDi2->Silencer());
-    EXPECT_FALSE(f.MIDi2->Logo());
-    EXPECT_EQ(f.MIDi2->Channel(), 1);
-    EXPECT_EQ(f.MIDi2->Instrument(), 12);
-    EXPECT_EQ(f.MIDi2->KeyBoardBlock(), 2);
+    EXPECT_TRUE(w.MIDi1->Silencer());
+    EXPECT_EQ(w.MIDi1->KeyBoardBlock(), 1);
+    EXPECT_TRUE(w.MIDi1->Logo());
+    EXPECT_EQ(w.MIDi1->Channel(), 0);
+    EXPECT_TRUE(w.MIDi2->Silencer());
+    EXPECT_FALSE(w.MIDi2->Logo());
+    EXPECT_EQ(w.MIDi2->Channel(), 1);
+    EXPECT_EQ(w.MIDi2->Instrument(), 12);
+    EXPECT_EQ(w.MIDi2->KeyBoardBlock(), 2);
 
     // Timers: the clock runs, playback and random play wait.
-    EXPECT_TRUE(f.Timer2.isActive());
-    EXPECT_EQ(f.Timer2.interval(), 10);  // the first tick; then at each turn of the second
-    EXPECT_FALSE(f.Timer3.isActive());
-    EXPECT_EQ(f.Timer3.interval(), 10);
-    EXPECT_FALSE(f.Timer4.isActive());
-    EXPECT_EQ(f.Timer4.interval(), 500);
+    EXPECT_TRUE(w.Timer2.isActive());
+    EXPECT_EQ(w.Timer2.interval(), 10);  // the first tick; then at each turn of the second
+    EXPECT_FALSE(w.Timer3.isActive());
+    EXPECT_EQ(w.Timer3.interval(), 10);
+    EXPECT_FALSE(w.Timer4.isActive());
+    EXPECT_EQ(w.Timer4.interval(), 500);
 }

@@ -9,7 +9,8 @@ using PanelTest = FormTest;
 TEST_F(PanelTest, knobsMoveInBandsOnEveryFifthMove)
 {
     Form2& f = make();
-    Knob* pitch = f.Picture4[1];
+    FormParts w(f);
+    Knob* pitch = w.Picture4[1];
     // Four moves do nothing, the fifth acts (also without a drag).
     f.Picture4_MouseDown(1, 30);
     for (int i = 0; i < 4; ++i)
@@ -17,7 +18,7 @@ TEST_F(PanelTest, knobsMoveInBandsOnEveryFifthMove)
     EXPECT_EQ(pitch->top(), 600);
     f.Picture4_MouseMove(1, 30 + 240);
     EXPECT_EQ(pitch->top(), 840);
-    EXPECT_EQ(f.MIDi1->Pitch(), 24);
+    EXPECT_EQ(w.MIDi1->Pitch(), 24);
 
     // Bands of the pitch knob.
     const struct { double top; int pitch; } bands[] = {
@@ -26,97 +27,102 @@ TEST_F(PanelTest, knobsMoveInBandsOnEveryFifthMove)
         pitch->setTop(b.top);
         for (int i = 0; i < 5; ++i)
             f.Picture4_MouseMove(1, 30);  // the mouse stays where the press was: no movement
-        EXPECT_EQ(f.MIDi1->Pitch(), b.pitch) << b.top;
+        EXPECT_EQ(w.MIDi1->Pitch(), b.pitch) << b.top;
     }
     // The knob never leaves its track.
     pitch->setTop(400);
     for (int i = 0; i < 5; ++i)
         f.Picture4_MouseMove(1, 30 - 2000);
     EXPECT_EQ(pitch->top(), 360);
-    EXPECT_EQ(f.MIDi1->Pitch(), 48);
+    EXPECT_EQ(w.MIDi1->Pitch(), 48);
     f.Picture4_MouseUp(1);
-    EXPECT_EQ(f.KnobDragY, 0);
+    EXPECT_EQ(w.KnobDragY, 0);
 
     // Volume: the top end asks for 128, the instrument keeps 127, the knob stays at 360.
-    Knob* volume = f.Picture4[2];
+    Knob* volume = w.Picture4[2];
     f.Picture4_MouseDown(2, 15);
     for (int i = 0; i < 5; ++i)
         f.Picture4_MouseMove(2, 15 - 500);
     EXPECT_EQ(volume->top(), 360);
-    EXPECT_EQ(f.KnobVolume, 128);
-    EXPECT_EQ(f.MIDi1->Intensity(), 127);
+    EXPECT_EQ(w.KnobVolume, 128);
+    EXPECT_EQ(w.MIDi1->Intensity(), 127);
     for (int i = 0; i < 5; ++i)
         f.Picture4_MouseMove(2, 15 + 75);  // ten volume steps down
     EXPECT_EQ(volume->top(), 435);
-    EXPECT_EQ(f.MIDi1->Intensity(), 118);
+    EXPECT_EQ(w.MIDi1->Intensity(), 118);
 }
 
 TEST_F(PanelTest, aPressOnTheKnobsTopRowStartsNoDrag)
 {
     Form2& f = make();
+    FormParts w(f);
     f.Picture4_MouseDown(1, 0);
-    EXPECT_EQ(f.KnobDragY, 0);
+    EXPECT_EQ(w.KnobDragY, 0);
     for (int i = 0; i < 5; ++i)
         f.Picture4_MouseMove(1, 500);
-    EXPECT_EQ(f.Picture4[1]->top(), 600);  // it did not follow the mouse
-    EXPECT_EQ(f.MIDi1->Pitch(), 36);        // but the hover re-applied its value
+    EXPECT_EQ(w.Picture4[1]->top(), 600);  // it did not follow the mouse
+    EXPECT_EQ(w.MIDi1->Pitch(), 36);        // but the hover re-applied its value
 }
 
 TEST_F(PanelTest, setPitchAndSetIntensityPlaceTheKnobs)
 {
     Form2& f = make();
+    FormParts w(f);
     f.SetPitch(30);
-    EXPECT_EQ(f.Picture4[1]->top(), 720);
-    EXPECT_EQ(f.MIDi1->Pitch(), 30);
+    EXPECT_EQ(w.Picture4[1]->top(), 720);
+    EXPECT_EQ(w.MIDi1->Pitch(), 30);
     f.SetPitch(60);  // clamped by the instrument, placed from what it accepted
-    EXPECT_EQ(f.MIDi1->Pitch(), 60);
-    EXPECT_EQ(f.Picture4[1]->top(), 120);
+    EXPECT_EQ(w.MIDi1->Pitch(), 60);
+    EXPECT_EQ(w.Picture4[1]->top(), 120);
     f.SetIntensity(200);
-    EXPECT_EQ(f.MIDi1->Intensity(), 127);
-    EXPECT_EQ(f.Picture4[2]->top(), (128 - 200) * 7.5 + 360);
+    EXPECT_EQ(w.MIDi1->Intensity(), 127);
+    EXPECT_EQ(w.Picture4[2]->top(), (128 - 200) * 7.5 + 360);
 }
 
 TEST_F(PanelTest, noteLengthBoxSetsTheActiveInstrument)
 {
     Form2& f = make();
-    f.Text3->setText(QStringLiteral("250"));
-    EXPECT_EQ(f.MIDi1->Mlong(), 250);
-    f.Text3->setText(QStringLiteral("abc"));
-    EXPECT_EQ(f.MIDi1->Mlong(), 0);
-    EXPECT_FALSE(f.MIDi1->countdownTimerActive());
-    f.Text3->setText(QStringLiteral("12.5"));
-    EXPECT_EQ(f.MIDi1->Mlong(), 12);  // halves to even
-    f.Text3->setText(QStringLiteral("-50"));
-    EXPECT_EQ(f.MIDi1->Mlong(), 12);  // refused: the note length is kept
-    f.Text3->setText(QStringLiteral("9.5."));
-    EXPECT_EQ(f.MIDi1->Mlong(), 10);  // the number stops at the second point
-    f.Text3->setText(QStringLiteral("7.5.3"));
-    EXPECT_EQ(f.MIDi1->Mlong(), 8);
-    f.Text3->setText(QStringLiteral(" 30ms"));
-    EXPECT_EQ(f.MIDi1->Mlong(), 30);
-    f.Text3->setText(QString());
-    EXPECT_EQ(f.MIDi1->Mlong(), 0);
-    EXPECT_EQ(f.MIDi2->Mlong(), 100);  // only the active instrument changes
+    FormParts w(f);
+    w.Text3->setText(QStringLiteral("250"));
+    EXPECT_EQ(w.MIDi1->Mlong(), 250);
+    w.Text3->setText(QStringLiteral("abc"));
+    EXPECT_EQ(w.MIDi1->Mlong(), 0);
+    EXPECT_FALSE(w.MIDi1->countdownTimerActive());
+    w.Text3->setText(QStringLiteral("12.5"));
+    EXPECT_EQ(w.MIDi1->Mlong(), 12);  // halves to even
+    w.Text3->setText(QStringLiteral("-50"));
+    EXPECT_EQ(w.MIDi1->Mlong(), 12);  // refused: the note length is kept
+    w.Text3->setText(QStringLiteral("9.5."));
+    EXPECT_EQ(w.MIDi1->Mlong(), 10);  // the number stops at the second point
+    w.Text3->setText(QStringLiteral("7.5.3"));
+    EXPECT_EQ(w.MIDi1->Mlong(), 8);
+    w.Text3->setText(QStringLiteral(" 30ms"));
+    EXPECT_EQ(w.MIDi1->Mlong(), 30);
+    w.Text3->setText(QString());
+    EXPECT_EQ(w.MIDi1->Mlong(), 0);
+    EXPECT_EQ(w.MIDi2->Mlong(), 100);  // only the active instrument changes
 }
 
 TEST_F(PanelTest, listsSetKeyAndInstrumentOfTheActiveInstrument)
 {
     Form2& f = make();
-    f.setListIndex(f.ComDevies, 7);
-    EXPECT_EQ(f.MIDi1->Tone(), 7);
+    FormParts w(f);
+    f.setListIndex(w.ComDevies, 7);
+    EXPECT_EQ(w.MIDi1->Tone(), 7);
     service.clear();
-    f.setListIndex(f.ComSounds, 40);
-    EXPECT_EQ(f.MIDi1->Instrument(), 40);
+    f.setListIndex(w.ComSounds, 40);
+    EXPECT_EQ(w.MIDi1->Instrument(), 40);
     EXPECT_EQ(service.bytes(), "B0 00 00,C0 28 00");
-    EXPECT_EQ(f.MIDi2->Instrument(), 12);
+    EXPECT_EQ(w.MIDi2->Instrument(), 12);
 }
 
 TEST_F(PanelTest, theWheelOverAClosedListChangesNothing)
 {
     Form2& f = make();
+    FormParts w(f);
     f.Activate();
     service.clear();
-    for (QComboBox* list : {f.ComDevies, f.ComSounds}) {
+    for (QComboBox* list : {w.ComDevies, w.ComSounds}) {
         for (const int delta : {-120, 120, -120}) {
             const QPointF at(list->width() / 2.0, list->height() / 2.0);
             QWheelEvent wheel(at, list->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
@@ -125,44 +131,46 @@ TEST_F(PanelTest, theWheelOverAClosedListChangesNothing)
         }
         EXPECT_EQ(list->currentIndex(), 0) << list->objectName().toStdString();
     }
-    EXPECT_EQ(f.MIDi1->Tone(), 0);
-    EXPECT_EQ(f.MIDi1->Instrument(), 0);
+    EXPECT_EQ(w.MIDi1->Tone(), 0);
+    EXPECT_EQ(w.MIDi1->Instrument(), 0);
     EXPECT_EQ(service.bytes(), "");  // no program change went out
 }
 
 TEST_F(PanelTest, aKeyOfTheOtherKeyboardPushesOnlyDifferingSettings)
 {
     Form2& f = make();
+    FormParts w(f);
     f.Activate();
     f.SetPitch(24);
-    f.setListIndex(f.ComDevies, 3);
-    ASSERT_EQ(f.ActiveMIDi, f.MIDi1);
+    f.setListIndex(w.ComDevies, 3);
+    ASSERT_EQ(w.ActiveMIDi, w.MIDi1);
 
-    strike(f.MIDi2, 30);
-    EXPECT_EQ(f.ActiveMIDi, f.MIDi2);
-    EXPECT_EQ(f.ComSounds->currentIndex(), 12);
-    EXPECT_EQ(f.Picture4[1]->top(), 600);  // MIDi2's pitch 36
-    EXPECT_EQ(f.ComDevies->currentIndex(), 0);
-    EXPECT_EQ(f.MIDi1->Tone(), 3);  // the pushes re-apply MIDi2's own values only
-    EXPECT_EQ(f.MIDi1->Pitch(), 24);
+    strike(w.MIDi2, 30);
+    EXPECT_EQ(w.ActiveMIDi, w.MIDi2);
+    EXPECT_EQ(w.ComSounds->currentIndex(), 12);
+    EXPECT_EQ(w.Picture4[1]->top(), 600);  // MIDi2's pitch 36
+    EXPECT_EQ(w.ComDevies->currentIndex(), 0);
+    EXPECT_EQ(w.MIDi1->Tone(), 3);  // the pushes re-apply MIDi2's own values only
+    EXPECT_EQ(w.MIDi1->Pitch(), 24);
 
     // Staying on one keyboard moves nothing.
-    f.setListIndex(f.ComSounds, 20);
-    strike(f.MIDi2, 31);
-    EXPECT_EQ(f.ComSounds->currentIndex(), 20);
+    f.setListIndex(w.ComSounds, 20);
+    strike(w.MIDi2, 31);
+    EXPECT_EQ(w.ComSounds->currentIndex(), 20);
 }
 
 TEST_F(PanelTest, muteZonesSilenceOnlyTheirOwnKeyboard)
 {
     Form2& f = make();
+    FormParts w(f);
     service.clear();
     QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(f.Image1, &move);
+    QCoreApplication::sendEvent(w.Image1, &move);
     ASSERT_EQ(service.messages.size(), 65u);
     for (const auto& m : service.messages)
         EXPECT_EQ(m.status, 0x80);
     service.clear();
-    QCoreApplication::sendEvent(f.LABEL1, &move);
+    QCoreApplication::sendEvent(w.LABEL1, &move);
     ASSERT_EQ(service.messages.size(), 65u);
     for (const auto& m : service.messages)
         EXPECT_EQ(m.status, 0x81);
@@ -171,6 +179,7 @@ TEST_F(PanelTest, muteZonesSilenceOnlyTheirOwnKeyboard)
 TEST_F(PanelTest, windowDragsOnEveryThirdMoveWithAnyButton)
 {
     Form2& f = make();
+    FormParts w(f);
     f.move(100, 100);
     f.Form_MouseDown(150, 150);
     f.Form_MouseMove(300, 450);
@@ -197,7 +206,7 @@ TEST_F(PanelTest, windowDragsOnEveryThirdMoveWithAnyButton)
             QMouseEvent e(type, at, f.mapToGlobal(at), button, held, Qt::NoModifier);
             QCoreApplication::sendEvent(&f, &e);
         };
-        f.DragMoves = 0;
+        w.DragMoves = 0;
         send(QEvent::MouseButtonPress, QPointF(10, 10), button);
         for (int i = 0; i < 3; ++i)
             send(QEvent::MouseMove, QPointF(16, 14), button);
@@ -206,10 +215,10 @@ TEST_F(PanelTest, windowDragsOnEveryThirdMoveWithAnyButton)
     }
 
     // Moves over a caption neither move the window nor count.
-    f.DragMoves = 0;
+    w.DragMoves = 0;
     QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(f.Label3, &move);
-    EXPECT_EQ(f.DragMoves, 0);
+    QCoreApplication::sendEvent(w.Label3, &move);
+    EXPECT_EQ(w.DragMoves, 0);
 }
 
 TEST_F(PanelTest, gapTicksCountTenMillisecondsUpTo300)
@@ -228,18 +237,19 @@ TEST_F(PanelTest, gapTicksCountTenMillisecondsUpTo300)
 TEST_F(PanelTest, clockShowsTheTimeAndWakesWhenTheSecondTurns)
 {
     Form2& f = make();
+    FormParts w(f);
     const QTime before = QTime::currentTime();
     f.Timer2_Timer();
     const QTime after = QTime::currentTime();
     // Whatever the locale's separators and hour style, the minutes and the
     // seconds show as two digits each (a second may turn meanwhile).
-    const QString shown = f.Label10->text();
+    const QString shown = w.Label10->text();
     const auto shows = [&](const QTime& t) {
         return shown.contains(t.toString(QStringLiteral("mm"))) && shown.contains(t.toString(QStringLiteral("ss")));
     };
     EXPECT_TRUE(shows(before) || shows(after)) << shown.toStdString();
     EXPECT_NE(shown, QStringLiteral("Sonarel"));
-    EXPECT_TRUE(f.Timer2.isActive());
-    EXPECT_GE(f.Timer2.remainingTime(), 0);
-    EXPECT_LE(f.Timer2.remainingTime(), 1000);
+    EXPECT_TRUE(w.Timer2.isActive());
+    EXPECT_GE(w.Timer2.remainingTime(), 0);
+    EXPECT_LE(w.Timer2.remainingTime(), 1000);
 }

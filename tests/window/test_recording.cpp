@@ -11,7 +11,7 @@ void confirmPanelSoon(Form2& f, const QString& title = QString())
 {
     QTimer::singleShot(0, &f, [&f, title] {
         if (!title.isNull())
-            f.Text1->setText(title);
+            FormParts(f).Text1->setText(title);
         f.Command1_Click();
     });
 }
@@ -27,23 +27,24 @@ using RecordingTest = FormTest;
 TEST_F(RecordingTest, recordWaitsForThePanelThenWritesTheHeader)
 {
     Form2& f = make();
+    FormParts w(f);
     f.Activate();
     confirmPanelSoon(f, QStringLiteral("小星星"));
     f.Com_Click(1);
     EXPECT_EQ(beeps, 1);
-    EXPECT_TRUE(f.Recording);
-    EXPECT_TRUE(f.Picture1->isHidden());
-    EXPECT_EQ(f.Label3->text(), QStringLiteral("小星星"));
+    EXPECT_TRUE(w.Recording);
+    EXPECT_TRUE(w.Picture1->isHidden());
+    EXPECT_EQ(w.Label3->text(), QStringLiteral("小星星"));
     for (int i : {0, 1, 5, 6, 7})
-        EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
+        EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
     for (int i : {2, 3, 4})
-        EXPECT_FALSE(f.Com[i]->isEnabled()) << i;
-    EXPECT_EQ(f.Com[1]->face().toImage(), f.Image5.toImage());
+        EXPECT_FALSE(w.Com[i]->isEnabled()) << i;
+    EXPECT_EQ(w.Com[1]->face().toImage(), w.Image5.toImage());
 
     f.Com_Click(7);  // Stop ends the recording
-    EXPECT_FALSE(f.Recording);
+    EXPECT_FALSE(w.Recording);
     for (int i : {2, 3, 4})
-        EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
+        EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
     const auto recs = records(f.scratchPath());
     EXPECT_EQ(joined(recs), std::string(kHeaderOfDesignedKeyboards) + "|@END 0    ");
     std::string title, author;
@@ -55,18 +56,19 @@ TEST_F(RecordingTest, recordWaitsForThePanelThenWritesTheHeader)
 TEST_F(RecordingTest, switchingHalvesWritesTonDThenDifferingSettingsThenTheNote)
 {
     Form2& f = make();
+    FormParts w(f);
     f.Activate();
     confirmPanelSoon(f);
     f.Com_Click(1);
-    strike(f.MIDi1, 24);  // first key: "@TonD" even though MIDi1 is already active
+    strike(w.MIDi1, 24);  // first key: "@TonD" even though MIDi1 is already active
     advance(55);
-    strike(f.MIDi1, 26);
+    strike(w.MIDi1, 26);
     advance(75);
-    strike(f.MIDi2, 31);  // other half, different instrument only
-    f.setListIndex(f.ComSounds, 12);  // now equal to MIDi1? no: MIDi2 already has 12
+    strike(w.MIDi2, 31);  // other half, different instrument only
+    f.setListIndex(w.ComSounds, 12);  // now equal to MIDi1? no: MIDi2 already has 12
     advance(25);
-    f.MIDi1->SetInstrument(12);  // make the halves equal
-    strike(f.MIDi1, 28);
+    w.MIDi1->SetInstrument(12);  // make the halves equal
+    strike(w.MIDi1, 28);
     f.Com_Click(1);  // Record again stops
 
     const auto recs = records(f.scratchPath());
@@ -80,38 +82,40 @@ TEST_F(RecordingTest, switchingHalvesWritesTonDThenDifferingSettingsThenTheNote)
 TEST_F(RecordingTest, playbackRepeatsTheRecordedKeysOnTheirHalves)
 {
     Form2& f = make();
+    FormParts w(f);
     f.Activate();
     confirmPanelSoon(f);
     f.Com_Click(1);
-    strike(f.MIDi1, 24);
+    strike(w.MIDi1, 24);
     advance(35);
-    strike(f.MIDi2, 31);
+    strike(w.MIDi2, 31);
     f.Com_Click(7);
 
     service.clear();
     f.Com_Click(2);
-    EXPECT_TRUE(f.Timer3.isActive());
-    EXPECT_FALSE(f.Com[1]->isEnabled());
-    EXPECT_FALSE(f.MIDi1->Enabled());
+    EXPECT_TRUE(w.Timer3.isActive());
+    EXPECT_FALSE(w.Com[1]->isEnabled());
+    EXPECT_FALSE(w.MIDi1->Enabled());
     std::vector<std::pair<int, int>> notes;  // (status, note) of note-ons, in order
-    for (int tick = 0; tick < 40 && f.Timer3.isActive(); ++tick) {
+    for (int tick = 0; tick < 40 && w.Timer3.isActive(); ++tick) {
         const auto before = service.messages.size();
         f.Timer3_Timer();
         for (auto i = before; i < service.messages.size(); ++i)
             if ((service.messages[i].status & 0xF0) == 0x90)
                 notes.push_back({service.messages[i].status, service.messages[i].data1});
     }
-    EXPECT_FALSE(f.Timer3.isActive());  // ended at "@END "
+    EXPECT_FALSE(w.Timer3.isActive());  // ended at "@END "
     EXPECT_EQ(notes, (std::vector<std::pair<int, int>>{{0x90, 60}, {0x91, 67}}));
-    EXPECT_TRUE(f.Com[1]->isEnabled());
-    EXPECT_TRUE(f.MIDi1->Enabled());
-    EXPECT_EQ(f.ActiveMIDi, f.MIDi2);
-    EXPECT_EQ(f.ComSounds->currentIndex(), 12);  // the panel shows what playback applied
+    EXPECT_TRUE(w.Com[1]->isEnabled());
+    EXPECT_TRUE(w.MIDi1->Enabled());
+    EXPECT_EQ(w.ActiveMIDi, w.MIDi2);
+    EXPECT_EQ(w.ComSounds->currentIndex(), 12);  // the panel shows what playback applied
 }
 
 TEST_F(RecordingTest, playedSettingsMoveTheKnobsTheBoxAndTheSilencerFace)
 {
     Form2& f = make();
+    FormParts w(f);
     f.Activate();
     songs::SongRecorder rec;
     songs::HalfSettings half;
@@ -126,37 +130,39 @@ TEST_F(RecordingTest, playedSettingsMoveTheKnobsTheBoxAndTheSilencerFace)
     rec.stop();
 
     f.Com_Click(2);
-    for (int tick = 0; tick < 40 && f.Timer3.isActive(); ++tick)
+    for (int tick = 0; tick < 40 && w.Timer3.isActive(); ++tick)
         f.Timer3_Timer();
-    EXPECT_FALSE(f.Timer3.isActive());
+    EXPECT_FALSE(w.Timer3.isActive());
     // As the panel's own handlers would place them.
-    EXPECT_DOUBLE_EQ(f.Picture4[2]->top(), 360 + 7.5 * (128 - 64));
-    EXPECT_DOUBLE_EQ(f.Picture4[1]->top(), 360 + 240 * (4 - 12 / 12.0));
-    EXPECT_EQ(f.Text3->text(), QStringLiteral("250"));
-    EXPECT_EQ(f.MIDi1->Mlong(), 250);
-    EXPECT_FALSE(f.MIDi1->Silencer());
-    EXPECT_EQ(f.Com[6]->face().toImage(), f.Image4.toImage());
+    EXPECT_DOUBLE_EQ(w.Picture4[2]->top(), 360 + 7.5 * (128 - 64));
+    EXPECT_DOUBLE_EQ(w.Picture4[1]->top(), 360 + 240 * (4 - 12 / 12.0));
+    EXPECT_EQ(w.Text3->text(), QStringLiteral("250"));
+    EXPECT_EQ(w.MIDi1->Mlong(), 250);
+    EXPECT_FALSE(w.MIDi1->Silencer());
+    EXPECT_EQ(w.Com[6]->face().toImage(), w.Image4.toImage());
 }
 
 TEST_F(RecordingTest, lockedSettingsAreSkippedDuringPlayback)
 {
     Form2& f = make();
+    FormParts w(f);
     f.Activate();
     confirmPanelSoon(f);
     f.Com_Click(1);
     f.Com_Click(7);
-    f.MIDi1->SetInstrument(33);
+    w.MIDi1->SetInstrument(33);
     f.Com_Click(8);
     f.Com_Click(2);
-    for (int tick = 0; tick < 10 && f.Timer3.isActive(); ++tick)
+    for (int tick = 0; tick < 10 && w.Timer3.isActive(); ++tick)
         f.Timer3_Timer();
-    EXPECT_EQ(f.MIDi1->Instrument(), 33);
-    EXPECT_EQ(f.ActiveMIDi, f.MIDi1);
+    EXPECT_EQ(w.MIDi1->Instrument(), 33);
+    EXPECT_EQ(w.ActiveMIDi, w.MIDi1);
 }
 
 TEST_F(RecordingTest, aScratchFileThatCannotBeReplacedEndsTheCommandCleanly)
 {
     Form2& f = make();
+    FormParts w(f);
     // A folder where the scratch file should be: it can be neither deleted nor created.
     QDir().mkpath(f.scratchPath());
     QFile inside(f.scratchPath() + QStringLiteral("/keep"));
@@ -164,20 +170,21 @@ TEST_F(RecordingTest, aScratchFileThatCannotBeReplacedEndsTheCommandCleanly)
     inside.close();
     confirmPanelSoon(f);
     f.Com_Click(1);
-    EXPECT_FALSE(f.Recording);
+    EXPECT_FALSE(w.Recording);
     for (int i : {1, 2, 3, 4})
-        EXPECT_TRUE(f.Com[i]->isEnabled()) << i;
-    EXPECT_EQ(f.Com[1]->face().toImage(), f.Image4.toImage());
+        EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
+    EXPECT_EQ(w.Com[1]->face().toImage(), w.Image4.toImage());
     EXPECT_TRUE(QFileInfo::exists(f.scratchPath() + QStringLiteral("/keep")));
-    strike(f.MIDi1, 24);  // playing on is harmless
+    strike(w.MIDi1, 24);  // playing on is harmless
 }
 
 TEST_F(RecordingTest, keysDuringTheOpenPanelWriteNothing)
 {
     Form2& f = make();
+    FormParts w(f);
     f.Activate();
     QTimer::singleShot(0, &f, [&] {
-        strike(f.MIDi1, 40);  // random play reaching a key while the panel waits
+        strike(w.MIDi1, 40);  // random play reaching a key while the panel waits
         f.Command1_Click();
     });
     f.Com_Click(1);
@@ -188,15 +195,16 @@ TEST_F(RecordingTest, keysDuringTheOpenPanelWriteNothing)
 TEST_F(RecordingTest, aFullSongStopsWithItsEndMarker)
 {
     Form2& f = make();
+    FormParts w(f);
     f.Activate();
     confirmPanelSoon(f);
     f.Com_Click(1);
-    strike(f.MIDi1, 24);
+    strike(w.MIDi1, 24);
     // Jump to the last slot a note record can take.
-    f.recorder.RecordNo = 32767;
-    strike(f.MIDi1, 26);
-    EXPECT_FALSE(f.Recording);
-    EXPECT_TRUE(f.Com[2]->isEnabled());
+    w.recorder.RecordNo = 32767;
+    strike(w.MIDi1, 26);
+    EXPECT_FALSE(w.Recording);
+    EXPECT_TRUE(w.Com[2]->isEnabled());
     const auto last = records(f.scratchPath(), 32768);
     ASSERT_EQ(last.size(), 1u);
     EXPECT_EQ(last[0].tag + last[0].value, "@END 0    ");
