@@ -479,7 +479,9 @@ void MIDi::countdownTick()
 
 void MIDi::Mute()
 {
-    // Tone is not added: Mute addresses Pitch .. Pitch + 64.
+    // Tone is not added: Mute addresses Pitch .. Pitch + 64. All of it goes
+    // out: a note left sounding at the other end of a cable is what it is for.
+    const MidiOut::PassEverything all;
     for (int i = 0; i < kKeyCount; ++i)
         if (const auto note = noteOf(i, pitch_, 0))
             sendNoteOff(*note);

@@ -45,6 +45,17 @@ private:
     std::uint32_t liveHandle_;
 };
 
+// While one lives, the service passes every message on as it is (see
+// MidiService::setPassEverything): a silence the user asks for reaches an
+// instrument at the other end of a cable in full.
+class PassEverything {
+public:
+    PassEverything();
+    ~PassEverything();
+    PassEverything(const PassEverything&) = delete;
+    PassEverything& operator=(const PassEverything&) = delete;
+};
+
 // Writes every message that SendShortMsg hands on, also while the port is
 // closed, as "ms SS D1 D2" lines (milliseconds since the trace started, hex
 // bytes). An empty path switches the trace off. Returns false when the file

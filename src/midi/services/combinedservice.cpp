@@ -68,6 +68,14 @@ int CombinedService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
     return it->second.service->sendShortMsg(it->second.handle, message);
 }
 
+void CombinedService::setPassEverything(bool on)
+{
+    if (synth_)
+        synth_->setPassEverything(on);
+    if (ports_)
+        ports_->setPassEverything(on);
+}
+
 std::string CombinedService::describe(int deviceId)
 {
     MidiService* service = serviceFor(deviceId);

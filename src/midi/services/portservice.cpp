@@ -283,6 +283,12 @@ int PortService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
     // padding, and sending it would read as a running-status data byte.
     const unsigned char bytes[3] = {m.status, m.data1, m.data2};
     OpenPort& port = *it->second;
+    // The countdown sends a note-off for every idle key on every tick. Through
+    // a 31,250-baud cable that flood never ends and a real note waits behind
+    // it: a note-off for a note not sounding since its last one stays here.
+    const bool noteOff = (m.status & 0xF0) == 0x80 || ((m.status & 0xF0) == 0x90 && m.data2 == 0);
+    if (noteOff && !passEverything_ && !port.sounding.test(std::size_t((m.status & 0x0F) * 128 + m.data1)))
+        return MidiResult::Ok;
     port.failed = false;
     try {
         port.out->sendMessage(bytes, std::size_t(m.length));
