@@ -4,6 +4,9 @@
 #include "cli/songtools.h"
 #include "midi/midiout.h"
 #include "midi/midiservice.h"
+#include "midi/services/combinedservice.h"
+#include "midi/services/midiinput.h"
+#include "midi/services/portservice.h"
 #include "songs/export/songexport.h"
 #include "window/form2.h"
 #include "window/platform/quitsignals.h"
@@ -16,6 +19,60 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace {
+
+QStringList names(const std::vector<rtmidisystems::Port>& ports)
+{
+    QStringList list;
+    for (const auto& p : ports)
+        list << QString::fromStdString(p.name);
+    return list;
+}
+
+// The right-click menu: the ports present when it opens, and what choosing
+// one does, as the command line would have done it.
+void wirePortMenu(Form2& form, CombinedService* combined, MidiInput& input)
+{
+    if (!combined || !combined->ports())
+        return;
+    PortService* ports = combined->ports();
+    auto outputs = std::make_shared<std::vector<PortService::Port>>();
+    form.outputPorts = [ports, combined, outputs] {
+        *outputs = ports->refresh();
+        Form2::PortChoice choice;
+        for (const auto& p : *outputs)
+            choice.ports << QString::fromStdString(p.name);
+        choice.current = combined->defaultIsPort() ? ports->findPort(ports->defaultPort()) : -1;
+        return choice;
+    };
+    form.chooseOutput = [&form, combined, outputs](int index) {
+        combined->setDefault(index < 0 || index >= int(outputs->size()) ? std::string() : (*outputs)[std::size_t(index)].name);
+        std::int16_t device = -1;
+        MidiOut::FindMidiDevice(device);
+        MidiOut::OpenMidiOut(device);  // the old port is closed first
+        form.PortReopened();
+    };
+    auto inputs = std::make_shared<std::vector<rtmidisystems::Port>>();
+    form.inputPorts = [&input, inputs] {
+        *inputs = MidiInput::Ports();
+        Form2::PortChoice choice;
+        choice.ports = names(*inputs);
+        choice.current = input.isOpen() ? int(choice.ports.indexOf(QString::fromStdString(input.portName()))) : -1;
+        return choice;
+    };
+    form.chooseInput = [&input, inputs](int index) {
+        if (index < 0 || index >= int(inputs->size())) {
+            input.close();
+            return;
+        }
+        std::string error;
+        if (!input.open((*inputs)[std::size_t(index)].name, error))
+            std::fprintf(stderr, "sonarel: %s\n", error.c_str());
+    };
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -34,6 +91,8 @@ int main(int argc, char** argv)
         return 0;
     case CommandLine::Action::Tool:
         return RunSongTool(argc, argv, command);
+    case CommandLine::Action::ListPorts:
+        return ListMidiPorts();
     case CommandLine::Action::Window:
         break;
     }
@@ -65,6 +124,15 @@ int main(int argc, char** argv)
             std::string error;
             return songs::RenderSong(song.toStdString(), target.toStdString(), soundfont, error);
         };
+        // A controller plays the keyboards; one that is missing leaves them to
+        // the computer keyboard and says so once.
+        MidiInput input;
+        QObject::connect(&input, &MidiInput::note, &form, &Form2::MidiIn_Note);
+        form.liveVelocity = midi.midiInVelocity;
+        if (!midi.midiIn.empty() && !input.open(midi.midiIn, error))
+            std::fprintf(stderr, "sonarel: %s\n", error.c_str());
+        wirePortMenu(form, dynamic_cast<CombinedService*>(service.get()), input);
+
         if (QScreen* screen = QGuiApplication::primaryScreen())
             form.move(screen->availableGeometry().center() - form.rect().center());
         // A logout or `kill` closes the window as its close button does.

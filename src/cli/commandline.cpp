@@ -21,6 +21,8 @@ bool ParseCommandLine(std::vector<std::string> args, CommandLine& out, std::stri
         } else if (a == "--help" || a == "-h") {
             out.action = CommandLine::Action::Help;
             return true;
+        } else if (a == "--list-ports") {
+            out.action = CommandLine::Action::ListPorts;
         } else if (a == "--version") {
             out.action = CommandLine::Action::Version;
             return true;

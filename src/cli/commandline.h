@@ -8,7 +8,7 @@
 #include <vector>
 
 struct CommandLine {
-    enum class Action { Window, Tool, Help, Version };
+    enum class Action { Window, Tool, Help, Version, ListPorts };
     Action action = Action::Window;
     std::string tool;                   // "--export-midi", "--render" or "--dump"
     std::vector<std::string> operands;  // the song (and output) named; "--" ends the options

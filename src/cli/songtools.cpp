@@ -1,5 +1,7 @@
 #include "cli/songtools.h"
 
+#include "midi/services/midiinput.h"
+#include "midi/services/portservice.h"
 #include "songs/dump.h"
 #include "songs/export/songexport.h"
 #include "songs/midiimport.h"
@@ -74,3 +76,21 @@ int RunSongTool(int argc, char** argv, const CommandLine& command)
     return ok ? 0 : fail(error);
 }
 
+
+int ListMidiPorts()
+{
+    PortService outputs;
+    const auto& out = outputs.refresh();
+    std::cout << "MIDI output ports (--midi-out):\n";
+    if (out.empty())
+        std::cout << "  none\n";
+    for (std::size_t i = 0; i < out.size(); ++i)
+        std::cout << "  " << i << "  " << out[i].name << "\n";
+    const auto in = MidiInput::Ports();
+    std::cout << "MIDI input ports (--midi-in):\n";
+    if (in.empty())
+        std::cout << "  none\n";
+    for (std::size_t i = 0; i < in.size(); ++i)
+        std::cout << "  " << i << "  " << in[i].name << "\n";
+    return 0;
+}

@@ -449,9 +449,10 @@ void MIDi::sendNoteOn(std::int16_t key)
         return;
     if (channel_ < kLowestChannel || channel_ > kHighestChannel)
         return;
-    if (intensity_ < kLowestDataByte || intensity_ > kHighestDataByte)
+    const int velocity = liveVelocity_ >= 1 && liveVelocity_ <= kHighestDataByte ? liveVelocity_ : intensity_;
+    if (velocity < kLowestDataByte || velocity > kHighestDataByte)
         return;
-    MidiOut::NoteOn(channel_, *note, intensity_);
+    MidiOut::NoteOn(channel_, *note, std::int16_t(velocity));
 }
 
 void MIDi::sendNoteOff(int note)
@@ -485,6 +486,20 @@ void MIDi::Mute()
     for (int i = 0; i < kKeyCount; ++i)
         if (const auto note = noteOf(i, pitch_, 0))
             sendNoteOff(*note);
+}
+
+// ---- Play from a controller --------------------------------------------------
+
+void MIDi::PlayLive(int Key, bool Down, int velocity)
+{
+    // As the computer keyboard: nothing while the keyboard is not read.
+    if (!Started || !Timer2 || Key < 0 || Key > kLastKey)
+        return;
+    QPointer<MIDi> self(this);
+    liveVelocity_ = velocity;
+    PressKey(std::int16_t(Key), Down);
+    if (self)  // the host may have ended us from NotePlayed
+        liveVelocity_ = -1;
 }
 
 // ---- Play by the host -------------------------------------------------------

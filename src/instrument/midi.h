@@ -50,6 +50,12 @@ public:
     void SetInstrument(int value);
 
     void Play(int Index, int nTime);
+    // A key struck or released on a MIDI controller, as if typed: it lights,
+    // NotePlayed is raised, the note goes out and the countdown ends it; a
+    // release restores the colour. Taken only while the keyboard is read
+    // (not during a playback). A velocity of 1..127 replaces Intensity for
+    // this note only; any other value keeps Intensity.
+    void PlayLive(int Key, bool Down, int velocity = -1);
     void StartMIDi();
     void Mute();
     void StopMIDi();
@@ -105,6 +111,7 @@ private:
     bool logo_ = true;
     std::int32_t keyBoardBlock_ = 3;
     std::int16_t intensity_ = 127;
+    int liveVelocity_ = -1;  // the controller's velocity for the note being struck
     std::int32_t tone_ = 0;
     std::int16_t channel_ = 0;
     std::int16_t pitch_ = 36;

@@ -6,7 +6,7 @@
 
 namespace {
 
-enum class Option { None, Soundfont, MidiOut, SynthOption, Trace };
+enum class Option { None, Soundfont, MidiOut, MidiIn, SynthOption, Trace };
 
 struct Known {
     const char* name;
@@ -17,6 +17,7 @@ struct Known {
 constexpr Known kKnown[] = {
     {"--soundfont", Option::Soundfont, "a soundfont file"},
     {"--midi-out", Option::MidiOut, "a port number or name"},
+    {"--midi-in", Option::MidiIn, "a port number or name"},
     {"--synth-option", Option::SynthOption, "NAME=VALUE"},
     {"--midi-trace", Option::Trace, "a file"},
 };
@@ -39,6 +40,10 @@ bool TakeMidiOptions(std::vector<std::string>& args, MidiOptions& options, std::
         if (arg == "--") {
             rest.insert(rest.end(), args.begin() + std::ptrdiff_t(i), args.end());
             break;
+        }
+        if (arg == "--midi-in-velocity") {
+            taken.midiInVelocity = true;
+            continue;
         }
         const Known* known = nullptr;
         std::string value;
@@ -65,11 +70,13 @@ bool TakeMidiOptions(std::vector<std::string>& args, MidiOptions& options, std::
         switch (known->option) {
         case Option::Soundfont:
         case Option::MidiOut:
+        case Option::MidiIn:
         case Option::Trace:
             if (value.empty())
                 return fail(error, std::string(known->name) + " needs " + known->what);
             (known->option == Option::Soundfont ? taken.soundfont
              : known->option == Option::MidiOut ? taken.midiOut
+             : known->option == Option::MidiIn  ? taken.midiIn
                                                 : taken.trace) = value;
             break;
         case Option::SynthOption: {
@@ -119,6 +126,14 @@ std::string MidiOptionsHelp()
            "                            synthesizer: its number or part of its name\n"
            "  --synth-option NAME=VALUE a FluidSynth setting, repeatable\n"
            "                            (e.g. audio.driver=alsa, synth.gain=1.0)\n"
+           "  --midi-in PORT            play the keyboards from a MIDI input port (a controller):\n"
+           "                            its number or part of its name; channel 1 plays the\n"
+           "                            lower keyboard, channel 2 the upper, others the one\n"
+           "                            played last\n"
+           "  --midi-in-velocity        live notes from the input keep their own velocity\n"
+           "                            (a recording keeps the keyboard's volume: a song has\n"
+           "                            no velocity per note)\n"
+           "  --list-ports              list the MIDI output and input ports, numbered, and exit\n"
            "  --midi-trace FILE         write every MIDI message sent to FILE\n";
 }
 

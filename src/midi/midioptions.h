@@ -10,6 +10,8 @@ class MidiService;
 struct MidiOptions {
     std::string soundfont;  // --soundfont PATH
     std::string midiOut;    // --midi-out PORT: a device number or part of a port's name
+    std::string midiIn;     // --midi-in PORT: an input port, the same way
+    bool midiInVelocity = false;  // --midi-in-velocity: live notes keep the controller's velocity
     std::vector<std::pair<std::string, std::string>> synthOptions;  // --synth-option NAME=VALUE, repeatable
     std::string trace;      // --midi-trace FILE, for MidiOut::SetTrace
 };

@@ -10,6 +10,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QActionGroup>
+#include <QMenu>
 #include <QMessageBox>
 #include <QDir>
 #include <QFileInfo>
@@ -573,4 +576,39 @@ void Form2::Timer4_Timer()
     Timer4.setInterval(interval);
     const int key = int(RoundHalfEven(Rnd() * 64));
     ActiveMIDi->Play(key, int(RoundHalfEven(interval / 10.0)));
+}
+
+// ---------------------------------------------------------------- ports menu
+
+QMenu* Form2::portMenu()
+{
+    if (!outputPorts || !inputPorts)
+        return nullptr;
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const auto addChoices = [menu](const QString& title, const QString& none, const PortChoice& choice,
+                                   const std::function<void(int)>& choose) {
+        QMenu* sub = menu->addMenu(title);
+        auto* group = new QActionGroup(sub);
+        for (int i = -1; i < int(choice.ports.size()); ++i) {
+            QAction* action = sub->addAction(i < 0 ? none : choice.ports[i]);
+            action->setCheckable(true);
+            action->setChecked(i == choice.current);
+            group->addAction(action);
+            QObject::connect(action, &QAction::triggered, sub, [choose, i] {
+                if (choose)
+                    choose(i);
+            });
+        }
+    };
+    addChoices(QStringLiteral("MIDI 输出"), QStringLiteral("内置合成器"), outputPorts(), chooseOutput);
+    addChoices(QStringLiteral("MIDI 输入"), QStringLiteral("无"), inputPorts(), chooseInput);
+    return menu;
+}
+
+void Form2::contextMenuEvent(QContextMenuEvent* event)
+{
+    // The window's background only: the controls keep their own menus.
+    if (QMenu* menu = portMenu())
+        menu->popup(event->globalPos());
 }

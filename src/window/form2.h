@@ -25,6 +25,7 @@ class PictureButton;
 class Knob;
 class MouseZone;
 class ClockFace;
+class QMenu;
 
 struct Form2Options {
     QString appDir;        // the program's folder; empty: the executable's folder
@@ -65,6 +66,28 @@ public:
     void Form_MouseDown(double X, double Y);
     void Form_MouseMove(double X, double Y);
     void Form_MouseUp();
+    // A note from a MIDI controller: channel 1 (0) plays the lower keyboard,
+    // channel 2 the upper, any other the one played last; the key is the
+    // note less that keyboard's Pitch and Tone, and a note off the keys
+    // plays nothing.
+    void MidiIn_Note(bool on, int channel, int note, int velocity);
+    bool liveVelocity = false;  // the controller's velocity instead of Intensity
+
+    // The ports the right-click menu offers, set by main(); without them the
+    // menu does not open. Each list comes with the index of what is chosen:
+    // -1 for the built-in synthesizer (outputs) or for none (inputs).
+    struct PortChoice {
+        QStringList ports;
+        int current = -1;
+    };
+    std::function<PortChoice()> outputPorts, inputPorts;
+    std::function<void(int index)> chooseOutput, chooseInput;
+    // The port was opened anew (another output chosen): each keyboard sends
+    // its program again, as at start-up.
+    void PortReopened();
+    // Builds the menu of the ports present now (public for tests).
+    QMenu* portMenu();
+
     void Timer2_Timer();
     void Timer3_Timer();
     void Timer4_Timer();
@@ -107,6 +130,7 @@ protected:
     void mouseMoveEvent(QMouseEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
     void closeEvent(QCloseEvent*) override;
+    void contextMenuEvent(QContextMenuEvent*) override;
     bool event(QEvent*) override;
 
 private:

@@ -181,3 +181,20 @@ void Form2::NotePlayed(MIDi* reporter, std::int16_t& Note)
     }
     RecordNote(Note);
 }
+
+void Form2::MidiIn_Note(bool on, int channel, int note, int velocity)
+{
+    MIDi* target = channel == 0 ? MIDi1 : channel == 1 ? MIDi2 : ActiveMIDi;
+    if (!target)
+        return;
+    const int key = note - target->Pitch() - target->Tone();
+    if (key < 0 || key > 64)
+        return;  // off the keys: nothing plays, as no typed key could strike it
+    target->PlayLive(key, on, liveVelocity ? velocity : -1);
+}
+
+void Form2::PortReopened()
+{
+    MIDi2->SetInstrument(MIDi2->Instrument());
+    MIDi1->SetInstrument(MIDi1->Instrument());
+}

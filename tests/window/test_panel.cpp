@@ -1,6 +1,7 @@
 // The settings panel edits the instrument played last.
 #include "formfixture.h"
 
+#include <QMenu>
 #include <QTime>
 #include <QWheelEvent>
 
@@ -252,4 +253,35 @@ TEST_F(PanelTest, clockShowsTheTimeAndWakesWhenTheSecondTurns)
     EXPECT_TRUE(w.Timer2.isActive());
     EXPECT_GE(w.Timer2.remainingTime(), 0);
     EXPECT_LE(w.Timer2.remainingTime(), 1000);
+}
+
+TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
+{
+    Form2& f = make();
+    EXPECT_EQ(f.portMenu(), nullptr);  // without ports to offer there is no menu
+    f.outputPorts = [] { return Form2::PortChoice{{QStringLiteral("FLUID"), QStringLiteral("Piano")}, 1}; };
+    f.inputPorts = [] { return Form2::PortChoice{{QStringLiteral("Keys")}, -1}; };
+    std::vector<std::pair<char, int>> chosen;
+    f.chooseOutput = [&](int i) { chosen.push_back({'o', i}); };
+    f.chooseInput = [&](int i) { chosen.push_back({'i', i}); };
+    std::unique_ptr<QMenu> menu(f.portMenu());
+    ASSERT_NE(menu, nullptr);
+    const auto subs = menu->actions();
+    ASSERT_EQ(subs.size(), 2);
+    EXPECT_EQ(subs[0]->text(), QStringLiteral("MIDI 输出"));
+    EXPECT_EQ(subs[1]->text(), QStringLiteral("MIDI 输入"));
+    const auto outs = subs[0]->menu()->actions();
+    const auto ins = subs[1]->menu()->actions();
+    ASSERT_EQ(outs.size(), 3);
+    ASSERT_EQ(ins.size(), 2);
+    EXPECT_EQ(outs[0]->text(), QStringLiteral("内置合成器"));
+    EXPECT_EQ(ins[0]->text(), QStringLiteral("无"));
+    EXPECT_EQ(ins[1]->text(), QStringLiteral("Keys"));
+    // What is chosen now is checked, and only that.
+    EXPECT_FALSE(outs[0]->isChecked());
+    EXPECT_TRUE(outs[2]->isChecked());
+    EXPECT_TRUE(ins[0]->isChecked());
+    outs[0]->trigger();
+    ins[1]->trigger();
+    EXPECT_EQ(chosen, (std::vector<std::pair<char, int>>{{'o', -1}, {'i', 0}}));
 }

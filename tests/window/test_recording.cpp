@@ -79,6 +79,51 @@ TEST_F(RecordingTest, switchingHalvesWritesTonDThenDifferingSettingsThenTheNote)
               "@TonD1    |28   10   |@END 0    ");
 }
 
+TEST_F(RecordingTest, aControllerPlaysTheKeyboardsByChannelAndIsRecorded)
+{
+    Form2& f = make();
+    FormParts w(f);
+    f.Activate();
+    confirmPanelSoon(f);
+    f.Com_Click(1);
+    service.clear();
+    f.MidiIn_Note(true, 0, 60, 90);  // channel 1: the lower keyboard, key 60 - 36
+    EXPECT_EQ(w.MIDi1->keyColor(24), QColor(250, 210, 0));
+    advance(50);
+    f.MidiIn_Note(true, 1, 55, 90);  // channel 2: the upper keyboard
+    f.MidiIn_Note(false, 1, 55, 0);  // the release restores the colour; the countdown ends the note
+    EXPECT_EQ(w.MIDi2->keyColor(19), QColor(255, 255, 255));
+    advance(30);
+    f.MidiIn_Note(true, 9, 62, 90);  // any other channel: the keyboard played last
+    f.MidiIn_Note(true, 0, 20, 90);  // below the lower keyboard's keys: nothing
+    f.MidiIn_Note(true, 0, 101, 90);  // above them: nothing
+    f.Com_Click(1);
+
+    std::vector<std::string> ons;
+    for (const auto& m : service.messages)
+        if ((m.status & 0xF0) == 0x90 && m.data2 > 0)
+            ons.push_back(std::to_string(m.status) + " " + std::to_string(m.data1) + " " + std::to_string(m.data2));
+    // Each keyboard's own volume, as typed keys have: a song keeps no velocity.
+    EXPECT_EQ(ons, (std::vector<std::string>{"144 60 127", "145 55 127", "145 62 127"}));
+    EXPECT_EQ(joined(records(f.scratchPath()), 14), "@TonD1    |@YueQ0    |24   5    |@TonD2    |@YueQ12   |19   3    |"
+                                                    "26   10   |@END 0    ");
+
+    // With the controller's velocity, live notes keep it.
+    f.liveVelocity = true;
+    service.clear();
+    f.MidiIn_Note(true, 0, 64, 33);
+    ASSERT_FALSE(service.messages.empty());
+    EXPECT_EQ(service.messages.back().data2, 33);
+
+    // During a playback the keyboards are not read, from a controller neither.
+    f.Com_Click(2);
+    ASSERT_TRUE(w.Timer3.isActive());
+    service.clear();
+    f.MidiIn_Note(true, 0, 67, 90);
+    for (const auto& m : service.messages)
+        EXPECT_FALSE((m.status & 0xF0) == 0x90 && m.data1 == 67);
+}
+
 TEST_F(RecordingTest, playbackRepeatsTheRecordedKeysOnTheirHalves)
 {
     Form2& f = make();

@@ -68,6 +68,13 @@ int CombinedService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
     return it->second.service->sendShortMsg(it->second.handle, message);
 }
 
+void CombinedService::setDefault(const std::string& port)
+{
+    defaultIsPort_ = !port.empty() && ports_;
+    if (ports_)
+        ports_->setDefaultPort(port);
+}
+
 void CombinedService::setPassEverything(bool on)
 {
     if (synth_)

@@ -31,6 +31,9 @@ public:
     SynthService* synth() const { return synth_.get(); }
     PortService* ports() const { return ports_.get(); }
     bool defaultIsPort() const { return defaultIsPort_; }
+    // The default device becomes that port (a number or part of a name), or
+    // the synthesizer for an empty name; the next open takes it.
+    void setDefault(const std::string& port);
 
 private:
     struct Route {

@@ -1,6 +1,7 @@
 #include "midi/services/portservice.h"
 
 #include "midi/services/audiosystem.h"
+#include "midi/services/rtmidisystems.h"
 #include "midi/services/servicelog.h"
 #include "midi/services/shortmessage.h"
 
@@ -12,72 +13,13 @@
 
 namespace {
 
-constexpr const char* kClientName = "Sonarel";
 constexpr const char* kPortName = "Sonarel out";
 constexpr int kAllSoundOff = 120;
 constexpr int kAllNotesOff = 123;
 
-// RtMidi reports through this callback instead of throwing once it is set.
-// Its texts go to the debug log; the failure itself reaches the caller as a
-// result code, and MidiOut decides what becomes of it.
-void rtmidiError(RtMidiError::Type type, const std::string& text, void* failed)
-{
-    qCDebug(lcMidi, "rtmidi: %s", text.c_str());
-    if (failed && type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING)
-        *static_cast<bool*>(failed) = true;
-}
-
-bool apiUsable(RtMidi::Api api)
-{
-    switch (api) {
-    case RtMidi::LINUX_ALSA:
-        // Without the sequencer device RtMidi's constructor fails (and says so on stderr).
-        return AudioSystem::AlsaSequencerPresent();
-    case RtMidi::UNIX_JACK:
-        // With no server, RtMidi's JACK back end crashes inside libjack when
-        // asked for a port name or to open a port: ask the server first.
-        return AudioSystem::JackServerAnswers();
-    case RtMidi::RTMIDI_DUMMY:
-    case RtMidi::UNSPECIFIED:
-        return false;
-    default:
-        return true;
-    }
-}
-
 std::unique_ptr<RtMidiOut> makeOut(RtMidi::Api api, bool* failed)
 {
-    if (!apiUsable(api))
-        return nullptr;
-    try {
-        auto out = std::make_unique<RtMidiOut>(api, kClientName);
-        out->setErrorCallback(rtmidiError, failed);
-        return out;
-    } catch (const std::exception& e) {
-        qCDebug(lcMidi, "rtmidi: %s", e.what());
-    } catch (...) {
-        qCDebug(lcMidi, "rtmidi: unknown failure creating a client");
-    }
-    return nullptr;
-}
-
-std::string lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return text;
-}
-
-bool isThroughPort(const std::string& name)
-{
-    return name.rfind("Midi Through", 0) == 0;
-}
-
-bool parseDeviceNumber(const std::string& text, int& number)
-{
-    if (text.empty() || text.size() > 6 || !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
-        return false;
-    number = std::stoi(text);
-    return true;
+    return rtmidisystems::MakeClient<RtMidiOut>(api, failed);
 }
 
 }  // namespace
@@ -128,48 +70,18 @@ PortService::~PortService()
 const std::vector<PortService::Port>& PortService::refresh()
 {
     ports_.clear();
-    std::vector<RtMidi::Api> apis;
-    RtMidi::getCompiledApi(apis);
-    for (const RtMidi::Api api : apis) {
-        bool failed = false;
-        auto out = makeOut(api, &failed);
-        if (!out)
-            continue;
-        try {
-            const unsigned count = out->getPortCount();
-            for (unsigned i = 0; i < count; ++i) {
-                std::string name = out->getPortName(i);
-                if (!name.empty())
-                    ports_.push_back({int(api), std::move(name)});
-            }
-        } catch (const std::exception& e) {
-            qCDebug(lcMidi, "rtmidi: %s", e.what());
-        }
-    }
-    // ALSA's pass-through port is always there and makes no sound by itself;
-    // listing it last lets "the first port that answers" be an instrument.
-    std::stable_partition(ports_.begin(), ports_.end(), [](const Port& p) { return !isThroughPort(p.name); });
+    for (auto& p : rtmidisystems::ListPorts<RtMidiOut>())
+        ports_.push_back({p.api, std::move(p.name)});
     listed_ = true;
     return ports_;
 }
 
 int PortService::findPort(const std::string& name) const
 {
-    int number = -1;
-    if (parseDeviceNumber(name, number))
-        return number < int(ports_.size()) ? number : -1;
-    if (name.empty())
-        return -1;
-    const std::string wanted = lower(name);
-    for (std::size_t i = 0; i < ports_.size(); ++i) {
-        if (lower(ports_[i].name) == wanted)
-            return int(i);
-    }
-    for (std::size_t i = 0; i < ports_.size(); ++i) {
-        if (lower(ports_[i].name).find(wanted) != std::string::npos)
-            return int(i);
-    }
-    return -1;
+    std::vector<rtmidisystems::Port> list;
+    for (const Port& p : ports_)
+        list.push_back({p.api, p.name});
+    return rtmidisystems::FindPort(list, name);
 }
 
 int PortService::resolve(int deviceId, bool refreshFirst)

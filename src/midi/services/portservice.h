@@ -40,6 +40,7 @@ public:
     // contains it (case does not matter).
     int findPort(const std::string& name) const;
     const std::string& defaultPort() const { return defaultPort_; }
+    void setDefaultPort(std::string name) { defaultPort_ = std::move(name); }
 
 private:
     struct OpenPort;

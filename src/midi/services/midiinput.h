@@ -1,0 +1,43 @@
+#pragma once
+// A MIDI input port of the system (a controller keyboard, through the ALSA
+// sequencer or JACK). Its notes are handed on on the thread the input lives
+// on; RtMidi calls back on a thread of its own.
+#include "midi/midiinparser.h"
+#include "midi/services/rtmidisystems.h"
+
+#include <QObject>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class MidiInput : public QObject {
+    Q_OBJECT
+public:
+    explicit MidiInput(QObject* parent = nullptr);
+    ~MidiInput() override;
+
+    // The input ports present now, in the order --midi-in numbers them.
+    static std::vector<rtmidisystems::Port> Ports();
+
+    // Opens the port that `spec` names (a number or part of a name), closing
+    // the one open before. False, with a one-line reason, when there is none.
+    bool open(const std::string& spec, std::string& error);
+    void close();
+    bool isOpen() const { return bool(in_); }
+    const std::string& portName() const { return name_; }
+
+    // What arrived, as bytes off the wire, on the input's own thread (tests).
+    void deliver(const std::vector<unsigned char>& bytes);
+
+signals:
+    void note(bool on, int channel, int note, int velocity);
+
+private:
+    static void arrived(double stamp, std::vector<unsigned char>* message, void* self);
+
+    std::unique_ptr<RtMidiIn> in_;
+    std::string name_;
+    bool failed_ = false;
+    MidiInParser parser_;
+};

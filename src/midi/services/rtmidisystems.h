@@ -1,0 +1,41 @@
+#pragma once
+// What the output ports and the input ports share of RtMidi: which of its
+// back ends may be asked at all (ALSA sequencer, JACK), its error reports,
+// the listing of ports and the choice of one by number or by name.
+#include <rtmidi/RtMidi.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace rtmidisystems {
+
+constexpr const char* kClientName = "Sonarel";
+
+struct Port {
+    int api;           // RtMidi::Api
+    std::string name;  // as the MIDI system shows it
+};
+
+// Without an ALSA sequencer or a JACK server, RtMidi's constructors fail or
+// crash inside the system's library: those back ends are asked first.
+bool ApiUsable(RtMidi::Api api);
+
+// RtMidi reports through this callback instead of throwing once it is set;
+// `failed` (a bool*) becomes true on an error.
+void ReportError(RtMidiError::Type type, const std::string& text, void* failed);
+
+// A client of the back end, or nullptr when it cannot be made.
+template <typename Client>
+std::unique_ptr<Client> MakeClient(RtMidi::Api api, bool* failed);
+
+// The ports of every usable back end, ALSA's pass-through port last.
+template <typename Client>
+std::vector<Port> ListPorts();
+
+// The index in `ports` that `spec` names, or -1: a number is an index,
+// anything else the port whose name is it, or else the first whose name
+// contains it (case does not matter).
+int FindPort(const std::vector<Port>& ports, const std::string& spec);
+
+}  // namespace rtmidisystems
