@@ -125,6 +125,14 @@ class MidiIn(unittest.TestCase):
         self.assertEqual([t for t, _ in body], ['@TonD', '@YueQ', '24   ', '@TonD', '@YueQ', '19   ', '26   ', '@END '])
         self.assertEqual([v for t, v in body if t == '@TonD'], ['1    ', '2    '])
 
+    def test_list_ports_numbers_the_inputs_and_the_outputs(self):
+        r = subprocess.run([BINARY, '--list-ports'], capture_output=True, text=True, timeout=30)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        outputs, inputs = r.stdout.split('MIDI input ports (--midi-in):')
+        self.assertIn('MIDI output ports (--midi-out):', outputs)
+        self.assertRegex(inputs, r'\n  \d+  controller:keys')
+        self.assertRegex(outputs, r'\n  \d+  Sonarel:Sonarel in')  # the program's own input, a port to send to
+
     def test_running_status_sysex_and_a_clock_flood_strike_each_key_once(self):
         mark = len(self.s.read_trace())
         clock = [(0xF8,)] * 100

@@ -245,14 +245,35 @@ TEST_F(JackPortTest, midiOutOptionPicksThePortByNameOrNumber)
     MidiOut::NoteOn(3, 64, 90);
     EXPECT_EQ(receive(1), (std::vector<Bytes>{{0x93, 64, 90}}));
     MidiOut::CloseMidiOut();
+    EXPECT_EQ(receive(1), (std::vector<Bytes>{{0x83, 64, 0}}));  // closing ends what still sounds
 
     MidiOptions byNumber;
     byNumber.midiOut = std::to_string(indexOf(combined.ports()->refresh(), "sonarel-test:keys-in"));
     MidiOut::SetService(keep(CreateMidiService(byNumber)));
     ASSERT_TRUE(MidiOut::OpenMidiOut(-1));
-    MidiOut::NoteOff(3, 64);
-    EXPECT_EQ(receive(1), (std::vector<Bytes>{{0x83, 64, 0}}));
+    MidiOut::NoteOn(3, 65, 90);
+    EXPECT_EQ(receive(1), (std::vector<Bytes>{{0x93, 65, 90}}));
     EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(JackPortTest, theDefaultDeviceCanBecomeAPortAndTheSynthesizerAgain)
+{
+    // What the window's port menu does: the next open takes the new default.
+    MidiService* service = keep(CreateMidiService(MidiOptions()));
+    auto& combined = dynamic_cast<CombinedService&>(*service);
+    EXPECT_EQ(combined.describe(-1), "synthesizer");
+    combined.setDefault("keys-in");
+    EXPECT_EQ(combined.describe(-1), "port sonarel-test:keys-in");
+    MidiOut::SetService(service);
+    ASSERT_TRUE(MidiOut::OpenMidiOut(-1));
+    MidiOut::NoteOn(0, 60, 100);
+    EXPECT_EQ(receive(1), (std::vector<Bytes>{{0x90, 60, 100}}));
+    combined.setDefault("");
+    EXPECT_EQ(combined.describe(-1), "synthesizer");
+    ASSERT_TRUE(MidiOut::OpenMidiOut(-1));  // closes the port first: its note ends there
+    EXPECT_EQ(receive(1), (std::vector<Bytes>{{0x80, 60, 0}}));
+    MidiOut::NoteOn(0, 62, 100);
+    EXPECT_TRUE(receive(1, std::chrono::milliseconds(300)).empty());  // the synthesizer has it
 }
 
 #endif
