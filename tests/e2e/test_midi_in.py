@@ -1,6 +1,7 @@
 """A MIDI controller playing the program: a test client on a private JACK
 server (its dummy driver stands in for the hardware) sends into the
 program's input port; the MIDI trace and a recording show what was struck."""
+import ctypes
 import os
 import shutil
 import signal
@@ -22,6 +23,11 @@ except ImportError:
     rtmidi = None
 
 
+def die_with_parent():
+    # The server must not outlive a test that crashed.
+    ctypes.CDLL('libc.so.6', use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
 class Jack:
     def __init__(self):
         self.name = 'sonarel-midi-in-%d' % os.getpid()
@@ -29,7 +35,8 @@ class Jack:
         os.environ['JACK_DEFAULT_SERVER'] = self.name
         os.environ['JACK_NO_START_SERVER'] = '1'
         self.proc = subprocess.Popen(['jackd', '-n', self.name, '--no-realtime', '-t', '10000', '-d', 'dummy',
-                                      '-r', '44100', '-p', '256'], stdout=self.log, stderr=self.log)
+                                      '-r', '44100', '-p', '256'], stdout=self.log, stderr=self.log,
+                                     preexec_fn=die_with_parent)
         # Asked with jack_wait: a JACK client made before the server is up
         # crashes inside libjack.
         r = subprocess.run(['jack_wait', '-w', '-t', '15'], capture_output=True, text=True)
