@@ -1,7 +1,6 @@
 """A MIDI controller playing the program: a test client on a private JACK
 server (its dummy driver stands in for the hardware) sends into the
 program's input port; the MIDI trace and a recording show what was struck."""
-import ctypes
 import os
 import shutil
 import signal
@@ -11,7 +10,7 @@ import tempfile
 import time
 import unittest
 
-from x11session import Session, OK_BUTTON, note_ons, records, wait_for
+from x11session import Session, OK_BUTTON, die_with_parent, note_ons, records, wait_for
 
 BINARY = sys.argv.pop(1)
 HEADER = 14
@@ -21,11 +20,6 @@ try:
     import rtmidi
 except ImportError:
     rtmidi = None
-
-
-def die_with_parent():
-    # The server must not outlive a test that crashed.
-    ctypes.CDLL('libc.so.6', use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
 
 
 class Jack:

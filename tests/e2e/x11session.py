@@ -1,4 +1,5 @@
 """A private X server with the program running in it, driven like a user would."""
+import ctypes
 import os
 import random
 import shutil
@@ -27,6 +28,12 @@ def free_display():
             return ':%d' % n
 
 
+def die_with_parent():
+    """In the child before exec: a test that crashes takes its servers and
+    program with it (a SIGTERM, which the program takes as its close button)."""
+    ctypes.CDLL('libc.so.6', use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
 class Session:
     """Xvfb + a copy of the program in a folder of its own (so Music is private)."""
 
@@ -41,7 +48,7 @@ class Session:
         # -noreset: otherwise the server restarts when its last client (the
         # readiness probe below) leaves, and refuses the program meanwhile.
         self.xvfb = subprocess.Popen(['Xvfb', self.display, '-screen', '0', '1024x768x24', '-nolisten', 'tcp', '-noreset'],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
         self.env = dict(env or os.environ, DISPLAY=self.display)
         self.env.pop('QT_QPA_PLATFORM', None)
         deadline = time.time() + 10
@@ -57,7 +64,7 @@ class Session:
         if os.path.exists(self.trace):
             os.remove(self.trace)
         self.proc = subprocess.Popen([self.app, '--midi-trace', self.trace, *args], env=self.env, cwd=self.dir,
-                                     stdout=subprocess.DEVNULL, stderr=self.log)
+                                     stdout=subprocess.DEVNULL, stderr=self.log, preexec_fn=die_with_parent)
         deadline = time.time() + 15
         while True:
             r = self.xdo('search', '--onlyvisible', '--name', '^Sonarel$', check=False)
