@@ -30,8 +30,11 @@ class Window(unittest.TestCase):
 
     def test_window_after_startup(self):
         self.s.start()
-        _, _, w, h = self.s.geometry()
+        x, y, w, h = self.s.geometry()
         self.assertEqual((w, h), (785, 334))
+        # It opens in the middle of the 1024 x 768 screen.
+        self.assertLessEqual(abs(x - (1024 - w) // 2), 1, (x, y))
+        self.assertLessEqual(abs(y - (768 - h) // 2), 1, (x, y))
         hints = subprocess.run(['xprop', '-id', self.s.wid, '_MOTIF_WM_HINTS'], env=self.s.env,
                                capture_output=True, text=True).stdout
         # flags say "decorations given", and the decorations are none.
