@@ -16,16 +16,16 @@ MidiInput::~MidiInput() { close(); }
 
 std::vector<rtmidisystems::Port> MidiInput::Ports() { return rtmidisystems::ListPorts<RtMidiIn>(); }
 
-bool MidiInput::open(const std::string& spec, std::string& error)
+bool MidiInput::open(const std::string& wanted, std::string& error)
 {
     close();
     const auto ports = Ports();
-    const int index = rtmidisystems::FindPort(ports, spec);
+    const int index = rtmidisystems::FindPort(ports, wanted);
     if (index < 0) {
         std::string names;
         for (const auto& p : ports)
             names += (names.empty() ? "" : ", ") + ("\"" + p.name + "\"");
-        error = "no MIDI input port \"" + spec + "\"; ports: " + (names.empty() ? "none" : names);
+        error = "no MIDI input port \"" + wanted + "\"; ports: " + (names.empty() ? "none" : names);
         return false;
     }
     const auto& port = ports[std::size_t(index)];

@@ -20,9 +20,9 @@ public:
     // The input ports present now, in the order --midi-in numbers them.
     static std::vector<rtmidisystems::Port> Ports();
 
-    // Opens the port that `spec` names (a number or part of a name), closing
+    // Opens the port that `wanted` names (a number or part of a name), closing
     // the one open before. False, with a one-line reason, when there is none.
-    bool open(const std::string& spec, std::string& error);
+    bool open(const std::string& wanted, std::string& error);
     void close();
     bool isOpen() const { return bool(in_); }
     const std::string& portName() const { return name_; }

@@ -103,14 +103,14 @@ template std::unique_ptr<RtMidiIn> MakeClient<RtMidiIn>(RtMidi::Api, bool*);
 template std::vector<Port> ListPorts<RtMidiOut>();
 template std::vector<Port> ListPorts<RtMidiIn>();
 
-int FindPort(const std::vector<Port>& ports, const std::string& spec)
+int FindPort(const std::vector<Port>& ports, const std::string& name)
 {
     int number = -1;
-    if (parseNumber(spec, number))
+    if (parseNumber(name, number))
         return number < int(ports.size()) ? number : -1;
-    if (spec.empty())
+    if (name.empty())
         return -1;
-    const std::string wanted = lower(spec);
+    const std::string wanted = lower(name);
     for (std::size_t i = 0; i < ports.size(); ++i)
         if (lower(ports[i].name) == wanted)
             return int(i);
