@@ -69,19 +69,14 @@ PortService::~PortService()
 
 const std::vector<PortService::Port>& PortService::refresh()
 {
-    ports_.clear();
-    for (auto& p : rtmidisystems::ListPorts<RtMidiOut>())
-        ports_.push_back({p.api, std::move(p.name)});
+    ports_ = rtmidisystems::ListPorts<RtMidiOut>();
     listed_ = true;
     return ports_;
 }
 
 int PortService::findPort(const std::string& name) const
 {
-    std::vector<rtmidisystems::Port> list;
-    for (const Port& p : ports_)
-        list.push_back({p.api, p.name});
-    return rtmidisystems::FindPort(list, name);
+    return rtmidisystems::FindPort(ports_, name);
 }
 
 int PortService::resolve(int deviceId, bool refreshFirst)

@@ -1,5 +1,6 @@
 #pragma once
 #include "midi/midiservice.h"
+#include "midi/services/midiport.h"
 
 #include <cstdint>
 #include <map>
@@ -15,10 +16,7 @@ class RtMidiOut;
 // system simply has no devices; nothing here throws.
 class PortService : public MidiService {
 public:
-    struct Port {
-        int api;           // RtMidi::Api
-        std::string name;  // as the MIDI system shows it, e.g. "FLUID Synth (1234):Synth input port (1234:0)"
-    };
+    using Port = MidiPort;
 
     explicit PortService(std::string defaultPort = {});
     ~PortService() override;

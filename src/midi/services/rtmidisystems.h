@@ -2,6 +2,8 @@
 // What the output ports and the input ports share of RtMidi: which of its
 // back ends may be asked at all (ALSA sequencer, JACK), its error reports,
 // the listing of ports and the choice of one by number or by name.
+#include "midi/services/midiport.h"
+
 #include <rtmidi/RtMidi.h>
 
 #include <memory>
@@ -12,10 +14,7 @@ namespace rtmidisystems {
 
 constexpr const char* kClientName = "Sonarel";
 
-struct Port {
-    int api;           // RtMidi::Api
-    std::string name;  // as the MIDI system shows it
-};
+using Port = MidiPort;
 
 // Without an ALSA sequencer or a JACK server, RtMidi's constructors fail or
 // crash inside the system's library: those back ends are asked first.
