@@ -53,6 +53,7 @@ class Installed(unittest.TestCase):
         for size in (16, 22, 24, 32, 48, 64, 128, 256):
             icon = self.path('icons', 'hicolor', '%dx%d' % (size, size), 'apps', 'sonarel.png')
             self.assertEqual(run('file', '-b', icon).stdout.split(',')[1].strip(), '%d x %d' % (size, size))
+        self.assertIn('SVG', run('file', '-b', self.path('icons', 'hicolor', 'scalable', 'apps', 'sonarel.svg')).stdout)
         # Every option of --help is in the manual page.
         manual = run('man', '-l', self.path('man', 'man1', 'sonarel.1.gz'), env=dict(os.environ, MANWIDTH='200'))
         self.assertEqual(manual.returncode, 0, manual.stderr)
@@ -111,7 +112,8 @@ class Package(unittest.TestCase):
         contents = run('dpkg-deb', '--contents', debs[0]).stdout
         for f in ('./usr/bin/sonarel', './usr/share/applications/org.sonarel.Sonarel.desktop',
                   './usr/share/metainfo/org.sonarel.Sonarel.metainfo.xml', './usr/share/mime/packages/sonarel.xml',
-                  './usr/share/icons/hicolor/256x256/apps/sonarel.png', './usr/share/man/man1/sonarel.1.gz',
+                  './usr/share/icons/hicolor/256x256/apps/sonarel.png',
+                  './usr/share/icons/hicolor/scalable/apps/sonarel.svg', './usr/share/man/man1/sonarel.1.gz',
                   './usr/share/doc/sonarel/copyright'):
             self.assertIn(f, contents)
         depends = run('dpkg-deb', '--field', debs[0], 'Depends').stdout

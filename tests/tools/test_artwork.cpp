@@ -5,7 +5,11 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QImage>
+#include <QPainter>
 #include <QRect>
+#ifdef ARTWORK_HAVE_SVG
+#include <QSvgRenderer>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -244,6 +248,33 @@ TEST(Artwork, skinRegionsUnderDisplayKnobsBayAndMuteZones)
     EXPECT_LT(qGray(skin.pixel(760, 300)), 110);
     EXPECT_GT(qGray(skin.pixel(778, 253)), 150);
 }
+
+#ifdef ARTWORK_HAVE_SVG
+TEST(Artwork, theScalableIconIsTheSameDrawing)
+{
+    // The desktop's icons: every size drawn, and the scalable one renders
+    // as the largest looks.
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QImage icon(QStringLiteral(SONAREL_ASSETS "/desktop/icon-%1.png").arg(size));
+        EXPECT_EQ(icon.size(), QSize(size, size)) << size;
+    }
+    QSvgRenderer svg(QStringLiteral(SONAREL_ASSETS "/desktop/icon.svg"));
+    ASSERT_TRUE(svg.isValid());
+    QImage drawn(256, 256, QImage::Format_ARGB32);
+    drawn.fill(Qt::transparent);
+    QPainter p(&drawn);
+    svg.render(&p);
+    p.end();
+    const QImage png = QImage(QStringLiteral(SONAREL_ASSETS "/desktop/icon-256.png")).convertToFormat(QImage::Format_ARGB32);
+    long long differ = 0;
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x)
+            if (std::abs(qAlpha(drawn.pixel(x, y)) - qAlpha(png.pixel(x, y))) > 64 ||
+                std::abs(qGray(drawn.pixel(x, y)) - qGray(png.pixel(x, y))) > 48)
+                ++differ;
+    EXPECT_LT(differ, 256 * 256 / 50);  // edges may fall a pixel apart
+}
+#endif
 
 TEST(Artwork, facesReadAsNormalPressedLitAndUnused)
 {

@@ -15,14 +15,19 @@
 #include <cstdint>
 #include <vector>
 
+#ifdef DRAWART_HAVE_SVG
+#include <QSvgGenerator>
+#endif
+#include <cstdio>
+
 namespace art {
 
-// A small keyboard: a dark case with a blue display strip over a row of keys.
-QImage drawIcon(int size)
+namespace {
+
+// A small keyboard: a dark case with a blue display strip over a row of keys,
+// drawn on whatever the painter paints, `size` pixels square.
+void paintIcon(QPainter& p, int size)
 {
-    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
-    img.fill(Qt::transparent);
-    QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
 
     const int whiteKeys = size <= 16 ? 5 : 7;
@@ -84,8 +89,40 @@ QImage drawIcon(int size)
         const QRect key(boundary - blackWidth / 2 + (gap + 1) / 2, keysTop, blackWidth, blackHeight);
         p.fillRect(key, QColor(18, 18, 22));
     }
+}
+
+}  // namespace
+
+QImage drawIcon(int size)
+{
+    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    paintIcon(p, size);
     p.end();
     return img.convertToFormat(QImage::Format_ARGB32);
+}
+
+bool saveScalableIcon(const QString& path)
+{
+#ifdef DRAWART_HAVE_SVG
+    // The 256-pixel drawing, every shape of it a vector: the desktop scales it.
+    QSvgGenerator svg;
+    svg.setFileName(path);
+    svg.setSize(QSize(256, 256));
+    svg.setViewBox(QRect(0, 0, 256, 256));
+    svg.setTitle(QStringLiteral("Sonarel"));
+    QPainter p;
+    if (!p.begin(&svg))
+        return false;
+    paintIcon(p, 256);
+    p.end();
+    std::printf("%s (scalable)\n", qPrintable(path));
+    return true;
+#else
+    std::printf("%s not drawn: this build of drawart has no SVG support\n", qPrintable(path));
+    return true;
+#endif
 }
 
 }  // namespace art

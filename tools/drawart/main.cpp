@@ -8,7 +8,8 @@
 //   window/knob.png                         the two slider knobs
 //   window/face_*.png                       the command button faces
 //   window/icon16.png, icon32.png, icon48.png
-//   desktop/icon-*.png                      the icon for the desktop's menus, 16 to 256 pixels
+//   desktop/icon-*.png, icon.svg            the icon for the desktop's menus, 16 to 256 pixels
+//                                           and scalable
 //
 // The strip is an opaque RGB picture with exactly two colours, white and the
 // digit grey: white is the mask colour, and with no anti-aliasing there is no
@@ -51,6 +52,7 @@ int main(int argc, char** argv)
     // The desktop's menus and file managers ask for the icon at these sizes.
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
         ok &= save(drawIcon(size), out + QStringLiteral("/desktop/icon-%1.png").arg(size));
+    ok &= saveScalableIcon(out + QStringLiteral("/desktop/icon.svg"));
     return ok ? 0 : 1;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Every picture the program shows, each drawn by the file named after it.
 #include <QImage>
+#include <QString>
 
 #include <vector>
 
@@ -19,6 +20,8 @@ enum class Face { Normal, Pressed, Lit, Unused };
 QImage drawFace(Face face);
 // icon.cpp: the window's and the desktop's icon, at any size.
 QImage drawIcon(int size);
+// The same icon as SVG, where this build of drawart has Qt's SVG module.
+bool saveScalableIcon(const QString& path);
 
 // The white keys of the on-screen keyboard, from the keyboard's own layout
 // (the strip puts a digit under each, the icon draws them).
