@@ -85,7 +85,9 @@ std::vector<Port> ListPorts()
             const unsigned count = client->getPortCount();
             for (unsigned i = 0; i < count; ++i) {
                 std::string name = client->getPortName(i);
-                if (!name.empty())
+                // The program's own ports are left out: its output sent to
+                // its own input would strike every note again, for ever.
+                if (!name.empty() && name.rfind(std::string(kClientName) + ":", 0) != 0)
                     ports.push_back({int(api), std::move(name)});
             }
         } catch (const std::exception& e) {

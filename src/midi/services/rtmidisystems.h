@@ -28,7 +28,8 @@ void ReportError(RtMidiError::Type type, const std::string& text, void* failed);
 template <typename Client>
 std::unique_ptr<Client> MakeClient(RtMidi::Api api, bool* failed);
 
-// The ports of every usable back end, ALSA's pass-through port last.
+// The ports of every usable back end, ALSA's pass-through port last; the
+// program's own ports are not among them.
 template <typename Client>
 std::vector<Port> ListPorts();
 
