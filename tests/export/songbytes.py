@@ -1,5 +1,9 @@
-"""Builds song files byte by byte, the way the format lays them out."""
+"""Builds song files byte by byte, the way the format lays them out, and
+gives the song tools' tests a folder of their own."""
+import os
 import struct
+import tempfile
+import unittest
 
 
 def record(tag, value):
@@ -19,3 +23,23 @@ def song(records, title='测试', author='佚名', header=True):
     for tag, value in (HEADER_RECORDS if header else []) + list(records):
         data += record(tag, value)
     return bytes(data)
+
+
+class InFolder(unittest.TestCase):
+    """A test with a temporary folder for its files."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, data):
+        p = self.path(name)
+        with open(p, 'wb') as f:
+            f.write(data)
+        return p

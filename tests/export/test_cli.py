@@ -7,7 +7,7 @@ import unittest
 
 import mido
 
-from songbytes import song
+from songbytes import InFolder, song
 
 SONAREL = sys.argv.pop(1)
 
@@ -32,23 +32,7 @@ def sox_stat(path, trim=None):
     return stats
 
 
-class SongTools(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory()
-        self.dir = self.tmp.name
-
-    def tearDown(self):
-        self.tmp.cleanup()
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
-    def write(self, name, data):
-        p = self.path(name)
-        with open(p, 'wb') as f:
-            f.write(data)
-        return p
-
+class SongTools(InFolder):
     def two_handed(self):
         # Lower keyboard: keys 24 and 28 together, 50 ticks later key 31;
         # then the upper keyboard (instrument 12): key 19, 30 ticks later.

@@ -6,13 +6,12 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
 import mido
 
-from songbytes import song
+from songbytes import InFolder, song
 
 SONAREL = sys.argv.pop(1)
 TICK_MS = 10
@@ -38,17 +37,7 @@ def relative(ons):
     return [(ms - t0, c, n) for ms, c, n in ons]
 
 
-class Import(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory()
-        self.dir = self.tmp.name
-
-    def tearDown(self):
-        self.tmp.cleanup()
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
+class Import(InFolder):
     def played(self, midi):
         """What the imported song plays: imported, then exported from its playback."""
         song_path = self.path('imported.hbk')

@@ -69,33 +69,26 @@ TEST_F(CommandTest, playAndStopSetTheEnabledStates)
     rec.stop();
 
     // While a song plays, the keyboards take no mouse and Record, Save and
-    // Open wait; Play shows it is lit.
+    // Open wait; Play shows it is lit. Stopped, everything is given back.
+    const auto expectPlaying = [&](bool playing) {
+        EXPECT_EQ(w.Timer3.isActive(), playing);
+        for (int i : {1, 3, 4})
+            EXPECT_EQ(w.Com[i]->isEnabled(), !playing) << i;
+        EXPECT_EQ(w.MIDi1->Enabled(), !playing);
+        EXPECT_EQ(w.MIDi2->Enabled(), !playing);
+        EXPECT_EQ(w.Com[2]->face().toImage(), (playing ? w.Image5 : w.Image4).toImage());
+    };
     f.Com_Click(2);
-    EXPECT_TRUE(w.Timer3.isActive());
-    for (int i : {1, 3, 4})
-        EXPECT_FALSE(w.Com[i]->isEnabled()) << i;
-    EXPECT_FALSE(w.MIDi1->Enabled());
-    EXPECT_FALSE(w.MIDi2->Enabled());
-    EXPECT_EQ(w.Com[2]->face().toImage(), w.Image5.toImage());
-
-    f.Com_Click(7);  // Stop gives everything back
-    EXPECT_FALSE(w.Timer3.isActive());
-    for (int i : {1, 3, 4})
-        EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
-    EXPECT_TRUE(w.MIDi1->Enabled());
-    EXPECT_TRUE(w.MIDi2->Enabled());
-    EXPECT_EQ(w.Com[2]->face().toImage(), w.Image4.toImage());
+    expectPlaying(true);
+    f.Com_Click(7);  // Stop
+    expectPlaying(false);
 
     // Without a scratch recording Play ends at once, as at the end marker:
     // no note, and everything it switched off is on again.
     QFile::remove(f.scratchPath());
     service.clear();
     f.Com_Click(2);
-    EXPECT_FALSE(w.Timer3.isActive());
-    for (int i : {1, 3, 4})
-        EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
-    EXPECT_TRUE(w.MIDi1->Enabled());
-    EXPECT_EQ(w.Com[2]->face().toImage(), w.Image4.toImage());
+    expectPlaying(false);
     for (const auto& m : service.messages)
         EXPECT_NE(m.status & 0xF0, 0x90);
 }
