@@ -1,7 +1,8 @@
 // What a player feels of the sound path: from a key event to the first
 // audible sample of its note handed to the sound server, plus what the
 // stream's buffer holds in front of it; and from a key event to its note-on
-// while a recording writes to a disk whose syncs are slow.
+// while a recording writes to a disk whose syncs are slow. On an X display
+// the keys are real: pressed through the X server into a shown window.
 #include "instrument/midi.h"
 #include "instrument/propertybag.h"
 #include "midi/midiout.h"
@@ -11,12 +12,21 @@
 #include "songs/songfile.h"
 #include "window/form2.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
+
+#ifdef SONAREL_BENCH_XTEST
+#include "xtestkeys.h"
+
+#include <xcb/xcb.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -119,19 +129,103 @@ BENCHMARK(BM_KeyToSound)->Arg(1)->Arg(0)->Iterations(15)->UseManualTime()->Unit(
 class StampingService : public RecordingService {
 public:
     std::int64_t noteOnNs = 0;
+    std::function<void()> onNoteOn;
     int sendShortMsg(std::uint32_t handle, std::uint32_t message) override
     {
-        if (noteOnNs == 0 && (message & 0xF0) == 0x90 && ((message >> 16) & 0x7F) > 0)
+        if (noteOnNs == 0 && (message & 0xF0) == 0x90 && ((message >> 16) & 0x7F) > 0) {
             noteOnNs = nowNs();
+            if (onNoteOn)
+                onNoteOn();
+        }
         return RecordingService::sendShortMsg(handle, message);
     }
 };
+
+// Where the keys come from. Offscreen they are Qt events handed to the
+// window, timed from the hand-over. On an X display they are pressed through
+// the X server (XTest) into the shown window, and timed from the moment the
+// program takes the X event in, before Qt has made a key event of it.
+class KeySource {
+public:
+    virtual ~KeySource() = default;
+    virtual bool ready() { return true; }
+    // Presses or lets go; returns when the key event has been handled.
+    virtual void press(quint32 code) = 0;
+    virtual void release(quint32 code) = 0;
+    virtual std::int64_t keyNs() const = 0;
+    // The time from the X server's input to the program, when it is known.
+    virtual double inputUs() const { return 0; }
+    virtual const char* name() const = 0;
+};
+
+class SentKeys : public KeySource {
+public:
+    explicit SentKeys(QObject* target) : target_(target) {}
+    void press(quint32 code) override
+    {
+        t0_ = nowNs();
+        key(target_, code, true);
+    }
+    void release(quint32 code) override { key(target_, code, false); }
+    std::int64_t keyNs() const override { return t0_; }
+    const char* name() const override { return "Qt events to an offscreen window"; }
+
+private:
+    QObject* target_;
+    std::int64_t t0_ = 0;
+};
+
+#ifdef SONAREL_BENCH_XTEST
+class XTestKeys : public KeySource, public QAbstractNativeEventFilter {
+public:
+    XTestKeys() { QCoreApplication::instance()->installNativeEventFilter(this); }
+    ~XTestKeys() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
+    bool ready() override { return keyboard_.ready(); }
+    void press(quint32 code) override { send(code, true); }
+    void release(quint32 code) override { send(code, false); }
+    std::int64_t keyNs() const override { return arrivedNs_; }
+    double inputUs() const override { return double(arrivedNs_ - sentNs_) / 1e3; }
+    const char* name() const override { return "real keys to a window on X"; }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override
+    {
+        if (type == "xcb_generic_event_t" && !arrivedNs_) {
+            const auto* event = static_cast<const xcb_generic_event_t*>(message);
+            if ((event->response_type & 0x7F) == XCB_KEY_PRESS) {
+                arrivedNs_ = nowNs();}
+        }
+        return false;
+    }
+
+private:
+    void send(quint32 code, bool down)
+    {
+        arrivedNs_ = 0;
+        sentNs_ = nowNs();
+        keyboard_.send(code, down);
+    }
+
+    XTestKeyboard keyboard_;
+    std::int64_t sentNs_ = 0, arrivedNs_ = 0;
+};
+#endif
+
+// Runs the event loop as the program waits in it for its next event, until
+// quit() or the time is up: nothing else wakes the process meanwhile.
+void runLoop(QEventLoop& loop, int ms)
+{
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+constexpr int kRestMs = 15;
 
 // state.range(0): 1 = while recording, 0 = the same key path without a
 // recording, which shows what the recording adds.
 void BM_KeyToNoteOn(benchmark::State& state)
 {
     const bool recording = state.range(0) == 1;
+    const bool onX = QGuiApplication::platformName() == QLatin1String("xcb");
     // Every sync of the song file takes 50 ms, as on a slow or busy disk.
     songs::SetDataSyncForTesting([](int fd) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -140,8 +234,9 @@ void BM_KeyToNoteOn(benchmark::State& state)
     StampingService service;
     MidiOut::SetService(&service);
     QTemporaryDir dir;
-    std::vector<double> us;
-    bool lost = false;
+    std::vector<double> us, input;
+    const char* skipped = nullptr;
+    const char* source = "";
     {
         Form2Options options;
         options.appDir = dir.path();
@@ -149,43 +244,72 @@ void BM_KeyToNoteOn(benchmark::State& state)
         form.beep = [] {};
         form.exitProcess = [] {};
         form.Load();
-        form.Activate();
-        if (recording) {
-            QTimer::singleShot(0, &form, [&form] { form.Command1_Click(); });  // the title panel's OK
-            form.Com_Click(1);                                                // Record
-        }
-        bool other = false;
-        for (auto _ : state) {
-            const quint32 code = other ? kX : kZ;
-            other = !other;
-            service.clear();
-            service.noteOnNs = 0;
-            const std::int64_t t0 = nowNs();
-            key(&form, code, true);
-            if (!waitFor([&] { return service.noteOnNs != 0; }, 500)) {
-                lost = true;
-                break;
+        std::unique_ptr<KeySource> keys;
+        if (onX) {
+#ifdef SONAREL_BENCH_XTEST
+            keys = std::make_unique<XTestKeys>();
+#endif
+            form.show();
+            form.activateWindow();
+            for (int i = 0; i < 300 && !form.isActiveWindow(); ++i) {
+                QEventLoop wait;
+                runLoop(wait, 10);
             }
-            const double t = double(service.noteOnNs - t0) / 1e3;
-            state.SetIterationTime(t / 1e6);
-            us.push_back(t);
-            key(&form, code, false);
-            waitFor([&] { return false; }, 2);
+            if (!keys || !keys->ready() || !form.isActiveWindow())
+                skipped = "no XTest or no focus on the X display";
+        } else {
+            form.Activate();
+            keys = std::make_unique<SentKeys>(&form);
         }
-        if (recording)
-            form.Com_Click(7);  // Stop
+        if (!skipped) {
+            source = keys->name();
+            if (recording) {
+                QTimer::singleShot(0, &form, [&form] { form.Command1_Click(); });  // the title panel's OK
+                form.Com_Click(1);                                                // Record
+            }
+            bool other = false;
+            for (auto _ : state) {
+                const quint32 code = other ? kX : kZ;
+                other = !other;
+                service.clear();
+                service.noteOnNs = 0;
+                QEventLoop untilNote;
+                service.onNoteOn = [&untilNote] { untilNote.quit(); };
+                keys->press(code);
+                runLoop(untilNote, 500);
+                service.onNoteOn = nullptr;
+                if (service.noteOnNs == 0 || keys->keyNs() == 0) {
+                    skipped = "a key sent no note-on";
+                    break;
+                }
+                const double t = double(service.noteOnNs - keys->keyNs()) / 1e3;
+                state.SetIterationTime(t / 1e6);
+                us.push_back(t);
+                input.push_back(keys->inputUs());
+                keys->release(code);
+                // The release is taken in and the key painted; then the
+                // program rests until the next key, as between a player's notes.
+                QEventLoop rest;
+                runLoop(rest, kRestMs);
+            }
+            if (recording)
+                form.Com_Click(7);  // Stop
+        }
         form.Unload();
     }
     MidiOut::SetService(nullptr);
     songs::SetDataSyncForTesting(nullptr);
-    if (lost)
-        state.SkipWithError("a key sent no note-on");
+    if (skipped)
+        state.SkipWithError(skipped);
     if (!us.empty()) {
         state.counters["p99_us"] = percentile(us, 0.99);
-        std::fprintf(stderr, "key event -> note-on %s: median %.1f us, p90 %.1f us, p99 %.1f us%s, max %.1f us\n",
-                     recording ? "while recording, disk sync 50 ms" : "without a recording (for comparison)",
+        std::fprintf(stderr, "key event -> note-on %s, %s: median %.1f us, p90 %.1f us, p99 %.1f us%s, max %.1f us\n",
+                     recording ? "while recording, disk sync 50 ms" : "without a recording (for comparison)", source,
                      percentile(us, 0.5), percentile(us, 0.9), percentile(us, 0.99),
                      recording ? " (target p99 <= 100 us)" : "", percentile(us, 1.0));
+        if (onX)
+            std::fprintf(stderr, "  before it, X server -> program: median %.1f us, p99 %.1f us\n",
+                         percentile(input, 0.5), percentile(input, 0.99));
     }
 }
 BENCHMARK(BM_KeyToNoteOn)->Arg(1)->Arg(0)->Iterations(1000)->UseManualTime()->Unit(benchmark::kMicrosecond);

@@ -1,6 +1,7 @@
 #include "instrument/keyboarddevice.h"
 
 #include "instrument/platform/autorepeat.h"
+#include "instrument/platform/nativekeys.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -74,15 +75,27 @@ bool KeyboardDevice::readState(State& state) const
     return true;
 }
 
-void KeyboardDevice::setKey(int code, bool down)
+bool KeyboardDevice::storeKey(int code, bool down)
 {
     if (code < 0 || code >= int(table_.size()))
-        return;
+        return false;
     const std::uint8_t value = down ? kDown : 0;
     if (table_[std::size_t(code)] == value)
-        return;
+        return false;
     table_[std::size_t(code)] = value;
-    emit changed();
+    return true;
+}
+
+void KeyboardDevice::setKey(int code, bool down)
+{
+    if (storeKey(code, down))
+        emit changed();
+}
+
+void KeyboardDevice::setKeyFromInput(int code, bool down)
+{
+    if (storeKey(code, down))
+        emit changedByInput();
 }
 
 void KeyboardDevice::setLeftButton(bool down)
@@ -113,9 +126,30 @@ ApplicationKeyboard::ApplicationKeyboard(QObject* parent) : KeyboardDevice(paren
 {
     // Without this X reports a held key as release+press pairs, and a pair
     // that Qt does not recognise would strike the key again.
-    RequestDetectableAutoRepeat();
-    if (QCoreApplication::instance())
-        QCoreApplication::instance()->installEventFilter(this);
+    native_ = RequestDetectableAutoRepeat();
+    if (auto* app = QCoreApplication::instance()) {
+        app->installEventFilter(this);
+        if (native_)
+            app->installNativeEventFilter(this);
+    }
+}
+
+ApplicationKeyboard::~ApplicationKeyboard()
+{
+    if (native_ && QCoreApplication::instance())
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+}
+
+bool ApplicationKeyboard::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*)
+{
+    quint32 native = 0;
+    bool down = false;
+    if (NativeKeyEvent(eventType, message, native, down)) {
+        const int code = ScanCodeFromNative(native);
+        if (code >= 0)
+            setKeyFromInput(code, down);
+    }
+    return false;
 }
 
 bool ApplicationKeyboard::leftButtonDown() const
@@ -132,6 +166,8 @@ bool ApplicationKeyboard::eventFilter(QObject* watched, QEvent* event)
         // flags make that harmless. Repeats of a held key change nothing.
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->isAutoRepeat())
+            break;
+        if (native_ && key->spontaneous())
             break;
         const int code = ScanCodeFromNative(key->nativeScanCode());
         if (code >= 0)

@@ -1,6 +1,7 @@
 #pragma once
 // The keyboard as the note engine sees it: 256 key-down flags indexed by
 // keyboard scan code, readable at every poll, and the left mouse button.
+#include <QAbstractNativeEventFilter>
 #include <QObject>
 
 #include <array>
@@ -26,15 +27,24 @@ public:
     // The flags themselves. Setting a flag to the state it already has does
     // nothing, so a held key's repeats never count as new presses.
     void setKey(int code, bool down);
+    // The same, for a key read from the window system's input before any
+    // event handler has seen it: the poll may then run at once.
+    void setKeyFromInput(int code, bool down);
     bool isDown(int code) const;
     void releaseAll();
     void setLeftButton(bool down);
 
 signals:
-    // A flag or the left mouse button changed: the poll runs on this.
+    // A flag or the left mouse button changed: the poll runs on this, once
+    // the event that made the change has been handled.
     void changed();
+    // A flag changed by setKeyFromInput: nothing is being handled, so the
+    // poll runs at once and the note is not held up behind the event.
+    void changedByInput();
 
 private:
+    bool storeKey(int code, bool down);
+
     State table_{};
     bool acquired_ = false;
     bool leftButton_ = false;
@@ -42,15 +52,20 @@ private:
 
 // The application's own keyboard: the flags follow the key events that reach
 // any window of the application, whichever widget has the focus.
-class ApplicationKeyboard : public KeyboardDevice {
+class ApplicationKeyboard : public KeyboardDevice, public QAbstractNativeEventFilter {
     Q_OBJECT
 public:
     explicit ApplicationKeyboard(QObject* parent = nullptr);
+    ~ApplicationKeyboard() override;
 
     bool leftButtonDown() const override;
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool native_ = false;
 };
 
 // The keyboard scan code of a key event's native scan code, or -1 for a key

@@ -299,6 +299,7 @@ std::int16_t MIDi::playTimes(int k) const { return k >= 0 && k < kKeyCount ? Pla
 void MIDi::adoptDevice()
 {
     connect(device_.get(), &KeyboardDevice::changed, this, &MIDi::requestPoll);
+    connect(device_.get(), &KeyboardDevice::changedByInput, this, &MIDi::pollNow);
 }
 
 void MIDi::requestPoll()
@@ -314,6 +315,11 @@ void MIDi::requestPoll()
 void MIDi::wakePoll()
 {
     wakePending_ = false;
+    pollNow();
+}
+
+void MIDi::pollNow()
+{
     // A disabled or stopped poll stays still.
     if (Timer2)
         pollTick();
@@ -372,10 +378,14 @@ void MIDi::pollTick()
         const bool down = KeyboardState[std::size_t(i)] != 0;
         if (down == KeyStates[std::size_t(i)])
             continue;
-        ScanKey(std::int16_t(i), down);
-        QCoreApplication::processEvents();
-        if (!self)
-            return;  // destroyed while other events ran
+        // Other events get their turn after each key this keyboard answers;
+        // one it does not answer changed nothing, so the other keyboard's
+        // note is not held up behind them.
+        if (ScanKey(std::int16_t(i), down)) {
+            QCoreApplication::processEvents();
+            if (!self)
+                return;  // destroyed while other events ran
+        }
         KeyStates[std::size_t(i)] = down;
         if (!Started)
             break;  // stopped meanwhile: the rest of this state is a released device's
@@ -389,21 +399,24 @@ void MIDi::pollTick()
     }
 }
 
-void MIDi::ScanKey(std::int16_t ScanCode, bool Down)
+bool MIDi::ScanKey(std::int16_t ScanCode, bool Down)
 {
     // The space bar silences every polling instrument, on press and on
     // release, whatever block it answers; it plays no key.
     if (ScanCode == keymap::kSpaceBarScanCode) {
         Mute();
-        return;
+        return true;
     }
     const int key = keymap::KeyForScanCode(ScanCode);
     if (key == keymap::kNoKey)
-        return;
+        return false;
     const bool mainBlock = keymap::InMainBlock(ScanCode);
     if (keyBoardBlock_ == kKeyBoardBlockBoth || (keyBoardBlock_ == kKeyBoardBlockMain && mainBlock)
-        || (keyBoardBlock_ == kKeyBoardBlockRightHand && !mainBlock))
+        || (keyBoardBlock_ == kKeyBoardBlockRightHand && !mainBlock)) {
         PressKey(std::int16_t(key), Down);
+        return true;
+    }
+    return false;
 }
 
 // ---- Strike and release -----------------------------------------------------
@@ -422,8 +435,8 @@ void MIDi::PressKey(std::int16_t Key, bool Down)
         return;
     }
 
-    view_->setKeyColor(Key, black ? kStruckBlack : kStruckWhite);
     QPointer<MIDi> self(this);
+    const std::int16_t struck = Key;
     std::int16_t note = Key;
     emit NotePlayed(note);
     if (!self)
@@ -437,6 +450,9 @@ void MIDi::PressKey(std::int16_t Key, bool Down)
     sendNoteOn(Key);
     NoteTimes[std::size_t(Key)] = kNoteCountdown;
     CurrentKey = Key;
+    // The key lights once its note is out: asking for the repaint costs the
+    // note time, and the paint itself waits for the event loop either way.
+    view_->setKeyColor(struck, black ? kStruckBlack : kStruckWhite);
 }
 
 // Messages go out only when every byte is in its range: a channel above 15

@@ -91,13 +91,14 @@ protected:
 private:
     static constexpr int kKeyCount = 65;
 
-    void ScanKey(std::int16_t ScanCode, bool Down);
+    bool ScanKey(std::int16_t ScanCode, bool Down);  // true when this keyboard answered the key
     void PressKey(std::int16_t Key, bool Down);
     void dragOver(int Index, int State);
     void dragDrop(int Index);
 
     void adoptDevice();
     void wakePoll();
+    void pollNow();
     void requestPoll();
     void setPollEnabled(bool on);
     void applyMlong(int value);

@@ -70,6 +70,16 @@ bool SongRecorder::recordNote(std::int16_t note, std::int16_t gapTicks)
     // that cannot be recorded leaves the last one as the last, with its 10.
     if (RecordNo >= kLastNoteSlot)
         return false;
+    if (LastNoteRecord > 0 && LastNoteRecord == RecordNo) {
+        // The last note is the record before: its gap and this note go to
+        // the file in one write.
+        if (!file_.writeRecords(LastNoteRecord, {{NumberText(LastKey), NumberText(gapTicks)}, {NumberText(note), "10"}}))
+            return false;
+        ++RecordNo;
+        LastNoteRecord = static_cast<std::int16_t>(RecordNo);
+        LastKey = note;
+        return true;
+    }
     if (LastNoteRecord > 0 && !file_.writeRecord(LastNoteRecord, NumberText(LastKey), NumberText(gapTicks)))
         return false;
     if (!writeNext(NumberText(note), "10"))

@@ -418,16 +418,28 @@ void SongFile::close()
 
 bool SongFile::writeRecord(std::int32_t slot, std::string_view tag, std::string_view value)
 {
-    if (fd_ < 0 || slot < kFirstRecordSlot)
+    return writeRecords(slot, {{tag, value}});
+}
+
+bool SongFile::writeRecords(std::int32_t slot, std::initializer_list<Field> records)
+{
+    constexpr std::size_t kMostAtOnce = 4;
+    if (fd_ < 0 || slot < kFirstRecordSlot || records.size() == 0 || records.size() > kMostAtOnce)
         return false;
-    const auto bytes = EncodeRecord(tag, value);
+    std::array<char, kMostAtOnce * kSlotSize> bytes{};
+    std::size_t size = 0;
+    for (const Field& record : records) {
+        const auto one = EncodeRecord(record.tag, record.value);
+        std::copy(one.begin(), one.end(), bytes.begin() + std::ptrdiff_t(size));
+        size += one.size();
+    }
     const off_t offset = static_cast<off_t>(slot - 1) * kSlotSize;
     // In the file at once, so a killed program keeps every record written
     // before it; on the disk within the batch time, so a power cut costs at
     // most the last half second, and the key press that wrote it never waits.
     if (syncer_ && syncer_->failed())
         return false;
-    if (!writeAll(fd_, bytes.data(), bytes.size(), offset))
+    if (!writeAll(fd_, bytes.data(), size, offset))
         return false;
     if (!syncer_)
         syncer_ = std::make_unique<Syncer>(fd_);

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -74,6 +75,12 @@ public:
     // the record cannot be written, or an earlier one could not be put on
     // the disk.
     bool writeRecord(std::int32_t slot, std::string_view tag, std::string_view value);
+    // Writes records into consecutive slots from `slot` on in one write, so
+    // that a note and the gap of the note before it cost the key one call.
+    struct Field {
+        std::string_view tag, value;
+    };
+    bool writeRecords(std::int32_t slot, std::initializer_list<Field> records);
     // Reads slot n: Missing past the end of the file, Short for a last record
     // cut short, BadNumber when the value's number does not fit 16 bits (tag
     // and value are filled all the same).
