@@ -9,6 +9,12 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+
+#if __has_include(<xcb/xcb.h>)
+#include <xcb/xcb.h>
+#define HAVE_XCB_EVENTS 1
+#endif
 
 namespace {
 
@@ -33,6 +39,7 @@ private slots:
     void autoRepeatNeverPressesAgain();
     void deactivationReleasesEveryKey();
     void keyEventReachesTheNoteEngine();
+    void aKeyFromTheWindowSystemSoundsBeforeWaitingEvents();
 };
 
 void KeyboardDeviceTest::nativeScanCodesBecomeKeyMapCodes()
@@ -170,6 +177,65 @@ void KeyboardDeviceTest::keyEventReachesTheNoteEngine()
     }
     MidiOut::CloseMidiOut();
     MidiOut::SetService(nullptr);
+}
+
+void KeyboardDeviceTest::aKeyFromTheWindowSystemSoundsBeforeWaitingEvents()
+{
+#ifndef HAVE_XCB_EVENTS
+    QSKIP("built without X11's event headers");
+#else
+    RecordingService service;
+    MidiOut::SetService(&service);
+    {
+        // Both keyboards, as in the window; the upper one answers only the
+        // numeric pad, and sees the key first.
+        MIDi upper;
+        upper.LoadSettings(UpperKeyboardSettings(), false);
+        upper.StartMIDi();
+        MIDi lower;
+        lower.LoadSettings(LowerKeyboardSettings(), false);
+        lower.StartMIDi();
+        std::vector<KeyboardDevice*> devices{upper.keyboardDevice(), lower.keyboardDevice()};
+        auto deliver = [&](std::uint8_t type, int linuxCode) {
+            xcb_key_press_event_t event{};
+            event.response_type = type;
+            event.detail = xcb_keycode_t(linuxCode + int(kXkbOffset));
+            for (auto* device : devices)
+                dynamic_cast<ApplicationKeyboard*>(device)->nativeEventFilter("xcb_generic_event_t", &event, nullptr);
+        };
+        service.clear();
+        // An event already waiting in the queue runs only after the note is out.
+        std::string soundedBeforeIt = "never ran";
+        QMetaObject::invokeMethod(
+            qApp, [&] { soundedBeforeIt = service.bytes(); }, Qt::QueuedConnection);
+        deliver(XCB_KEY_PRESS, 44);  // Z
+        QCOMPARE(service.bytes(), std::string("80 24 00,90 30 7F"));  // no event loop ran for it
+        QCOMPARE(soundedBeforeIt, std::string("80 24 00,90 30 7F"));
+
+        // A press another client sent (the top bit set) counts as well; any
+        // other event or another system's event changes nothing.
+        service.clear();
+        deliver(XCB_KEY_PRESS | 0x80, 82);  // numeric pad 0: the upper keyboard
+        QCOMPARE(service.bytes(), std::string("81 24 00,91 37 7F"));
+        xcb_button_press_event_t button{};
+        button.response_type = XCB_BUTTON_PRESS;
+        button.detail = 45 + kXkbOffset;
+        for (auto* device : devices) {
+            dynamic_cast<ApplicationKeyboard*>(device)->nativeEventFilter("xcb_generic_event_t", &button, nullptr);
+            xcb_key_press_event_t key{};
+            key.response_type = XCB_KEY_PRESS;
+            key.detail = 45 + kXkbOffset;
+            dynamic_cast<ApplicationKeyboard*>(device)->nativeEventFilter("windows_generic_MSG", &key, nullptr);
+        }
+        QVERIFY(!lower.keyboardDevice()->isDown(45));
+
+        deliver(XCB_KEY_RELEASE, 44);
+        QVERIFY(!lower.keyboardDevice()->isDown(44));
+        QCOMPARE(lower.keyColor(12), restWhite());
+    }
+    MidiOut::CloseMidiOut();
+    MidiOut::SetService(nullptr);
+#endif
 }
 
 QTEST_MAIN(KeyboardDeviceTest)

@@ -98,9 +98,15 @@ TEST(SongFile, recordsAreWrittenInPlaceAndReadBack)
     EXPECT_TRUE(r.isSetting());
     EXPECT_EQ(file.readRecord(13, r), ReadStatus::Missing);
     EXPECT_EQ(file.readRecord(0, r), ReadStatus::Missing);
+
+    // Consecutive records in one write: slot 12 is rewritten, 13 and 14 added.
+    ASSERT_TRUE(file.writeRecords(12, {{"24", "7"}, {"26", "10"}, {"@END", "0"}}));
+    EXPECT_FALSE(file.writeRecords(9, {{"24", "7"}, {"26", "10"}}));  // would start in the header
+    EXPECT_FALSE(file.writeRecords(15, {}));
     file.close();
     EXPECT_EQ(readBytes(path).substr(9 * kSlotSize), rawRecord("24   5    ") + std::string(12, '\0') +
-                                                         rawRecord("@YueQ12   "));
+                                                         rawRecord("24   7    ") + rawRecord("26   10   ") +
+                                                         rawRecord("@END 0    "));
 
     // A read-only file cannot take records.
     SongFile reader;
