@@ -125,7 +125,9 @@ void KeyboardDevice::releaseAll()
 ApplicationKeyboard::ApplicationKeyboard(QObject* parent) : KeyboardDevice(parent)
 {
     // Without this X reports a held key as release+press pairs, and a pair
-    // that Qt does not recognise would strike the key again.
+    // that Qt does not recognise would strike the key again. With it, the
+    // keys are read from X's own events as they come in: the note goes out
+    // before Qt has turned the event into a key event and delivered it.
     native_ = RequestDetectableAutoRepeat();
     if (auto* app = QCoreApplication::instance()) {
         app->installEventFilter(this);
@@ -168,7 +170,7 @@ bool ApplicationKeyboard::eventFilter(QObject* watched, QEvent* event)
         if (key->isAutoRepeat())
             break;
         if (native_ && key->spontaneous())
-            break;
+            break;  // read from X's event already; a late copy could undo a release
         const int code = ScanCodeFromNative(key->nativeScanCode());
         if (code >= 0)
             setKey(code, event->type() == QEvent::KeyPress);

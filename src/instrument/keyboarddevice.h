@@ -51,7 +51,8 @@ private:
 };
 
 // The application's own keyboard: the flags follow the key events that reach
-// any window of the application, whichever widget has the focus.
+// any window of the application, whichever widget has the focus. On X they
+// are read from the X server's key events, as the program takes them in.
 class ApplicationKeyboard : public KeyboardDevice, public QAbstractNativeEventFilter {
     Q_OBJECT
 public:
