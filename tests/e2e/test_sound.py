@@ -1,22 +1,27 @@
 """The default sound path as every user has it: the program in a real window,
-its built-in synthesizer playing into a real PulseAudio server, and what the
-server's sink plays recorded from its monitor."""
+its built-in synthesizer playing into a real sound server (PulseAudio, and
+PipeWire serving the same protocol), and what the server's sink plays
+recorded from its monitor."""
 import os
 import subprocess
 import sys
 import time
 import unittest
 
-from soundserver import PulseServer, Recorder, available, onset, rms, RATE
+import pipewireserver
+import soundserver
+from soundserver import Recorder, onset, rms, RATE
 from x11session import Session, note_ons, wait_for
 
 BINARY = sys.argv.pop(1)
 
 
-@unittest.skipUnless(available(), 'PulseAudio is not installed')
-class Sound(unittest.TestCase):
+class Sound:
+    """The same behaviour against each kind of sound server."""
+    Server = None
+
     def setUp(self):
-        self.server = PulseServer()
+        self.server = self.Server()
         self.s = Session(BINARY, env=self.server.env)
 
     def tearDown(self):
@@ -77,6 +82,16 @@ class Sound(unittest.TestCase):
         with open(self.s.log.name) as log:
             lines = [line for line in log if 'silent' in line]
         self.assertEqual(len(lines), 1, lines)
+
+
+@unittest.skipUnless(soundserver.available(), 'PulseAudio is not installed')
+class OnPulseAudio(Sound, unittest.TestCase):
+    Server = soundserver.PulseServer
+
+
+@unittest.skipUnless(pipewireserver.available(), 'PipeWire is not installed')
+class OnPipeWire(Sound, unittest.TestCase):
+    Server = pipewireserver.PipeWireServer
 
 
 if __name__ == '__main__':

@@ -131,9 +131,10 @@ class Session:
     def read_trace(self):
         out = []
         if os.path.exists(self.trace):
-            for line in open(self.trace):
-                ms, s, d1, d2 = line.split()
-                out.append((int(ms), int(s, 16), int(d1, 16), int(d2, 16)))
+            with open(self.trace) as f:
+                for line in f:
+                    ms, s, d1, d2 = line.split()
+                    out.append((int(ms), int(s, 16), int(d1, 16), int(d2, 16)))
         return out
 
     def scratch(self):
