@@ -149,7 +149,8 @@ class KeySource {
 public:
     virtual ~KeySource() = default;
     virtual bool ready() { return true; }
-    // Presses or lets go; returns when the key event has been handled.
+    // Presses or lets go of a key (a native scan code); keyNs() then tells
+    // when the program took the press in, 0 while it has not.
     virtual void press(quint32 code) = 0;
     virtual void release(quint32 code) = 0;
     virtual std::int64_t keyNs() const = 0;
@@ -191,8 +192,8 @@ public:
     {
         if (type == "xcb_generic_event_t" && !arrivedNs_) {
             const auto* event = static_cast<const xcb_generic_event_t*>(message);
-            if ((event->response_type & 0x7F) == XCB_KEY_PRESS) {
-                arrivedNs_ = nowNs();}
+            if ((event->response_type & 0x7F) == XCB_KEY_PRESS)
+                arrivedNs_ = nowNs();
         }
         return false;
     }

@@ -136,12 +136,6 @@ ApplicationKeyboard::ApplicationKeyboard(QObject* parent) : KeyboardDevice(paren
     }
 }
 
-ApplicationKeyboard::~ApplicationKeyboard()
-{
-    if (native_ && QCoreApplication::instance())
-        QCoreApplication::instance()->removeNativeEventFilter(this);
-}
-
 bool ApplicationKeyboard::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*)
 {
     quint32 native = 0;

@@ -56,8 +56,7 @@ private:
 class ApplicationKeyboard : public KeyboardDevice, public QAbstractNativeEventFilter {
     Q_OBJECT
 public:
-    explicit ApplicationKeyboard(QObject* parent = nullptr);
-    ~ApplicationKeyboard() override;
+    explicit ApplicationKeyboard(QObject* parent = nullptr);  // the native filter leaves with it
 
     bool leftButtonDown() const override;
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
