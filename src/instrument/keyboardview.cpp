@@ -88,10 +88,20 @@ KeyboardView::KeyboardView(QWidget* parent) : QWidget(parent), dragCursor_(DragC
 
 void KeyboardView::setKeyColor(int k, const QColor& colour)
 {
-    if (!validKey(k))
-        return;
-    colours_[std::size_t(k)] = colour;
-    update(keyRect(k));
+    setKeyColorQuietly(k, colour);
+    repaintKey(k);
+}
+
+void KeyboardView::setKeyColorQuietly(int k, const QColor& colour)
+{
+    if (validKey(k))
+        colours_[std::size_t(k)] = colour;
+}
+
+void KeyboardView::repaintKey(int k)
+{
+    if (validKey(k))
+        update(keyRect(k));
 }
 
 void KeyboardView::setKeyColor(int k, QPalette::ColorRole role)

@@ -33,6 +33,11 @@ public:
     void setKeyColor(int k, const QColor& colour);
     void setKeyColor(int k, QPalette::ColorRole role);
     QColor keyColor(int k) const;
+    // The colour alone, its repaint asked for later with repaintKey: asking
+    // costs a struck key's note time, and the paint waits for the event
+    // loop either way.
+    void setKeyColorQuietly(int k, const QColor& colour);
+    void repaintKey(int k);
 
     // The key under a point of the view (black keys lie over white ones), or -1.
     int keyAt(const QPoint& pos) const;

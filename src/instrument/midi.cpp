@@ -374,14 +374,19 @@ void MIDi::pollTick()
         return;  // nothing readable this time: skip the tick
     polling_ = true;
     QPointer<MIDi> self(this);
-    for (int i = 0; i < int(KeyboardState.size()); ++i) {
-        const bool down = KeyboardState[std::size_t(i)] != 0;
-        if (down == KeyStates[std::size_t(i)])
+    const auto changed = [this](int i) { return (KeyboardState[std::size_t(i)] != 0) != KeyStates[std::size_t(i)]; };
+    int last = int(KeyboardState.size()) - 1;
+    while (last >= 0 && !changed(last))
+        --last;
+    for (int i = 0; i <= last; ++i) {
+        if (!changed(i))
             continue;
-        // Other events get their turn after each key this keyboard answers;
-        // one it does not answer changed nothing, so the other keyboard's
-        // note is not held up behind them.
-        if (ScanKey(std::int16_t(i), down)) {
+        const bool down = KeyboardState[std::size_t(i)] != 0;
+        ScanKey(std::int16_t(i), down);
+        // Other events run between two changed scan codes. After the last
+        // one the poll returns to the event loop anyway: yielding there too
+        // would only hold the other keyboard's poll, and its note, behind them.
+        if (i < last) {
             QCoreApplication::processEvents();
             if (!self)
                 return;  // destroyed while other events ran
@@ -399,24 +404,21 @@ void MIDi::pollTick()
     }
 }
 
-bool MIDi::ScanKey(std::int16_t ScanCode, bool Down)
+void MIDi::ScanKey(std::int16_t ScanCode, bool Down)
 {
     // The space bar silences every polling instrument, on press and on
     // release, whatever block it answers; it plays no key.
     if (ScanCode == keymap::kSpaceBarScanCode) {
         Mute();
-        return true;
+        return;
     }
     const int key = keymap::KeyForScanCode(ScanCode);
     if (key == keymap::kNoKey)
-        return false;
+        return;
     const bool mainBlock = keymap::InMainBlock(ScanCode);
     if (keyBoardBlock_ == kKeyBoardBlockBoth || (keyBoardBlock_ == kKeyBoardBlockMain && mainBlock)
-        || (keyBoardBlock_ == kKeyBoardBlockRightHand && !mainBlock)) {
+        || (keyBoardBlock_ == kKeyBoardBlockRightHand && !mainBlock))
         PressKey(std::int16_t(key), Down);
-        return true;
-    }
-    return false;
 }
 
 // ---- Strike and release -----------------------------------------------------
@@ -435,6 +437,7 @@ void MIDi::PressKey(std::int16_t Key, bool Down)
         return;
     }
 
+    view_->setKeyColorQuietly(Key, black ? kStruckBlack : kStruckWhite);
     QPointer<MIDi> self(this);
     const std::int16_t struck = Key;
     std::int16_t note = Key;
@@ -450,9 +453,7 @@ void MIDi::PressKey(std::int16_t Key, bool Down)
     sendNoteOn(Key);
     NoteTimes[std::size_t(Key)] = kNoteCountdown;
     CurrentKey = Key;
-    // The key lights once its note is out: asking for the repaint costs the
-    // note time, and the paint itself waits for the event loop either way.
-    view_->setKeyColor(struck, black ? kStruckBlack : kStruckWhite);
+    view_->repaintKey(struck);  // lit before the report; painted once the note is out
 }
 
 // Messages go out only when every byte is in its range: a channel above 15

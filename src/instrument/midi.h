@@ -91,7 +91,7 @@ protected:
 private:
     static constexpr int kKeyCount = 65;
 
-    bool ScanKey(std::int16_t ScanCode, bool Down);  // true when this keyboard answered the key
+    void ScanKey(std::int16_t ScanCode, bool Down);
     void PressKey(std::int16_t Key, bool Down);
     void dragOver(int Index, int State);
     void dragDrop(int Index);

@@ -188,14 +188,17 @@ void KeyboardDeviceTest::aKeyFromTheWindowSystemSoundsBeforeWaitingEvents()
     MidiOut::SetService(&service);
     {
         // Both keyboards, as in the window; the upper one answers only the
-        // numeric pad, and sees the key first.
+        // numeric pad.
         MIDi upper;
         upper.LoadSettings(UpperKeyboardSettings(), false);
         upper.StartMIDi();
         MIDi lower;
         lower.LoadSettings(LowerKeyboardSettings(), false);
         lower.StartMIDi();
-        std::vector<KeyboardDevice*> devices{upper.keyboardDevice(), lower.keyboardDevice()};
+        std::vector<KeyboardDevice*> devices{lower.keyboardDevice(), upper.keyboardDevice()};
+        // The key is lit when it is reported, before its note goes out.
+        QColor litWhenReported;
+        connect(&lower, &MIDi::NotePlayed, &lower, [&](std::int16_t&) { litWhenReported = lower.keyColor(12); });
         auto deliver = [&](std::uint8_t type, int linuxCode) {
             xcb_key_press_event_t event{};
             event.response_type = type;
@@ -211,6 +214,7 @@ void KeyboardDeviceTest::aKeyFromTheWindowSystemSoundsBeforeWaitingEvents()
         deliver(XCB_KEY_PRESS, 44);  // Z
         QCOMPARE(service.bytes(), std::string("80 24 00,90 30 7F"));  // no event loop ran for it
         QCOMPARE(soundedBeforeIt, std::string("80 24 00,90 30 7F"));
+        QCOMPARE(litWhenReported, QColor(250, 210, 0));
 
         // A press another client sent (the top bit set) counts as well; any
         // other event or another system's event changes nothing.
