@@ -188,14 +188,14 @@ void KeyboardDeviceTest::aKeyFromTheWindowSystemSoundsBeforeWaitingEvents()
     MidiOut::SetService(&service);
     {
         // Both keyboards, as in the window; the upper one answers only the
-        // numeric pad.
+        // numeric pad, and its filter, installed last, sees the key first.
         MIDi upper;
         upper.LoadSettings(UpperKeyboardSettings(), false);
         upper.StartMIDi();
         MIDi lower;
         lower.LoadSettings(LowerKeyboardSettings(), false);
         lower.StartMIDi();
-        std::vector<KeyboardDevice*> devices{lower.keyboardDevice(), upper.keyboardDevice()};
+        std::vector<KeyboardDevice*> devices{upper.keyboardDevice(), lower.keyboardDevice()};
         // The key is lit when it is reported, before its note goes out.
         QColor litWhenReported;
         connect(&lower, &MIDi::NotePlayed, &lower, [&](std::int16_t&) { litWhenReported = lower.keyColor(12); });
@@ -207,13 +207,14 @@ void KeyboardDeviceTest::aKeyFromTheWindowSystemSoundsBeforeWaitingEvents()
                 dynamic_cast<ApplicationKeyboard*>(device)->nativeEventFilter("xcb_generic_event_t", &event, nullptr);
         };
         service.clear();
-        // An event already waiting in the queue runs only after the note is out.
-        std::string soundedBeforeIt = "never ran";
+        // An event already waiting in the queue runs only once both polls
+        // are done: the note does not wait behind it.
+        bool waitingRan = false;
         QMetaObject::invokeMethod(
-            qApp, [&] { soundedBeforeIt = service.bytes(); }, Qt::QueuedConnection);
+            qApp, [&] { waitingRan = true; }, Qt::QueuedConnection);
         deliver(XCB_KEY_PRESS, 44);  // Z
         QCOMPARE(service.bytes(), std::string("80 24 00,90 30 7F"));  // no event loop ran for it
-        QCOMPARE(soundedBeforeIt, std::string("80 24 00,90 30 7F"));
+        QVERIFY(!waitingRan);
         QCOMPARE(litWhenReported, QColor(250, 210, 0));
 
         // A press another client sent (the top bit set) counts as well; any
