@@ -1,5 +1,7 @@
 #include "songs/recorder.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <limits>
 #include <unistd.h>
@@ -10,15 +12,58 @@ std::string NumberText(long long value) { return std::to_string(value); }
 
 std::string_view BoolText(bool value) { return value ? "True" : "False"; }
 
+void SongRecorder::queue(std::int32_t slot, bool appended, std::string_view tag, std::string_view value)
+{
+    queued_.push_back({slot, appended, std::string(tag), std::string(value)});
+}
+
+bool SongRecorder::writeQueued()
+{
+    // Records in consecutive slots (a note and the gap of the note before
+    // it) go out in one write.
+    std::size_t i = 0;
+    bool ok = true;
+    while (ok && i < queued_.size()) {
+        std::size_t run = 1;
+        while (run < SongFile::kMostAtOnce && i + run < queued_.size() && queued_[i + run].slot == queued_[i].slot + std::int32_t(run))
+            ++run;
+        std::array<SongFile::Field, SongFile::kMostAtOnce> fields;
+        for (std::size_t k = 0; k < run; ++k)
+            fields[k] = {queued_[i + k].tag, queued_[i + k].value};
+        ok = file_.writeRecords(queued_[i].slot, std::span<const SongFile::Field>(fields.data(), run));
+        if (ok)
+            i += run;
+    }
+    if (!ok) {
+        // Counted only once written: the end marker takes the first slot of
+        // a new record that did not reach the file.
+        for (std::size_t k = i; k < queued_.size(); ++k)
+            if (queued_[k].appended)
+                RecordNo = std::min(RecordNo, queued_[k].slot - 1);
+    }
+    queued_.clear();
+    return ok;
+}
+
+bool SongRecorder::releaseWrites()
+{
+    holding_ = false;
+    return writeQueued();
+}
+
+bool SongRecorder::flush()
+{
+    const bool written = releaseWrites();
+    return file_.flush() && written;
+}
+
 bool SongRecorder::writeNext(std::string_view tag, std::string_view value)
 {
     if (!file_.isOpen() || RecordNo >= std::numeric_limits<std::int32_t>::max())
         return false;
-    if (!file_.writeRecord(RecordNo + 1, tag, value))
-        return false;
-    // Counted only once written, so the end marker takes the slot of a failed write.
+    queue(RecordNo + 1, true, tag, value);
     ++RecordNo;
-    return true;
+    return holding_ || writeQueued();
 }
 
 bool SongRecorder::writeHalf(const HalfSettings& half)
@@ -31,6 +76,7 @@ bool SongRecorder::writeHalf(const HalfSettings& half)
 bool SongRecorder::start(const std::string& path, const std::string& titleUtf8, const std::string& authorUtf8,
                          const HalfSettings& upper, const HalfSettings& lower)
 {
+    releaseWrites();
     file_.close();
     if (unlink(path.c_str()) != 0 && errno != ENOENT)
         return false;
@@ -53,6 +99,7 @@ void SongRecorder::stop()
 {
     if (!file_.isOpen())
         return;
+    releaseWrites();
     writeNext("@END ", "0");
     file_.close();
 }
@@ -70,18 +117,8 @@ bool SongRecorder::recordNote(std::int16_t note, std::int16_t gapTicks)
     // that cannot be recorded leaves the last one as the last, with its 10.
     if (RecordNo >= kLastNoteSlot)
         return false;
-    if (LastNoteRecord > 0 && LastNoteRecord == RecordNo) {
-        // The last note is the record before: its gap and this note go to
-        // the file in one write.
-        if (!file_.writeRecords(LastNoteRecord, {{NumberText(LastKey), NumberText(gapTicks)}, {NumberText(note), "10"}}))
-            return false;
-        ++RecordNo;
-        LastNoteRecord = static_cast<std::int16_t>(RecordNo);
-        LastKey = note;
-        return true;
-    }
-    if (LastNoteRecord > 0 && !file_.writeRecord(LastNoteRecord, NumberText(LastKey), NumberText(gapTicks)))
-        return false;
+    if (LastNoteRecord > 0)
+        queue(LastNoteRecord, false, NumberText(LastKey), NumberText(gapTicks));
     if (!writeNext(NumberText(note), "10"))
         return false;
     LastNoteRecord = static_cast<std::int16_t>(RecordNo);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace songs {
 
@@ -22,6 +23,11 @@ constexpr std::int32_t kLastNoteSlot = 32767;
 
 class SongRecorder {
 public:
+    SongRecorder() = default;
+    ~SongRecorder() { releaseWrites(); }
+    SongRecorder(const SongRecorder&) = delete;
+    SongRecorder& operator=(const SongRecorder&) = delete;
+
     // Deletes the old scratch file, writes the header line and the fourteen
     // header records (slots 10..23, upper half first). False, with nothing
     // left open, when the file cannot be deleted, created or written.
@@ -32,7 +38,18 @@ public:
     void stop();
     bool isOpen() const { return file_.isOpen(); }
     // Puts what was recorded so far on the disk (the window is closing).
-    bool flush() { return file_.flush(); }
+    bool flush();
+
+    // While held, records wait in memory, in their order, and go to the file
+    // at release: the window holds them while a key is struck, so that its
+    // note-on never waits for a write, and releases them right after it.
+    // Stop, flush and a new start release them first.
+    void holdWrites() { holding_ = true; }
+    bool holding() const { return holding_; }
+    // Writes what was held. False when the file refused a record: the
+    // recording cannot go on, and the next record takes the first slot
+    // that was not written.
+    bool releaseWrites();
 
     // Write a setting record at the next slot (no-op when not open).
     bool writeSettingRecord(std::string_view tag, std::string_view value);
@@ -49,10 +66,21 @@ public:
     std::int16_t LastKey = 0;
 
 private:
+    struct Held {
+        std::int32_t slot;
+        bool appended;  // a new record at the end, not the rewrite of a note's gap
+        std::string tag, value;
+    };
+
     bool writeNext(std::string_view tag, std::string_view value);
     bool writeHalf(const HalfSettings& half);
+    // Queues a record; then, unless held, writes what is queued.
+    void queue(std::int32_t slot, bool appended, std::string_view tag, std::string_view value);
+    bool writeQueued();
 
     SongFile file_;
+    std::vector<Held> queued_;
+    bool holding_ = false;
 };
 
 std::string NumberText(long long value);  // plain decimal, no leading blank

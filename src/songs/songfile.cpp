@@ -421,9 +421,8 @@ bool SongFile::writeRecord(std::int32_t slot, std::string_view tag, std::string_
     return writeRecords(slot, {{tag, value}});
 }
 
-bool SongFile::writeRecords(std::int32_t slot, std::initializer_list<Field> records)
+bool SongFile::writeRecords(std::int32_t slot, std::span<const Field> records)
 {
-    constexpr std::size_t kMostAtOnce = 4;
     if (fd_ < 0 || slot < kFirstRecordSlot || records.size() == 0 || records.size() > kMostAtOnce)
         return false;
     std::array<char, kMostAtOnce * kSlotSize> bytes{};

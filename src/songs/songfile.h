@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -80,7 +81,12 @@ public:
     struct Field {
         std::string_view tag, value;
     };
-    bool writeRecords(std::int32_t slot, std::initializer_list<Field> records);
+    static constexpr std::size_t kMostAtOnce = 4;
+    bool writeRecords(std::int32_t slot, std::span<const Field> records);  // at most kMostAtOnce
+    bool writeRecords(std::int32_t slot, std::initializer_list<Field> records)
+    {
+        return writeRecords(slot, std::span<const Field>(records.begin(), records.size()));
+    }
     // Reads slot n: Missing past the end of the file, Short for a last record
     // cut short, BadNumber when the value's number does not fit 16 bits (tag
     // and value are filled all the same).

@@ -63,6 +63,8 @@ public:
     void Com_MouseUp(int Index);
     void RefreshSilencer();
     void RecordNote(std::int16_t Note);
+    // Writes the records a struck key held back (queued behind its note-on).
+    void releaseRecords();
     void Form_MouseDown(double X, double Y);
     void Form_MouseMove(double X, double Y);
     void Form_MouseUp();

@@ -159,6 +159,13 @@ void Form2::RefreshSilencer()
 
 void Form2::NotePlayed(MIDi* reporter, std::int16_t& Note)
 {
+    // The key's records wait in memory until its note is out, so that the
+    // note-on never waits for the disk. They are written, in their order,
+    // as soon as the event loop comes back.
+    if (Recording && recorder.isOpen() && !recorder.holding()) {
+        recorder.holdWrites();
+        QMetaObject::invokeMethod(this, &Form2::releaseRecords, Qt::QueuedConnection);
+    }
     MIDi* other = reporter == MIDi1 ? MIDi2 : MIDi1;
     // A recording's first key switches too, so that it starts with "@TonD".
     const bool firstOfRecording = Recording && recorder.isOpen() && recorder.LastNoteRecord == -1;
@@ -180,6 +187,13 @@ void Form2::NotePlayed(MIDi* reporter, std::int16_t& Note)
             Text3->setText(numberText(ActiveMIDi->Mlong()));
     }
     RecordNote(Note);
+}
+
+void Form2::releaseRecords()
+{
+    // A record the file refused ends the recording, with its end marker.
+    if (!recorder.releaseWrites() && Recording && recorder.isOpen())
+        RecordCommand();
 }
 
 void Form2::MidiIn_Note(bool on, int channel, int note, int velocity)

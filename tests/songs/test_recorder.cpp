@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using namespace songs;
 using namespace songtest;
 
@@ -113,6 +116,69 @@ TEST(SongRecorder, recordingStopsCleanlyAtTheLastNoteSlot)
     EXPECT_EQ(slotBytes(bytes, kLastNoteSlot - 1), rawRecord("10   4    "));
     EXPECT_EQ(slotBytes(bytes, kLastNoteSlot), rawRecord("11   10   "));
     EXPECT_EQ(slotBytes(bytes, kLastNoteSlot + 1), rawRecord("@END 0    "));
+}
+
+TEST(SongRecorder, heldRecordsReachTheFileInOrderAtRelease)
+{
+    TempDir dir;
+    const std::string path = dir.file("~Mid.Dat");
+    SongRecorder rec;
+    ASSERT_TRUE(rec.start(path, "t", "a", upperHalf(), lowerHalf()));
+    ASSERT_TRUE(rec.recordNote(24, 0));
+    const std::string before = readBytes(path);
+
+    // A switch of halves and a note while held: nothing reaches the file yet.
+    rec.holdWrites();
+    ASSERT_TRUE(rec.writeSettingRecord("@TonD", "2"));
+    ASSERT_TRUE(rec.recordNote(31, 7));
+    EXPECT_EQ(rec.RecordNo, 26);
+    EXPECT_EQ(readBytes(path), before);
+    ASSERT_TRUE(rec.releaseWrites());
+    EXPECT_FALSE(rec.holding());
+    const std::string after = readBytes(path);
+    EXPECT_EQ(slotBytes(after, 24), rawRecord("24   7    "));  // the gap, rewritten
+    EXPECT_EQ(slotBytes(after, 25), rawRecord("@TonD2    "));
+    EXPECT_EQ(slotBytes(after, 26), rawRecord("31   10   "));
+
+    // Stop writes what is held before its end marker.
+    rec.holdWrites();
+    ASSERT_TRUE(rec.recordNote(33, 4));
+    rec.stop();
+    const std::string stopped = readBytes(path);
+    EXPECT_EQ(slotBytes(stopped, 26), rawRecord("31   4    "));
+    EXPECT_EQ(slotBytes(stopped, 27), rawRecord("33   10   "));
+    EXPECT_EQ(slotBytes(stopped, 28), rawRecord("@END 0    "));
+}
+
+TEST(SongRecorder, aHeldRecordTheFileRefusesLeavesItsSlotToTheEndMarker)
+{
+    TempDir dir;
+    const std::string path = dir.file("~Mid.Dat");
+    SongRecorder rec;
+    ASSERT_TRUE(rec.start(path, "t", "a", upperHalf(), lowerHalf()));
+    ASSERT_TRUE(rec.recordNote(24, 0));
+    // The disk is full past slot 24 (a file size limit stands in for it,
+    // and holds for root too).
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit full = saved;
+    full.rlim_cur = 24 * kSlotSize;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    rec.holdWrites();
+    ASSERT_TRUE(rec.recordNote(26, 5));
+    ASSERT_TRUE(rec.recordNote(28, 6));
+    const bool released = rec.releaseWrites();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(released);
+    // Counted only once written: the end marker goes where the first
+    // refused new record would have been.
+    EXPECT_EQ(rec.RecordNo, 24);
+    rec.stop();
+    const std::string bytes = readBytes(path);
+    ASSERT_EQ(bytes.size(), 25u * kSlotSize);
+    EXPECT_EQ(slotBytes(bytes, 25), rawRecord("@END 0    "));
 }
 
 TEST(SongRecorder, failingStartLeavesNothingOpen)

@@ -2,7 +2,11 @@
 // action writes, in order, and what playback does with them.
 #include "formfixture.h"
 
+#include <QFileInfo>
 #include <QTimer>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -77,6 +81,39 @@ TEST_F(RecordingTest, switchingHalvesWritesTonDThenDifferingSettingsThenTheNote)
               "@TonD1    |@YueQ0    |24   5    |26   7    |"
               "@TonD2    |@YueQ12   |31   2    |@YueQ12   |"
               "@TonD1    |28   10   |@END 0    ");
+}
+
+TEST_F(RecordingTest, aKeysNoteGoesOutBeforeItsRecordsWhichFollowAtOnce)
+{
+    Form2& f = make();
+    FormParts w(f);
+    f.Activate();
+    confirmPanelSoon(f);
+    f.Com_Click(1);
+    const auto headerOnly = records(f.scratchPath()).size();
+    service.clear();
+    strike(w.MIDi1, 24);
+    EXPECT_NE(service.bytes().find("90 "), std::string::npos);  // the note is out
+    EXPECT_EQ(records(f.scratchPath()).size(), headerOnly);      // its records are not yet
+    QCoreApplication::processEvents();                            // the event loop comes back
+    const auto recs = records(f.scratchPath());
+    ASSERT_GT(recs.size(), headerOnly);
+    EXPECT_EQ(recs.back().tag + recs.back().value, "24   10   ");
+
+    // A record the disk refuses then ends the recording, as it always has
+    // (a file size limit stands in for a full disk, and holds for root too).
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit full = saved;
+    full.rlim_cur = rlim_t(QFileInfo(f.scratchPath()).size());
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    strike(w.MIDi1, 26);
+    QCoreApplication::processEvents();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(w.Recording);
+    EXPECT_TRUE(w.Com[2]->isEnabled());  // Play is offered again
 }
 
 TEST_F(RecordingTest, aControllerPlaysTheKeyboardsByChannelAndIsRecorded)
