@@ -1,17 +1,16 @@
 #include "audiocheck.h"
+#include "filesizelimit.h"
 
 #include "midi/services/offlinerender.h"
 #include "midi/services/synthservice.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sys/resource.h>
 
 namespace {
 
@@ -140,16 +139,11 @@ TEST_F(RenderTest, failureKeepsTheOldFile)
 
     // The disk fills up halfway (a file size limit stands in for it, and
     // holds for root too): the old file stays as it was, no partial file.
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 64 * 1024;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    FileSizeLimit full(64 * 1024);
+    ASSERT_TRUE(full.active());
     error.clear();
     const bool written = RenderToWav(kPiece, path, {}, &error);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
+    full.lift();
     EXPECT_FALSE(written);
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(readFile(path), "the old take");

@@ -4,8 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
+#include "filesizelimit.h"
 
 using namespace songs;
 using namespace songtest;
@@ -157,20 +156,14 @@ TEST(SongRecorder, aHeldRecordTheFileRefusesLeavesItsSlotToTheEndMarker)
     SongRecorder rec;
     ASSERT_TRUE(rec.start(path, "t", "a", upperHalf(), lowerHalf()));
     ASSERT_TRUE(rec.recordNote(24, 0));
-    // The disk is full past slot 24 (a file size limit stands in for it,
-    // and holds for root too).
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit full = saved;
-    full.rlim_cur = 24 * kSlotSize;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    // The disk is full past slot 24.
+    FileSizeLimit full(24 * kSlotSize);
+    ASSERT_TRUE(full.active());
     rec.holdWrites();
     ASSERT_TRUE(rec.recordNote(26, 5));
     ASSERT_TRUE(rec.recordNote(28, 6));
     const bool released = rec.releaseWrites();
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
+    full.lift();
     EXPECT_FALSE(released);
     // Counted only once written: the end marker goes where the first
     // refused new record would have been.

@@ -5,8 +5,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include <csignal>
-#include <sys/resource.h>
+#include "filesizelimit.h"
 
 namespace {
 
@@ -100,18 +99,12 @@ TEST_F(RecordingTest, aKeysNoteGoesOutBeforeItsRecordsWhichFollowAtOnce)
     ASSERT_GT(recs.size(), headerOnly);
     EXPECT_EQ(recs.back().tag + recs.back().value, "24   10   ");
 
-    // A record the disk refuses then ends the recording, as it always has
-    // (a file size limit stands in for a full disk, and holds for root too).
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit full = saved;
-    full.rlim_cur = rlim_t(QFileInfo(f.scratchPath()).size());
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    // A record the disk refuses then ends the recording, as it always has.
+    FileSizeLimit full(std::uintmax_t(QFileInfo(f.scratchPath()).size()));
+    ASSERT_TRUE(full.active());
     strike(w.MIDi1, 26);
     QCoreApplication::processEvents();
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
+    full.lift();
     EXPECT_FALSE(w.Recording);
     EXPECT_TRUE(w.Com[2]->isEnabled());  // Play is offered again
 }
