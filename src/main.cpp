@@ -10,9 +10,15 @@
 #include "songs/export/songexport.h"
 #include "window/form2.h"
 #include "window/platform/quitsignals.h"
+#include "window/singleinstance.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLibraryInfo>
 #include <QScreen>
+#include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 #include <iostream>
@@ -72,6 +78,27 @@ void wirePortMenu(Form2& form, CombinedService* combined, MidiInput& input)
     };
 }
 
+bool hasDesktop()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+// The desktop session: the display the window goes to.
+QString desktopName()
+{
+    const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
+    return wayland.isEmpty() ? qEnvironmentVariable("DISPLAY") : wayland;
+}
+
+// The running keyboard has another working folder: it gets the whole path.
+QString absoluteSong(QString song)
+{
+    if (song.size() >= 2 && song.startsWith(QLatin1Char('"')) && song.endsWith(QLatin1Char('"')))
+        song = song.mid(1, song.size() - 2);
+    return song.isEmpty() ? song : QFileInfo(song).absoluteFilePath();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -104,15 +131,23 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Sonarel"));
     QApplication::setApplicationVersion(QString::fromLatin1(kProgramVersion));
 
+    Form2Options options;
+    // The song argument is the text after the program name, as one path.
+    for (const std::string& a : rest)
+        options.songArgument += (options.songArgument.isEmpty() ? "" : " ") + QString::fromStdString(a);
+
+    // One keyboard per desktop: a second start hands its song over and ends.
+    // A program with no desktop (offscreen) is on its own.
+    SingleInstance instance(desktopName());
+    const bool onDesktop = !command.newInstance && hasDesktop();
+    if (onDesktop && instance.start(absoluteSong(options.songArgument)) == SingleInstance::Outcome::HandedOver)
+        return 0;
+
     std::unique_ptr<MidiService> service = CreateMidiService(midi);
     MidiOut::SetService(service.get());
     if (!midi.trace.empty() && !MidiOut::SetTrace(midi.trace))
         std::fprintf(stderr, "sonarel: cannot write the MIDI trace to %s\n", midi.trace.c_str());
 
-    Form2Options options;
-    // The song argument is the text after the program name, as one path.
-    for (const std::string& a : rest)
-        options.songArgument += (options.songArgument.isEmpty() ? "" : " ") + QString::fromStdString(a);
     int status = 0;
     {
         Form2 form(options);
@@ -137,9 +172,17 @@ int main(int argc, char** argv)
             form.move(screen->availableGeometry().center() - form.rect().center());
         // A logout or `kill` closes the window as its close button does.
         QuitOnTerminationSignals(&form, [&form] { form.close(); });
+        QObject::connect(&instance, &SingleInstance::songHanded, &form, &Form2::playHandedSong);
         form.Load();
         form.show();
         form.activateWindow();
+        // The file and message dialogs speak Chinese like the rest of the
+        // window; read once the window shows, since only a dialog needs it.
+        QTimer::singleShot(0, &app, [&app] {
+            auto* translator = new QTranslator(&app);
+            if (translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+                QCoreApplication::installTranslator(translator);
+        });
         status = app.exec();
     }
     MidiOut::CloseMidiOut();

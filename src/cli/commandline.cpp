@@ -21,6 +21,8 @@ bool ParseCommandLine(std::vector<std::string> args, CommandLine& out, std::stri
         } else if (a == "--help" || a == "-h") {
             out.action = CommandLine::Action::Help;
             return true;
+        } else if (a == "--new-instance") {
+            out.newInstance = true;
         } else if (a == "--list-ports") {
             out.action = CommandLine::Action::ListPorts;
         } else if (a == "--version") {
@@ -50,6 +52,9 @@ void PrintHelp(std::ostream& out)
            "keyboard and the mouse. A song named on the command line is played at start-up,\n"
            "a MIDI file too (its two melodic parts with the most notes on the two keyboards);\n"
            "after \"--\" every argument is part of the song's path.\n"
+           "One keyboard runs per desktop: a second start hands its song to the running\n"
+           "one, which plays it and comes to the front.\n"
+           "  --new-instance                  open another keyboard all the same\n"
            "\n"
            "Song tools (no window):\n"
            "  --export-midi SONG.hbk OUT.mid  write the song as a Standard MIDI File\n"

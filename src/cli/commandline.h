@@ -12,6 +12,7 @@ struct CommandLine {
     Action action = Action::Window;
     std::string tool;                   // "--export-midi", "--render" or "--dump"
     std::vector<std::string> operands;  // the song (and output) named; "--" ends the options
+    bool newInstance = false;           // a window of its own beside a running one
     MidiOptions midi;
 };
 

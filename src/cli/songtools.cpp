@@ -5,6 +5,7 @@
 #include "songs/dump.h"
 #include "songs/export/songexport.h"
 #include "songs/midiimport.h"
+#include "songs/paths.h"
 
 #include <QApplication>
 
@@ -30,16 +31,17 @@ int RunSongTool(int argc, char** argv, const CommandLine& command)
     if (tool == "--dump") {
         if (args.size() != 1)
             return fail("--dump takes one song file (see --help)");
-        bool ok = false;
-        const std::string text = songs::DumpSong(args[0], ok);
-        if (!ok)
-            return fail(text.empty() ? "cannot read " + args[0] : text);
-        std::cout << text;
+        std::string error;
+        if (!songs::DumpSong(args[0], std::cout, error))
+            return fail(error.empty() ? "cannot write the listing" : error);
         return 0;
     }
     if (args.size() != 2)
         return fail(tool + (tool == "--import-midi" ? " takes a MIDI file and a song file" : " takes a song file and an output file") +
                     " (see --help)");
+    // Nothing is written over the input, nor over what is not a plain file.
+    if (const std::string why = songs::WhyNotTarget(args[0], args[1]); !why.empty())
+        return fail(why);
     if (tool == "--import-midi") {
         songs::ImportedSong song;
         std::string error;

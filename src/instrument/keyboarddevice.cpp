@@ -79,6 +79,8 @@ bool KeyboardDevice::storeKey(int code, bool down)
 {
     if (code < 0 || code >= int(table_.size()))
         return false;
+    if (down && gate_ && !gate_())
+        return false;
     const std::uint8_t value = down ? kDown : 0;
     if (table_[std::size_t(code)] == value)
         return false;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 class KeyboardDevice : public QObject {
     Q_OBJECT
@@ -32,6 +33,10 @@ public:
     void setKeyFromInput(int code, bool down);
     bool isDown(int code) const;
     void releaseAll();
+    // Asked at every key press: false while the keys belong to something else
+    // (a text box, an open list, a dialog), and then the press is not taken.
+    // Releases are always taken, so that no key sticks.
+    void setPressGate(std::function<bool()> gate) { gate_ = std::move(gate); }
     void setLeftButton(bool down);
 
 signals:
@@ -45,6 +50,7 @@ signals:
 private:
     bool storeKey(int code, bool down);
 
+    std::function<bool()> gate_;
     State table_{};
     bool acquired_ = false;
     bool leftButton_ = false;

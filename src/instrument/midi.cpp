@@ -298,8 +298,16 @@ std::int16_t MIDi::playTimes(int k) const { return k >= 0 && k < kKeyCount ? Pla
 
 void MIDi::adoptDevice()
 {
+    device_->setPressGate(keyGate_);
     connect(device_.get(), &KeyboardDevice::changed, this, &MIDi::requestPoll);
     connect(device_.get(), &KeyboardDevice::changedByInput, this, &MIDi::pollNow);
+}
+
+void MIDi::setKeyGate(std::function<bool()> gate)
+{
+    keyGate_ = std::move(gate);
+    if (device_)
+        device_->setPressGate(keyGate_);
 }
 
 void MIDi::requestPoll()

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class KeyboardDevice;
@@ -57,6 +58,9 @@ public:
     // this note only; any other value keeps Intensity.
     void PlayLive(int Key, bool Down, int velocity = -1);
     void StartMIDi();
+    // Whether a key pressed now belongs to the keyboard (see KeyboardDevice);
+    // kept for a device StartMIDi creates later.
+    void setKeyGate(std::function<bool()> gate);
     void Mute();
     void StopMIDi();
 
@@ -139,6 +143,7 @@ private:
     bool Started = false;
 
     std::unique_ptr<KeyboardDevice> device_;
+    std::function<bool()> keyGate_;
     bool deviceCreated_ = false;  // StartMIDi has taken the device into use
     bool polling_ = false;
     bool wakePending_ = false;

@@ -3,7 +3,10 @@
 #include "songs/instrumentnames.h"
 #include "songs/songfile.h"
 
+#include "songs/paths.h"
+
 #include <cstdio>
+#include <ostream>
 
 namespace songs {
 
@@ -88,27 +91,38 @@ std::string noteMeaning(std::int16_t key, std::int16_t gap)
 
 std::string slotLabel(std::int32_t slot) { return "slot " + std::to_string(slot) + ": "; }
 
+// A file that is damaged throughout (zeros, another kind of file) is shown
+// this far; what follows is only counted.
+constexpr int kDamagedListed = 16;
+
 }  // namespace
 
-std::string DumpSong(const std::string& path, bool& ok)
+bool DumpSong(const std::string& path, std::ostream& out, std::string& error)
 {
     SongFile file;
-    ok = file.openForReading(path);
-    if (!ok)
-        return "cannot open " + path + "\n";
+    if (!file.openForReading(path)) {
+        const std::string why = WhyUnreadable(path);
+        error = "cannot open " + path + (why.empty() ? std::string() : ": " + why);
+        return false;
+    }
 
-    std::string out;
     std::string title, author;
     ReadHeaderLine(path, title, author);
     const std::int64_t size = file.fileSize();
-    out += "title: " + quotedText(title) + "\n";
-    out += "author: " + quotedText(author) + "\n";
-    out += "size: " + std::to_string(size) + " bytes\n";
+    out << "title: " << quotedText(title) << "\n";
+    out << "author: " << quotedText(author) << "\n";
+    out << "size: " << size << " bytes\n";
     if (size >= 0 && size < kHeaderBytes)
-        out += "header: the file ends inside the header, before slot 10\n";
+        out << "header: the file ends inside the header, before slot 10\n";
 
     // Where a playback would stop: the first end marker or damaged record.
+    // The listing is written as it goes and ends at the end marker, so a
+    // huge file costs neither time nor memory past what a playback reads.
+    const auto slotsAfter = [size](std::int32_t slot) {
+        return size < 0 ? 0 : std::max<std::int64_t>(0, (size - std::int64_t(slot - 1) * kSlotSize + kSlotSize - 1) / kSlotSize);
+    };
     std::string ending;
+    int damagedInARow = 0;
     std::int32_t slot = kFirstRecordSlot;
     for (;; ++slot) {
         Record r;
@@ -117,6 +131,7 @@ std::string DumpSong(const std::string& path, bool& ok)
             break;
         std::string line = slotLabel(slot);
         std::string problem;
+        bool endMarker = false;
         switch (status) {
         case ReadStatus::Short:
             problem = "record cut short (" + std::to_string(size - std::int64_t(slot - 1) * kSlotSize) +
@@ -135,8 +150,7 @@ std::string DumpSong(const std::string& path, bool& ok)
             line += quoted(r.tag) + " " + quoted(r.value) + "  ";
             if (r.isSetting()) {
                 line += settingMeaning(r);
-                if (r.tag == "@END " && ending.empty())
-                    ending = "ends at slot " + std::to_string(slot) + " (end marker)";
+                endMarker = r.tag == "@END ";
             } else {
                 std::int16_t key = 0;
                 if (KeyNumber(r.tag, key)) {
@@ -150,17 +164,32 @@ std::string DumpSong(const std::string& path, bool& ok)
         }
         if (!problem.empty() && ending.empty())
             ending = "stops at slot " + std::to_string(slot) + ": " + problem;
-        out += line + "\n";
+        out << line << "\n";
         if (status == ReadStatus::Short || status == ReadStatus::IoError)
             break;
+        damagedInARow = problem.empty() ? 0 : damagedInARow + 1;
+        const std::int64_t rest = slotsAfter(slot + 1);
+        if (endMarker) {
+            if (ending.empty())
+                ending = "ends at slot " + std::to_string(slot) + " (end marker)";
+            if (rest > 0)
+                out << "after the end marker: " << rest << (rest == 1 ? " more slot" : " more slots")
+                    << ", not listed\n";
+            break;
+        }
+        if (damagedInARow == kDamagedListed && rest > 0) {
+            out << "after " << kDamagedListed << " damaged records in a row: " << rest
+                << (rest == 1 ? " more slot" : " more slots") << ", not listed\n";
+            break;
+        }
     }
     if (ending.empty()) {
         ending = slot == kFirstRecordSlot
                      ? "no records, ends at once"
                      : "records run out after slot " + std::to_string(slot - 1) + " without an end marker";
     }
-    out += "playback: " + ending + "\n";
-    return out;
+    out << "playback: " << ending << "\n";
+    return bool(out);
 }
 
 }  // namespace songs

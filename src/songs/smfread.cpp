@@ -1,5 +1,7 @@
 #include "songs/smfread.h"
 
+#include "songs/paths.h"
+
 #include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -229,7 +231,8 @@ bool ReadSmfFile(const std::string& path, SmfSong& out, std::string& error)
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0)
             ::close(fd);
-        return fail(error, "cannot read " + path);
+        const std::string why = WhyUnreadable(path);
+        return fail(error, "cannot read " + path + ": " + (why.empty() ? "is not a regular file" : why));
     }
     if (std::size_t(st.st_size) > kLargestFile) {
         ::close(fd);

@@ -1,5 +1,7 @@
 #include "songs/songcopy.h"
 
+#include "songs/paths.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -81,6 +83,9 @@ bool refusesNewFiles(int error) { return error == EACCES || error == EPERM; }
 
 CopyResult CopySongFile(const std::string& source, const std::string& target, std::string& error)
 {
+    // Saving the open song onto itself: rewriting it could only lose it.
+    if (SameFile(source, target))
+        return CopyResult::Unchanged;
     std::string data;
     if (!readWhole(source, data, error))
         return CopyResult::Failed;

@@ -7,6 +7,7 @@ namespace songs {
 enum class CopyResult {
     Replaced,        // the copy was written beside the target and renamed over it
     WrittenInPlace,  // the folder takes no new file: the existing target was overwritten
+    Unchanged,       // the target is the source itself: it already holds the song
     Failed,          // nothing usable was written; an existing target is as it was
 };
 

@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QTreeView>
+#include <QUrl>
 
 const QString Co::kSongFilter = QStringLiteral("  *.hbk(Harbeck音乐文件 )|*.hbk");
 
@@ -48,6 +51,17 @@ static bool show(Co& co, QWidget* parent, bool save)
         dialog.setNameFilters(co.qtFilters());
         dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        QList<QUrl> places;
+        for (const QString& place : co.Places)
+            if (QFileInfo(place).isDir())
+                places << QUrl::fromLocalFile(place);
+        if (!places.isEmpty())
+            dialog.setSidebarUrls(places);
+        // Size, type and date columns as wide as what they show (the Chinese
+        // dates are longer than the default width).
+        if (auto* details = dialog.findChild<QTreeView*>())
+            for (int column = 1; column < details->header()->count(); ++column)
+                details->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
         if (save) {
             // The extension follows the file type chosen.
             dialog.setDefaultSuffix(patternOf(co.qtFilters().value(0)).mid(2));

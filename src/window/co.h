@@ -15,6 +15,7 @@ public:
 
     QString Filter = kSongFilter;      // "description|pattern[|description|pattern...]"
     QString InitDir;
+    QStringList Places;                // folders one click away beside the file list
     QString FileName;
     QString SelectedFilter;            // pattern of the filter the user chose ("*.hbk")
 

@@ -3,6 +3,7 @@
 
 #include "instrument/midi.h"
 #include "songs/midiimport.h"
+#include "songs/paths.h"
 #include "songs/songcopy.h"
 #include "songs/songfile.h"
 #include "window/buttons.h"
@@ -18,6 +19,9 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+
+#include <cstdio>
+#include <utility>
 
 using namespace buttons;
 
@@ -93,8 +97,22 @@ void Form2::Command1_Click()
     moveFocusToClose();
 }
 
+void Form2::Command2_Click()
+{
+    if (!waitingForTitle_)
+        return;
+    recordCancelled_ = true;
+    Picture1->setVisible(false);
+    moveFocusToClose();
+}
+
 void Form2::RecordCommand()
 {
+    // What a cancelled Record gives back: the buttons as they were.
+    std::array<bool, 8> enabledBefore{};
+    for (int i = 0; i <= 7; ++i)
+        enabledBefore[std::size_t(i)] = Com[i]->isEnabled();
+
     Recording = !Recording;
     Com[kPlay]->setEnabled(!Recording);
     if (Recording) {
@@ -110,29 +128,59 @@ void Form2::RecordCommand()
         Picture1->setVisible(true);
         Picture1->raise();
         Text1->setFocus();
+        waitingForTitle_ = true;
+        recordCancelled_ = false;
         while (!Picture1->isHidden() && !unloaded_)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        waitingForTitle_ = false;
         if (unloaded_)
             return;
+        if (recordCancelled_) {
+            Recording = false;
+            for (int i = 0; i <= 7; ++i)
+                Com[i]->setEnabled(enabledBefore[std::size_t(i)]);
+            MIDi1->SetEnabled(true);
+            MIDi2->SetEnabled(true);
+            if (!pendingSong_.isNull())
+                playHandedSong(std::exchange(pendingSong_, QString()));
+            return;
+        }
 
         Com[kRecord]->paintFace(Image5);
-        SongPath = scratchPath();
-        savesImport_ = false;  // Save keeps this recording from now on
+        QDir().mkpath(AppDir + QStringLiteral("Music"));
+        const QString scratch = lockScratch();
+        SongPath = scratch;
         songs::HalfSettings upper{MIDi2->Tone(), MIDi2->Intensity(), MIDi2->Instrument(),
                                   MIDi2->Pitch(), MIDi2->Silencer(), MIDi2->Mlong()};
         songs::HalfSettings lower{MIDi1->Tone(), MIDi1->Intensity(), MIDi1->Instrument(),
                                   MIDi1->Pitch(), MIDi1->Silencer(), MIDi1->Mlong()};
-        QDir().mkpath(AppDir + QStringLiteral("Music"));
-        if (!recorder.start(SongPath.toStdString(), Label3->text().toStdString(), Label9->text().toStdString(),
-                            upper, lower)) {
-            // The scratch file could not be replaced: end the command cleanly
-            // rather than leave a recording running into nothing.
+        // The take the scratch file holds goes to the takes folder first: a
+        // new recording never destroys the last one.
+        const std::string takes = songs::TakesFolder(scratch.toStdString());
+        std::string kept, error;
+        const bool keptLast = songs::KeepTake(scratch.toStdString(), takes, kept, error);
+        bool started = false;
+        if (keptLast) {
+            songs::PruneTakes(takes, songs::kTakesKept);
+            started = recorder.start(scratch.toStdString(), Label3->text().toStdString(),
+                                     Label9->text().toStdString(), upper, lower);
+            if (!started)
+                error = "cannot write " + scratch.toStdString();
+        }
+        if (!started) {
+            // End the command cleanly rather than leave a recording running
+            // into nothing, and say so where the title shows.
+            std::fprintf(stderr, "sonarel: %s\n", error.c_str());
+            scratchLock_.unlock();
             Recording = false;
             Com[kPlay]->setEnabled(true);
             Com[kSave]->setEnabled(true);
             Com[kOpen]->setEnabled(true);
             Com[kRecord]->paintFace(Image4);
+            notice(keptLast ? QStringLiteral("无法录音：无法写入录音文件") : QStringLiteral("无法录音：无法保留上一次录音"));
+            return;
         }
+        shownSong_ = scratch;  // Save keeps this recording from now on
         return;
     }
     Com[kPlay]->setEnabled(true);
@@ -140,6 +188,19 @@ void Form2::RecordCommand()
     Com[kOpen]->setEnabled(true);
     Com[kRecord]->paintFace(Image4);
     recorder.stop();
+    scratchLock_.unlock();
+}
+
+QString Form2::lockScratch()
+{
+    const QString shared = scratchPath();
+    if (scratchLock_.tryLock(shared.toStdString()))
+        return shared;
+    // Another keyboard (started with --new-instance) records into the shared
+    // scratch file: this one records beside it.
+    const QString own = AppDir + QStringLiteral("Music/~Mid-%1.Dat").arg(QCoreApplication::applicationPid());
+    scratchLock_.tryLock(own.toStdString());
+    return own;
 }
 
 void Form2::RecordNote(std::int16_t Note)
@@ -181,7 +242,7 @@ bool Form2::openMidiFile(const QString& path)
     if (!songs::ImportMidiFile(path.toStdString(), importedSongPath().toStdString(), song, error))
         return false;
     SongPath = importedSongPath();
-    savesImport_ = true;
+    shownSong_ = SongPath;
     Label3->setText(QString::fromStdString(song.title));
     Label9->setText(QString::fromStdString(song.author));
     return true;
@@ -191,13 +252,15 @@ bool Form2::isMidiFile(const QString& path)
 {
     if (songs::HasMidiExtension(path.toStdString()))
         return true;
+    // Only a plain file is looked into: a pipe would never answer.
+    if (!songs::IsRegularFile(path.toStdString()))
+        return false;
     QFile file(path);
     return file.open(QIODevice::ReadOnly) && songs::LooksLikeSmf(file.read(4).toStdString());
 }
 
 QString Form2::importedSongPath() const { return AppDir + QStringLiteral("Music/~Import.Dat"); }
 
-QString Form2::songToSave() const { return savesImport_ ? importedSongPath() : scratchPath(); }
 
 void Form2::OpenCommand()
 {
@@ -206,18 +269,23 @@ void Form2::OpenCommand()
     co.Filter = Co::kSongFilter;
     if (!chosen)
         return;  // cancelled: nothing opened, nothing played
+    const QString name = QFileInfo(co.FileName).fileName();
     if (isMidiFile(co.FileName)) {
-        // A file that is no MIDI file after all is refused without a word:
-        // nothing plays and the current song stays.
+        // A file that is no MIDI file after all is refused: nothing plays
+        // and the current song stays.
         if (openMidiFile(co.FileName))
             PlayCommand();
+        else
+            notice(QStringLiteral("无法打开 %1").arg(name));
         return;
     }
-    savesImport_ = false;
     SongPath = co.FileName;
     std::string title, author;
-    if (!songs::ReadHeaderLine(SongPath.toStdString(), title, author))
+    if (!songs::ReadHeaderLine(SongPath.toStdString(), title, author)) {
+        notice(QStringLiteral("无法打开 %1").arg(name));
         return;
+    }
+    shownSong_ = SongPath;
     Label3->setText(QString::fromStdString(title));
     Label9->setText(QString::fromStdString(author));
     PlayCommand();
@@ -294,8 +362,8 @@ bool Form2::saveCopy(const QString& source, const QString& target)
 
 void Form2::SaveCommand()
 {
-    co.FileName = Label3->text().trimmed();
-    // The song filter stays first and is the default; the recording can also
+    co.FileName = displayedTitle().trimmed();
+    // The song filter stays first and is the default; the song can also
     // leave as a MIDI file or as audio.
     co.Filter = Co::kSongFilter + QStringLiteral("|MIDI 文件|*.mid|WAV 音频|*.wav");
     const bool chosen = co.ShowSave(this);
@@ -303,14 +371,19 @@ void Form2::SaveCommand()
     if (!chosen)
         return;  // cancelled: nothing copied
     const QString target = co.FileName;
-    const QString source = songToSave();
+    // The song on the display, never another one under its name.
+    const QString source = shownSong_;
+    const bool midi = co.SelectedFilter == QStringLiteral("*.mid") && exportMidi;
+    const bool wav = co.SelectedFilter == QStringLiteral("*.wav") && exportWav;
     bool saved;
-    if (co.SelectedFilter == QStringLiteral("*.mid") && exportMidi)
+    if ((midi || wav) && !songs::WhyNotTarget(source.toStdString(), target.toStdString()).empty())
+        saved = false;  // the song itself, or no plain file: nothing is written over it
+    else if (midi)
         saved = exportMidi(source, target);
-    else if (co.SelectedFilter == QStringLiteral("*.wav") && exportWav)
+    else if (wav)
         saved = exportWav(source, target);
     else
-        saved = saveCopy(source, target);
+        saved = saveCopy(source, target);  // onto the open song itself: nothing to do
     if (!saved && warn)
         warn(QStringLiteral("无法保存到 %1").arg(QDir::toNativeSeparators(target)));
 }

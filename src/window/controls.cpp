@@ -101,6 +101,12 @@ DropList::DropList(QWidget* parent) : QComboBox(parent) {}
 
 void DropList::wheelEvent(QWheelEvent* event) { event->ignore(); }
 
+void DropList::hidePopup()
+{
+    QComboBox::hidePopup();
+    emit closed();
+}
+
 ClockFace::ClockFace(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);

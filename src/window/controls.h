@@ -85,6 +85,12 @@ class DropList : public QComboBox {
     Q_OBJECT
 public:
     explicit DropList(QWidget* parent);
+    void hidePopup() override;
+
+signals:
+    // The open list closed, chosen from or not: the keys go back to the
+    // keyboards rather than stay with a closed list that arrows would change.
+    void closed();
 
 protected:
     void wheelEvent(QWheelEvent*) override;

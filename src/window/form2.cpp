@@ -3,6 +3,7 @@
 #include "instrument/midi.h"
 #include "instrument/propertybag.h"
 #include "songs/instrumentnames.h"
+#include "songs/paths.h"
 #include "songs/songfile.h"
 #include "window/controls.h"
 #include "window/twips.h"
@@ -23,7 +24,11 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
+#include <QSpinBox>
+#include <QTextEdit>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTime>
@@ -54,6 +59,7 @@ constexpr int kClientHeightTwips = 5010;
 constexpr int kClockFirstTickMs = 10;
 constexpr int kTickMs = 10;
 constexpr std::int16_t kLongestGapTicks = 300;
+constexpr int kNoticeMs = 2000;
 
 // The only font the window asks for by name; the CJK families after it stand
 // in where SimSun is not installed.
@@ -165,6 +171,11 @@ Form2::Form2(const Form2Options& options, QWidget* parent)
     connect(&Timer3, &QTimer::timeout, this, &Form2::Timer3_Timer);
     connect(&Timer4, &QTimer::timeout, this, &Form2::Timer4_Timer);
     Timer2.start();
+    noticeTimer_.setSingleShot(true);
+    noticeTimer_.setInterval(kNoticeMs);
+    connect(&noticeTimer_, &QTimer::timeout, this, &Form2::endNotice);
+    // A click anywhere ends typing in the note-length box.
+    qApp->installEventFilter(this);
 
     chooseAppDir(options.appDir, options.dataDir);
 }
@@ -293,6 +304,10 @@ void Form2::buildFields()
     Text3->setFocusPolicy(Qt::ClickFocus);
     setTextColor(Text3, kFieldText, kFieldBack);
     connect(Text3, &QLineEdit::textChanged, this, [this] { Text3_Change(); });
+    // The box keeps the keys while a length is typed; Enter, Tab, Esc or a
+    // click elsewhere give them back to the keyboards.
+    connect(Text3, &QLineEdit::returnPressed, this, &Form2::moveFocusToClose);
+    Text3->installEventFilter(this);
 
     auto makeList = [&](const QString& name, int left, const char* const* entries, int count) {
         auto* list = new DropList(this);
@@ -313,6 +328,8 @@ void Form2::buildFields()
     // The user's choice runs Click even when it picks the entry already shown.
     connect(ComDevies, &QComboBox::activated, this, [this] { ComDevies_Click(); });
     connect(ComSounds, &QComboBox::activated, this, [this] { ComSounds_Click(); });
+    for (QComboBox* list : {ComDevies, ComSounds})
+        connect(static_cast<DropList*>(list), &DropList::closed, this, &Form2::moveFocusToClose);
 
 }
 
@@ -334,6 +351,7 @@ void Form2::buildKeyboards()
         instrument->setAttribute(Qt::WA_NoMousePropagation);
         connect(instrument, &MIDi::NotePlayed, this,
                 [this, instrument](std::int16_t& note) { NotePlayed(instrument, note); }, Qt::DirectConnection);
+        instrument->setKeyGate([this] { return keysBelongToKeyboard(); });
     }
 
     LABEL1 = new MouseZone(this);
@@ -386,6 +404,17 @@ void Form2::buildSongPanel()
     Command1->setGeometry(TwipsRect(1560, 1320, 855, 375));
     setTextColor(Command1, QColor(0, 0, 0), kFieldBack);
     connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
+    Command2 = new QPushButton(QStringLiteral("取  消"), Picture1);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command2->setGeometry(TwipsRect(2640, 1320, 855, 375));
+    setTextColor(Command2, QColor(0, 0, 0), kFieldBack);
+    connect(Command2, &QPushButton::clicked, this, &Form2::Command2_Click);
+    // Enter confirms from either box, Esc cancels.
+    connect(Text1, &QLineEdit::returnPressed, this, &Form2::Command1_Click);
+    connect(Text2, &QLineEdit::returnPressed, this, &Form2::Command1_Click);
+    auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), Picture1);
+    cancel->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(cancel, &QShortcut::activated, this, &Form2::Command2_Click);
     Picture1->hide();
 }
 
@@ -443,31 +472,111 @@ void Form2::Load()
     if (!QFileInfo::exists(music))
         QDir().mkpath(music);
     co.InitDir = music;
+    co.Places = {music, QString::fromStdString(songs::TakesFolder(scratchPath().toStdString()))};
     RefreshSilencer();
 
-    SongPath = songArgument_;
-    if (SongPath.isEmpty()) {
-        SongPath = scratchPath();
-        return;
-    }
+    SongPath = scratchPath();
+    shownSong_ = SongPath;
+    if (!songArgument_.isEmpty())
+        playSongArgument(songArgument_);
+}
+
+void Form2::playSongArgument(QString path)
+{
     // The shells here already remove the quotes around a path; drop them
     // only where they are still there.
-    if (SongPath.size() >= 2 && SongPath.startsWith(QLatin1Char('"')) && SongPath.endsWith(QLatin1Char('"')))
-        SongPath = SongPath.mid(1, SongPath.size() - 2);
-    if (isMidiFile(SongPath)) {
+    if (path.size() >= 2 && path.startsWith(QLatin1Char('"')) && path.endsWith(QLatin1Char('"')))
+        path = path.mid(1, path.size() - 2);
+    const QString name = QFileInfo(path).fileName();
+    const std::string why = songs::WhyUnreadable(path.toStdString());
+    if (isMidiFile(path)) {
         // A MIDI file plays as a song made of it; one that cannot be read
         // leaves the window as without a song.
-        const QString midi = SongPath;
         SongPath = scratchPath();
-        if (openMidiFile(midi))
+        if (openMidiFile(path))
             Com_Click(2);
+        else
+            notice(QStringLiteral("无法打开 %1").arg(name));
         return;
     }
+    SongPath = path;
+    shownSong_ = path;
     std::string title, author;
     songs::ReadHeaderLine(SongPath.toStdString(), title, author);
     Label3->setText(QString::fromStdString(title));
     Label9->setText(QString::fromStdString(author));
     Com_Click(2);
+    if (!why.empty())
+        notice(QFileInfo::exists(path) ? QStringLiteral("无法打开 %1").arg(name) : QStringLiteral("找不到 %1").arg(name));
+}
+
+void Form2::playHandedSong(const QString& path)
+{
+    if (waitingForTitle_) {
+        // The Record command is waiting for its title: it is cancelled, and
+        // the song plays once that command has ended.
+        pendingSong_ = path;
+        Command2_Click();
+        return;
+    }
+    if (!path.isEmpty()) {
+        if (Recording)
+            RecordCommand();  // the take ends with its end marker, as Stop does
+        if (player.isOpen())
+            StopPlayback();
+        playSongArgument(path);
+    }
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+bool Form2::keysBelongToKeyboard() const
+{
+    if (QApplication::activePopupWidget() || QApplication::activeModalWidget())
+        return false;  // an open list, a menu, a dialog
+    const QWidget* focus = QApplication::focusWidget();
+    return !(qobject_cast<const QLineEdit*>(focus) || qobject_cast<const QComboBox*>(focus) ||
+             qobject_cast<const QAbstractSpinBox*>(focus) || qobject_cast<const QTextEdit*>(focus) ||
+             qobject_cast<const QPlainTextEdit*>(focus));
+}
+
+bool Form2::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Text3 && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape || key == Qt::Key_Tab || key == Qt::Key_Backtab) {
+            moveFocusToClose();
+            return true;
+        }
+    } else if (event->type() == QEvent::MouseButtonPress && watched != Text3 && Text3->hasFocus() &&
+               watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this) {
+        moveFocusToClose();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form2::notice(const QString& text)
+{
+    if (Label3->text() != noticeText_ || !noticeTimer_.isActive())
+        titleUnderNotice_ = Label3->text();
+    noticeText_ = text;
+    Label3->setText(text);
+    noticeTimer_.start();
+}
+
+void Form2::endNotice()
+{
+    noticeTimer_.stop();
+    // A song shown meanwhile keeps its title.
+    if (!noticeText_.isEmpty() && Label3->text() == noticeText_)
+        Label3->setText(titleUnderNotice_);
+    noticeText_.clear();
+}
+
+QString Form2::displayedTitle() const
+{
+    return !noticeText_.isEmpty() && Label3->text() == noticeText_ ? titleUnderNotice_ : Label3->text();
 }
 
 void Form2::Unload()

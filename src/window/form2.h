@@ -5,6 +5,7 @@
 // and writes song files, and the window wires them together.
 #include "songs/player.h"
 #include "songs/recorder.h"
+#include "songs/takes.h"
 #include "window/co.h"
 
 #include <QPixmap>
@@ -58,6 +59,9 @@ public:
     void SetPitch(int Value);
     void SetIntensity(int Value);
     void Command1_Click();
+    // 取消 (or Esc) on the song panel: the Record command ends as if it had
+    // never been given, and the scratch file is not touched.
+    void Command2_Click();
     void Com_Click(int Index);
     void Com_MouseDown(int Index);
     void Com_MouseUp(int Index);
@@ -65,6 +69,17 @@ public:
     void RecordNote(std::int16_t Note);
     // Writes the records a struck key held back (queued behind its note-on).
     void releaseRecords();
+    // A song handed over by a second start of the program: it plays as a song
+    // named on the command line does, and the window comes to the front.
+    // Whatever runs (the song panel, a recording, a playback) ends first.
+    void playHandedSong(const QString& path);
+    // Whether a key pressed now is music: not while a text box, an open list,
+    // a menu or a dialog has the keys.
+    bool keysBelongToKeyboard() const;
+    // A short line in the title display, for two seconds: what could not be
+    // done (a song that cannot be opened, a recording that cannot be written).
+    void notice(const QString& text);
+    void endNotice();  // the notice's time is up: the title comes back
     void Form_MouseDown(double X, double Y);
     void Form_MouseMove(double X, double Y);
     void Form_MouseUp();
@@ -134,6 +149,7 @@ protected:
     void closeEvent(QCloseEvent*) override;
     void contextMenuEvent(QContextMenuEvent*) override;
     bool event(QEvent*) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     friend struct FormParts;
@@ -161,6 +177,7 @@ private:
     QLineEdit* Text1 = nullptr;
     QLineEdit* Text2 = nullptr;
     QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;  // 取消
     Co co;
     QTimer Timer2;  // the clock display, at each turn of the second
     QTimer Timer3;  // playback, 10 ms
@@ -207,19 +224,32 @@ private:
     void moveFocusToClose();
     void chooseAppDir(const QString& appDir, const QString& dataDir);
     bool saveCopy(const QString& source, const QString& target);
-    // A MIDI file opened becomes a song beside the scratch recording; Save
-    // keeps that song until the next recording.
+    // A MIDI file opened becomes a song beside the scratch recording.
     static bool isMidiFile(const QString& path);
     bool openMidiFile(const QString& path);
     QString importedSongPath() const;
-    QString songToSave() const;
+    // A song named on the command line or handed over: shown and played.
+    void playSongArgument(QString path);
+    // The scratch file this recording may write: the shared one, or one of
+    // its own when another keyboard is recording into that.
+    QString lockScratch();
+    // The title the display shows under a notice.
+    QString displayedTitle() const;
 
     std::function<std::int64_t()> monotonicMs_;
     std::int64_t gapStartMs_ = 0;
     QPixmap skin_;
     QString clockFormat_;
     bool activated_ = false;
-    bool savesImport_ = false;
+    // What Save keeps: the song the display shows (the last recording, the
+    // last song opened, or the song made of the last MIDI file opened).
+    QString shownSong_;
+    songs::ScratchLock scratchLock_;
+    bool waitingForTitle_ = false;
+    bool recordCancelled_ = false;
+    QString pendingSong_;  // handed over while the song panel waited
+    QTimer noticeTimer_;
+    QString noticeText_, titleUnderNotice_;
     bool unloaded_ = false;
     QString songArgument_;
 };

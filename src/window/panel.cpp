@@ -101,7 +101,8 @@ void Form2::Text3_Change()
         ActiveMIDi->SetMlong(int(value));
         writeSettingRecord("@YinC", numberText(ActiveMIDi->Mlong()));
     }
-    moveFocusToClose();
+    // The focus stays while the user types: a length of several digits is
+    // typed one change at a time, each applied and recorded.
 }
 
 void Form2::Picture4_MouseDown(int, double Y) { KnobDragY = Y; }

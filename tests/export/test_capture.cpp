@@ -91,8 +91,9 @@ TEST(Capture, whatIsNoSongIsRefusedWithAReason)
     songs::SongCapture capture;
     std::string error;
     EXPECT_FALSE(songs::CaptureSong(dir.filePath(QStringLiteral("none.hbk")).toStdString(), capture, error));
-    EXPECT_NE(error.find("no such file"), std::string::npos);
-    EXPECT_FALSE(songs::CaptureSong(dir.path().toStdString(), capture, error));  // a folder
+    EXPECT_NE(error.find("No such file"), std::string::npos);
+    EXPECT_FALSE(songs::CaptureSong(dir.path().toStdString(), capture, error));
+    EXPECT_NE(error.find("is a folder"), std::string::npos);
     const std::string empty = dir.filePath(QStringLiteral("empty.hbk")).toStdString();
     FILE* f = std::fopen(empty.c_str(), "wb");
     std::fclose(f);

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -122,9 +123,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         abort();  // a refusal always says why
     }
 
-    bool ok = false;
-    songs::DumpSong(path, ok);
-    if (!ok)
+    std::ostringstream listing;
+    std::string dumpError;
+    if (!songs::DumpSong(path, listing, dumpError))
         abort();
 
     // Reading never changes the file.

@@ -278,6 +278,8 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
     f.Com_Click(4);
     EXPECT_FALSE(w.Timer3.isActive());
     EXPECT_EQ(w.SongPath, before);
+    EXPECT_EQ(w.Label3->text(), QStringLiteral("无法打开 bad.mid"));
+    f.endNotice();
     EXPECT_EQ(w.Label3->text(), QStringLiteral("小调"));
     EXPECT_TRUE(warnings.empty());
 }
@@ -326,6 +328,8 @@ TEST_F(CommandTest, openPlaysTheChosenSongAndACancelDoesNothing)
         service.clear();
         f.Com_Click(4);
         EXPECT_EQ(w.SongPath, bad);
+        EXPECT_EQ(w.Label3->text(), QStringLiteral("无法打开 bad.hbk"));
+        f.endNotice();
         EXPECT_EQ(w.Label3->text(), QStringLiteral("茉莉花")) << bytes.size();
         EXPECT_EQ(w.Label9->text(), QStringLiteral("李四"));
         EXPECT_FALSE(w.Timer3.isActive());

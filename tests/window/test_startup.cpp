@@ -95,6 +95,9 @@ TEST_F(StartupTest, aMidiFileOnTheCommandLinePlaysAndABrokenOneNothing)
     FormParts v(g);
     EXPECT_FALSE(v.Timer3.isActive());
     EXPECT_EQ(v.SongPath, g.scratchPath());
+    // It says so in the title display for a moment, then the title is back.
+    EXPECT_EQ(v.Label3->text(), QStringLiteral("无法打开 broken.mid"));
+    g.endNotice();
     EXPECT_EQ(v.Label3->text(), QStringLiteral("自由弹奏"));
 }
 
@@ -102,6 +105,8 @@ TEST_F(StartupTest, aPathToNothingEmptiesTheDisplayAndPlaybackEndsAtOnce)
 {
     Form2& f = make(dir.path() + QStringLiteral("/missing.hbk"));
     FormParts w(f);
+    EXPECT_EQ(w.Label3->text(), QStringLiteral("找不到 missing.hbk"));
+    f.endNotice();
     EXPECT_EQ(w.Label3->text(), QString());
     EXPECT_EQ(w.Label9->text(), QString());
     EXPECT_FALSE(w.Timer3.isActive());

@@ -7,6 +7,7 @@
 #include "midi/services/recordingservice.h"
 #include "songs/export/instrumentsettings.h"
 #include "songs/player.h"
+#include "songs/paths.h"
 #include "songs/songfile.h"
 
 #include <sys/stat.h>
@@ -91,19 +92,13 @@ private:
     std::array<int, 16 * 128> sounding_{};
 };
 
-bool isRegularFile(const std::string& path)
-{
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 }  // namespace
 
 bool CaptureSong(const std::string& path, SongCapture& capture, std::string& error)
 {
     capture = SongCapture{};
-    if (!isRegularFile(path)) {
-        error = "cannot read " + path + ": no such file";
+    if (const std::string why = WhyUnreadable(path); !why.empty()) {
+        error = "cannot read " + path + ": " + why;
         return false;
     }
     SongFile probe;
