@@ -49,7 +49,7 @@ std::string WhyNotTarget(const std::string& source, const std::string& target)
     if (!S_ISREG(st.st_mode))
         return "cannot write " + target + ": is not a regular file";
     if (SameFile(source, target))
-        return "cannot write " + target + ": it is the input file " + source;
+        return "cannot write " + target + ": it is the input file";
     return {};
 }
 

@@ -22,11 +22,11 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QLocale>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <QSpinBox>
 #include <QTextEdit>
 #include <QStandardPaths>
@@ -412,9 +412,8 @@ void Form2::buildSongPanel()
     // Enter confirms from either box, Esc cancels.
     connect(Text1, &QLineEdit::returnPressed, this, &Form2::Command1_Click);
     connect(Text2, &QLineEdit::returnPressed, this, &Form2::Command1_Click);
-    auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), Picture1);
-    cancel->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(cancel, &QShortcut::activated, this, &Form2::Command2_Click);
+    for (QWidget* part : std::initializer_list<QWidget*>{Text1, Text2, Command1, Command2})
+        part->installEventFilter(this);
     Picture1->hide();
 }
 
@@ -543,6 +542,11 @@ bool Form2::keysBelongToKeyboard() const
 
 bool Form2::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+        watched->isWidgetType() && static_cast<QWidget*>(watched)->parentWidget() == Picture1) {
+        Command2_Click();
+        return true;
+    }
     if (watched == Text3 && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Escape || key == Qt::Key_Tab || key == Qt::Key_Backtab) {

@@ -223,6 +223,67 @@ class Window(unittest.TestCase):
         body = records(s.scratch())[HEADER:]
         self.assertEqual([t for t, _ in body], ['@TonD', '@YueQ', '12   '])
 
+    def test_keys_typed_into_boxes_lists_and_dialogs_play_nothing(self):
+        s = self.s
+        s.start()
+        # The note-length box keeps the keys while "300" is typed: a 3 s note.
+        s.click(512, 167)
+        mark = len(s.read_trace())
+        s.xdo('key', 'ctrl+a')
+        for k in '300':
+            s.key(k)
+        s.key('Return')  # gives the keys back to the keyboards
+        time.sleep(0.3)
+        self.assertEqual(note_ons(s.read_trace()[mark:]), [])
+        s.key('z')
+
+        def ended():
+            trace = s.read_trace()[mark:]
+            ons = note_ons(trace)
+            return ons and any(t[1] == 0x80 and t[2] == 48 and t[0] > ons[0][0] for t in trace)
+        self.assertTrue(wait_for(ended, 6))
+        trace = s.read_trace()[mark:]
+        on = note_ons(trace)[0]
+        off = next(t for t in trace if t[1] == 0x80 and t[2] == 48 and t[0] > on[0])
+        self.assertGreaterEqual(off[0] - on[0], 2800)
+        self.assertLessEqual(off[0] - on[0], 3500)
+
+        # The open instrument list takes the arrows: the lower keyboard's
+        # program changes, the upper keyboard (whose keys they are) does not.
+        mark = len(s.read_trace())
+        s.click(684, 167)
+        for k in ('Down', 'Down', 'Down', 'Return'):
+            s.key(k)
+        self.assertTrue(wait_for(lambda: (0xC0, 3) in [(t[1], t[2]) for t in s.read_trace()[mark:]], 3))
+        time.sleep(0.2)
+        trace = s.read_trace()[mark:]
+        self.assertEqual([(t[1], t[2]) for t in trace if t[1] & 0xF0 == 0xC0], [(0xC0, 3)])
+        self.assertEqual(note_ons(trace), [])
+        s.key('KP_End')  # the window has the keys again: the upper keyboard plays
+        self.assertTrue(wait_for(lambda: [st for _, st, _ in note_ons(s.read_trace()[mark:])] == [0x91], 3))
+
+        # The save dialog speaks Chinese, and a name typed into it is no music.
+        mark = len(s.read_trace())
+        s.click_com(3)
+        self.assertTrue(wait_for(lambda: s.xdo('search', '--onlyvisible', '--name', '另存为', check=False).stdout.strip(), 5))
+        s.xdo('type', '--delay', '50', 'zxc')
+        s.key('Escape')
+        time.sleep(0.3)
+        self.assertEqual(note_ons(s.read_trace()[mark:]), [])
+
+    def test_a_second_start_hands_its_song_to_the_running_keyboard(self):
+        s = self.s
+        s.start()
+        with open(os.path.join(s.dir, '小星星.hbk'), 'wb') as f:
+            f.write(song([('24', 5), ('26', 5), ('@END', 0)], title='小星星'))
+        mark = len(s.read_trace())
+        r = subprocess.run([s.app, '小星星.hbk'], env=s.env, cwd=s.dir, capture_output=True, timeout=10)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(wait_for(lambda: len(note_ons(s.read_trace()[mark:])) >= 2, 5))
+        self.assertEqual([n for _, _, n in note_ons(s.read_trace()[mark:])], [60, 62])
+        windows = s.xdo('search', '--onlyvisible', '--name', '^Sonarel$').stdout.split()
+        self.assertEqual(len(windows), 1)
+
 
 if __name__ == '__main__':
     unittest.main()

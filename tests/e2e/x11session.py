@@ -133,6 +133,8 @@ class Session:
         if os.path.exists(self.trace):
             with open(self.trace) as f:
                 for line in f:
+                    if not line.endswith('\n'):
+                        break  # still being written
                     ms, s, d1, d2 = line.split()
                     out.append((int(ms), int(s, 16), int(d1, 16), int(d2, 16)))
         return out

@@ -1,5 +1,7 @@
 """sonarel --export-midi / --render / --dump / --help / --version, end to end."""
 import os
+import resource
+import stat
 import subprocess
 import sys
 import tempfile
@@ -168,6 +170,52 @@ class SongTools(InFolder):
                              and m.velocity > 0), 4)
         r = as_user('--render', src, os.path.join(out.name, 'x.wav'))
         self.assertEqual(r.returncode, 0, r.stderr)
+
+    def test_no_tool_writes_over_its_input_nor_over_what_is_not_a_file(self):
+        src = self.two_handed()
+        link = self.path('link.hbk')
+        os.symlink(src, link)
+        mid = self.path('in.mid')
+        self.assertEqual(run('--export-midi', src, mid).returncode, 0)
+        fifo = self.path('pipe.mid')
+        os.mkfifo(fifo)
+        kept = {p: open(p, 'rb').read() for p in (src, mid)}
+        cases = [
+            (('--export-midi', src, src), 'it is the input file'),
+            (('--render', src, link), 'it is the input file'),
+            (('--import-midi', mid, mid), 'it is the input file'),
+            (('--export-midi', src, fifo), 'is not a regular file'),
+            (('--export-midi', self.dir, self.path('x.mid')), 'is a folder'),
+            (('--export-midi', fifo, self.path('x.mid')), 'is not a regular file'),
+            (('--dump', self.path('missing.hbk')), 'No such file or directory'),
+        ]
+        for args, reason in cases:
+            r = run(*args)
+            self.assertEqual(r.returncode, 1, args)
+            # One line that says what is wrong, and nothing after it.
+            self.assertRegex(r.stderr, '^sonarel: [^\\n]*' + reason + '\\n$', args)
+        for path, data in kept.items():
+            self.assertEqual(open(path, 'rb').read(), data, path)
+        self.assertTrue(stat.S_ISFIFO(os.stat(fifo).st_mode))
+
+    def test_a_huge_dump_ends_soon_in_flat_memory(self):
+        ended = self.write('ended.hbk', song([('24', 5), ('@END', 0)]))
+        zeros = self.path('zeros.hbk')
+        for path in (ended, zeros):
+            with open(path, 'ab') as f:
+                f.truncate(2 << 30)  # 2 GB, sparse
+
+        def limited():
+            resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+        for path, last in ((ended, r'^playback: ends at slot 25 \(end marker\)$'),
+                           (zeros, r'^playback: stops at slot 10: tag is neither a setting nor a key number$')):
+            r = subprocess.run([SONAREL, '--dump', path], capture_output=True, text=True, timeout=20,
+                               preexec_fn=limited)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            lines = r.stdout.splitlines()
+            self.assertRegex(lines[-1], last)
+            self.assertRegex(lines[-2], r'more slots, not listed$')
+            self.assertLess(len(lines), 40)
 
     def test_help_and_version(self):
         r = run('--help')

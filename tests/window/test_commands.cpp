@@ -339,3 +339,42 @@ TEST_F(CommandTest, openPlaysTheChosenSongAndACancelDoesNothing)
         EXPECT_EQ(w.Com[2]->face().toImage(), w.Image4.toImage());
     }
 }
+
+TEST_F(CommandTest, saveKeepsTheSongOnTheDisplayAndNeverOverwritesTheOpenSong)
+{
+    Form2& f = make();
+    FormParts w(f);
+    const auto write = [](const QString& path, const char* title) {
+        songs::SongRecorder rec;
+        EXPECT_TRUE(rec.start(path.toStdString(), title, "人", {}, {}));
+        rec.recordNote(7, 2);
+        rec.stop();
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return file.readAll();
+    };
+    const QByteArray take = write(f.scratchPath(), "录音A");
+    const QString opened = w.AppDir + QStringLiteral("Music/qwe 小星星.hbk");
+    const QByteArray song = write(opened, "qwe 小星星");
+    QString proposed, answer = opened;
+    w.co.chooser = [&](bool, const Co& d) {
+        proposed = d.FileName;
+        return answer;
+    };
+    f.Com_Click(4);
+    f.Com_Click(7);
+    // Save proposes the title, whose file is the one open: nothing changes.
+    f.Com_Click(3);
+    EXPECT_EQ(proposed, QStringLiteral("qwe 小星星"));
+    const auto bytes = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    EXPECT_EQ(bytes(opened), song);
+    EXPECT_EQ(bytes(f.scratchPath()), take);
+    // Elsewhere it writes the song shown, not the last take.
+    answer = dir.path() + QStringLiteral("/copy.hbk");
+    f.Com_Click(3);
+    EXPECT_EQ(bytes(answer), song);
+    EXPECT_TRUE(warnings.empty());
+}

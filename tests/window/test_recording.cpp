@@ -284,3 +284,74 @@ TEST_F(RecordingTest, aFullSongStopsWithItsEndMarker)
     ASSERT_EQ(last.size(), 1u);
     EXPECT_EQ(last[0].tag + last[0].value, "@END 0    ");
 }
+
+TEST_F(RecordingTest, theLastTakeIsKeptAndACancelledRecordTouchesNothing)
+{
+    Form2& f = make();
+    FormParts w(f);
+    f.Activate();
+    const QByteArray take = [&] {
+        songs::SongRecorder rec;
+        EXPECT_TRUE(rec.start(f.scratchPath().toStdString(), "录音A", "甲", {}, {}));
+        rec.recordNote(5, 3);
+        rec.stop();
+        QFile file(f.scratchPath());
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return file.readAll();
+    }();
+
+    // Esc on the panel: the command ends, the file and the buttons as before.
+    w.Com[4]->setEnabled(false);
+    QTimer::singleShot(0, &f, [&w] {
+        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(w.Text1, &esc);
+    });
+    f.Com_Click(1);
+    EXPECT_FALSE(w.Recording);
+    EXPECT_TRUE(w.Picture1->isHidden());
+    for (int i = 0; i <= 7; ++i)
+        EXPECT_EQ(w.Com[i]->isEnabled(), i != 4) << i;
+    EXPECT_TRUE(w.MIDi1->Enabled());
+    QFile scratch(f.scratchPath());
+    ASSERT_TRUE(scratch.open(QIODevice::ReadOnly));
+    EXPECT_EQ(scratch.readAll(), take);
+    scratch.close();
+
+    // A take whose time stamp names it is pruned beyond the newest 50; a song
+    // the user saved into the folder under a name of its own never is.
+    const QString takes = w.AppDir + QStringLiteral("Music/录音");
+    QDir().mkpath(takes);
+    for (int i = 0; i < 55; ++i)
+        QFile(takes + QStringLiteral("/2001-01-01 00-00-%1 old.hbk").arg(i, 2, 10, QLatin1Char('0'))).open(QIODevice::WriteOnly);
+    QFile(takes + QStringLiteral("/我的歌.hbk")).open(QIODevice::WriteOnly);
+
+    confirmPanelSoon(f, QStringLiteral("录音B"));
+    f.Com_Click(1);
+    ASSERT_TRUE(w.Recording);
+    f.Com_Click(7);
+    const QStringList kept = QDir(takes).entryList({QStringLiteral("*.hbk")}, QDir::Files, QDir::Name);
+    EXPECT_EQ(kept.size(), 51);
+    EXPECT_TRUE(kept.contains(QStringLiteral("我的歌.hbk")));
+    EXPECT_FALSE(kept.contains(QStringLiteral("2001-01-01 00-00-05 old.hbk")));
+    const QStringList mine = kept.filter(QStringLiteral(" 录音A.hbk"));
+    ASSERT_EQ(mine.size(), 1);
+    QFile keptTake(takes + QLatin1Char('/') + mine[0]);
+    ASSERT_TRUE(keptTake.open(QIODevice::ReadOnly));
+    EXPECT_EQ(keptTake.readAll(), take);
+    std::string title, author;
+    ASSERT_TRUE(songs::ReadHeaderLine(f.scratchPath().toStdString(), title, author));
+    EXPECT_EQ(title, "录音B");
+
+    // Another program recording into the shared scratch file: this one
+    // records into a file of its own and Save offers that take.
+    songs::ScratchLock other;
+    ASSERT_TRUE(other.tryLock(f.scratchPath().toStdString()));
+    confirmPanelSoon(f, QStringLiteral("录音C"));
+    f.Com_Click(1);
+    EXPECT_NE(w.SongPath, f.scratchPath());
+    f.Com_Click(7);
+    ASSERT_TRUE(songs::ReadHeaderLine(f.scratchPath().toStdString(), title, author));
+    EXPECT_EQ(title, "录音B");
+    ASSERT_TRUE(songs::ReadHeaderLine(w.SongPath.toStdString(), title, author));
+    EXPECT_EQ(title, "录音C");
+}

@@ -5,6 +5,8 @@
 
 #include <QDir>
 
+#include <sys/stat.h>
+
 #include "songs/recorder.h"
 
 namespace {
@@ -183,4 +185,17 @@ TEST_F(StartupTest, shutdownStopsTheLowerKeyboardAndEndsOnce)
     EXPECT_EQ(exits, 1);
     f.Unload();
     EXPECT_EQ(exits, 1);
+}
+
+TEST_F(StartupTest, aSongThatIsAPipeOpensNothingAndNeverWaits)
+{
+    const QString pipe = dir.path() + QStringLiteral("/s.hbk");
+    ASSERT_EQ(mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
+    Form2& f = make(pipe);  // would wait for a writer for good
+    FormParts w(f);
+    EXPECT_FALSE(w.Timer3.isActive());
+    EXPECT_EQ(w.Label3->text(), QStringLiteral("无法打开 s.hbk"));
+    w.co.chooser = [&](bool, const Co&) { return pipe; };
+    f.Com_Click(4);
+    EXPECT_FALSE(w.Timer3.isActive());
 }
