@@ -59,9 +59,13 @@ static bool show(Co& co, QWidget* parent, bool save)
             dialog.setSidebarUrls(places);
         // Size, type and date columns as wide as what they show (the Chinese
         // dates are longer than the default width).
-        if (auto* details = dialog.findChild<QTreeView*>())
-            for (int column = 1; column < details->header()->count(); ++column)
-                details->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+        if (auto* details = dialog.findChild<QTreeView*>()) {
+            QHeaderView* header = details->header();
+            header->setStretchLastSection(false);
+            header->setSectionResizeMode(0, QHeaderView::Stretch);  // the name takes what is left
+            for (int column = 1; column < header->count(); ++column)
+                header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+        }
         if (save) {
             // The extension follows the file type chosen.
             dialog.setDefaultSuffix(patternOf(co.qtFilters().value(0)).mid(2));
