@@ -77,6 +77,7 @@ void BM_KeyToSound(benchmark::State& state)
         MIDi midi;
         midi.LoadSettings(LowerKeyboardSettings(), false);
         midi.StartMIDi();
+        synth.waitForAudio(5000);  // the output opens on a thread of its own
         auto* out = dynamic_cast<PulseOutput*>(synth.audioOutput());
         if (!out) {
             state.SkipWithError("no PulseAudio server");

@@ -7,6 +7,7 @@
 #include "midi/services/combinedservice.h"
 #include "midi/services/midiinput.h"
 #include "midi/services/portservice.h"
+#include "midi/services/synthservice.h"
 #include "songs/export/songexport.h"
 #include "window/form2.h"
 #include "window/platform/quitsignals.h"
@@ -16,6 +17,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 #include <QTranslator>
@@ -34,6 +36,60 @@ QStringList names(const std::vector<rtmidisystems::Port>& ports)
     for (const auto& p : ports)
         list << QString::fromStdString(p.name);
     return list;
+}
+
+// What the lamp shows of the built-in synthesizer's sound.
+void showSynthStatus(Form2& form, const SynthStatus& s)
+{
+    using Why = SynthStatus::Why;
+    switch (s.state) {
+    case SynthStatus::State::Starting:
+        form.setSoundState(SoundLamp::State::Starting, QStringLiteral("正在打开声音输出…"));
+        return;
+    case SynthStatus::State::Playing:
+        form.setSoundState(SoundLamp::State::Playing,
+                           QStringLiteral("声音输出：内置合成器 → %1").arg(QString::fromStdString(s.driver)));
+        return;
+    case SynthStatus::State::Silent:
+        break;
+    }
+    QString why;
+    switch (s.why) {
+    case Why::NoSoundfont:
+        why = QStringLiteral("没有声音：找不到音色库（请安装 fluid-soundfont-gm）");
+        break;
+    case Why::ServerSilent:
+        why = QStringLiteral("没有声音输出：声音服务器没有响应");
+        break;
+    case Why::ServerLost:
+        why = QStringLiteral("没有声音输出：声音服务器断开了");
+        break;
+    case Why::NoOutput:
+        why = QStringLiteral("没有声音输出：无法打开所选的声音输出");
+        break;
+    default:
+        why = QStringLiteral("没有声音输出：找不到声音服务器");
+        break;
+    }
+    if (s.retrying)
+        why += QStringLiteral("。每秒重试一次，声音服务器一出现就有声音。");
+    form.setSoundState(SoundLamp::State::Silent, why);
+}
+
+// The lamp follows the synthesizer, whose thread tells of each change; the
+// window hears of it on its own thread.
+void wireSoundLamp(Form2& form, CombinedService* combined)
+{
+    if (!combined || !combined->synth())
+        return;
+    if (combined->defaultIsPort())
+        form.setSoundState(SoundLamp::State::Playing, QStringLiteral("声音输出：MIDI 端口"));
+    combined->synth()->setStatusListener([window = QPointer<Form2>(&form), combined](const SynthStatus& s) {
+        QMetaObject::invokeMethod(qApp, [window, combined, s] {
+            if (window && !combined->defaultIsPort())
+                showSynthStatus(*window, s);
+        }, Qt::QueuedConnection);
+    });
 }
 
 // The right-click menu: the ports present when it opens, and what choosing
@@ -58,6 +114,13 @@ void wirePortMenu(Form2& form, CombinedService* combined, MidiInput& input)
         MidiOut::FindMidiDevice(device);
         MidiOut::OpenMidiOut(device);  // the old port is closed first
         form.PortReopened();
+        if (combined->defaultIsPort()) {
+            form.setSoundState(SoundLamp::State::Playing, QStringLiteral("声音输出：MIDI 端口"));
+        } else if (SynthService* synth = combined->synth()) {
+            // Chosen again: a lost or missing sound server is looked for now.
+            synth->reconnectNow();
+            showSynthStatus(form, synth->status());
+        }
     };
     auto inputs = std::make_shared<std::vector<rtmidisystems::Port>>();
     form.inputPorts = [&input, inputs] {
@@ -167,6 +230,7 @@ int main(int argc, char** argv)
         if (!midi.midiIn.empty() && !input.open(midi.midiIn, error))
             std::fprintf(stderr, "sonarel: %s\n", error.c_str());
         wirePortMenu(form, dynamic_cast<CombinedService*>(service.get()), input);
+        wireSoundLamp(form, dynamic_cast<CombinedService*>(service.get()));
 
         if (QScreen* screen = QGuiApplication::primaryScreen())
             form.move(screen->availableGeometry().center() - form.rect().center());

@@ -216,6 +216,10 @@ void Form2::buildDisplay()
     Label10->setText(QString::fromUtf8(kProductName));
     if (!skin_.isNull())
         Label10->setBackdrop(skin_.copy(Label10->geometry()));
+    // Over the skin's lamp at the right of the panel.
+    lamp_ = new SoundLamp(this);
+    lamp_->setObjectName(QStringLiteral("SoundLamp"));
+    lamp_->setGeometry(743, 159, 13, 13);
     // "Sized to its text": the two fixed captions grow to what they show.
     for (QLabel* label : Label2)
         label->adjustSize();

@@ -7,6 +7,7 @@
 #include "songs/recorder.h"
 #include "songs/takes.h"
 #include "window/co.h"
+#include "window/soundlamp.h"
 
 #include <QPixmap>
 #include <QTimer>
@@ -102,6 +103,8 @@ public:
     // The port was opened anew (another output chosen): each keyboard sends
     // its program again, as at start-up.
     void PortReopened();
+    // Whether the keyboard has sound, and why not: the lamp and its tooltip.
+    void setSoundState(SoundLamp::State state, const QString& why);
     // Builds the menu of the ports present now (public for tests).
     QMenu* portMenu();
 
@@ -249,6 +252,7 @@ private:
     bool recordCancelled_ = false;
     QString pendingSong_;  // handed over while the song panel waited
     QTimer noticeTimer_;
+    SoundLamp* lamp_ = nullptr;
     QString noticeText_, titleUnderNotice_;
     bool unloaded_ = false;
     QString songArgument_;

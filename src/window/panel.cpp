@@ -208,6 +208,8 @@ void Form2::MidiIn_Note(bool on, int channel, int note, int velocity)
     target->PlayLive(key, on, liveVelocity ? velocity : -1);
 }
 
+void Form2::setSoundState(SoundLamp::State state, const QString& why) { lamp_->setState(state, why); }
+
 void Form2::PortReopened()
 {
     MIDi2->SetInstrument(MIDi2->Instrument());

@@ -119,14 +119,16 @@ TEST_F(MidiChoiceTest, defaultDeviceIsTheSynthesizerWhenASoundfontExists)
     EXPECT_TRUE(MidiOut::FindMidiDevice(device));
     EXPECT_EQ(device, -1);
 
-    // With no audio output the open fails and the program goes on silent.
+    // With no audio output the port still opens (the output comes up on a
+    // thread of its own, or never) and the program goes on silent.
     MidiOptions noAudio;
     noAudio.synthOptions = {{"audio.driver", "no-such-driver"}};
     auto silent = CreateMidiService(noAudio);
     MidiOut::SetService(silent.get());
-    EXPECT_FALSE(MidiOut::OpenMidiOut(-1));
-    EXPECT_EQ(MidiOut::MidiOutHandle, 0u);
+    EXPECT_TRUE(MidiOut::OpenMidiOut(-1));
+    EXPECT_FALSE(combined(silent).synth()->waitForAudio(10000));
     MidiOut::NoteOn(0, 60, 100);
+    MidiOut::CloseMidiOut();
 
     // With an audio output that works anywhere, the port opens on the synthesizer.
     MidiOptions toFile;

@@ -5,6 +5,8 @@
 #include <fluidsynth.h>
 #include <pulse/pulseaudio.h>
 
+#include <sched.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -16,6 +18,8 @@ namespace {
 constexpr float kAudible = 1e-4f;
 constexpr int kChannels = 2;
 constexpr std::size_t kFrameBytes = kChannels * sizeof(float);
+// Low among real-time priorities, as the sound servers' own clients ask.
+constexpr int kRealtimePriority = 5;
 
 std::int64_t nowNs()
 {
@@ -45,11 +49,15 @@ private:
 
 PulseOutput::PulseOutput(fluid_synth_t* synth, const Options& options) : synth_(synth), options_(options) {}
 
-std::unique_ptr<PulseOutput> PulseOutput::Open(fluid_synth_t* synth, const Options& options, std::string& why)
+std::unique_ptr<PulseOutput> PulseOutput::Open(fluid_synth_t* synth, const Options& options, std::string& why,
+                                               bool* silent)
 {
     std::unique_ptr<PulseOutput> output(new PulseOutput(synth, options));
-    if (!output->connect(why))
+    if (!output->connect(why)) {
+        if (silent)
+            *silent = output->timedOut_;
         return nullptr;
+    }
     return output;
 }
 
@@ -148,6 +156,7 @@ bool PulseOutput::connect(std::string& why)
     }
     pa_stream_set_state_callback(stream_, &PulseOutput::onStreamState, this);
     pa_stream_set_write_callback(stream_, &PulseOutput::onWrite, this);
+    pa_stream_set_underflow_callback(stream_, &PulseOutput::onUnderflow, this);
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
     attr.tlength = std::uint32_t(std::max(options_.bufferFrames, 1) * kFrameBytes);
@@ -164,9 +173,12 @@ bool PulseOutput::connect(std::string& why)
     }
     if (!settle(&PulseOutput::streamSettled, &PulseOutput::streamReady, why))
         return false;
-    if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(stream_))
+    if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(stream_)) {
+        bufferFrames_.store(int(got->tlength / kFrameBytes));
         qCInfo(lcMidi, "PulseAudio stream: %u frames buffered, %u per request", unsigned(got->tlength / kFrameBytes),
                unsigned(got->minreq / kFrameBytes));
+    }
+    connected_ = true;
     return true;
 }
 
@@ -179,6 +191,7 @@ PulseOutput::~PulseOutput()
             Locked lock(loop_);
             if (stream_) {
                 pa_stream_set_write_callback(stream_, nullptr, nullptr);
+                pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
                 pa_stream_set_state_callback(stream_, nullptr, nullptr);
                 pa_stream_disconnect(stream_);
                 pa_stream_unref(stream_);
@@ -202,7 +215,30 @@ void PulseOutput::markLost()
 {
     if (lost_.exchange(true))
         return;
-    qCWarning(lcMidi, "The sound server went away: the built-in synthesizer is silent until the program is started again");
+    qCWarning(lcMidi, "The sound server went away: the built-in synthesizer looks for it again");
+    if (options_.onLost && connected_)
+        options_.onLost();
+}
+
+// Runs on the mainloop thread with its lock held. The server played out
+// everything it had: the buffer grows by half, as the server's own clients
+// do, so the next stall of this size is covered.
+void PulseOutput::onUnderflow(pa_stream* stream, void* self)
+{
+    auto* out = static_cast<PulseOutput*>(self);
+    out->underruns_.fetch_add(1);
+    const pa_buffer_attr* now = pa_stream_get_buffer_attr(stream);
+    if (!now || out->corked_.load())
+        return;
+    const int frames = int(now->tlength / kFrameBytes);
+    const int grown = std::min(frames + std::max(frames / 2, 1), out->options_.largestBufferFrames);
+    if (grown <= frames)
+        return;
+    pa_buffer_attr attr = *now;
+    attr.tlength = std::uint32_t(grown) * kFrameBytes;
+    drop(pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr));
+    out->bufferFrames_.store(grown);
+    qCInfo(lcMidi, "The sound server ran dry: the stream's buffer grows to %d frames", grown);
 }
 
 void PulseOutput::onContextState(pa_context* context, void* self)
@@ -230,6 +266,17 @@ void PulseOutput::onWrite(pa_stream*, std::size_t bytes, void* self)
 // Runs on the mainloop thread with its lock held.
 void PulseOutput::write(std::size_t bytes)
 {
+    if (!realtimeAsked_) {
+        // The rendering thread runs before other work where the system lets
+        // it (as root, or with a real-time limit); elsewhere it stays as it is.
+        realtimeAsked_ = true;
+        sched_param param{};
+        param.sched_priority = kRealtimePriority;
+        if (sched_setscheduler(0, SCHED_RR | SCHED_RESET_ON_FORK, &param) != 0)
+            qCDebug(lcMidi, "The rendering thread keeps its ordinary priority");
+    }
+    if (options_.beforeRender)
+        options_.beforeRender();
     const std::uint64_t wakesBefore = wakes_.load();
     std::size_t frames = bytes / kFrameBytes;
     if (frames == 0)

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,12 +27,23 @@ public:
         int sampleRate = 44100;
         int idleMs = 1000;       // silence after which the stream rests
         int connectTimeoutMs = 2000;
+        // An underrun grows the buffer by half, up to this (10 ms): a busy
+        // machine gets a little more delay rather than gaps in the sound.
+        int largestBufferFrames = 441;
         std::string server;      // empty: the user's default server
+        // Called on the stream's thread when the server goes away.
+        std::function<void()> onLost;
+        // Called on the stream's thread before each piece is rendered (tests
+        // stall it there to make the server run dry).
+        std::function<void()> beforeRender;
     };
 
     // Connects and creates the stream (corked until the first note). nullptr
-    // with `why` set when there is no server or it refuses the stream.
-    static std::unique_ptr<PulseOutput> Open(fluid_synth_t* synth, const Options& options, std::string& why);
+    // with `why` set when there is no server or it refuses the stream;
+    // `silent` then tells a server that took the connection and never
+    // answered, which every other way to it would wait on too.
+    static std::unique_ptr<PulseOutput> Open(fluid_synth_t* synth, const Options& options, std::string& why,
+                                             bool* silent = nullptr);
     ~PulseOutput() override;
     PulseOutput(const PulseOutput&) = delete;
     PulseOutput& operator=(const PulseOutput&) = delete;
@@ -50,6 +62,9 @@ public:
     // What the stream's server-side buffer holds now, in microseconds, as
     // the server reports it; -1 when it cannot tell.
     std::int64_t bufferedUs();
+    // The stream's buffer now, in frames, and how often the server ran dry.
+    int bufferFrames() const { return bufferFrames_.load(); }
+    int underruns() const { return underruns_.load(); }
 
 private:
     explicit PulseOutput(fluid_synth_t* synth, const Options& options);
@@ -65,6 +80,7 @@ private:
     static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
     static void onWrite(pa_stream* stream, std::size_t bytes, void* self);
+    static void onUnderflow(pa_stream* stream, void* self);
     void write(std::size_t bytes);
     void markLost();
 
@@ -74,6 +90,7 @@ private:
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     bool timedOut_ = false;
+    bool connected_ = false;  // under the mainloop's lock: Open has succeeded
 
     // Shared with the UI thread (see wake() and write()).
     std::atomic<bool> corked_{true};
@@ -81,9 +98,12 @@ private:
     std::atomic<bool> lost_{false};
     std::atomic<std::int64_t> soundStartNs_{0};
     std::atomic<bool> audibleNow_{false};
+    std::atomic<int> bufferFrames_{0};
+    std::atomic<int> underruns_{0};
 
     // The mainloop thread's own, or touched under the mainloop's lock.
     std::int64_t silentFrames_ = 0;
     bool audible_ = false;
+    bool realtimeAsked_ = false;
     std::vector<float> spare_;
 };

@@ -9,11 +9,16 @@
 #include <fluidsynth.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -190,7 +195,413 @@ int settingInt(fluid_settings_t* settings, const char* name, int fallback)
     return value;
 }
 
+// What the keyboards sent before the output was up. Settings are kept (the
+// latest of each kind, in order); notes are kept for kLateNoteMs, and a
+// note's end takes its start back out.
+class PendingMessages {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    void add(const ShortMessage& m, std::uint32_t message, Clock::time_point now)
+    {
+        const int kind = m.status & 0xF0;
+        const int channel = m.status & 0x0F;
+        pruneNotes(now);
+        if (kind == 0x90 && m.data2 > 0) {
+            notes_.push_back({message, now});
+            return;
+        }
+        if (kind == 0x80 || kind == 0x90) {
+            std::erase_if(notes_, [&](const Note& n) { return (n.message & 0x0F) == std::uint32_t(channel) &&
+                                                                ((n.message >> 8) & 0x7F) == m.data1; });
+            return;
+        }
+        if (kind == 0xB0 && (m.data1 == kAllSoundOff || m.data1 == kAllNotesOff)) {
+            std::erase_if(notes_, [&](const Note& n) { return (n.message & 0x0F) == std::uint32_t(channel); });
+            return;
+        }
+        if (kind == 0xF0)
+            return;
+        // One entry per channel and kind (per controller for control changes).
+        const std::uint32_t key = kind == 0xB0 ? (message & 0xFFFF) : (message & 0xFF);
+        std::erase_if(settings_, [&](std::uint32_t s) { return (kind == 0xB0 ? (s & 0xFFFF) : (s & 0xFF)) == key; });
+        settings_.push_back(message);
+    }
+    std::vector<std::uint32_t> takeSettings() { return std::exchange(settings_, {}); }
+    std::vector<std::uint32_t> takeNotes(Clock::time_point now)
+    {
+        pruneNotes(now);
+        std::vector<std::uint32_t> out;
+        for (const Note& n : notes_)
+            out.push_back(n.message);
+        notes_.clear();
+        return out;
+    }
+    void dropNotes() { notes_.clear(); }
+
+private:
+    struct Note {
+        std::uint32_t message;
+        Clock::time_point at;
+    };
+    void pruneNotes(Clock::time_point now)
+    {
+        const auto oldest = now - std::chrono::milliseconds(SynthService::kLateNoteMs);
+        while (!notes_.empty() && notes_.front().at < oldest)
+            notes_.pop_front();
+    }
+    std::vector<std::uint32_t> settings_;
+    std::deque<Note> notes_;
+};
+
+// Hands one decoded message to the synthesizer.
+int playMessage(fluid_synth_t* synth, const ShortMessage& m)
+{
+    const int channel = m.status & 0x0F;
+    switch (m.status & 0xF0) {
+    case 0x80:
+        return fluid_synth_noteoff(synth, channel, m.data1);
+    case 0x90:
+        return m.data2 == 0 ? fluid_synth_noteoff(synth, channel, m.data1)
+                            : fluid_synth_noteon(synth, channel, m.data1, m.data2);
+    case 0xA0:
+        return fluid_synth_key_pressure(synth, channel, m.data1, m.data2);
+    case 0xB0:
+        return fluid_synth_cc(synth, channel, m.data1, m.data2);
+    case 0xC0:
+        return fluid_synth_program_change(synth, channel, m.data1);
+    case 0xD0:
+        return fluid_synth_channel_pressure(synth, channel, m.data1);
+    case 0xE0:
+        return fluid_synth_pitch_bend(synth, channel, m.data1 | (m.data2 << 7));
+    default:
+        return FLUID_OK;  // system messages (clock, sense ...) mean nothing to the synthesizer
+    }
+}
+
 }  // namespace
+
+// The synthesizer and its output, shared by the service (the UI thread) and
+// the thread that starts and restarts the output. Whoever lets go last frees
+// it, so a thread still waiting on a sound server never touches freed memory.
+struct SynthService::Engine {
+    explicit Engine(SynthConfig c) : config(std::move(c)) {}
+    ~Engine()
+    {
+        // The audio output is created last and deleted first: until it is
+        // gone its thread keeps calling into the synthesizer.
+        output.reset();
+        if (synth)
+            delete_fluid_synth(synth);  // also unloads the soundfont
+        if (settings)
+            delete_fluid_settings(settings);
+    }
+
+    bool makeSynth(const std::string& soundfont);
+    void search(bool first);
+    bool openPulse(std::string& why, bool& silent);
+    bool openFluidDriver(const std::string& name, bool chosen);
+    void install(std::unique_ptr<AudioOutput> out, const std::string& name);
+    void setStatus(SynthStatus s);
+    void run(std::shared_ptr<Engine> self, std::string soundfont);
+    const std::string* chosenDriver() const;
+
+    const SynthConfig config;
+    fluid_settings_t* settings = nullptr;
+    fluid_synth_t* synth = nullptr;  // set before `made`, then never changed
+    std::atomic<bool> made{false};
+    std::atomic<bool> ready{false};  // messages go straight to the synthesizer
+    bool warnedNoAudio = false;      // the starter thread's own
+
+    mutable std::mutex mutex;  // guards what follows; never held while waiting on a server
+    std::condition_variable changed;
+    std::unique_ptr<AudioOutput> output;
+    std::string soundfont;
+    PendingMessages pending;
+    SynthStatus status;
+    std::mutex listenerMutex;
+    std::function<void(const SynthStatus&)> listener;  // under listenerMutex
+    bool stop = false;
+    bool retryNow = false;
+    bool lost = false;
+    bool searched = false;
+    bool finished = false;
+};
+
+const std::string* SynthService::Engine::chosenDriver() const
+{
+    for (const auto& [name, value] : config.options)
+        if (name == "audio.driver")
+            return &value;  // the user's choice is the only one tried
+    return nullptr;
+}
+
+bool SynthService::Engine::makeSynth(const std::string& font)
+{
+    settings = new_fluid_settings();
+    if (!settings)
+        return false;
+    fluid_settings_setnum(settings, "synth.sample-rate", kSampleRate);
+    fluid_settings_setnum(settings, "synth.gain", kGain);
+    // Loads the samples of the instruments in use only: FluidR3_GM is 148 MB,
+    // which would hold up the start by a second or more.
+    fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
+    fluid_settings_setint(settings, "audio.period-size", kPeriodSize);
+    fluid_settings_setint(settings, "audio.periods", kPeriods);
+    for (const auto& [name, value] : config.options)
+        applySetting(settings, name, value, true);
+    if (!config.audio)
+        fluid_settings_setnum(settings, "synth.sample-rate", kSampleRate);  // renders promise 44.1 kHz
+
+    fluid_synth_t* made_ = new_fluid_synth(settings);
+    if (!made_) {
+        qCWarning(lcMidi, "The built-in synthesizer could not be created");
+        return false;
+    }
+    synth = made_;
+    if (fluid_synth_sfload(synth, font.c_str(), 1) == FLUID_FAILED) {
+        qCWarning(lcMidi, "Soundfont \"%s\" could not be loaded", font.c_str());
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex);
+        soundfont = font;
+    }
+    made.store(true);
+    return true;
+}
+
+void SynthService::Engine::setStatus(SynthStatus s)
+{
+    {
+        std::lock_guard lock(mutex);
+        status = s;
+    }
+    // Told under a lock of its own, so that the service can take the
+    // listener away and be sure it is not being called.
+    std::lock_guard lock(listenerMutex);
+    if (listener)
+        listener(s);
+}
+
+// The output is up: what waited goes to the synthesizer, then everything
+// sent from now on goes straight there.
+void SynthService::Engine::install(std::unique_ptr<AudioOutput> out, const std::string& name)
+{
+    // Settings first, outside the lock: a program change may read the
+    // soundfont's samples from the disk, and the keyboards must not wait on that.
+    for (;;) {
+        std::vector<std::uint32_t> settingsNow;
+        {
+            std::lock_guard lock(mutex);
+            settingsNow = pending.takeSettings();
+        }
+        if (settingsNow.empty())
+            break;
+        for (std::uint32_t message : settingsNow)
+            playMessage(synth, DecodeShortMessage(message));
+    }
+    {
+        std::lock_guard lock(mutex);
+        // What sounded into an output that went away is not heard later.
+        fluid_synth_all_sounds_off(synth, -1);
+        for (std::uint32_t message : pending.takeSettings())
+            playMessage(synth, DecodeShortMessage(message));
+        const std::vector<std::uint32_t> notes = pending.takeNotes(PendingMessages::Clock::now());
+        for (std::uint32_t message : notes)
+            playMessage(synth, DecodeShortMessage(message));
+        output = std::move(out);
+        if (!notes.empty())
+            output->wake();
+        ready.store(true);
+    }
+    qCInfo(lcMidi, "Built-in synthesizer playing through %s with %s", name.c_str(), soundfont.c_str());
+    SynthStatus s;
+    s.state = SynthStatus::State::Playing;
+    s.driver = name;
+    setStatus(s);
+}
+
+bool SynthService::Engine::openPulse(std::string& why, bool& silent)
+{
+    // Our own output: it rests while nothing sounds. The server asks for
+    // small pieces often, so a note waits behind little; --synth-option
+    // audio.period-size and audio.periods set the request and the buffer
+    // (request x periods) as for the other drivers.
+    PulseOutput::Options pulse;
+    pulse.requestFrames = kPulseRequestFrames;
+    pulse.bufferFrames = kPulseBufferFrames;
+    for (const auto& [option, value] : config.options) {
+        if (option == "audio.period-size" || option == "audio.periods") {
+            pulse.requestFrames = settingInt(settings, "audio.period-size", kPeriodSize);
+            pulse.bufferFrames = pulse.requestFrames * settingInt(settings, "audio.periods", kPeriods);
+            pulse.largestBufferFrames = std::max(pulse.largestBufferFrames, pulse.bufferFrames);
+        }
+    }
+    pulse.sampleRate = kSampleRate;
+    char* server = nullptr;
+    if (fluid_settings_dupstr(settings, "audio.pulseaudio.server", &server) == FLUID_OK && server) {
+        if (std::string(server) != "default")
+            pulse.server = server;
+        fluid_free(server);
+    }
+    pulse.onLost = [this] {
+        std::lock_guard lock(mutex);
+        lost = true;
+        changed.notify_all();
+    };
+    silent = false;
+    std::unique_ptr<PulseOutput> out = PulseOutput::Open(synth, pulse, why, &silent);
+    if (!out)
+        return false;
+    install(std::move(out), "pulseaudio");
+    return true;
+}
+
+bool SynthService::Engine::openFluidDriver(const std::string& name, bool chosen)
+{
+    bool sdl = false;
+    if (name == "sdl2") {
+        if (!startSdlAudio())
+            return false;
+        sdl = true;
+    }
+    fluid_settings_setstr(settings, "audio.driver", name.c_str());
+    fluid_audio_driver_t* driver = nullptr;
+    {
+        // FluidSynth's reason is worth reading once when the user chose the driver.
+        std::optional<Probing> quiet;
+        if (!chosen || warnedNoAudio)
+            quiet.emplace();
+        driver = new_fluid_audio_driver(settings, synth);
+    }
+    if (!driver) {
+        if (sdl)
+            stopSdlAudio();
+        return false;
+    }
+    install(std::make_unique<FluidDriverOutput>(driver, name, sdl), name);
+    return true;
+}
+
+// The first search tries every output in turn; a later one (after a server
+// went away, or while none was found) only the sound server, which is what
+// comes and goes on a desktop.
+void SynthService::Engine::search(bool first)
+{
+    const std::string* chosen = chosenDriver();
+    std::vector<std::string> drivers;
+    if (chosen)
+        drivers = {*chosen};
+    else if (first)
+        drivers.assign(std::begin(kAudioDrivers), std::end(kAudioDrivers));
+    else
+        drivers = {"pulseaudio"};
+    const bool retrying = !chosen || *chosen == "pulseaudio";
+
+    std::string tried;
+    bool serverSilent = false;
+    for (const auto& name : drivers) {
+        tried += (tried.empty() ? "" : ", ") + name;
+        if (name == "jack" && !AudioSystem::JackServerAnswers()) {
+            tried += " (no server running)";
+            continue;
+        }
+        if (name == "pulseaudio") {
+            std::string why;
+            if (openPulse(why, serverSilent))
+                return;
+            tried += " (" + why + ")";
+            // A server that takes the connection and never answers holds up
+            // ALSA and SDL2 the same way, each for half a minute: stop here.
+            if (serverSilent)
+                break;
+            continue;
+        }
+        if (openFluidDriver(name, chosen != nullptr))
+            return;
+    }
+
+    SynthStatus s;
+    s.state = SynthStatus::State::Silent;
+    s.retrying = retrying;
+    {
+        std::lock_guard lock(mutex);
+        const bool wasLost = status.why == SynthStatus::Why::ServerLost;
+        s.why = serverSilent ? SynthStatus::Why::ServerSilent
+              : !retrying    ? SynthStatus::Why::NoOutput
+              : wasLost      ? SynthStatus::Why::ServerLost
+                             : SynthStatus::Why::NoServer;
+    }
+    // Both instruments open the port at start: one warning is enough.
+    if (first && !warnedNoAudio) {
+        warnedNoAudio = true;
+        qCWarning(lcMidi, "The built-in synthesizer is silent: no audio output could be opened (tried %s)%s",
+                  tried.c_str(), retrying ? "; it looks for a sound server again every second" : "");
+    } else {
+        qCDebug(lcMidi, "No audio output could be opened (tried %s)", tried.c_str());
+    }
+    setStatus(s);
+}
+
+void SynthService::Engine::run(std::shared_ptr<Engine> self, std::string font)
+{
+    (void)self;  // keeps the engine alive for as long as this thread runs
+    const auto finish = [this] {
+        std::lock_guard lock(mutex);
+        searched = true;
+        finished = true;
+        changed.notify_all();
+    };
+    if (!makeSynth(font)) {
+        SynthStatus s;
+        s.state = SynthStatus::State::Silent;
+        s.why = SynthStatus::Why::NoSoundfont;
+        setStatus(s);
+        finish();
+        return;
+    }
+    search(true);
+    {
+        std::lock_guard lock(mutex);
+        searched = true;
+        changed.notify_all();
+    }
+    constexpr auto kRetry = std::chrono::seconds(1);
+    std::unique_lock lock(mutex);
+    for (;;) {
+        const bool retrying = !output && status.retrying;
+        const auto woken = [this] { return stop || lost || retryNow; };
+        if (retrying)
+            changed.wait_for(lock, kRetry, woken);
+        else
+            changed.wait(lock, woken);
+        if (stop)
+            break;
+        retryNow = false;
+        if (lost) {
+            lost = false;
+            ready.store(false);
+            std::unique_ptr<AudioOutput> gone = std::move(output);
+            lock.unlock();
+            gone.reset();  // its thread ends here, away from the keyboards
+            SynthStatus s;
+            s.state = SynthStatus::State::Silent;
+            s.why = SynthStatus::Why::ServerLost;
+            s.retrying = true;
+            setStatus(s);
+            lock.lock();
+            continue;  // the server is tried again in a second, or when asked
+        }
+        if (output || !status.retrying)
+            continue;
+        lock.unlock();
+        search(false);
+        lock.lock();
+    }
+    lock.unlock();
+    finish();
+}
 
 SynthService::SynthService(SynthConfig config)
     : config_(std::move(config))
@@ -201,7 +612,30 @@ SynthService::SynthService(SynthConfig config)
 
 SynthService::~SynthService()
 {
-    freeAll();
+    if (!engine_)
+        return;
+    {
+        std::lock_guard lock(engine_->listenerMutex);
+        engine_->listener = nullptr;  // whoever listened may be gone before the thread
+    }
+    {
+        std::lock_guard lock(engine_->mutex);
+        engine_->stop = true;
+        engine_->changed.notify_all();
+    }
+    if (!starter_.joinable())
+        return;
+    // A thread that waits on a sound server that does not answer is not
+    // waited for: the program ends at once, and the thread frees the
+    // synthesizer whenever the server lets go of it.
+    std::unique_lock lock(engine_->mutex);
+    if (engine_->changed.wait_for(lock, std::chrono::milliseconds(300), [this] { return engine_->finished; })) {
+        lock.unlock();
+        starter_.join();
+    } else {
+        lock.unlock();
+        starter_.detach();
+    }
 }
 
 std::string SynthService::FindSoundfont(const std::string& named)
@@ -252,22 +686,22 @@ int SynthService::open(int deviceId, std::uint32_t& handle)
         return MidiResult::BadDeviceId;
     if (handle_ != 0)
         return MidiResult::Error;  // one handle at a time
-    if (!synth_) {
-        // An output that could not be opened is not tried again at every
-        // re-open: the keyboard stays silent, and it was said once.
-        if (audioFailed_)
+    if (!engine_) {
+        if (failed_ || deviceAnswers(-1) != MidiResult::Ok)
             return MidiResult::NoDriver;
-        if (deviceAnswers(-1) != MidiResult::Ok)
-            return MidiResult::NoDriver;
-        if (!createSynth(findSoundfont())) {
-            freeAll();
-            return MidiResult::Error;
+        auto engine = std::make_shared<Engine>(config_);
+        engine->listener = statusListener_;
+        if (config_.audio) {
+            // The soundfont and the output come up on a thread of their own.
+            starter_ = std::thread(&Engine::run, engine.get(), engine, findSoundfont());
+        } else {
+            if (!engine->makeSynth(findSoundfont())) {
+                failed_ = true;
+                return MidiResult::Error;
+            }
+            engine->ready.store(true);
         }
-        if (config_.audio && !startAudio()) {
-            freeAll();  // nothing is kept: the program goes on silent
-            audioFailed_ = true;
-            return MidiResult::NoDriver;
-        }
+        engine_ = std::move(engine);
     }
     handle_ = nextHandle_++;
     if (nextHandle_ == 0)
@@ -276,225 +710,140 @@ int SynthService::open(int deviceId, std::uint32_t& handle)
     return MidiResult::Ok;
 }
 
-bool SynthService::createSynth(const std::string& soundfont)
-{
-    settings_ = new_fluid_settings();
-    if (!settings_)
-        return false;
-    fluid_settings_setnum(settings_, "synth.sample-rate", kSampleRate);
-    fluid_settings_setnum(settings_, "synth.gain", kGain);
-    // Loads the samples of the instruments in use only: FluidR3_GM is 148 MB,
-    // which would hold up the start by a second or more.
-    fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
-    fluid_settings_setint(settings_, "audio.period-size", kPeriodSize);
-    fluid_settings_setint(settings_, "audio.periods", kPeriods);
-    for (const auto& [name, value] : config_.options)
-        applySetting(settings_, name, value, !settingsChecked_);
-    settingsChecked_ = true;  // said once, not at every re-open
-    if (!config_.audio)
-        fluid_settings_setnum(settings_, "synth.sample-rate", kSampleRate);  // renders promise 44.1 kHz
+bool SynthService::loaded() const { return engine_ && engine_->made.load(); }
 
-    synth_ = new_fluid_synth(settings_);
-    if (!synth_) {
-        qCWarning(lcMidi, "The built-in synthesizer could not be created");
-        return false;
-    }
-    if (fluid_synth_sfload(synth_, soundfont.c_str(), 1) == FLUID_FAILED) {
-        qCWarning(lcMidi, "Soundfont \"%s\" could not be loaded", soundfont.c_str());
-        return false;
-    }
-    loadedSoundfont_ = soundfont;
-    return true;
+std::string SynthService::loadedSoundfont() const
+{
+    if (!engine_)
+        return {};
+    std::lock_guard lock(engine_->mutex);
+    return engine_->soundfont;
 }
 
-bool SynthService::startAudio()
+std::string SynthService::audioDriver() const
 {
-    // Called with the synthesizer complete: the driver's thread starts asking
-    // it for sound the moment the driver exists.
-    std::vector<std::string> drivers;
-    bool chosen = false;
-    for (const auto& [name, value] : config_.options) {
-        if (name == "audio.driver") {
-            drivers = {value};  // the user's choice is the only one tried
-            chosen = true;
-        }
-    }
-    if (!chosen)
-        drivers.assign(std::begin(kAudioDrivers), std::end(kAudioDrivers));
-
-    std::string tried;
-    for (const auto& name : drivers) {
-        tried += (tried.empty() ? "" : ", ") + name;
-        if (name == "jack" && !AudioSystem::JackServerAnswers()) {
-            tried += " (no server running)";
-            continue;
-        }
-        if (name == "pulseaudio") {
-            // Our own output: it rests while nothing sounds.
-            // The server asks for small pieces often, so a note waits behind
-            // little; --synth-option audio.period-size and audio.periods set
-            // the request and the buffer (request x periods) as for the
-            // other drivers.
-            PulseOutput::Options pulse;
-            pulse.requestFrames = kPulseRequestFrames;
-            pulse.bufferFrames = kPulseBufferFrames;
-            for (const auto& [option, value] : config_.options) {
-                if (option == "audio.period-size" || option == "audio.periods") {
-                    pulse.requestFrames = settingInt(settings_, "audio.period-size", kPeriodSize);
-                    pulse.bufferFrames = pulse.requestFrames * settingInt(settings_, "audio.periods", kPeriods);
-                }
-            }
-            pulse.sampleRate = kSampleRate;
-            char* server = nullptr;
-            if (fluid_settings_dupstr(settings_, "audio.pulseaudio.server", &server) == FLUID_OK && server) {
-                if (std::string(server) != "default")
-                    pulse.server = server;
-                fluid_free(server);
-            }
-            std::string why;
-            output_ = PulseOutput::Open(synth_, pulse, why);
-            if (output_) {
-                audioDriverName_ = name;
-                qCInfo(lcMidi, "Built-in synthesizer playing through %s with %s", name.c_str(), loadedSoundfont_.c_str());
-                return true;
-            }
-            tried += " (" + why + ")";
-            continue;
-        }
-        bool sdl = false;
-        if (name == "sdl2") {
-            if (!startSdlAudio())
-                continue;
-            sdl = true;
-        }
-        fluid_settings_setstr(settings_, "audio.driver", name.c_str());
-        fluid_audio_driver_t* driver = nullptr;
-        {
-            // FluidSynth's reason is worth reading once when the user chose the driver.
-            std::optional<Probing> quiet;
-            if (!chosen || warnedNoAudio_)
-                quiet.emplace();
-            driver = new_fluid_audio_driver(settings_, synth_);
-        }
-        if (driver) {
-            output_ = std::make_unique<FluidDriverOutput>(driver, name, sdl);
-            audioDriverName_ = name;
-            qCInfo(lcMidi, "Built-in synthesizer playing through %s with %s", name.c_str(), loadedSoundfont_.c_str());
-            return true;
-        }
-        if (sdl)
-            stopSdlAudio();
-    }
-
-    // Both instruments open the port at start: one warning is enough.
-    if (!warnedNoAudio_) {
-        warnedNoAudio_ = true;
-        qCWarning(lcMidi, "The built-in synthesizer is silent: no audio output could be opened (tried %s)",
-                  tried.c_str());
-    } else {
-        qCDebug(lcMidi, "No audio output could be opened (tried %s)", tried.c_str());
-    }
-    return false;
+    if (!engine_)
+        return {};
+    std::lock_guard lock(engine_->mutex);
+    return engine_->output ? engine_->status.driver : std::string();
 }
 
-void SynthService::freeAll()
+AudioOutput* SynthService::audioOutput() const
 {
-    // The audio output is created last and deleted first: until it is gone
-    // its thread keeps calling into the synthesizer.
-    output_.reset();
-    if (synth_) {
-        delete_fluid_synth(synth_);  // also unloads the soundfont
-        synth_ = nullptr;
-    }
-    if (settings_) {
-        delete_fluid_settings(settings_);
-        settings_ = nullptr;
-    }
-    loadedSoundfont_.clear();
-    audioDriverName_.clear();
-    struck_.reset();
+    if (!engine_)
+        return nullptr;
+    std::lock_guard lock(engine_->mutex);
+    return engine_->output.get();
+}
+
+SynthStatus SynthService::status() const
+{
+    if (!engine_)
+        return {};
+    std::lock_guard lock(engine_->mutex);
+    return engine_->status;
+}
+
+void SynthService::setStatusListener(std::function<void(const SynthStatus&)> listener)
+{
+    statusListener_ = std::move(listener);
+    if (!engine_)
+        return;
+    std::lock_guard lock(engine_->listenerMutex);
+    engine_->listener = statusListener_;
+}
+
+bool SynthService::waitForAudio(int timeoutMs)
+{
+    if (!engine_)
+        return false;
+    std::unique_lock lock(engine_->mutex);
+    engine_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return engine_->searched; });
+    return engine_->output != nullptr;
+}
+
+void SynthService::reconnectNow()
+{
+    if (!engine_)
+        return;
+    std::lock_guard lock(engine_->mutex);
+    engine_->retryNow = true;
+    engine_->changed.notify_all();
 }
 
 int SynthService::close(std::uint32_t handle)
 {
-    if (handle == 0 || handle != handle_ || !synth_)
+    if (handle == 0 || handle != handle_ || !engine_)
         return MidiResult::InvalidHandle;
     handle_ = 0;
     // The synthesizer, its soundfont and its stream stay for the next open;
     // only what sounds ends with the handle.
-    fluid_synth_all_notes_off(synth_, -1);
     struck_.reset();
+    if (!engine_->ready.load()) {
+        std::lock_guard lock(engine_->mutex);
+        if (!engine_->ready.load()) {
+            engine_->pending.dropNotes();
+            return MidiResult::Ok;
+        }
+    }
+    fluid_synth_all_notes_off(engine_->synth, -1);
     return MidiResult::Ok;
 }
 
 void SynthService::noteOff(int channel, int note)
 {
-    const std::size_t i = std::size_t(channel * 128 + note);
-    if (!struck_.test(i))
-        return;
-    struck_.reset(i);
-    fluid_synth_noteoff(synth_, channel, note);
+    struck_.reset(std::size_t(channel * 128 + note));
 }
 
 int SynthService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
 {
-    if (handle == 0 || handle != handle_ || !synth_)
+    if (handle == 0 || handle != handle_ || !engine_)
         return MidiResult::InvalidHandle;
     const ShortMessage m = DecodeShortMessage(message);
     if (m.length == 0)
         return MidiResult::Error;
     const int channel = m.status & 0x0F;
-    int result = FLUID_OK;
-    switch (m.status & 0xF0) {
-    case 0x80:
+    const int kind = m.status & 0xF0;
+    const bool noteOn = kind == 0x90 && m.data2 > 0;
+    if (kind == 0x80 || (kind == 0x90 && !noteOn)) {
         // A note-off for a key that is not sounding is no fault: the note
         // countdown sends one for every idle key on each tick.
+        if (!struck_.test(std::size_t(channel * 128 + m.data1)))
+            return MidiResult::Ok;
         noteOff(channel, m.data1);
-        break;
-    case 0x90:
-        if (m.data2 == 0) {
-            noteOff(channel, m.data1);  // velocity 0 is a note-off
-        } else {
-            result = fluid_synth_noteon(synth_, channel, m.data1, m.data2);
-            struck_.set(std::size_t(channel * 128 + m.data1));
-            if (output_)
-                output_->wake();
+    } else if (noteOn) {
+        struck_.set(std::size_t(channel * 128 + m.data1));
+    } else if (kind == 0xB0 && (m.data1 == kAllSoundOff || m.data1 == kAllNotesOff)) {
+        for (int note = 0; note < 128; ++note)
+            struck_.reset(std::size_t(channel * 128 + note));
+    }
+    if (!engine_->ready.load()) {
+        // The output is not up: the message waits for it.
+        std::lock_guard lock(engine_->mutex);
+        if (!engine_->ready.load()) {
+            engine_->pending.add(m, message, PendingMessages::Clock::now());
+            return MidiResult::Ok;
         }
-        break;
-    case 0xA0:
-        result = fluid_synth_key_pressure(synth_, channel, m.data1, m.data2);
-        break;
-    case 0xB0:
-        result = fluid_synth_cc(synth_, channel, m.data1, m.data2);
-        if (m.data1 == kAllSoundOff || m.data1 == kAllNotesOff)
-            for (int note = 0; note < 128; ++note)
-                struck_.reset(std::size_t(channel * 128 + note));
-        break;
-    case 0xC0:
-        result = fluid_synth_program_change(synth_, channel, m.data1);
-        break;
-    case 0xD0:
-        result = fluid_synth_channel_pressure(synth_, channel, m.data1);
-        break;
-    case 0xE0:
-        result = fluid_synth_pitch_bend(synth_, channel, m.data1 | (m.data2 << 7));
-        break;
-    default:
-        break;  // system messages (clock, sense ...) mean nothing to the synthesizer
+    }
+    const int result = playMessage(engine_->synth, m);
+    if (noteOn && config_.audio) {
+        std::lock_guard lock(engine_->mutex);
+        if (engine_->output)
+            engine_->output->wake();
     }
     return result == FLUID_OK ? MidiResult::Ok : MidiResult::Error;
 }
 
 bool SynthService::renderS16(int frames, std::int16_t* leftRight)
 {
-    if (!synth_ || output_ || frames < 0 || (frames > 0 && !leftRight))
+    if (!engine_ || !engine_->ready.load() || config_.audio || frames < 0 || (frames > 0 && !leftRight))
         return false;
-    return frames == 0 || fluid_synth_write_s16(synth_, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
+    return frames == 0 || fluid_synth_write_s16(engine_->synth, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
 }
 
 bool SynthService::renderFloat(int frames, float* leftRight)
 {
-    if (!synth_ || output_ || frames < 0 || (frames > 0 && !leftRight))
+    if (!engine_ || !engine_->ready.load() || config_.audio || frames < 0 || (frames > 0 && !leftRight))
         return false;
-    return frames == 0 || fluid_synth_write_float(synth_, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
+    return frames == 0 || fluid_synth_write_float(engine_->synth, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
 }

@@ -3,13 +3,13 @@
 
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
-typedef struct _fluid_hashtable_t fluid_settings_t;
-typedef struct _fluid_synth_t fluid_synth_t;
 class AudioOutput;
 
 struct SynthConfig {
@@ -24,17 +24,44 @@ struct SynthConfig {
     bool audio = true;
 };
 
+// What the built-in synthesizer's sound is doing, for the window to show.
+struct SynthStatus {
+    enum class State { Starting, Playing, Silent };
+    enum class Why {
+        None,
+        NoSoundfont,   // no General MIDI soundfont: nothing can sound
+        NoServer,      // no sound server, and no other output opened
+        ServerSilent,  // a server took the connection and never answered
+        ServerLost,    // the server went away (a restart, a crash)
+        NoOutput,      // the output the user chose did not open
+    };
+    State state = State::Starting;
+    Why why = Why::None;
+    std::string driver;     // what plays ("pulseaudio", "alsa" ...) while Playing
+    bool retrying = false;  // the synthesizer looks for the server again by itself
+};
+
 // The built-in General MIDI synthesizer, as the default device (-1). It has
 // no numbered devices, and one handle is open at a time. The synthesizer, its
 // soundfont and its audio output are made at the first open and kept until
 // the service goes: closing ends what sounds and invalidates the handle, and
-// the next open hands out a new handle at once. Loading a soundfont and
-// connecting to a sound server happen once per run.
+// the next open hands out a new handle at once.
+//
+// With audio, the first open returns at once: a thread of the service's own
+// loads the soundfont and opens the output, so neither a large soundfont nor
+// a sound server that does not answer holds up the window. What is sent
+// before the output is up waits: settings are kept, and a note struck within
+// the last half second sounds when the output comes up; older ones are
+// dropped. A server that goes away, or that appears after the start, is
+// looked for again about once a second, and at once on reconnectNow().
 class SynthService : public MidiService {
 public:
     // Tried in this order when no soundfont is named.
     static const std::vector<std::string> kDebianSoundfonts;
     static constexpr int kSampleRate = 44100;
+    // A note struck while the output is not up yet sounds when it comes up
+    // within this time; an older one would only sound late.
+    static constexpr int kLateNoteMs = 500;
 
     explicit SynthService(SynthConfig config = {});
     ~SynthService() override;
@@ -54,13 +81,24 @@ public:
     // A handle is open.
     bool isOpen() const { return handle_ != 0; }
     // The synthesizer exists (also between a close and the next open).
-    bool loaded() const { return synth_ != nullptr; }
+    bool loaded() const;
     std::uint32_t handle() const { return handle_; }
-    const std::string& loadedSoundfont() const { return loadedSoundfont_; }
-    // The audio driver that opened ("pulseaudio", "file" ...), empty offline.
-    const std::string& audioDriver() const { return audioDriverName_; }
-    // The output itself, for tests and benchmarks; nullptr offline.
-    AudioOutput* audioOutput() const { return output_.get(); }
+    std::string loadedSoundfont() const;
+    // The audio driver that plays now ("pulseaudio", "file" ...), empty
+    // offline and while no output is open.
+    std::string audioDriver() const;
+    // The output itself, for tests and benchmarks; nullptr while there is none.
+    AudioOutput* audioOutput() const;
+
+    SynthStatus status() const;
+    // Told of every change of status, on whatever thread made it.
+    void setStatusListener(std::function<void(const SynthStatus&)> listener);
+    // Waits until the first search for an output has ended (tests, benchmarks,
+    // tools); true when an output plays.
+    bool waitForAudio(int timeoutMs);
+    // The user asked for the built-in synthesizer again: a lost or missing
+    // output is looked for now rather than at the next retry.
+    void reconnectNow();
 
     // Interleaved stereo at kSampleRate; only while open without audio (the
     // audio driver's thread owns the rendering otherwise). false = nothing rendered.
@@ -68,25 +106,19 @@ public:
     bool renderFloat(int frames, float* leftRight);
 
 private:
-    bool createSynth(const std::string& soundfont);
-    bool startAudio();
+    struct Engine;
     void noteOff(int channel, int note);
-    void freeAll();
 
     SynthConfig config_;
-    fluid_settings_t* settings_ = nullptr;
-    fluid_synth_t* synth_ = nullptr;
-    std::unique_ptr<AudioOutput> output_;
+    std::shared_ptr<Engine> engine_;
+    std::thread starter_;  // loads the soundfont, opens and reopens the output
+    std::function<void(const SynthStatus&)> statusListener_;
     std::uint32_t handle_ = 0;
     std::uint32_t nextHandle_ = 1;
-    std::string loadedSoundfont_;
-    std::string audioDriverName_;
-    bool warnedNoAudio_ = false;
     bool warnedNoSoundfont_ = false;
-    bool settingsChecked_ = false;
-    bool audioFailed_ = false;
+    bool failed_ = false;  // an offline synthesizer that could not be made: later opens fail at once
     // Notes struck and not yet ended, channel * 128 + note. A note-off for
     // any other note is dropped here: FluidSynth looks through every voice
     // for it, and the note countdown sends 65 of them per keyboard each tick.
-    std::bitset<16 * 128> struck_;  // no output opened: later opens fail at once
+    std::bitset<16 * 128> struck_;
 };
