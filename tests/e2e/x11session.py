@@ -108,6 +108,17 @@ class Session:
         time.sleep(hold)
         self.xdo('keyup', name)
 
+    def lamp(self):
+        """What the lamp at the right of the panel shows: 'skin' (the skin's
+        green lamp: sound), 'red' (no sound) or 'dim' (starting)."""
+        x, y, _, _ = self.geometry()
+        out = subprocess.run(['import', '-display', self.display, '-window', 'root', '-crop', '1x1+%d+%d' % (x + 749, y + 165),
+                              '-depth', '8', 'txt:-'], capture_output=True, text=True).stdout
+        r, g, b = [int(v) for v in out.splitlines()[-1].split('(')[1].split(')')[0].split(',')[:3]]
+        if r > 150 and g < 100:
+            return 'red'
+        return 'skin' if g > r + 40 else 'dim'
+
     def screenshot(self, path):
         subprocess.run(['import', '-display', self.display, '-window', self.wid, path], check=True)
 

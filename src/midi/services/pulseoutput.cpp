@@ -173,8 +173,8 @@ bool PulseOutput::connect(std::string& why)
     }
     if (!settle(&PulseOutput::streamSettled, &PulseOutput::streamReady, why))
         return false;
+    bufferFrames_.store(std::max(options_.bufferFrames, 1));
     if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(stream_)) {
-        bufferFrames_.store(int(got->tlength / kFrameBytes));
         qCInfo(lcMidi, "PulseAudio stream: %u frames buffered, %u per request", unsigned(got->tlength / kFrameBytes),
                unsigned(got->minreq / kFrameBytes));
     }
@@ -230,7 +230,9 @@ void PulseOutput::onUnderflow(pa_stream* stream, void* self)
     const pa_buffer_attr* now = pa_stream_get_buffer_attr(stream);
     if (!now || out->corked_.load())
         return;
-    const int frames = int(now->tlength / kFrameBytes);
+    // Grown from what was asked for, not from what the server granted: with
+    // an adjusted latency the server reports a part of it.
+    const int frames = out->bufferFrames_.load();
     const int grown = std::min(frames + std::max(frames / 2, 1), out->options_.largestBufferFrames);
     if (grown <= frames)
         return;

@@ -62,7 +62,8 @@ public:
     // What the stream's server-side buffer holds now, in microseconds, as
     // the server reports it; -1 when it cannot tell.
     std::int64_t bufferedUs();
-    // The stream's buffer now, in frames, and how often the server ran dry.
+    // The stream's buffer as asked for now, in frames, and how often the
+    // server ran dry.
     int bufferFrames() const { return bufferFrames_.load(); }
     int underruns() const { return underruns_.load(); }
 
