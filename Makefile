@@ -20,6 +20,7 @@ test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
 
 bench: build
+	@sh scripts/install-deps bench
 	./$(BUILD)/bench/sonarel_bench --benchmark_filter=-KeyTo
 	/usr/bin/python3 bench/desktop/desktop_bench.py $(BUILD)
 
