@@ -206,7 +206,7 @@ int main(int argc, char** argv)
     if (onDesktop && instance.start(absoluteSong(options.songArgument)) == SingleInstance::Outcome::HandedOver)
         return 0;
 
-    std::unique_ptr<MidiService> service = CreateMidiService(midi);
+    std::unique_ptr<MidiService> service = CreateMidiService(midi, true);
     MidiOut::SetService(service.get());
     if (!midi.trace.empty() && !MidiOut::SetTrace(midi.trace))
         std::fprintf(stderr, "sonarel: cannot write the MIDI trace to %s\n", midi.trace.c_str());
@@ -242,6 +242,12 @@ int main(int argc, char** argv)
         form.activateWindow();
         // The file and message dialogs speak Chinese like the rest of the
         // window; read once the window shows, since only a dialog needs it.
+        // The sound comes up once the window is there, so that loading the
+        // soundfont does not take the processor from the window's start.
+        QTimer::singleShot(0, &app, [&service] {
+            if (auto* combined = dynamic_cast<CombinedService*>(service.get()); combined && combined->synth())
+                combined->synth()->start();
+        });
         QTimer::singleShot(0, &app, [&app] {
             auto* translator = new QTranslator(&app);
             if (translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

@@ -71,7 +71,7 @@ QRect KeyboardView::keyRectTwips(int k)
 
 QRect KeyboardView::keyRect(int k) { return twips::ToPixels(keyRectTwips(k)); }
 
-KeyboardView::KeyboardView(QWidget* parent) : QWidget(parent), dragCursor_(DragCursor())
+KeyboardView::KeyboardView(QWidget* parent) : QWidget(parent)
 {
     setFocusPolicy(Qt::NoFocus);
     resize(twips::ToPixels(kKeyboardWidthTwips), twips::ToPixels(kWhiteKeyHeightTwips));
@@ -187,7 +187,10 @@ void KeyboardView::mousePressEvent(QMouseEvent* event)
     // The drag starts on the key itself; every move until the release is ours.
     dragging_ = true;
     overKey_ = key;
-    grabMouse(dragCursor_);
+    // Made at the first drag, not with the keyboard: the window's start
+    // need not wait for a picture it may never show.
+    static const QCursor dragCursor = DragCursor();
+    grabMouse(dragCursor);
     emit dragOver(key, kDragEnter);
 }
 

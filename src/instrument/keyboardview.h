@@ -70,7 +70,6 @@ private:
     bool pointerInside(const QPoint& pos) const;
 
     std::array<Colour, kKeyCount> colours_;
-    QCursor dragCursor_;
     UserControl1* strip_ = nullptr;
     bool mousePlay_ = false;
     bool dragging_ = false;

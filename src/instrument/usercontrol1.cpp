@@ -24,10 +24,23 @@ QPixmap loadStrip(const char* resource, qreal ratio)
     return pixmap;
 }
 
+// Both keyboards show the same strip: it is read and masked once, the
+// picture for dense screens only when such a screen asks for it.
+const QPixmap& strip()
+{
+    static const QPixmap picture = loadStrip(kStripResource, 1.0);
+    return picture;
+}
+
+const QPixmap& strip2x()
+{
+    static const QPixmap picture = loadStrip(kStripResource2x, 2.0);
+    return picture;
+}
+
 }  // namespace
 
-UserControl1::UserControl1(QWidget* parent)
-    : QWidget(parent), picture_(loadStrip(kStripResource, 1.0)), picture2x_(loadStrip(kStripResource2x, 2.0))
+UserControl1::UserControl1(QWidget* parent) : QWidget(parent), picture_(strip())
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_NoSystemBackground);
@@ -39,7 +52,7 @@ void UserControl1::paintEvent(QPaintEvent*)
     if (picture_.isNull())
         return;
     // Drawn at its own size from the top-left corner; the strip's edges clip it.
-    const QPixmap& picture = devicePixelRatioF() > 1.0 && !picture2x_.isNull() ? picture2x_ : picture_;
+    const QPixmap& picture = devicePixelRatioF() > 1.0 && !strip2x().isNull() ? strip2x() : picture_;
     QPainter painter(this);
     painter.drawPixmap(0, 0, picture);
 }

@@ -17,5 +17,4 @@ protected:
 
 private:
     QPixmap picture_;
-    QPixmap picture2x_;
 };

@@ -137,9 +137,10 @@ std::string MidiOptionsHelp()
            "  --midi-trace FILE         write every MIDI message sent to FILE\n";
 }
 
-std::unique_ptr<MidiService> CreateMidiService(const MidiOptions& options)
+std::unique_ptr<MidiService> CreateMidiService(const MidiOptions& options, bool synthWaitsForStart)
 {
     SynthConfig config;
+    config.waitForStart = synthWaitsForStart;
     config.soundfont = options.soundfont;
     config.options = options.synthOptions;
     return std::make_unique<CombinedService>(std::make_unique<SynthService>(std::move(config)),

@@ -31,4 +31,6 @@ std::string MidiOptionsHelp();
 
 // The service to hand to MidiOut::SetService: device -1 is the built-in
 // synthesizer, or with --midi-out that port; 0..n-1 are the system's ports.
-std::unique_ptr<MidiService> CreateMidiService(const MidiOptions& options);
+// synthWaitsForStart: the built-in synthesizer's soundfont and output wait
+// for SynthService::start() (the window calls it once it shows).
+std::unique_ptr<MidiService> CreateMidiService(const MidiOptions& options, bool synthWaitsForStart = false);

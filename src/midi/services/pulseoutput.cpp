@@ -221,8 +221,8 @@ void PulseOutput::markLost()
 }
 
 // Runs on the mainloop thread with its lock held. The server played out
-// everything it had: the buffer grows by half, as the server's own clients
-// do, so the next stall of this size is covered.
+// everything it had: the buffer doubles, as the server's own clients grow
+// theirs, so that a stall of this size is covered the next time.
 void PulseOutput::onUnderflow(pa_stream* stream, void* self)
 {
     auto* out = static_cast<PulseOutput*>(self);
@@ -233,7 +233,7 @@ void PulseOutput::onUnderflow(pa_stream* stream, void* self)
     // Grown from what was asked for, not from what the server granted: with
     // an adjusted latency the server reports a part of it.
     const int frames = out->bufferFrames_.load();
-    const int grown = std::min(frames + std::max(frames / 2, 1), out->options_.largestBufferFrames);
+    const int grown = std::min(frames * 2, out->options_.largestBufferFrames);
     if (grown <= frames)
         return;
     pa_buffer_attr attr = *now;

@@ -27,11 +27,11 @@ public:
         int sampleRate = 44100;
         int idleMs = 1000;       // silence after which the stream rests
         int connectTimeoutMs = 2000;
-        // An underrun grows the buffer by half, up to this: a busy machine
-        // gets a little more delay rather than gaps in the sound. The server
-        // takes about half of what is asked for as the stream's buffer and
-        // the rest as its own, so 15 ms asked are about 8 ms of stream buffer.
-        int largestBufferFrames = 661;
+        // An underrun doubles the buffer, up to this: a busy machine gets a
+        // little more delay rather than gaps in the sound. The server takes
+        // about half of what is asked for as the stream's buffer and the rest
+        // as its own: 12.5 ms asked are about 7 ms of stream buffer.
+        int largestBufferFrames = 551;
         std::string server;      // empty: the user's default server
         // Called on the stream's thread when the server goes away.
         std::function<void()> onLost;

@@ -322,8 +322,9 @@ struct SynthService::Engine {
     std::mutex listenerMutex;
     std::function<void(const SynthStatus&)> listener;  // under listenerMutex
     bool stop = false;
+    bool started = false;
     bool retryNow = false;
-    bool lost = false;
+    std::atomic<bool> lost{false};
     bool searched = false;
     bool finished = false;
 };
@@ -445,9 +446,12 @@ bool SynthService::Engine::openPulse(std::string& why, bool& silent)
             pulse.server = server;
         fluid_free(server);
     }
+    // Called with the stream's lock held, which the keyboards' thread takes
+    // inside `mutex`: so no `mutex` here, only the flag and a nudge. The
+    // starter also looks at the flag once a second, should the nudge come
+    // between its look and its wait.
     pulse.onLost = [this] {
-        std::lock_guard lock(mutex);
-        lost = true;
+        lost.store(true);
         changed.notify_all();
     };
     silent = false;
@@ -547,6 +551,10 @@ void SynthService::Engine::search(bool first)
 void SynthService::Engine::run(std::shared_ptr<Engine> self, std::string font)
 {
     (void)self;  // keeps the engine alive for as long as this thread runs
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return started || stop; });
+    }
     const auto finish = [this] {
         std::lock_guard lock(mutex);
         searched = true;
@@ -567,20 +575,27 @@ void SynthService::Engine::run(std::shared_ptr<Engine> self, std::string font)
         searched = true;
         changed.notify_all();
     }
-    constexpr auto kRetry = std::chrono::seconds(1);
+    // A server that went away is mostly being restarted: it is looked for
+    // soon, then every second.
+    constexpr std::chrono::milliseconds kRetries[] = {std::chrono::milliseconds(250), std::chrono::milliseconds(500),
+                                                      std::chrono::milliseconds(1000)};
+    constexpr auto kWatch = std::chrono::seconds(1);
+    std::size_t retries = std::size(kRetries) - 1;
     std::unique_lock lock(mutex);
     for (;;) {
         const bool retrying = !output && status.retrying;
-        const auto woken = [this] { return stop || lost || retryNow; };
+        const bool watching = output && dynamic_cast<PulseOutput*>(output.get());
+        const auto woken = [this] { return stop || lost.load() || retryNow; };
         if (retrying)
-            changed.wait_for(lock, kRetry, woken);
+            changed.wait_for(lock, kRetries[std::min(retries++, std::size(kRetries) - 1)], woken);
+        else if (watching)
+            changed.wait_for(lock, kWatch, woken);
         else
             changed.wait(lock, woken);
         if (stop)
             break;
         retryNow = false;
-        if (lost) {
-            lost = false;
+        if (lost.exchange(false)) {
             ready.store(false);
             std::unique_ptr<AudioOutput> gone = std::move(output);
             lock.unlock();
@@ -591,7 +606,8 @@ void SynthService::Engine::run(std::shared_ptr<Engine> self, std::string font)
             s.retrying = true;
             setStatus(s);
             lock.lock();
-            continue;  // the server is tried again in a second, or when asked
+            retries = 0;
+            continue;  // the server is tried again soon, or when asked
         }
         if (output || !status.retrying)
             continue;
@@ -604,7 +620,7 @@ void SynthService::Engine::run(std::shared_ptr<Engine> self, std::string font)
 }
 
 SynthService::SynthService(SynthConfig config)
-    : config_(std::move(config))
+    : config_(std::move(config)), mayStart_(!config_.waitForStart)
 {
     routeFluidLog();
     AudioSystem::RouteLibraryMessages();
@@ -693,6 +709,7 @@ int SynthService::open(int deviceId, std::uint32_t& handle)
         engine->listener = statusListener_;
         if (config_.audio) {
             // The soundfont and the output come up on a thread of their own.
+            engine->started = mayStart_;
             starter_ = std::thread(&Engine::run, engine.get(), engine, findSoundfont());
         } else {
             if (!engine->makeSynth(findSoundfont())) {
@@ -760,6 +777,16 @@ bool SynthService::waitForAudio(int timeoutMs)
     std::unique_lock lock(engine_->mutex);
     engine_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return engine_->searched; });
     return engine_->output != nullptr;
+}
+
+void SynthService::start()
+{
+    mayStart_ = true;
+    if (!engine_)
+        return;
+    std::lock_guard lock(engine_->mutex);
+    engine_->started = true;
+    engine_->changed.notify_all();
 }
 
 void SynthService::reconnectNow()

@@ -22,6 +22,9 @@ struct SynthConfig {
     // false: no audio driver is opened; the sound is fetched with render*()
     // (offline rendering, tests, benchmarks).
     bool audio = true;
+    // The soundfont and the output wait for start() (the window calls it once
+    // it shows, so that they do not take the processor from its start).
+    bool waitForStart = false;
 };
 
 // What the built-in synthesizer's sound is doing, for the window to show.
@@ -99,6 +102,8 @@ public:
     // The user asked for the built-in synthesizer again: a lost or missing
     // output is looked for now rather than at the next retry.
     void reconnectNow();
+    // With waitForStart: the soundfont and the output may come up now.
+    void start();
 
     // Interleaved stereo at kSampleRate; only while open without audio (the
     // audio driver's thread owns the rendering otherwise). false = nothing rendered.
@@ -116,6 +121,7 @@ private:
     std::uint32_t handle_ = 0;
     std::uint32_t nextHandle_ = 1;
     bool warnedNoSoundfont_ = false;
+    bool mayStart_ = true;
     bool failed_ = false;  // an offline synthesizer that could not be made: later opens fail at once
     // Notes struck and not yet ended, channel * 128 + note. A note-off for
     // any other note is dropped here: FluidSynth looks through every voice
