@@ -125,69 +125,49 @@ def dropouts(env, server, folder, seconds=20):
 
 
 def sound_back(env, server, display):
-    """Seconds from a restarted server answering to a struck key's sound."""
+    """Seconds from a restarted server answering to a struck key's sound: the
+    time until the program's stream is back on the server, then a key's time
+    to the sink. (A recorder started on the fresh server takes about two
+    seconds of its own to deliver, so the key waits for it.)"""
     ms, pid = start(env)
     time.sleep(2)
     server.kill()
     time.sleep(1)
     server.start()
     answered = time.time()
+    back = None
+    while time.time() - answered < 10:
+        if any(name == 'Sonarel' for _, name in server.sink_inputs()):
+            back = time.time() - answered
+            break
+        time.sleep(0.02)
+    if back is None:
+        stop(pid)
+        print('sound back after the server restarts: not within 10 s (target <= 2 s)')
+        return
     stale = os.path.join(server.dir, 'monitor.raw')
     if os.path.exists(stale):
         os.remove(stale)  # the dense playback's recording
     rec = Recorder(server)
-    while rec.recorded_seconds() == 0 and time.time() - answered < 5:
+    while rec.recorded_seconds() < 0.3 and time.time() - answered < 15:
         time.sleep(0.01)
-    first_sample_at = time.time() - rec.recorded_seconds()
     xenv = dict(env, DISPLAY=display)
     wid = subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^Sonarel$'], env=xenv,
                          capture_output=True, text=True).stdout.split()
     if wid:
         subprocess.run(['xdotool', 'windowfocus', wid[0]], env=xenv, capture_output=True)
-    deadline = time.time() + 10
-    while time.time() < deadline:
-        subprocess.run(['xdotool', 'key', 'z'], env=xenv, capture_output=True)
-        time.sleep(0.1)
-        if rec.recorded_seconds() > 0.5 and onset(rec_peek(rec)) > 0:
-            break
+    struck_at = rec.recorded_seconds()
+    subprocess.run(['xdotool', 'key', 'z'], env=xenv, capture_output=True)
+    time.sleep(1)
     samples = rec.stop()
     stop(pid)
     heard = onset(samples)
-    if heard < 0:
-        print('sound back after the server restarts: not within 10 s (target <= 2 s)')
+    key = heard / RATE - struck_at if heard >= 0 else None
+    if key is None:
+        print('sound back after the server restarts: the stream was back after %.2f s, but the key was not heard' % back)
     else:
-        print('sound back after the server restarts: %.2f s from the server answering to a key heard (target <= 2 s)'
-              % (first_sample_at + heard / RATE - answered))
-
-
-def rec_peek(rec):
-    import array
-    samples = array.array('h')
-    with open(rec.path, 'rb') as f:
-        data = f.read()
-    samples.frombytes(data[:len(data) // 2 * 2])
-    return samples
-
-
-def stop(pid):
-    os.kill(pid, 15)
-    for _ in range(200):
-        try:
-            os.kill(pid, 0)
-        except OSError:
-            return
-        time.sleep(0.02)
-    os.kill(pid, 9)
-
-
-def idle_cpu(env, seconds=10):
-    _, pid = start(env)
-    time.sleep(5)  # start-up settles: the steady state is what is measured
-    before = cpu_seconds(pid)
-    time.sleep(seconds)
-    share = (cpu_seconds(pid) - before) / seconds * 100
-    stop(pid)
-    return share
+        print('sound back after the server restarts: %.2f s from the server answering to a key heard (the stream back '
+              'after %.2f s, the key heard %.0f ms after it was struck; target <= 2 s)' % (back + max(key, 0), back, key * 1000))
 
 
 def main():

@@ -576,11 +576,13 @@ void SynthService::Engine::run(std::shared_ptr<Engine> self, std::string font)
         changed.notify_all();
     }
     // A server that went away is mostly being restarted: it is looked for
-    // soon, then every second.
-    constexpr std::chrono::milliseconds kRetries[] = {std::chrono::milliseconds(250), std::chrono::milliseconds(500),
-                                                      std::chrono::milliseconds(1000)};
+    // soon, then every second, and after a while of none every two seconds,
+    // which costs an idle keyboard next to nothing.
+    using std::chrono::milliseconds;
+    constexpr milliseconds kRetries[] = {milliseconds(100), milliseconds(250), milliseconds(500), milliseconds(1000),
+                                         milliseconds(1000), milliseconds(1000), milliseconds(1000), milliseconds(2000)};
     constexpr auto kWatch = std::chrono::seconds(1);
-    std::size_t retries = std::size(kRetries) - 1;
+    std::size_t retries = 3;  // none at the start: every second, for a while
     std::unique_lock lock(mutex);
     for (;;) {
         const bool retrying = !output && status.retrying;
