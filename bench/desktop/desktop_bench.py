@@ -170,6 +170,27 @@ def sound_back(env, server, display):
               'after %.2f s, the key heard %.0f ms after it was struck; target <= 2 s)' % (back + max(key, 0), back, key * 1000))
 
 
+def stop(pid):
+    os.kill(pid, 15)
+    for _ in range(200):
+        try:
+            os.kill(pid, 0)
+        except OSError:
+            return
+        time.sleep(0.02)
+    os.kill(pid, 9)
+
+
+def idle_cpu(env, seconds=10):
+    _, pid = start(env)
+    time.sleep(5)  # start-up settles: the steady state is what is measured
+    before = cpu_seconds(pid)
+    time.sleep(seconds)
+    share = (cpu_seconds(pid) - before) / seconds * 100
+    stop(pid)
+    return share
+
+
 def main():
     display = free_display()
     xvfb = subprocess.Popen(['Xvfb', display, '-screen', '0', '1024x768x24', '-nolisten', 'tcp', '-noreset'],
