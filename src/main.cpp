@@ -72,7 +72,7 @@ void showSynthStatus(Form2& form, const SynthStatus& s)
         break;
     }
     if (s.retrying)
-        why += QStringLiteral("。每秒重试一次，声音服务器一出现就有声音。");
+        why += QStringLiteral("。正在重试，声音服务器一出现就有声音。");
     form.setSoundState(SoundLamp::State::Silent, why);
 }
 
