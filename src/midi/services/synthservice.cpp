@@ -551,16 +551,21 @@ void SynthService::Engine::search(bool first)
 void SynthService::Engine::run(std::shared_ptr<Engine> self, std::string font)
 {
     (void)self;  // keeps the engine alive for as long as this thread runs
-    {
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return started || stop; });
-    }
     const auto finish = [this] {
         std::lock_guard lock(mutex);
         searched = true;
         finished = true;
         changed.notify_all();
     };
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return started || stop; });
+        if (stop) {
+            lock.unlock();
+            finish();  // ended before it was ever started: nothing to load
+            return;
+        }
+    }
     if (!makeSynth(font)) {
         SynthStatus s;
         s.state = SynthStatus::State::Silent;
