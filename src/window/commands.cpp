@@ -171,23 +171,24 @@ void Form2::RecordCommand()
             // End the command cleanly rather than leave a recording running
             // into nothing, and say so where the title shows.
             std::fprintf(stderr, "sonarel: %s\n", error.c_str());
-            scratchLock_.unlock();
             Recording = false;
-            Com[kPlay]->setEnabled(true);
-            Com[kSave]->setEnabled(true);
-            Com[kOpen]->setEnabled(true);
-            Com[kRecord]->paintFace(Image4);
+            endRecording();
             notice(keptLast ? QStringLiteral("无法录音：无法写入录音文件") : QStringLiteral("无法录音：无法保留上一次录音"));
             return;
         }
         shownSong_ = scratch;  // Save keeps this recording from now on
         return;
     }
+    endRecording();
+}
+
+void Form2::endRecording()
+{
     Com[kPlay]->setEnabled(true);
     Com[kSave]->setEnabled(true);
     Com[kOpen]->setEnabled(true);
     Com[kRecord]->paintFace(Image4);
-    recorder.stop();
+    recorder.stop();  // the end marker, where a recording was written
     scratchLock_.unlock();
 }
 

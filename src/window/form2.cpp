@@ -491,7 +491,6 @@ void Form2::playSongArgument(QString path)
     if (path.size() >= 2 && path.startsWith(QLatin1Char('"')) && path.endsWith(QLatin1Char('"')))
         path = path.mid(1, path.size() - 2);
     const QString name = QFileInfo(path).fileName();
-    const std::string why = songs::WhyUnreadable(path.toStdString());
     if (isMidiFile(path)) {
         // A MIDI file plays as a song made of it; one that cannot be read
         // leaves the window as without a song.
@@ -509,7 +508,7 @@ void Form2::playSongArgument(QString path)
     Label3->setText(QString::fromStdString(title));
     Label9->setText(QString::fromStdString(author));
     Com_Click(2);
-    if (!why.empty())
+    if (!songs::WhyUnreadable(path.toStdString()).empty())
         notice(QFileInfo::exists(path) ? QStringLiteral("无法打开 %1").arg(name) : QStringLiteral("找不到 %1").arg(name));
 }
 

@@ -236,6 +236,9 @@ private:
     // The scratch file this recording may write: the shared one, or one of
     // its own when another keyboard is recording into that.
     QString lockScratch();
+    // The buttons back from a recording, its end marker written and the
+    // scratch file free for another keyboard.
+    void endRecording();
     // The title the display shows under a notice.
     QString displayedTitle() const;
 

@@ -824,11 +824,6 @@ int SynthService::close(std::uint32_t handle)
     return MidiResult::Ok;
 }
 
-void SynthService::noteOff(int channel, int note)
-{
-    struck_.reset(std::size_t(channel * 128 + note));
-}
-
 int SynthService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
 {
     if (handle == 0 || handle != handle_ || !engine_)
@@ -844,7 +839,7 @@ int SynthService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
         // countdown sends one for every idle key on each tick.
         if (!struck_.test(std::size_t(channel * 128 + m.data1)))
             return MidiResult::Ok;
-        noteOff(channel, m.data1);
+        struck_.reset(std::size_t(channel * 128 + m.data1));
     } else if (noteOn) {
         struck_.set(std::size_t(channel * 128 + m.data1));
     } else if (kind == 0xB0 && (m.data1 == kAllSoundOff || m.data1 == kAllNotesOff)) {

@@ -112,7 +112,6 @@ public:
 
 private:
     struct Engine;
-    void noteOff(int channel, int note);
 
     SynthConfig config_;
     std::shared_ptr<Engine> engine_;

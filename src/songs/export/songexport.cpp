@@ -10,7 +10,6 @@
 #include "songs/paths.h"
 #include "songs/songfile.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
