@@ -1,7 +1,7 @@
 // Songs beyond the window: exporting an hour of music to a MIDI file and
 // rendering a minute of it to audio, with the real-time factor of each
 // (seconds of music per second of work).
-#include "songs/export/songexport.h"
+#include "performance/capture.h"
 #include "songs/midiimport.h"
 #include "songs/recorder.h"
 
@@ -30,10 +30,12 @@ std::string writeSong(const QTemporaryDir& dir, const char* name, int notes, int
     // In 10 ms ticks; every seventh key joins the next one in a chord.
     const int meanGap = seconds * 100 * 7 / (notes * 6);
     std::uniform_int_distribution<int> gap(0, 2 * meanGap), key(12, 64);
+    int ticks = 0;  // to this note from the one before
     for (int i = 0; i < notes; ++i) {
         if (i % 40 == 0)
-            rec.writeSettingRecord("@TonD", i % 80 == 0 ? "1" : "2");
-        rec.writeSettingRecord(std::to_string(key(random)), std::to_string(i % 7 == 0 ? 0 : gap(random)));
+            rec.writeSettingRecord(songs::Tag::Keyboard, i % 80 == 0 ? "1" : "2");
+        rec.recordNote(std::int16_t(key(random)), std::int16_t(ticks));
+        ticks = i % 7 == 0 ? 0 : gap(random);
     }
     rec.stop();
     return path;
@@ -46,9 +48,9 @@ void timeSongTool(benchmark::State& state, int notes, int seconds, const char* o
     QTemporaryDir dir;
     const std::string song = writeSong(dir, "song.hbk", notes, seconds);
     const std::string out = dir.filePath(QString::fromLatin1(outName)).toStdString();
-    songs::SongCapture capture;
+    performance::SongCapture capture;
     std::string error;
-    songs::CaptureSong(song, capture, error);
+    performance::CaptureSong(song, capture, error);
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         if (!tool(song, out, error))
@@ -63,7 +65,7 @@ void timeSongTool(benchmark::State& state, int notes, int seconds, const char* o
 void BM_ExportOneHourToMidi(benchmark::State& state)
 {
     timeSongTool(state, 20000, 3600, "hour.mid", [](const std::string& song, const std::string& out, std::string& error) {
-        return songs::ExportMidi(song, out, error);
+        return performance::ExportMidi(song, out, error);
     });
 }
 BENCHMARK(BM_ExportOneHourToMidi)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -71,7 +73,7 @@ BENCHMARK(BM_ExportOneHourToMidi)->UseManualTime()->Iterations(1)->Unit(benchmar
 void BM_RenderOneMinuteToWav(benchmark::State& state)
 {
     timeSongTool(state, 600, 60, "minute.wav", [](const std::string& song, const std::string& out, std::string& error) {
-        return songs::RenderSong(song, out, std::string(), error);
+        return performance::RenderSong(song, out, std::string(), error);
     });
 }
 BENCHMARK(BM_RenderOneMinuteToWav)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);

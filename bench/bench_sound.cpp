@@ -11,6 +11,7 @@
 #include "midi/services/synthservice.h"
 #include "songs/songfile.h"
 #include "window/form2.h"
+#include "window/songcommands.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
@@ -266,7 +267,7 @@ void BM_KeyToNoteOn(benchmark::State& state)
         if (!skipped) {
             source = keys->name();
             if (recording) {
-                QTimer::singleShot(0, &form, [&form] { form.Command1_Click(); });  // the title panel's OK
+                QTimer::singleShot(0, &form, [&form] { form.songCommands().Command1_Click(); });  // the title panel's OK
                 form.Com_Click(1);                                                // Record
             }
             bool other = false;

@@ -1,7 +1,7 @@
 #pragma once
 // What the command line asks for: the window (with a song to play), or one of
 // the song tools, or the help or the version; and the sound options.
-#include "midi/midioptions.h"
+#include "cli/midioptions.h"
 
 #include <iosfwd>
 #include <string>

@@ -1,9 +1,7 @@
 #include "cli/songtools.h"
 
-#include "midi/services/midiinput.h"
-#include "midi/services/portservice.h"
+#include "performance/capture.h"
 #include "songs/dump.h"
-#include "songs/export/songexport.h"
 #include "songs/midiimport.h"
 #include "songs/paths.h"
 
@@ -65,10 +63,10 @@ int RunSongTool(int argc, char** argv, const CommandLine& command)
     std::string error;
     bool ok;
     if (tool == "--export-midi") {
-        ok = songs::ExportMidi(args[0], args[1], error);
+        ok = performance::ExportMidi(args[0], args[1], error);
     } else {
         bool progressShown = false;
-        ok = songs::RenderSong(args[0], args[1], midi.soundfont, error, [&](double done) {
+        ok = performance::RenderSong(args[0], args[1], midi.soundfont, error, [&](double done) {
             std::fprintf(stderr, "\rsonarel: rendering %3d%%", int(done * 100));
             progressShown = true;
         });
@@ -78,21 +76,3 @@ int RunSongTool(int argc, char** argv, const CommandLine& command)
     return ok ? 0 : fail(error);
 }
 
-
-int ListMidiPorts()
-{
-    PortService outputs;
-    const auto& out = outputs.refresh();
-    std::cout << "MIDI output ports (--midi-out):\n";
-    if (out.empty())
-        std::cout << "  none\n";
-    for (std::size_t i = 0; i < out.size(); ++i)
-        std::cout << "  " << i << "  " << out[i].name << "\n";
-    const auto in = MidiInput::Ports();
-    std::cout << "MIDI input ports (--midi-in):\n";
-    if (in.empty())
-        std::cout << "  none\n";
-    for (std::size_t i = 0; i < in.size(); ++i)
-        std::cout << "  " << i << "  " << in[i].name << "\n";
-    return 0;
-}

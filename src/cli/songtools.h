@@ -5,7 +5,3 @@
 // Runs the tool the command line named; the exit status of the program. Any
 // failure is one line on stderr.
 int RunSongTool(int argc, char** argv, const CommandLine& command);
-
-// Prints the numbered MIDI output and input ports, as --midi-out and
-// --midi-in take their numbers.
-int ListMidiPorts();

@@ -14,7 +14,6 @@ namespace {
 constexpr int kWhiteKeyHeightTwips = 1100;
 constexpr int kBlackKeyHeightTwips = 600;
 constexpr int kBlackKeyWidthTwips = 165;
-constexpr int kBlackKeyMaxHeightTwips = 700;  // taller keys are white
 constexpr int kKeyboardWidthTwips = 10360;    // key 64 ends here
 const QRect kStripTwips(0, 660, 10335, 375);
 
@@ -38,22 +37,14 @@ constexpr KeyPlace kKeys[KeyboardView::kKeyCount] = {
     {9555, 280},  {9720, 0}, {9840, 265},  {10035, 0}, {10095, 265},
 };
 
-constexpr bool blackByIndex(int k)
-{
-    const int n = k % 12;
-    return n == 1 || n == 3 || n == 6 || n == 8 || n == 10;
-}
-
 constexpr bool tableAgreesWithOctaves()
 {
     for (int k = 0; k < KeyboardView::kKeyCount; ++k)
-        if ((kKeys[k].width == 0) != blackByIndex(k))
+        if ((kKeys[k].width == 0) != keys::IsBlackKey(k))
             return false;
     return kKeys[KeyboardView::kKeyCount - 1].left + kKeys[KeyboardView::kKeyCount - 1].width == kKeyboardWidthTwips;
 }
 static_assert(tableAgreesWithOctaves());
-
-bool isBlack(int k) { return KeyboardView::keyRectTwips(k).height() < kBlackKeyMaxHeightTwips; }
 
 bool validKey(int k) { return k >= 0 && k < KeyboardView::kKeyCount; }
 
@@ -76,7 +67,7 @@ KeyboardView::KeyboardView(QWidget* parent) : QWidget(parent)
     setFocusPolicy(Qt::NoFocus);
     resize(twips::ToPixels(kKeyboardWidthTwips), twips::ToPixels(kWhiteKeyHeightTwips));
     for (int k = 0; k < kKeyCount; ++k) {
-        if (isBlack(k))
+        if (keys::IsBlackKey(k))
             colours_[std::size_t(k)] = QColor(0, 0, 0);
         else
             colours_[std::size_t(k)] = QPalette::Base;
@@ -138,11 +129,11 @@ int KeyboardView::keyAt(const QPoint& pos) const
     if (!pointerInside(pos))
         return -1;
     for (int k = 0; k < kKeyCount; ++k)
-        if (isBlack(k) && keyRect(k).contains(pos))
+        if (keys::IsBlackKey(k) && keyRect(k).contains(pos))
             return k;
     // Where two white keys overlap, the later one is drawn on top.
     for (int k = kKeyCount - 1; k >= 0; --k)
-        if (!isBlack(k) && keyRect(k).contains(pos))
+        if (!keys::IsBlackKey(k) && keyRect(k).contains(pos))
             return k;
     return -1;
 }
@@ -166,10 +157,10 @@ void KeyboardView::paintEvent(QPaintEvent*)
         painter.drawLine(r.topRight() + QPoint(-1, 1), r.bottomRight() + QPoint(-1, -1));
     };
     for (int k = 0; k < kKeyCount; ++k)
-        if (!isBlack(k))
+        if (!keys::IsBlackKey(k))
             drawKey(k);
     for (int k = 0; k < kKeyCount; ++k)
-        if (isBlack(k))
+        if (keys::IsBlackKey(k))
             drawKey(k);
 }
 

@@ -2,6 +2,8 @@
 // The 65 on-screen keys of one instrument, drawn as coloured buttons with the
 // notation strip over the white keys. The view paints and reports; whoever
 // owns it decides what a key's colour is and what a press means.
+#include "instrument/keys.h"
+
 #include <QColor>
 #include <QCursor>
 #include <QPalette>
@@ -16,7 +18,7 @@ class UserControl1;
 class KeyboardView : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kKeyCount = 65;
+    static constexpr int kKeyCount = keys::kKeyCount;
     // States of a drag-over report.
     static constexpr int kDragEnter = 0;
     static constexpr int kDragLeave = 1;

@@ -30,7 +30,7 @@ static void initInstrumentResources()
 
 namespace {
 
-constexpr int kLastKey = 64;
+using keys::kLastKey;
 constexpr int kReleaseIntervalMs = 10;
 constexpr int kDefaultMlong = 100;
 constexpr int kLargestMlong = std::numeric_limits<std::int16_t>::max();
@@ -38,7 +38,6 @@ constexpr int kLargestMlong = std::numeric_limits<std::int16_t>::max();
 // after the count reaches 0, so a note lasts ten to eleven ticks.
 constexpr std::int16_t kNoteCountdown = 10;
 constexpr std::int16_t kPlayIdle = -1;
-constexpr int kBlackKeyMaxHeightTwips = 700;  // taller keys are white
 constexpr int kKeyBoardBlockNone = 0;
 constexpr int kKeyBoardBlockMain = 1;
 constexpr int kKeyBoardBlockRightHand = 2;
@@ -56,8 +55,6 @@ constexpr QPalette::ColorRole kRestWhite = QPalette::Base;  // the desktop's win
 
 constexpr int kLowestChannel = 0, kHighestChannel = 15;
 constexpr int kLowestDataByte = 0, kHighestDataByte = 127;
-
-bool isBlackKey(int k) { return KeyboardView::keyRectTwips(k).height() < kBlackKeyMaxHeightTwips; }
 
 template <typename T>
 bool fits(long long v)
@@ -281,9 +278,10 @@ void MIDi::armCountdown()
     const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                                  std::chrono::steady_clock::now().time_since_epoch())
                                  .count();
-    const std::int64_t next = ((now + mlong_ / 2) / mlong_ + 1) * mlong_;
-    Timer4.start(int(next - now));
+    Timer4.start(int(NextCountdownMs(now, mlong_) - now));
 }
+
+std::int64_t MIDi::NextCountdownMs(std::int64_t nowMs, int mlong) { return ((nowMs + mlong / 2) / mlong + 1) * mlong; }
 
 bool MIDi::releaseTimerActive() const { return Timer3.isActive(); }
 bool MIDi::countdownTimerActive() const { return Timer4.isActive(); }
@@ -435,7 +433,7 @@ void MIDi::PressKey(std::int16_t Key, bool Down)
 {
     if (Key < 0 || Key > kLastKey)
         return;
-    const bool black = isBlackKey(Key);
+    const bool black = keys::IsBlackKey(Key);
     if (!Down) {
         // Releasing only restores the colour: the countdown ends the note.
         if (black)

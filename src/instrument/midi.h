@@ -1,6 +1,8 @@
 #pragma once
 // Public interface of the instrument control. (Contract shared by the window
 // and the songs code; the implementation lives in midi.cpp.)
+#include "instrument/keys.h"
+
 #include <QColor>
 #include <QTimer>
 #include <QWidget>
@@ -68,6 +70,9 @@ public:
     void pollTick();       // Timer2: keyboard poll, run when the keyboard or mouse button changes
     void releaseTick();    // Timer3: release of keys struck by Play
     void countdownTick();  // Timer4: note countdown and note-off
+    // When the countdown next ticks after `nowMs` on the monotonic clock, for
+    // a note length of `mlong` ms (> 0): on the multiples of the length.
+    static std::int64_t NextCountdownMs(std::int64_t nowMs, int mlong);
     bool releaseTimerActive() const;
     bool countdownTimerActive() const;
     bool pollTimerActive() const;
@@ -93,7 +98,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    static constexpr int kKeyCount = 65;
+    static constexpr int kKeyCount = keys::kKeyCount;
 
     void ScanKey(std::int16_t ScanCode, bool Down);
     void PressKey(std::int16_t Key, bool Down);

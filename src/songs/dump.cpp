@@ -1,9 +1,9 @@
 #include "songs/dump.h"
 
 #include "songs/instrumentnames.h"
-#include "songs/songfile.h"
-
 #include "songs/paths.h"
+#include "songs/songfile.h"
+#include "songs/tags.h"
 
 #include <cstdio>
 #include <ostream>
@@ -53,31 +53,35 @@ std::string quotedText(std::string_view utf8)
 std::string settingMeaning(const Record& r)
 {
     const std::string v = std::to_string(r.number);
-    if (r.tag == "@END ")
+    const std::optional<Tag> tag = ParseTag(r.tag);
+    if (!tag)
+        return "unknown setting, skipped";
+    switch (*tag) {
+    case Tag::End:
         return "end of song";
-    if (r.tag == "@TonD") {
-        if (r.number == 1)
+    case Tag::Keyboard:
+        if (r.number == kLowerKeyboard)
             return "lower keyboard";
-        if (r.number == 2)
+        if (r.number == kUpperKeyboard)
             return "upper keyboard";
         return "keyboard unchanged (" + v + " selects none)";
-    }
-    if (r.tag == "@DiaZ") {
+    case Tag::Tone: {
         const std::string name = KeyShortName(r.number);
         return "key " + (name.empty() ? v : name);
     }
-    if (r.tag == "@YinL")
+    case Tag::Intensity:
         return "volume " + v;
-    if (r.tag == "@YueQ") {
+    case Tag::Instrument: {
         const std::string name = InstrumentName(r.number);
         return "instrument " + v + (name.empty() ? std::string() : " " + name);
     }
-    if (r.tag == "@YinG")
+    case Tag::Pitch:
         return "pitch " + v;
-    if (r.tag == "@XiaY")
-        return r.value == "True " ? "silencer on" : "silencer off";
-    if (r.tag == "@YinC")
+    case Tag::Silencer:
+        return BoolValue(r.value) ? "silencer on" : "silencer off";
+    case Tag::Mlong:
         return "note length " + v;
+    }
     return "unknown setting, skipped";
 }
 
@@ -150,7 +154,7 @@ bool DumpSong(const std::string& path, std::ostream& out, std::string& error)
             line += quoted(r.tag) + " " + quoted(r.value) + "  ";
             if (r.isSetting()) {
                 line += settingMeaning(r);
-                endMarker = r.tag == "@END ";
+                endMarker = ParseTag(r.tag) == Tag::End;
             } else {
                 std::int16_t key = 0;
                 if (KeyNumber(r.tag, key)) {

@@ -40,7 +40,7 @@ const char* const kInstrumentNames[kInstrumentCount] = {
 };
 
 // Each key name padded with blanks to six characters, then "调".
-const char* const kKeyNames[kKeyCount] = {
+const char* const kToneNames[kToneCount] = {
     "C     调", "C#    调", "D     调             ",  // the third entry carries 13 trailing blanks
     "D#    调",
     "E     调", "F     调", "F#    调", "G     调",
@@ -54,8 +54,8 @@ const char* InstrumentName(int program)
 
 const char* KeyShortName(int tone)
 {
-    static const char* const kShort[kKeyCount] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
-    return tone >= 0 && tone < kKeyCount ? kShort[tone] : "";
+    static const char* const kShort[kToneCount] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+    return tone >= 0 && tone < kToneCount ? kShort[tone] : "";
 }
 
 }  // namespace songs

@@ -4,9 +4,9 @@
 namespace songs {
 
 constexpr int kInstrumentCount = 128;
-constexpr int kKeyCount = 12;
+constexpr int kToneCount = 12;  // the keys 调 a keyboard is transposed to
 extern const char* const kInstrumentNames[kInstrumentCount];
-extern const char* const kKeyNames[kKeyCount];
+extern const char* const kToneNames[kToneCount];
 
 // "" for a program outside 0..127.
 const char* InstrumentName(int program);

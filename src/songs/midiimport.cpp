@@ -1,6 +1,9 @@
 #include "songs/midiimport.h"
 
+#include "instrument/keys.h"
+
 #include "songs/songfile.h"
+#include "songs/tags.h"
 
 #include <algorithm>
 #include <array>
@@ -16,11 +19,11 @@ namespace songs {
 namespace {
 
 constexpr int kDrumChannel = 9;  // channel 10 of the General MIDI drums
-constexpr int kKeys = 65;
+constexpr int kKeys = keys::kKeyCount;
 constexpr double kTickMs = 10;
 constexpr int kPitches[] = {0, 12, 24, 36, 48};  // the pitch knob's stops
 constexpr int kLongestGap = 32767;               // a record's value is a 16-bit number
-constexpr int kLower = 1, kUpper = 2;            // as "@TonD" names the keyboards
+constexpr int kLower = kLowerKeyboard, kUpper = kUpperKeyboard;
 // Slot 24 holds the first record after the header; the last slot a song reaches.
 constexpr int kFirstBodySlot = kFirstRecordSlot + 14;
 
@@ -226,7 +229,7 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
             at += gap + (switching ? 1 : 0);
         }
         if (switching) {
-            body.push_back({"@TonD", NumberText(group.keyboard)});
+            body.push_back({std::string(TagField(Tag::Keyboard)), NumberText(group.keyboard)});
             active = group.keyboard;
         }
         for (const int key : group.keys) {
@@ -236,7 +239,7 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
         lastNote = body.size() - 1;
     }
     body[lastNote].second = "10";  // as a recording ends its last note
-    body.push_back({"@END ", "0"});
+    body.push_back({std::string(TagField(Tag::End)), "0"});
 
     const std::string name = trimmed(textOf(midi.name));
     song.title = name.empty() ? fallbackTitle : name;

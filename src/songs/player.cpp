@@ -1,13 +1,10 @@
 #include "songs/player.h"
 
+#include "songs/tags.h"
+
 #include <limits>
 
 namespace songs {
-
-namespace {
-constexpr std::string_view kEndTag = "@END ";
-constexpr std::string_view kHalfTag = "@TonD";
-}  // namespace
 
 bool SongPlayer::start(const std::string& path)
 {
@@ -71,11 +68,12 @@ void SongPlayer::tick(PlaybackHost& host)
             return;
         }
         if (record.isSetting()) {
-            if (record.tag == kEndTag) {
+            const std::optional<Tag> tag = ParseTag(record.tag);
+            if (tag == Tag::End) {
                 endPlayback(host);
                 return;
             }
-            if (record.tag == kHalfTag) {
+            if (tag == Tag::Keyboard) {
                 // The keys read so far belong to the half that was selected
                 // when they were recorded; the switch then ends the tick.
                 if (!playGroup(host, group, run))

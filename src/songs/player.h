@@ -3,7 +3,9 @@
 // time. The player knows nothing of widgets: it reads records and tells its
 // host what to do. The window's host drives the real instruments and the
 // panel; the exporter's host drives instruments on a virtual clock.
+#include "instrument/keys.h"
 #include "songs/songfile.h"
+#include "songs/tags.h"
 
 #include <cstdint>
 #include <string>
@@ -19,7 +21,7 @@ public:
     // "@TonD": 1 or 2 selects the half; any other value leaves it.
     virtual void selectHalf(std::int16_t half) = 0;
     // A setting record other than "@TonD"/"@END ", applied only when the
-    // settings are not locked. Unknown tags are the host's to skip.
+    // settings are not locked. A tag nobody knows is the host's to skip.
     virtual void applySetting(const Record& record) = 0;
     virtual bool settingsLocked() const = 0;
     // The playback timer, which the tick switches off while a key group plays.
@@ -30,7 +32,7 @@ public:
 };
 
 // A key group holds at most one keyboard's worth of keys.
-constexpr int kMaxKeyGroup = 65;
+constexpr int kMaxKeyGroup = keys::kKeyCount;
 
 class SongPlayer {
 public:

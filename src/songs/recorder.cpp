@@ -10,8 +10,6 @@ namespace songs {
 
 std::string NumberText(long long value) { return std::to_string(value); }
 
-std::string_view BoolText(bool value) { return value ? "True" : "False"; }
-
 void SongRecorder::queue(std::int32_t slot, bool appended, std::string_view tag, std::string_view value)
 {
     queued_.push_back({slot, appended, std::string(tag), std::string(value)});
@@ -68,9 +66,9 @@ bool SongRecorder::writeNext(std::string_view tag, std::string_view value)
 
 bool SongRecorder::writeHalf(const HalfSettings& half)
 {
-    return writeNext("@DiaZ", NumberText(half.tone)) && writeNext("@YinL", NumberText(half.intensity)) &&
-           writeNext("@YueQ", NumberText(half.instrument)) && writeNext("@YinG", NumberText(half.pitch)) &&
-           writeNext("@XiaY", BoolText(half.silencer)) && writeNext("@YinC", NumberText(half.mlong));
+    return writeNext(Tag::Tone, NumberText(half.tone)) && writeNext(Tag::Intensity, NumberText(half.intensity)) &&
+           writeNext(Tag::Instrument, NumberText(half.instrument)) && writeNext(Tag::Pitch, NumberText(half.pitch)) &&
+           writeNext(Tag::Silencer, BoolText(half.silencer)) && writeNext(Tag::Mlong, NumberText(half.mlong));
 }
 
 bool SongRecorder::start(const std::string& path, const std::string& titleUtf8, const std::string& authorUtf8,
@@ -86,7 +84,8 @@ bool SongRecorder::start(const std::string& path, const std::string& titleUtf8, 
         return false;
     // Upper half first, so that the song goes on with the lower half selected.
     RecordNo = kFirstRecordSlot - 1;
-    const bool written = writeNext("@TonD", "2") && writeHalf(upper) && writeNext("@TonD", "1") && writeHalf(lower);
+    const bool written = writeNext(Tag::Keyboard, NumberText(kUpperKeyboard)) && writeHalf(upper) &&
+                         writeNext(Tag::Keyboard, NumberText(kLowerKeyboard)) && writeHalf(lower);
     if (!written) {
         file_.close();
         return false;
@@ -100,13 +99,13 @@ void SongRecorder::stop()
     if (!file_.isOpen())
         return;
     releaseWrites();
-    writeNext("@END ", "0");
+    writeNext(Tag::End, "0");
     file_.close();
 }
 
-bool SongRecorder::writeSettingRecord(std::string_view tag, std::string_view value)
+bool SongRecorder::writeSettingRecord(Tag tag, std::string_view value)
 {
-    return writeNext(tag, value);
+    return writeNext(TagField(tag), value);
 }
 
 bool SongRecorder::recordNote(std::int16_t note, std::int16_t gapTicks)

@@ -1,6 +1,7 @@
 #pragma once
 // Writing a recording into the scratch song file.
 #include "songs/songfile.h"
+#include "songs/tags.h"
 
 #include <cstdint>
 #include <string>
@@ -52,7 +53,7 @@ public:
     bool releaseWrites();
 
     // Write a setting record at the next slot (no-op when not open).
-    bool writeSettingRecord(std::string_view tag, std::string_view value);
+    bool writeSettingRecord(Tag tag, std::string_view value);
     // The note-record writer: rewrites the previous note's gap with gapTicks,
     // then appends this note with the value 10. Returns false when the
     // recording cannot go on: the next note would lie past slot 32767 or the
@@ -73,6 +74,7 @@ private:
     };
 
     bool writeNext(std::string_view tag, std::string_view value);
+    bool writeNext(Tag tag, std::string_view value) { return writeNext(TagField(tag), value); }
     bool writeHalf(const HalfSettings& half);
     // Queues a record; then, unless held, writes what is queued.
     void queue(std::int32_t slot, bool appended, std::string_view tag, std::string_view value);
@@ -84,8 +86,5 @@ private:
 };
 
 std::string NumberText(long long value);  // plain decimal, no leading blank
-
-// "True" / "False", as the silencer record stores them.
-std::string_view BoolText(bool value);
 
 }  // namespace songs

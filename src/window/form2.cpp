@@ -2,10 +2,13 @@
 
 #include "instrument/midi.h"
 #include "instrument/propertybag.h"
-#include "songs/instrumentnames.h"
-#include "songs/paths.h"
-#include "songs/songfile.h"
+#include "songs/recorder.h"
+#include "window/buttons.h"
 #include "window/controls.h"
+#include "window/look.h"
+#include "window/portchooser.h"
+#include "window/settingspanel.h"
+#include "window/songcommands.h"
 #include "window/twips.h"
 
 #include <QApplication>
@@ -57,37 +60,7 @@ constexpr int kClientWidthTwips = 11775;
 constexpr int kClientHeightTwips = 5010;
 // The clock shows the time from its first tick, just after the window is made.
 constexpr int kClockFirstTickMs = 10;
-constexpr int kTickMs = 10;
-constexpr std::int16_t kLongestGapTicks = 300;
 constexpr int kNoticeMs = 2000;
-
-// The only font the window asks for by name; the CJK families after it stand
-// in where SimSun is not installed.
-QFont songTi(double points, bool bold)
-{
-    QFont font;
-    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("NSimSun"),
-                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("WenQuanYi Zen Hei"),
-                      QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Serif CJK SC"),
-                      QStringLiteral("AR PL UMing CN"), QStringLiteral("Droid Sans Fallback")});
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
-}
-
-void setTextColor(QWidget* widget, QColor text, QColor background = QColor())
-{
-    QPalette p = widget->palette();
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::ButtonText, text);
-    if (background.isValid()) {
-        p.setColor(QPalette::Base, background);
-        p.setColor(QPalette::Button, background);
-        p.setColor(QPalette::Window, background);
-    }
-    widget->setPalette(p);
-}
 
 struct LabelSpec {
     int left, top, width, height;
@@ -97,31 +70,17 @@ struct LabelSpec {
     bool bold;
 };
 
-// The note length box, the lists and the song panel's buttons.
-const QColor kFieldBack(159, 164, 164), kFieldText(64, 64, 64);
-
 Caption* addCaption(QWidget* parent, const LabelSpec& s, const QString& name)
 {
     auto* label = new Caption(parent);
     label->setObjectName(name);
     label->setText(QString::fromUtf8(s.caption));
     label->setGeometry(TwipsRect(s.left, s.top, s.width, s.height));
-    setTextColor(label, s.color);
+    look::SetTextColor(label, s.color);
     if (s.points > 0)
-        label->setFont(songTi(s.points, s.bold));
+        label->setFont(look::SongTi(s.points, s.bold));
     label->setAttribute(Qt::WA_TranslucentBackground);
     return label;
-}
-
-
-QPixmap loadPicture(const char* path, QSize fallbackSize, QColor fallback)
-{
-    QPixmap pixmap(QString::fromLatin1(path));
-    if (pixmap.isNull()) {
-        pixmap = QPixmap(fallbackSize);
-        pixmap.fill(fallback);
-    }
-    return pixmap;
 }
 
 }  // namespace
@@ -144,7 +103,48 @@ Form2::Form2(const Form2Options& options, QWidget* parent)
     setWindowIcon(icon);
     skin_ = QPixmap(QStringLiteral(":/window/skin.jpg"));
 
-    buildLayout();
+    // In the order the window stacks them.
+    panel_ = std::make_unique<SettingsPanel>(ActiveMIDi);
+    buildDisplay();
+    buildCaptions();
+    panel_->buildKnobs(this);
+    buildButtons();
+    panel_->buildFields(this);
+    buildKeyboards();
+    SongCommands::Parts parts;
+    parts.window = this;
+    parts.lower = MIDi1;
+    parts.upper = MIDi2;
+    parts.buttons = &Com;
+    parts.normalFace = &Image4;
+    parts.litFace = &Image5;
+    parts.title = Label3;
+    parts.author = Label9;
+    parts.dialog = &co;
+    parts.panel = panel_.get();
+    commands_ = std::make_unique<SongCommands>(parts, ActiveMIDi, options.appDir, options.dataDir);
+    commands_->buildSongPanel();
+
+    // The panel's changes are recorded while a recording runs.
+    panel_->writeRecord = [this](songs::Tag tag, const QString& value) { commands_->writeSettingRecord(tag, value); };
+    panel_->focusAway = [this] { moveFocusToClose(); };
+    panel_->showSilencer = [this](bool on) { Com[buttons::kSilencer]->paintFace(on ? Image5 : Image4); };
+    commands_->beep = [this] {
+        if (beep)
+            beep();
+    };
+    commands_->warn = [this](const QString& message) {
+        if (warn)
+            warn(message);
+    };
+    commands_->notice = [this](const QString& text) { notice(text); };
+    commands_->displayedTitle = [this] { return displayedTitle(); };
+    commands_->focusAway = [this] { moveFocusToClose(); };
+    // Any command first switches random play off.
+    commands_->commandGiven = [this] {
+        if (Timer4.isActive())
+            Com_Click(buttons::kRandom);
+    };
 
     beep = [] { QApplication::beep(); };
     warn = [this](const QString& message) { QMessageBox::warning(this, QString::fromUtf8(kProductName), message); };
@@ -158,45 +158,26 @@ Form2::Form2(const Form2Options& options, QWidget* parent)
     clockFormat_ = QLocale::system().timeFormat(QLocale::LongFormat);
     clockFormat_ = clockFormat_.remove(QLatin1Char('t')).replace(QStringLiteral("  "), QStringLiteral(" ")).trimmed();
 
-    setMonotonicClock([] {
+    commands_->setMonotonicClock([] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
             .count();
     });
     Timer2.setSingleShot(true);
     Timer2.setTimerType(Qt::PreciseTimer);
     Timer2.setInterval(kClockFirstTickMs);
-    Timer3.setInterval(10);
     Timer4.setInterval(500);
     connect(&Timer2, &QTimer::timeout, this, &Form2::Timer2_Timer);
-    connect(&Timer3, &QTimer::timeout, this, &Form2::Timer3_Timer);
     connect(&Timer4, &QTimer::timeout, this, &Form2::Timer4_Timer);
     Timer2.start();
     noticeTimer_.setSingleShot(true);
     noticeTimer_.setInterval(kNoticeMs);
     connect(&noticeTimer_, &QTimer::timeout, this, &Form2::endNotice);
-    // A click anywhere ends typing in the note-length box.
-    qApp->installEventFilter(this);
-
-    chooseAppDir(options.appDir, options.dataDir);
 }
 
 Form2::~Form2()
 {
     Timer2.stop();
-    Timer3.stop();
     Timer4.stop();
-}
-
-void Form2::buildLayout()
-{
-    // In the order the window stacks them.
-    buildDisplay();
-    buildCaptions();
-    buildKnobs();
-    buildButtons();
-    buildFields();
-    buildKeyboards();
-    buildSongPanel();
 }
 
 // The display: product name, title, author and the clock.
@@ -211,8 +192,8 @@ void Form2::buildDisplay()
     Label10 = new ClockFace(this);
     Label10->setObjectName(QStringLiteral("Label10"));
     Label10->setGeometry(TwipsRect(6360, 1410, 1215, 255));
-    setTextColor(Label10, brand);
-    Label10->setFont(songTi(12, true));
+    look::SetTextColor(Label10, brand);
+    Label10->setFont(look::SongTi(12, true));
     Label10->setText(QString::fromUtf8(kProductName));
     if (!skin_.isNull())
         Label10->setBackdrop(skin_.copy(Label10->geometry()));
@@ -243,27 +224,6 @@ void Form2::buildCaptions()
 
 }
 
-// The pitch and volume knobs.
-void Form2::buildKnobs()
-{
-    const QPixmap knob = loadPicture(":/window/knob.png", QSize(11, 19), QColor(160, 160, 160));
-    const struct { int index, left, top; const char* tip; } knobs[] = {
-        {1, 8190, 600, "音高调节"}, {2, 8690, 360, "音量调节"}};
-    for (const auto& k : knobs) {
-        auto* widget = new Knob(k.index, this);
-        widget->setObjectName(QStringLiteral("Picture4_%1").arg(k.index));
-        widget->setPixmap(knob);
-        widget->setGeometry(TwipsToPixels(k.left), TwipsToPixels(k.top), knob.width(), knob.height());
-        widget->setTop(k.top);
-        widget->setToolTip(QString::fromUtf8(k.tip));
-        connect(widget, &Knob::mouseDown, this, &Form2::Picture4_MouseDown);
-        connect(widget, &Knob::mouseMove, this, &Form2::Picture4_MouseMove);
-        connect(widget, &Knob::mouseUp, this, [this](int index, double) { Picture4_MouseUp(index); });
-        Picture4[k.index] = widget;
-    }
-
-}
-
 // The ten picture buttons and their faces.
 void Form2::buildButtons()
 {
@@ -287,53 +247,10 @@ void Form2::buildButtons()
     }
 
     const QSize faceSize(38, 26);
-    Image3 = loadPicture(":/window/face_pressed.png", faceSize, QColor(90, 90, 90));
-    Image4 = loadPicture(":/window/face_normal.png", faceSize, QColor(150, 150, 150));
-    Image5 = loadPicture(":/window/face_lit.png", faceSize, QColor(120, 200, 90));
-    Image2 = loadPicture(":/window/face_unused.png", faceSize, QColor(150, 150, 150));
-
-}
-
-// The note length box and the key and instrument lists.
-void Form2::buildFields()
-{
-    Text3 = new QLineEdit(QStringLiteral("100"), this);
-    Text3->setObjectName(QStringLiteral("Text3"));
-    Text3->setGeometry(TwipsRect(7320, 2360, 735, 300));
-    Text3->setMaxLength(4);
-    Text3->setAlignment(Qt::AlignCenter);
-    Text3->setFrame(false);
-    // Only a click puts the caret here: typed keys play the keyboards, and a
-    // box that took the focus by itself would swallow them as a note length.
-    Text3->setFocusPolicy(Qt::ClickFocus);
-    setTextColor(Text3, kFieldText, kFieldBack);
-    connect(Text3, &QLineEdit::textChanged, this, [this] { Text3_Change(); });
-    // The box keeps the keys while a length is typed; Enter, Tab, Esc or a
-    // click elsewhere give them back to the keyboards.
-    connect(Text3, &QLineEdit::returnPressed, this, &Form2::moveFocusToClose);
-    Text3->installEventFilter(this);
-
-    auto makeList = [&](const QString& name, int left, const char* const* entries, int count) {
-        auto* list = new DropList(this);
-        list->setObjectName(name);
-        list->setGeometry(TwipsRect(left, 2360, 1335, 300));
-        list->setEditable(false);
-        list->setFocusPolicy(Qt::ClickFocus);
-        for (int i = 0; i < count; ++i)
-            list->addItem(QString::fromUtf8(entries[i]));
-        list->setCurrentIndex(-1);  // no selection until the window first becomes active
-        list->setMaxVisibleItems(16);
-        setTextColor(list, kFieldText, kFieldBack);
-        list->setAttribute(Qt::WA_NoMousePropagation);
-        return list;
-    };
-    ComDevies = makeList(QStringLiteral("ComDevies"), 8160, songs::kKeyNames, songs::kKeyCount);
-    ComSounds = makeList(QStringLiteral("ComSounds"), 9600, songs::kInstrumentNames, songs::kInstrumentCount);
-    // The user's choice runs Click even when it picks the entry already shown.
-    connect(ComDevies, &QComboBox::activated, this, [this] { ComDevies_Click(); });
-    connect(ComSounds, &QComboBox::activated, this, [this] { ComSounds_Click(); });
-    for (QComboBox* list : {ComDevies, ComSounds})
-        connect(static_cast<DropList*>(list), &DropList::closed, this, &Form2::moveFocusToClose);
+    Image3 = look::LoadPicture(":/window/face_pressed.png", faceSize, QColor(90, 90, 90));
+    Image4 = look::LoadPicture(":/window/face_normal.png", faceSize, QColor(150, 150, 150));
+    Image5 = look::LoadPicture(":/window/face_lit.png", faceSize, QColor(120, 200, 90));
+    Image2 = look::LoadPicture(":/window/face_unused.png", faceSize, QColor(150, 150, 150));
 
 }
 
@@ -371,56 +288,6 @@ void Form2::buildKeyboards()
 
 }
 
-// The song-information panel, hidden until a recording starts.
-void Form2::buildSongPanel()
-{
-    Picture1 = new QFrame(this);
-    Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setGeometry(TwipsRect(3840, 1440, 3975, 1815));
-    Picture1->setFrameStyle(QFrame::Box | QFrame::Plain);
-    Picture1->setAutoFillBackground(true);
-    Picture1->setAttribute(Qt::WA_NoMousePropagation);
-    setTextColor(Picture1, QColor(0, 0, 0), kFieldBack);
-    auto panelLabel = [this](const QString& name, int top, const char* text) {
-        auto* label = new QLabel(QString::fromUtf8(text), Picture1);
-        label->setObjectName(name);
-        label->setGeometry(TwipsRect(240, top, 735, 375));
-        label->setFont(songTi(10.5, false));
-        setTextColor(label, QColor(0, 0, 0));
-        return label;
-    };
-    auto panelText = [this](const QString& name, int top, const char* text) {
-        auto* box = new QLineEdit(QString::fromUtf8(text), Picture1);
-        box->setObjectName(name);
-        box->setGeometry(TwipsRect(1200, top, 2055, 330));
-        box->setMaxLength(20);
-        box->setAlignment(Qt::AlignCenter);
-        box->setFont(songTi(12, false));
-        setTextColor(box, QColor(255, 255, 0), QColor(128, 128, 128));
-        return box;
-    };
-    Label7 = panelLabel(QStringLiteral("Label7"), 360, "音乐名:");
-    Text1 = panelText(QStringLiteral("Text1"), 240, kDefaultTitle);
-    Label8 = panelLabel(QStringLiteral("Label8"), 840, "演奏者:");
-    Text2 = panelText(QStringLiteral("Text2"), 720, kDefaultAuthor);
-    Command1 = new QPushButton(QStringLiteral("确  定"), Picture1);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(TwipsRect(1560, 1320, 855, 375));
-    setTextColor(Command1, QColor(0, 0, 0), kFieldBack);
-    connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
-    Command2 = new QPushButton(QStringLiteral("取  消"), Picture1);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    Command2->setGeometry(TwipsRect(2640, 1320, 855, 375));
-    setTextColor(Command2, QColor(0, 0, 0), kFieldBack);
-    connect(Command2, &QPushButton::clicked, this, &Form2::Command2_Click);
-    // Enter confirms from either box, Esc cancels.
-    connect(Text1, &QLineEdit::returnPressed, this, &Form2::Command1_Click);
-    connect(Text2, &QLineEdit::returnPressed, this, &Form2::Command1_Click);
-    for (QWidget* part : std::initializer_list<QWidget*>{Text1, Text2, Command1, Command2})
-        part->installEventFilter(this);
-    Picture1->hide();
-}
-
 void Form2::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -431,34 +298,6 @@ void Form2::paintEvent(QPaintEvent*)
 }
 
 // ---------------------------------------------------------------- start-up
-
-void Form2::chooseAppDir(const QString& appDir, const QString& dataDir)
-{
-    QString dir = appDir.isEmpty() ? QCoreApplication::applicationDirPath() : appDir;
-    dir = QDir::cleanPath(dir);
-    if (!dir.endsWith(QLatin1Char('/')))
-        dir += QLatin1Char('/');
-    // An installed program's folder is not the user's to write: an installed
-    // program (one in a bin folder), or one whose folder can neither hold nor
-    // make a writable Music, keeps Music in the user's data folder instead.
-    // Root may write to /usr/bin, which must not get a Music folder.
-    const QFileInfo music(dir + QStringLiteral("Music"));
-    const bool installed = QDir(dir).dirName() == QLatin1String("bin");
-    const bool usable = !installed && (music.isDir() ? music.isWritable() : QFileInfo(dir).isWritable());
-    if (!usable) {
-        QString fallback = dataDir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-                                             : dataDir;
-        if (!fallback.isEmpty()) {
-            QDir().mkpath(fallback);
-            dir = QDir::cleanPath(fallback);
-            if (!dir.endsWith(QLatin1Char('/')))
-                dir += QLatin1Char('/');
-        }
-    }
-    AppDir = dir;
-}
-
-QString Form2::scratchPath() const { return AppDir + QStringLiteral("Music/~Mid.Dat"); }
 
 void Form2::Load()
 {
@@ -471,63 +310,13 @@ void Form2::Load()
     MIDi2->StartMIDi();
 
     // From here on a failing step is skipped.
-    const QString music = AppDir + QStringLiteral("Music");
-    if (!QFileInfo::exists(music))
-        QDir().mkpath(music);
-    co.InitDir = music;
-    co.Places = {music, QString::fromStdString(songs::TakesFolder(scratchPath().toStdString()))};
-    RefreshSilencer();
-
-    SongPath = scratchPath();
-    shownSong_ = SongPath;
-    if (!songArgument_.isEmpty())
-        playSongArgument(songArgument_);
-}
-
-void Form2::playSongArgument(QString path)
-{
-    // The shells here already remove the quotes around a path; drop them
-    // only where they are still there.
-    if (path.size() >= 2 && path.startsWith(QLatin1Char('"')) && path.endsWith(QLatin1Char('"')))
-        path = path.mid(1, path.size() - 2);
-    const QString name = QFileInfo(path).fileName();
-    if (isMidiFile(path)) {
-        // A MIDI file plays as a song made of it; one that cannot be read
-        // leaves the window as without a song.
-        SongPath = scratchPath();
-        if (openMidiFile(path))
-            Com_Click(2);
-        else
-            notice(QStringLiteral("无法打开 %1").arg(name));
-        return;
-    }
-    SongPath = path;
-    shownSong_ = path;
-    std::string title, author;
-    songs::ReadHeaderLine(SongPath.toStdString(), title, author);
-    Label3->setText(QString::fromStdString(title));
-    Label9->setText(QString::fromStdString(author));
-    Com_Click(2);
-    if (!songs::WhyUnreadable(path.toStdString()).empty())
-        notice(QFileInfo::exists(path) ? QStringLiteral("无法打开 %1").arg(name) : QStringLiteral("找不到 %1").arg(name));
+    panel_->RefreshSilencer();
+    commands_->load(songArgument_);
 }
 
 void Form2::playHandedSong(const QString& path)
 {
-    if (waitingForTitle_) {
-        // The Record command is waiting for its title: it is cancelled, and
-        // the song plays once that command has ended.
-        pendingSong_ = path;
-        Command2_Click();
-        return;
-    }
-    if (!path.isEmpty()) {
-        if (Recording)
-            RecordCommand();  // the take ends with its end marker, as Stop does
-        if (player.isOpen())
-            StopPlayback();
-        playSongArgument(path);
-    }
+    commands_->playHandedSong(path);
     showNormal();
     raise();
     activateWindow();
@@ -541,26 +330,6 @@ bool Form2::keysBelongToKeyboard() const
     return !(qobject_cast<const QLineEdit*>(focus) || qobject_cast<const QComboBox*>(focus) ||
              qobject_cast<const QAbstractSpinBox*>(focus) || qobject_cast<const QTextEdit*>(focus) ||
              qobject_cast<const QPlainTextEdit*>(focus));
-}
-
-bool Form2::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
-        watched->isWidgetType() && static_cast<QWidget*>(watched)->parentWidget() == Picture1) {
-        Command2_Click();
-        return true;
-    }
-    if (watched == Text3 && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Escape || key == Qt::Key_Tab || key == Qt::Key_Backtab) {
-            moveFocusToClose();
-            return true;
-        }
-    } else if (event->type() == QEvent::MouseButtonPress && watched != Text3 && Text3->hasFocus() &&
-               watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this) {
-        moveFocusToClose();
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void Form2::notice(const QString& text)
@@ -592,12 +361,10 @@ void Form2::Unload()
         return;
     unloaded_ = true;
     // A recording in progress keeps every record written so far, on the disk.
-    recorder.flush();
+    commands_->unload();
     MIDi1->StopMIDi();
-    // The process ends at once: no further handler runs. A recording in
-    // progress keeps every record written so far, without its end marker.
+    // The process ends at once: no further handler runs.
     Timer2.stop();
-    Timer3.stop();
     Timer4.stop();
     hide();
     if (exitProcess)
@@ -625,8 +392,7 @@ void Form2::Activate()
     // leaves the lists as the user set them.
     activated_ = true;
     setWindowTitle(QString::fromUtf8(kProductName));
-    setListIndex(ComDevies, 0);
-    setListIndex(ComSounds, 0);
+    panel_->chooseFirstEntries();
 }
 
 void Form2::mousePressEvent(QMouseEvent* e)
@@ -663,18 +429,6 @@ void Form2::Form_MouseUp()
     DragStartY = 0;
 }
 
-void Form2::setMonotonicClock(std::function<std::int64_t()> clock)
-{
-    monotonicMs_ = std::move(clock);
-    gapStartMs_ = monotonicMs_();
-}
-
-std::int16_t Form2::GapTicks() const
-{
-    const std::int64_t ticks = (monotonicMs_() - gapStartMs_) / kTickMs;
-    return std::int16_t(std::clamp<std::int64_t>(ticks, 0, kLongestGapTicks));
-}
-
 void Form2::Timer2_Timer()
 {
     // The display shows whole seconds: the next tick comes when the second
@@ -698,11 +452,11 @@ void Form2::Timer4_Timer()
 
 QMenu* Form2::portMenu()
 {
-    if (!outputPorts || !inputPorts)
+    if (!ports_)
         return nullptr;
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    const auto addChoices = [menu](const QString& title, const QString& none, const PortChoice& choice,
+    const auto addChoices = [menu](const QString& title, const QString& none, const PortChooser::Choice& choice,
                                    const std::function<void(int)>& choose) {
         QMenu* sub = menu->addMenu(title);
         auto* group = new QActionGroup(sub);
@@ -711,14 +465,13 @@ QMenu* Form2::portMenu()
             action->setCheckable(true);
             action->setChecked(i == choice.current);
             group->addAction(action);
-            QObject::connect(action, &QAction::triggered, sub, [choose, i] {
-                if (choose)
-                    choose(i);
-            });
+            QObject::connect(action, &QAction::triggered, sub, [choose, i] { choose(i); });
         }
     };
-    addChoices(QStringLiteral("MIDI 输出"), QStringLiteral("内置合成器"), outputPorts(), chooseOutput);
-    addChoices(QStringLiteral("MIDI 输入"), QStringLiteral("无"), inputPorts(), chooseInput);
+    PortChooser* ports = ports_;
+    addChoices(QStringLiteral("MIDI 输出"), QStringLiteral("内置合成器"), ports->outputs(),
+               [ports](int i) { ports->chooseOutput(i); });
+    addChoices(QStringLiteral("MIDI 输入"), QStringLiteral("无"), ports->inputs(), [ports](int i) { ports->chooseInput(i); });
     return menu;
 }
 
@@ -728,3 +481,95 @@ void Form2::contextMenuEvent(QContextMenuEvent* event)
     if (QMenu* menu = portMenu())
         menu->popup(event->globalPos());
 }
+
+// ---------------------------------------------------------------- buttons and keys
+
+void Form2::Com_MouseDown(int Index) { Com[Index]->paintFace(Image3); }
+
+void Form2::Com_MouseUp(int Index) { Com[Index]->paintFace(Image4); }
+
+void Form2::Com_Click(int Index)
+{
+    using namespace buttons;
+    if (Index != kRandom && Timer4.isActive())
+        Com_Click(kRandom);  // any other command first switches random play off
+    switch (Index) {
+    case kClose:
+        Unload();
+        break;
+    case kRecord:
+        commands_->RecordCommand();
+        break;
+    case kPlay:
+        commands_->PlayCommand();
+        break;
+    case kSave:
+        commands_->SaveCommand();
+        break;
+    case kOpen:
+        commands_->OpenCommand();
+        break;
+    case kKeyNames:
+        ActiveMIDi->SetLogo(!ActiveMIDi->Logo());
+        break;
+    case kSilencer:
+        ActiveMIDi->Mute();
+        ActiveMIDi->SetSilencer(!ActiveMIDi->Silencer());
+        panel_->RefreshSilencer();
+        break;
+    case kStop:
+        commands_->StopCommand();
+        break;
+    case kLock:
+        commands_->toggleLock();
+        Com[kLock]->paintFace(commands_->locked() ? Image5 : Image4);
+        break;
+    case kRandom:
+        if (Timer4.isActive())
+            Timer4.stop();
+        else
+            Timer4.start();
+        Com[kRandom]->paintFace(Timer4.isActive() ? Image5 : Image4);
+        break;
+    default:
+        break;
+    }
+}
+
+void Form2::moveFocusToClose()
+{
+    // Keeps typed keys out of the list or box just edited; before the window
+    // is shown there is nowhere to move the focus, which is fine.
+    if (isVisible())
+        Com[buttons::kClose]->setFocus(Qt::OtherFocusReason);
+}
+
+void Form2::NotePlayed(MIDi* reporter, std::int16_t& Note)
+{
+    // The key's records wait in memory until its note is out, so that the
+    // note-on never waits for the disk.
+    commands_->holdRecordsForKey();
+    MIDi* other = reporter == MIDi1 ? MIDi2 : MIDi1;
+    // A recording's first key switches too, so that it starts with "@TonD".
+    if (reporter->objectName() != ActiveMIDi->objectName() || commands_->awaitingFirstKey()) {
+        ActiveMIDi = reporter;
+        commands_->writeSettingRecord(songs::Tag::Keyboard,
+                                      QString::number(reporter == MIDi1 ? songs::kLowerKeyboard : songs::kUpperKeyboard));
+        // The panel still shows the instrument active before: push only what differs.
+        panel_->showDifferences(*other);
+    }
+    commands_->RecordNote(Note);
+}
+
+void Form2::MidiIn_Note(bool on, int channel, int note, int velocity)
+{
+    MIDi* target = channel == 0 ? MIDi1 : channel == 1 ? MIDi2 : ActiveMIDi;
+    if (!target)
+        return;
+    const int key = note - target->Pitch() - target->Tone();
+    if (key < 0 || key > keys::kLastKey)
+        return;  // off the keys: nothing plays, as no typed key could strike it
+    target->PlayLive(key, on, liveVelocity_ ? velocity : -1);
+}
+
+void Form2::setSoundState(SoundLamp::State state, const QString& why) { lamp_->setState(state, why); }

@@ -1,4 +1,4 @@
-#include "midi/midioptions.h"
+#include "cli/midiservices.h"
 #include "midi/midiout.h"
 #include "midi/services/audiosystem.h"
 #include "midi/services/combinedservice.h"

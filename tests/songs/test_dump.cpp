@@ -139,5 +139,5 @@ TEST(InstrumentNames, namesStandAtTheirProgramNumbers)
     EXPECT_STREQ(KeyShortName(1), "C#");
     EXPECT_STREQ(KeyShortName(11), "B");
     EXPECT_STREQ(KeyShortName(12), "");
-    EXPECT_STREQ(kKeyNames[2], "D     调             ");
+    EXPECT_STREQ(kToneNames[2], "D     调             ");
 }

@@ -70,7 +70,7 @@ TEST(SongRecorder, notesCarryTheGapToTheNextKey)
     const std::string path = dir.file("~Mid.Dat");
     SongRecorder rec;
     ASSERT_TRUE(rec.start(path, "t", "a", upperHalf(), lowerHalf()));
-    ASSERT_TRUE(rec.writeSettingRecord("@TonD", "1"));  // as the window does before the first key
+    ASSERT_TRUE(rec.writeSettingRecord(Tag::Keyboard, "1"));  // as the window does before the first key
     ASSERT_TRUE(rec.recordNote(24, 77));                // the gap before the first key is not kept
     EXPECT_EQ(rec.LastNoteRecord, 25);
     EXPECT_EQ(rec.LastKey, 24);
@@ -78,7 +78,7 @@ TEST(SongRecorder, notesCarryTheGapToTheNextKey)
 
     ASSERT_TRUE(rec.recordNote(26, 5));   // the first note's 10 becomes 5
     ASSERT_TRUE(rec.recordNote(28, 0));   // a chord
-    ASSERT_TRUE(rec.writeSettingRecord("@YueQ", NumberText(40)));
+    ASSERT_TRUE(rec.writeSettingRecord(Tag::Instrument, NumberText(40)));
     ASSERT_TRUE(rec.recordNote(29, 300));  // a long pause, as the window counts it
     rec.stop();
 
@@ -128,7 +128,7 @@ TEST(SongRecorder, heldRecordsReachTheFileInOrderAtRelease)
 
     // A switch of halves and a note while held: nothing reaches the file yet.
     rec.holdWrites();
-    ASSERT_TRUE(rec.writeSettingRecord("@TonD", "2"));
+    ASSERT_TRUE(rec.writeSettingRecord(Tag::Keyboard, "2"));
     ASSERT_TRUE(rec.recordNote(31, 7));
     EXPECT_EQ(rec.RecordNo, 26);
     EXPECT_EQ(readBytes(path), before);
@@ -185,14 +185,25 @@ TEST(SongRecorder, failingStartLeavesNothingOpen)
     EXPECT_FALSE(rec.isOpen());
 
     // Not recording: setting records fail, notes are quietly not written.
-    EXPECT_FALSE(rec.writeSettingRecord("@YueQ", "3"));
+    EXPECT_FALSE(rec.writeSettingRecord(Tag::Instrument, "3"));
     EXPECT_TRUE(rec.recordNote(24, 5));
     rec.stop();
     EXPECT_FALSE(rec.isOpen());
 }
 
-TEST(SongRecorder, numberAndBoolTexts)
+TEST(SongRecorder, numberTagAndBoolTexts)
 {
+    // Every tag reads back from its stored field, padded or not; a key
+    // number or a stranger's tag is no tag.
+    for (const Tag t : {Tag::End, Tag::Keyboard, Tag::Tone, Tag::Intensity, Tag::Instrument, Tag::Pitch,
+                        Tag::Silencer, Tag::Mlong})
+        EXPECT_EQ(ParseTag(TagField(t)), t);
+    EXPECT_EQ(ParseTag("@END"), Tag::End);
+    EXPECT_EQ(ParseTag("24   "), std::nullopt);
+    EXPECT_EQ(ParseTag("@Abcd"), std::nullopt);
+    EXPECT_TRUE(BoolValue("True "));
+    EXPECT_FALSE(BoolValue("true "));
+    EXPECT_FALSE(BoolValue("False"));
     EXPECT_EQ(NumberText(0), "0");
     EXPECT_EQ(NumberText(-12), "-12");
     EXPECT_EQ(NumberText(32767), "32767");

@@ -5,6 +5,8 @@
 #include "songs/songfile.h"
 #include "window/controls.h"
 #include "window/form2.h"
+#include "window/settingspanel.h"
+#include "window/songcommands.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -14,6 +16,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -26,9 +29,19 @@
 // its handlers are what the tests drive.
 struct FormParts {
     explicit FormParts(Form2& f)
-        : MIDi1(f.MIDi1), MIDi2(f.MIDi2), Label4(f.Label4), Label2(f.Label2), Label3(f.Label3), Label9(f.Label9), Label10(f.Label10), Picture4(f.Picture4), Label6(f.Label6), Com(f.Com), Text3(f.Text3), ComDevies(f.ComDevies), ComSounds(f.ComSounds), LABEL1(f.LABEL1), Image1(f.Image1), Image2(f.Image2), Image3(f.Image3), Image4(f.Image4), Image5(f.Image5), Picture1(f.Picture1), Label7(f.Label7), Label8(f.Label8), Text1(f.Text1), Text2(f.Text2), Command1(f.Command1), co(f.co), Timer2(f.Timer2), Timer3(f.Timer3), Timer4(f.Timer4), ActiveMIDi(f.ActiveMIDi), AppDir(f.AppDir), SongPath(f.SongPath), Recording(f.Recording), LockSettings(f.LockSettings), KnobDragY(f.KnobDragY), KnobVolume(f.KnobVolume), KnobMoves(f.KnobMoves), DragStartX(f.DragStartX), DragStartY(f.DragStartY), DragMoves(f.DragMoves), recorder(f.recorder), player(f.player)
+        : panel(*f.panel_), commands(*f.commands_), MIDi1(f.MIDi1), MIDi2(f.MIDi2), Label4(f.Label4),
+          Label2(f.Label2), Label3(f.Label3), Label9(f.Label9), Label10(f.Label10), Picture4(panel.Picture4),
+          Label6(f.Label6), Com(f.Com), Text3(panel.Text3), ComDevies(panel.ComDevies), ComSounds(panel.ComSounds),
+          LABEL1(f.LABEL1), Image1(f.Image1), Image3(f.Image3), Image4(f.Image4), Image5(f.Image5),
+          Picture1(commands.Picture1), Text1(commands.Text1), Text2(commands.Text2), Command1(commands.Command1),
+          co(f.co), Timer2(f.Timer2), Timer3(commands.Timer3), Timer4(f.Timer4), ActiveMIDi(f.ActiveMIDi),
+          AppDir(commands.AppDir), SongPath(commands.SongPath), Recording(commands.Recording),
+          LockSettings(commands.LockSettings), KnobDragY(panel.KnobDragY), KnobVolume(panel.KnobVolume),
+          DragMoves(f.DragMoves), recorder(commands.recorder), player(commands.player)
     {
     }
+    SettingsPanel& panel;
+    SongCommands& commands;
     MIDi*& MIDi1;
     MIDi*& MIDi2;
     QLabel*& Label4;
@@ -44,13 +57,10 @@ struct FormParts {
     QComboBox*& ComSounds;
     MouseZone*& LABEL1;
     MouseZone*& Image1;
-    QPixmap& Image2;
     QPixmap& Image3;
     QPixmap& Image4;
     QPixmap& Image5;
     QFrame*& Picture1;
-    QLabel*& Label7;
-    QLabel*& Label8;
     QLineEdit*& Text1;
     QLineEdit*& Text2;
     QPushButton*& Command1;
@@ -65,9 +75,6 @@ struct FormParts {
     bool& LockSettings;
     double& KnobDragY;
     std::int16_t& KnobVolume;
-    std::int16_t& KnobMoves;
-    double& DragStartX;
-    double& DragStartY;
     std::int16_t& DragMoves;
     songs::SongRecorder& recorder;
     songs::SongPlayer& player;
@@ -97,7 +104,7 @@ protected:
         form->exitProcess = [this] { ++exits; };
         form->beep = [this] { ++beeps; };
         form->warn = [this](const QString& message) { warnings.push_back(message); };
-        form->setMonotonicClock([this] { return clockMs; });
+        form->songCommands().setMonotonicClock([this] { return clockMs; });
         if (load)
             form->Load();
         return *form;

@@ -63,7 +63,7 @@ TEST_F(CommandTest, playAndStopSetTheEnabledStates)
     Form2& f = make();
     FormParts w(f);
     songs::SongRecorder rec;
-    ASSERT_TRUE(rec.start(f.scratchPath().toStdString(), "歌", "人", songs::HalfSettings{}, songs::HalfSettings{}));
+    ASSERT_TRUE(rec.start(f.songCommands().scratchPath().toStdString(), "歌", "人", songs::HalfSettings{}, songs::HalfSettings{}));
     rec.recordNote(5, 0);
     rec.recordNote(7, 200);
     rec.stop();
@@ -85,7 +85,7 @@ TEST_F(CommandTest, playAndStopSetTheEnabledStates)
 
     // Without a scratch recording Play ends at once, as at the end marker:
     // no note, and everything it switched off is on again.
-    QFile::remove(f.scratchPath());
+    QFile::remove(f.songCommands().scratchPath());
     service.clear();
     f.Com_Click(2);
     expectPlaying(false);
@@ -97,7 +97,7 @@ TEST_F(CommandTest, saveCopiesTheScratchFileAndNeverDestroysTheTarget)
 {
     Form2& f = make();
     FormParts w(f);
-    QFile scratch(f.scratchPath());
+    QFile scratch(f.songCommands().scratchPath());
     ASSERT_TRUE(scratch.open(QIODevice::WriteOnly));
     scratch.write(QByteArray(300, 'r'));
     scratch.close();
@@ -145,7 +145,7 @@ TEST_F(CommandTest, saveCopiesTheScratchFileAndNeverDestroysTheTarget)
     // Without a scratch recording the saved song stays as it was, and the
     // user hears that nothing was saved.
     answer = w.AppDir + QStringLiteral("Music/我的歌.hbk");
-    QFile::remove(f.scratchPath());
+    QFile::remove(f.songCommands().scratchPath());
     f.Com_Click(3);
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
     EXPECT_EQ(copy.readAll(), QByteArray(120, 's'));
@@ -203,11 +203,11 @@ TEST_F(CommandTest, theSaveDialogOffersSongsFirstThenMidiAndAudio)
         return answer;
     };
     QStringList exported;
-    f.exportMidi = [&](const QString& song, const QString& target) {
+    f.songCommands().exportMidi = [&](const QString& song, const QString& target) {
         exported << QStringLiteral("mid ") + song + QStringLiteral(" -> ") + target;
         return true;
     };
-    f.exportWav = [&](const QString& song, const QString& target) {
+    f.songCommands().exportWav = [&](const QString& song, const QString& target) {
         exported << QStringLiteral("wav ") + song + QStringLiteral(" -> ") + target;
         return true;
     };
@@ -219,8 +219,8 @@ TEST_F(CommandTest, theSaveDialogOffersSongsFirstThenMidiAndAudio)
     EXPECT_EQ(offered[2], QStringLiteral("WAV 音频 (*.wav)"));
     answer = dir.path() + QStringLiteral("/out.wav");
     f.Com_Click(3);
-    EXPECT_EQ(exported, (QStringList{QStringLiteral("mid ") + f.scratchPath() + QStringLiteral(" -> ") + dir.path() + QStringLiteral("/out.mid"),
-                                     QStringLiteral("wav ") + f.scratchPath() + QStringLiteral(" -> ") + dir.path() + QStringLiteral("/out.wav")}));
+    EXPECT_EQ(exported, (QStringList{QStringLiteral("mid ") + f.songCommands().scratchPath() + QStringLiteral(" -> ") + dir.path() + QStringLiteral("/out.mid"),
+                                     QStringLiteral("wav ") + f.songCommands().scratchPath() + QStringLiteral(" -> ") + dir.path() + QStringLiteral("/out.wav")}));
     // The open dialog offers the songs first, then MIDI files.
     answer.clear();
     f.Com_Click(4);
@@ -233,7 +233,7 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
     Form2& f = make();
     FormParts w(f);
     // The last take, not saved yet.
-    QFile scratch(f.scratchPath());
+    QFile scratch(f.songCommands().scratchPath());
     ASSERT_TRUE(scratch.open(QIODevice::WriteOnly));
     scratch.write(QByteArray(300, 'r'));
     scratch.close();
@@ -248,7 +248,7 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
     EXPECT_TRUE(w.Timer3.isActive());
     EXPECT_EQ(w.Label3->text(), QStringLiteral("小调"));
     for (int tick = 0; tick < 100 && w.Timer3.isActive(); ++tick)
-        f.Timer3_Timer();
+        f.songCommands().Timer3_Timer();
     std::vector<int> notes;
     for (const auto& m : service.messages)
         if ((m.status & 0xF0) == 0x90 && m.data2 > 0)
@@ -259,7 +259,7 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
     answer = dir.path() + QStringLiteral("/kept.hbk");
     f.Com_Click(3);
     EXPECT_EQ(records(answer).size(), records(w.SongPath).size());
-    EXPECT_NE(w.SongPath, f.scratchPath());
+    EXPECT_NE(w.SongPath, f.songCommands().scratchPath());
     ASSERT_TRUE(scratch.open(QIODevice::ReadOnly));
     EXPECT_EQ(scratch.readAll(), QByteArray(300, 'r'));
     scratch.close();
@@ -299,7 +299,7 @@ TEST_F(CommandTest, openPlaysTheChosenSongAndACancelDoesNothing)
         return answer;
     };
     f.Com_Click(4);  // cancelled
-    EXPECT_EQ(w.SongPath, f.scratchPath());
+    EXPECT_EQ(w.SongPath, f.songCommands().scratchPath());
     EXPECT_FALSE(w.Timer3.isActive());
 
     answer = song;
@@ -353,7 +353,7 @@ TEST_F(CommandTest, saveKeepsTheSongOnTheDisplayAndNeverOverwritesTheOpenSong)
         EXPECT_TRUE(file.open(QIODevice::ReadOnly));
         return file.readAll();
     };
-    const QByteArray take = write(f.scratchPath(), "录音A");
+    const QByteArray take = write(f.songCommands().scratchPath(), "录音A");
     const QString opened = w.AppDir + QStringLiteral("Music/qwe 小星星.hbk");
     const QByteArray song = write(opened, "qwe 小星星");
     QString proposed, answer = opened;
@@ -371,7 +371,7 @@ TEST_F(CommandTest, saveKeepsTheSongOnTheDisplayAndNeverOverwritesTheOpenSong)
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
     EXPECT_EQ(bytes(opened), song);
-    EXPECT_EQ(bytes(f.scratchPath()), take);
+    EXPECT_EQ(bytes(f.songCommands().scratchPath()), take);
     // Elsewhere it writes the song shown, not the last take.
     answer = dir.path() + QStringLiteral("/copy.hbk");
     f.Com_Click(3);

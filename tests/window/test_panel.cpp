@@ -1,6 +1,12 @@
 // The settings panel edits the instrument played last.
 #include "formfixture.h"
 
+#include "midi/services/combinedservice.h"
+#include "midi/services/midiinput.h"
+#include "midi/services/portservice.h"
+#include "midi/services/synthservice.h"
+#include "window/portchooser.h"
+
 #include <QMenu>
 #include <QTime>
 #include <QWheelEvent>
@@ -13,11 +19,11 @@ TEST_F(PanelTest, knobsMoveInBandsOnEveryFifthMove)
     FormParts w(f);
     Knob* pitch = w.Picture4[1];
     // Four moves do nothing, the fifth acts (also without a drag).
-    f.Picture4_MouseDown(1, 30);
+    f.settingsPanel().Picture4_MouseDown(1, 30);
     for (int i = 0; i < 4; ++i)
-        f.Picture4_MouseMove(1, 30 + 240);
+        f.settingsPanel().Picture4_MouseMove(1, 30 + 240);
     EXPECT_EQ(pitch->top(), 600);
-    f.Picture4_MouseMove(1, 30 + 240);
+    f.settingsPanel().Picture4_MouseMove(1, 30 + 240);
     EXPECT_EQ(pitch->top(), 840);
     EXPECT_EQ(w.MIDi1->Pitch(), 24);
 
@@ -27,28 +33,28 @@ TEST_F(PanelTest, knobsMoveInBandsOnEveryFifthMove)
     for (const auto& b : bands) {
         pitch->setTop(b.top);
         for (int i = 0; i < 5; ++i)
-            f.Picture4_MouseMove(1, 30);  // the mouse stays where the press was: no movement
+            f.settingsPanel().Picture4_MouseMove(1, 30);  // the mouse stays where the press was: no movement
         EXPECT_EQ(w.MIDi1->Pitch(), b.pitch) << b.top;
     }
     // The knob never leaves its track.
     pitch->setTop(400);
     for (int i = 0; i < 5; ++i)
-        f.Picture4_MouseMove(1, 30 - 2000);
+        f.settingsPanel().Picture4_MouseMove(1, 30 - 2000);
     EXPECT_EQ(pitch->top(), 360);
     EXPECT_EQ(w.MIDi1->Pitch(), 48);
-    f.Picture4_MouseUp(1);
+    f.settingsPanel().Picture4_MouseUp(1);
     EXPECT_EQ(w.KnobDragY, 0);
 
     // Volume: the top end asks for 128, the instrument keeps 127, the knob stays at 360.
     Knob* volume = w.Picture4[2];
-    f.Picture4_MouseDown(2, 15);
+    f.settingsPanel().Picture4_MouseDown(2, 15);
     for (int i = 0; i < 5; ++i)
-        f.Picture4_MouseMove(2, 15 - 500);
+        f.settingsPanel().Picture4_MouseMove(2, 15 - 500);
     EXPECT_EQ(volume->top(), 360);
     EXPECT_EQ(w.KnobVolume, 128);
     EXPECT_EQ(w.MIDi1->Intensity(), 127);
     for (int i = 0; i < 5; ++i)
-        f.Picture4_MouseMove(2, 15 + 75);  // ten volume steps down
+        f.settingsPanel().Picture4_MouseMove(2, 15 + 75);  // ten volume steps down
     EXPECT_EQ(volume->top(), 435);
     EXPECT_EQ(w.MIDi1->Intensity(), 118);
 }
@@ -57,10 +63,10 @@ TEST_F(PanelTest, aPressOnTheKnobsTopRowStartsNoDrag)
 {
     Form2& f = make();
     FormParts w(f);
-    f.Picture4_MouseDown(1, 0);
+    f.settingsPanel().Picture4_MouseDown(1, 0);
     EXPECT_EQ(w.KnobDragY, 0);
     for (int i = 0; i < 5; ++i)
-        f.Picture4_MouseMove(1, 500);
+        f.settingsPanel().Picture4_MouseMove(1, 500);
     EXPECT_EQ(w.Picture4[1]->top(), 600);  // it did not follow the mouse
     EXPECT_EQ(w.MIDi1->Pitch(), 36);        // but the hover re-applied its value
 }
@@ -69,13 +75,13 @@ TEST_F(PanelTest, setPitchAndSetIntensityPlaceTheKnobs)
 {
     Form2& f = make();
     FormParts w(f);
-    f.SetPitch(30);
+    f.settingsPanel().SetPitch(30);
     EXPECT_EQ(w.Picture4[1]->top(), 720);
     EXPECT_EQ(w.MIDi1->Pitch(), 30);
-    f.SetPitch(60);  // clamped by the instrument, placed from what it accepted
+    f.settingsPanel().SetPitch(60);  // clamped by the instrument, placed from what it accepted
     EXPECT_EQ(w.MIDi1->Pitch(), 60);
     EXPECT_EQ(w.Picture4[1]->top(), 120);
-    f.SetIntensity(200);
+    f.settingsPanel().SetIntensity(200);
     EXPECT_EQ(w.MIDi1->Intensity(), 127);
     EXPECT_EQ(w.Picture4[2]->top(), (128 - 200) * 7.5 + 360);
 }
@@ -108,10 +114,10 @@ TEST_F(PanelTest, listsSetKeyAndInstrumentOfTheActiveInstrument)
 {
     Form2& f = make();
     FormParts w(f);
-    f.setListIndex(w.ComDevies, 7);
+    f.settingsPanel().setListIndex(w.ComDevies, 7);
     EXPECT_EQ(w.MIDi1->Tone(), 7);
     service.clear();
-    f.setListIndex(w.ComSounds, 40);
+    f.settingsPanel().setListIndex(w.ComSounds, 40);
     EXPECT_EQ(w.MIDi1->Instrument(), 40);
     EXPECT_EQ(service.bytes(), "B0 00 00,C0 28 00");
     EXPECT_EQ(w.MIDi2->Instrument(), 12);
@@ -142,8 +148,8 @@ TEST_F(PanelTest, aKeyOfTheOtherKeyboardPushesOnlyDifferingSettings)
     Form2& f = make();
     FormParts w(f);
     f.Activate();
-    f.SetPitch(24);
-    f.setListIndex(w.ComDevies, 3);
+    f.settingsPanel().SetPitch(24);
+    f.settingsPanel().setListIndex(w.ComDevies, 3);
     ASSERT_EQ(w.ActiveMIDi, w.MIDi1);
 
     strike(w.MIDi2, 30);
@@ -155,7 +161,7 @@ TEST_F(PanelTest, aKeyOfTheOtherKeyboardPushesOnlyDifferingSettings)
     EXPECT_EQ(w.MIDi1->Pitch(), 24);
 
     // Staying on one keyboard moves nothing.
-    f.setListIndex(w.ComSounds, 20);
+    f.settingsPanel().setListIndex(w.ComSounds, 20);
     strike(w.MIDi2, 31);
     EXPECT_EQ(w.ComSounds->currentIndex(), 20);
 }
@@ -226,13 +232,13 @@ TEST_F(PanelTest, gapTicksCountTenMillisecondsUpTo300)
 {
     Form2& f = make();
     advance(9);
-    EXPECT_EQ(f.GapTicks(), 0);
+    EXPECT_EQ(f.songCommands().GapTicks(), 0);
     advance(1);
-    EXPECT_EQ(f.GapTicks(), 1);
+    EXPECT_EQ(f.songCommands().GapTicks(), 1);
     advance(2990);
-    EXPECT_EQ(f.GapTicks(), 300);
+    EXPECT_EQ(f.songCommands().GapTicks(), 300);
     advance(60000);
-    EXPECT_EQ(f.GapTicks(), 300);  // a pause of 3 s or more counts as 300
+    EXPECT_EQ(f.songCommands().GapTicks(), 300);  // a pause of 3 s or more counts as 300
 }
 
 TEST_F(PanelTest, clockShowsTheTimeAndWakesWhenTheSecondTurns)
@@ -259,11 +265,14 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
 {
     Form2& f = make();
     EXPECT_EQ(f.portMenu(), nullptr);  // without ports to offer there is no menu
-    f.outputPorts = [] { return Form2::PortChoice{{QStringLiteral("FLUID"), QStringLiteral("Piano")}, 1}; };
-    f.inputPorts = [] { return Form2::PortChoice{{QStringLiteral("Keys")}, -1}; };
-    std::vector<std::pair<char, int>> chosen;
-    f.chooseOutput = [&](int i) { chosen.push_back({'o', i}); };
-    f.chooseInput = [&](int i) { chosen.push_back({'i', i}); };
+    struct Ports : PortChooser {
+        Choice outputs() override { return {{QStringLiteral("FLUID"), QStringLiteral("Piano")}, 1}; }
+        Choice inputs() override { return {{QStringLiteral("Keys")}, -1}; }
+        void chooseOutput(int i) override { chosen.push_back({'o', i}); }
+        void chooseInput(int i) override { chosen.push_back({'i', i}); }
+        std::vector<std::pair<char, int>> chosen;
+    } ports;
+    f.setPortChooser(&ports);
     std::unique_ptr<QMenu> menu(f.portMenu());
     ASSERT_NE(menu, nullptr);
     const auto subs = menu->actions();
@@ -283,5 +292,42 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     EXPECT_TRUE(ins[0]->isChecked());
     outs[0]->trigger();
     ins[1]->trigger();
-    EXPECT_EQ(chosen, (std::vector<std::pair<char, int>>{{'o', -1}, {'i', 0}}));
+    EXPECT_EQ(ports.chosen, (std::vector<std::pair<char, int>>{{'o', -1}, {'i', 0}}));
+}
+
+TEST_F(PanelTest, choosingAnOutputReopensThePortAndResendsBothPrograms)
+{
+    // No port system: a JACK server nobody runs. No soundfont: the synthesizer
+    // stays silent, and the lamp says why.
+    const std::string server = "sonarel-nobody-" + std::to_string(QCoreApplication::applicationPid());
+    qputenv("JACK_DEFAULT_SERVER", server.c_str());
+    qputenv("JACK_NO_START_SERVER", "1");
+    Form2& f = make();
+    FormParts w(f);
+    w.MIDi2->SetInstrument(40);
+    w.MIDi1->SetInstrument(12);
+    SynthConfig silent;
+    silent.soundfont = dir.filePath(QStringLiteral("none.sf2")).toStdString();
+    CombinedService services(std::make_unique<SynthService>(silent), std::make_unique<PortService>(""), false);
+    MidiOut::SetService(&services);
+    MidiInput input;
+    std::vector<SoundLamp::State> lamp;
+    ServicePortChooser ports(services, input, f.lowerKeyboard(), f.upperKeyboard(),
+                             [&](SoundLamp::State state, const QString&) { lamp.push_back(state); });
+    const QString trace = dir.filePath(QStringLiteral("trace.txt"));
+    ASSERT_TRUE(MidiOut::SetTrace(trace.toStdString()));
+    EXPECT_TRUE(ports.outputs().ports.isEmpty());
+    ports.chooseOutput(-1);
+    MidiOut::SetTrace("");
+    QFile file(trace);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QStringList programs;
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (line.contains(" C"))
+            programs << QString::fromLatin1(line.mid(line.indexOf(' ') + 1)).trimmed();
+    EXPECT_EQ(programs, (QStringList{QStringLiteral("C1 28 00"), QStringLiteral("C0 0C 00")}));
+    ASSERT_FALSE(lamp.empty());
+    EXPECT_NE(lamp.back(), SoundLamp::State::Playing);
+    MidiOut::CloseMidiOut();
+    MidiOut::SetService(&service);
 }

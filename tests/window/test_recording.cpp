@@ -15,7 +15,7 @@ void confirmPanelSoon(Form2& f, const QString& title = QString())
     QTimer::singleShot(0, &f, [&f, title] {
         if (!title.isNull())
             FormParts(f).Text1->setText(title);
-        f.Command1_Click();
+        f.songCommands().Command1_Click();
     });
 }
 
@@ -48,10 +48,10 @@ TEST_F(RecordingTest, recordWaitsForThePanelThenWritesTheHeader)
     EXPECT_FALSE(w.Recording);
     for (int i : {2, 3, 4})
         EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
-    const auto recs = records(f.scratchPath());
+    const auto recs = records(f.songCommands().scratchPath());
     EXPECT_EQ(joined(recs), std::string(kHeaderOfDesignedKeyboards) + "|@END 0    ");
     std::string title, author;
-    ASSERT_TRUE(songs::ReadHeaderLine(f.scratchPath().toStdString(), title, author));
+    ASSERT_TRUE(songs::ReadHeaderLine(f.songCommands().scratchPath().toStdString(), title, author));
     EXPECT_EQ(title, "小星星");
     EXPECT_EQ(author, "佚名");
 }
@@ -68,13 +68,13 @@ TEST_F(RecordingTest, switchingHalvesWritesTonDThenDifferingSettingsThenTheNote)
     strike(w.MIDi1, 26);
     advance(75);
     strike(w.MIDi2, 31);  // other half, different instrument only
-    f.setListIndex(w.ComSounds, 12);  // now equal to MIDi1? no: MIDi2 already has 12
+    f.settingsPanel().setListIndex(w.ComSounds, 12);  // now equal to MIDi1? no: MIDi2 already has 12
     advance(25);
     w.MIDi1->SetInstrument(12);  // make the halves equal
     strike(w.MIDi1, 28);
     f.Com_Click(1);  // Record again stops
 
-    const auto recs = records(f.scratchPath());
+    const auto recs = records(f.songCommands().scratchPath());
     ASSERT_GT(recs.size(), 14u);
     EXPECT_EQ(joined(recs, 14),
               "@TonD1    |@YueQ0    |24   5    |26   7    |"
@@ -89,18 +89,18 @@ TEST_F(RecordingTest, aKeysNoteGoesOutBeforeItsRecordsWhichFollowAtOnce)
     f.Activate();
     confirmPanelSoon(f);
     f.Com_Click(1);
-    const auto headerOnly = records(f.scratchPath()).size();
+    const auto headerOnly = records(f.songCommands().scratchPath()).size();
     service.clear();
     strike(w.MIDi1, 24);
     EXPECT_NE(service.bytes().find("90 "), std::string::npos);  // the note is out
-    EXPECT_EQ(records(f.scratchPath()).size(), headerOnly);      // its records are not yet
+    EXPECT_EQ(records(f.songCommands().scratchPath()).size(), headerOnly);      // its records are not yet
     QCoreApplication::processEvents();                            // the event loop comes back
-    const auto recs = records(f.scratchPath());
+    const auto recs = records(f.songCommands().scratchPath());
     ASSERT_GT(recs.size(), headerOnly);
     EXPECT_EQ(recs.back().tag + recs.back().value, "24   10   ");
 
     // A record the disk refuses then ends the recording, as it always has.
-    FileSizeLimit full(std::uintmax_t(QFileInfo(f.scratchPath()).size()));
+    FileSizeLimit full(std::uintmax_t(QFileInfo(f.songCommands().scratchPath()).size()));
     ASSERT_TRUE(full.active());
     strike(w.MIDi1, 26);
     QCoreApplication::processEvents();
@@ -135,11 +135,11 @@ TEST_F(RecordingTest, aControllerPlaysTheKeyboardsByChannelAndIsRecorded)
             ons.push_back(std::to_string(m.status) + " " + std::to_string(m.data1) + " " + std::to_string(m.data2));
     // Each keyboard's own volume, as typed keys have: a song keeps no velocity.
     EXPECT_EQ(ons, (std::vector<std::string>{"144 60 127", "145 55 127", "145 62 127"}));
-    EXPECT_EQ(joined(records(f.scratchPath()), 14), "@TonD1    |@YueQ0    |24   5    |@TonD2    |@YueQ12   |19   3    |"
+    EXPECT_EQ(joined(records(f.songCommands().scratchPath()), 14), "@TonD1    |@YueQ0    |24   5    |@TonD2    |@YueQ12   |19   3    |"
                                                     "26   10   |@END 0    ");
 
     // With the controller's velocity, live notes keep it.
-    f.liveVelocity = true;
+    f.setLiveVelocity(true);
     service.clear();
     f.MidiIn_Note(true, 0, 64, 33);
     ASSERT_FALSE(service.messages.empty());
@@ -174,7 +174,7 @@ TEST_F(RecordingTest, playbackRepeatsTheRecordedKeysOnTheirHalves)
     std::vector<std::pair<int, int>> notes;  // (status, note) of note-ons, in order
     for (int tick = 0; tick < 40 && w.Timer3.isActive(); ++tick) {
         const auto before = service.messages.size();
-        f.Timer3_Timer();
+        f.songCommands().Timer3_Timer();
         for (auto i = before; i < service.messages.size(); ++i)
             if ((service.messages[i].status & 0xF0) == 0x90)
                 notes.push_back({service.messages[i].status, service.messages[i].data1});
@@ -195,18 +195,18 @@ TEST_F(RecordingTest, playedSettingsMoveTheKnobsTheBoxAndTheSilencerFace)
     songs::SongRecorder rec;
     songs::HalfSettings half;
     half.silencer = true;
-    ASSERT_TRUE(rec.start(f.scratchPath().toStdString(), "歌", "人", half, half));
-    rec.writeSettingRecord("@TonD", "1");
-    rec.writeSettingRecord("@YinL", "64");
-    rec.writeSettingRecord("@YinG", "12");
-    rec.writeSettingRecord("@YinC", "250");
-    rec.writeSettingRecord("@XiaY", "False");
+    ASSERT_TRUE(rec.start(f.songCommands().scratchPath().toStdString(), "歌", "人", half, half));
+    rec.writeSettingRecord(songs::Tag::Keyboard, "1");
+    rec.writeSettingRecord(songs::Tag::Intensity, "64");
+    rec.writeSettingRecord(songs::Tag::Pitch, "12");
+    rec.writeSettingRecord(songs::Tag::Mlong, "250");
+    rec.writeSettingRecord(songs::Tag::Silencer, "False");
     rec.recordNote(3, 0);
     rec.stop();
 
     f.Com_Click(2);
     for (int tick = 0; tick < 40 && w.Timer3.isActive(); ++tick)
-        f.Timer3_Timer();
+        f.songCommands().Timer3_Timer();
     EXPECT_FALSE(w.Timer3.isActive());
     // As the panel's own handlers would place them.
     EXPECT_DOUBLE_EQ(w.Picture4[2]->top(), 360 + 7.5 * (128 - 64));
@@ -229,7 +229,7 @@ TEST_F(RecordingTest, lockedSettingsAreSkippedDuringPlayback)
     f.Com_Click(8);
     f.Com_Click(2);
     for (int tick = 0; tick < 10 && w.Timer3.isActive(); ++tick)
-        f.Timer3_Timer();
+        f.songCommands().Timer3_Timer();
     EXPECT_EQ(w.MIDi1->Instrument(), 33);
     EXPECT_EQ(w.ActiveMIDi, w.MIDi1);
 }
@@ -239,8 +239,8 @@ TEST_F(RecordingTest, aScratchFileThatCannotBeReplacedEndsTheCommandCleanly)
     Form2& f = make();
     FormParts w(f);
     // A folder where the scratch file should be: it can be neither deleted nor created.
-    QDir().mkpath(f.scratchPath());
-    QFile inside(f.scratchPath() + QStringLiteral("/keep"));
+    QDir().mkpath(f.songCommands().scratchPath());
+    QFile inside(f.songCommands().scratchPath() + QStringLiteral("/keep"));
     ASSERT_TRUE(inside.open(QIODevice::WriteOnly));
     inside.close();
     confirmPanelSoon(f);
@@ -249,7 +249,7 @@ TEST_F(RecordingTest, aScratchFileThatCannotBeReplacedEndsTheCommandCleanly)
     for (int i : {1, 2, 3, 4})
         EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
     EXPECT_EQ(w.Com[1]->face().toImage(), w.Image4.toImage());
-    EXPECT_TRUE(QFileInfo::exists(f.scratchPath() + QStringLiteral("/keep")));
+    EXPECT_TRUE(QFileInfo::exists(f.songCommands().scratchPath() + QStringLiteral("/keep")));
     strike(w.MIDi1, 24);  // playing on is harmless
 }
 
@@ -260,11 +260,11 @@ TEST_F(RecordingTest, keysDuringTheOpenPanelWriteNothing)
     f.Activate();
     QTimer::singleShot(0, &f, [&] {
         strike(w.MIDi1, 40);  // random play reaching a key while the panel waits
-        f.Command1_Click();
+        f.songCommands().Command1_Click();
     });
     f.Com_Click(1);
     f.Com_Click(7);
-    EXPECT_EQ(joined(records(f.scratchPath())), std::string(kHeaderOfDesignedKeyboards) + "|@END 0    ");
+    EXPECT_EQ(joined(records(f.songCommands().scratchPath())), std::string(kHeaderOfDesignedKeyboards) + "|@END 0    ");
 }
 
 TEST_F(RecordingTest, aFullSongStopsWithItsEndMarker)
@@ -280,7 +280,7 @@ TEST_F(RecordingTest, aFullSongStopsWithItsEndMarker)
     strike(w.MIDi1, 26);
     EXPECT_FALSE(w.Recording);
     EXPECT_TRUE(w.Com[2]->isEnabled());
-    const auto last = records(f.scratchPath(), 32768);
+    const auto last = records(f.songCommands().scratchPath(), 32768);
     ASSERT_EQ(last.size(), 1u);
     EXPECT_EQ(last[0].tag + last[0].value, "@END 0    ");
 }
@@ -292,10 +292,10 @@ TEST_F(RecordingTest, theLastTakeIsKeptAndACancelledRecordTouchesNothing)
     f.Activate();
     const QByteArray take = [&] {
         songs::SongRecorder rec;
-        EXPECT_TRUE(rec.start(f.scratchPath().toStdString(), "录音A", "甲", {}, {}));
+        EXPECT_TRUE(rec.start(f.songCommands().scratchPath().toStdString(), "录音A", "甲", {}, {}));
         rec.recordNote(5, 3);
         rec.stop();
-        QFile file(f.scratchPath());
+        QFile file(f.songCommands().scratchPath());
         EXPECT_TRUE(file.open(QIODevice::ReadOnly));
         return file.readAll();
     }();
@@ -312,7 +312,7 @@ TEST_F(RecordingTest, theLastTakeIsKeptAndACancelledRecordTouchesNothing)
     for (int i = 0; i <= 7; ++i)
         EXPECT_EQ(w.Com[i]->isEnabled(), i != 4) << i;
     EXPECT_TRUE(w.MIDi1->Enabled());
-    QFile scratch(f.scratchPath());
+    QFile scratch(f.songCommands().scratchPath());
     ASSERT_TRUE(scratch.open(QIODevice::ReadOnly));
     EXPECT_EQ(scratch.readAll(), take);
     scratch.close();
@@ -339,18 +339,18 @@ TEST_F(RecordingTest, theLastTakeIsKeptAndACancelledRecordTouchesNothing)
     ASSERT_TRUE(keptTake.open(QIODevice::ReadOnly));
     EXPECT_EQ(keptTake.readAll(), take);
     std::string title, author;
-    ASSERT_TRUE(songs::ReadHeaderLine(f.scratchPath().toStdString(), title, author));
+    ASSERT_TRUE(songs::ReadHeaderLine(f.songCommands().scratchPath().toStdString(), title, author));
     EXPECT_EQ(title, "录音B");
 
     // Another program recording into the shared scratch file: this one
     // records into a file of its own and Save offers that take.
     songs::ScratchLock other;
-    ASSERT_TRUE(other.tryLock(f.scratchPath().toStdString()));
+    ASSERT_TRUE(other.tryLock(f.songCommands().scratchPath().toStdString()));
     confirmPanelSoon(f, QStringLiteral("录音C"));
     f.Com_Click(1);
-    EXPECT_NE(w.SongPath, f.scratchPath());
+    EXPECT_NE(w.SongPath, f.songCommands().scratchPath());
     f.Com_Click(7);
-    ASSERT_TRUE(songs::ReadHeaderLine(f.scratchPath().toStdString(), title, author));
+    ASSERT_TRUE(songs::ReadHeaderLine(f.songCommands().scratchPath().toStdString(), title, author));
     EXPECT_EQ(title, "录音B");
     ASSERT_TRUE(songs::ReadHeaderLine(w.SongPath.toStdString(), title, author));
     EXPECT_EQ(title, "录音C");

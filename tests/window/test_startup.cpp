@@ -86,7 +86,7 @@ TEST_F(StartupTest, aMidiFileOnTheCommandLinePlaysAndABrokenOneNothing)
     FormParts w(f);
     EXPECT_TRUE(w.Timer3.isActive());
     EXPECT_EQ(w.Label3->text(), QStringLiteral("Tune"));
-    EXPECT_NE(w.SongPath, f.scratchPath());
+    EXPECT_NE(w.SongPath, f.songCommands().scratchPath());
     form.reset();
 
     QFile broken(dir.path() + QStringLiteral("/broken.mid"));
@@ -96,7 +96,7 @@ TEST_F(StartupTest, aMidiFileOnTheCommandLinePlaysAndABrokenOneNothing)
     Form2& g = make(broken.fileName());
     FormParts v(g);
     EXPECT_FALSE(v.Timer3.isActive());
-    EXPECT_EQ(v.SongPath, g.scratchPath());
+    EXPECT_EQ(v.SongPath, g.songCommands().scratchPath());
     // It says so in the title display for a moment, then the title is back.
     EXPECT_EQ(v.Label3->text(), QStringLiteral("无法打开 broken.mid"));
     g.endNotice();
@@ -161,8 +161,8 @@ TEST_F(StartupTest, firstActivationSelectsFirstEntriesOnlyOnce)
 {
     Form2& f = make();
     FormParts w(f);
-    f.setListIndex(w.ComDevies, 3);
-    f.setListIndex(w.ComSounds, 7);
+    f.settingsPanel().setListIndex(w.ComDevies, 3);
+    f.settingsPanel().setListIndex(w.ComSounds, 7);
     QEvent first(QEvent::WindowActivate);  // the window shows for the first time
     QCoreApplication::sendEvent(&f, &first);
     EXPECT_EQ(f.windowTitle(), QStringLiteral("Sonarel"));
@@ -170,7 +170,7 @@ TEST_F(StartupTest, firstActivationSelectsFirstEntriesOnlyOnce)
     EXPECT_EQ(w.ComSounds->currentIndex(), 0);
     EXPECT_EQ(w.MIDi1->Instrument(), 0);
 
-    f.setListIndex(w.ComSounds, 5);
+    f.settingsPanel().setListIndex(w.ComSounds, 5);
     QEvent activate(QEvent::WindowActivate);
     QCoreApplication::sendEvent(&f, &activate);  // coming back from another application
     EXPECT_EQ(w.ComSounds->currentIndex(), 5);

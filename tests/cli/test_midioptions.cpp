@@ -1,4 +1,4 @@
-#include "midi/midioptions.h"
+#include "cli/midiservices.h"
 #include "midi/midiout.h"
 #include "midi/services/combinedservice.h"
 #include "midi/services/synthservice.h"
@@ -29,7 +29,7 @@ protected:
         MidiOut::SetService(nullptr);
     }
 
-    static CombinedService& combined(const std::unique_ptr<MidiService>& service)
+    static CombinedService& combined(const std::unique_ptr<CombinedService>& service)
     {
         return dynamic_cast<CombinedService&>(*service);
     }
@@ -87,23 +87,6 @@ TEST(MidiOptionsTest, malformedOptionFailsAndTouchesNothing)
     EXPECT_TRUE(TakeMidiOptions(args, options));
     EXPECT_EQ(options.soundfont, "--weird.sf2");
     EXPECT_FALSE(MidiOptionsHelp().empty());
-}
-
-TEST(MidiOptionsTest, argvFormKeepsProgramNameAndOtherArguments)
-{
-    char prog[] = "sonarel", sf[] = "--soundfont=/a.sf2", song[] = "my song.hbk", so[] = "--synth-option",
-         kv[] = "synth.gain=1.0", style[] = "-style";
-    char* argv[] = {prog, sf, song, so, kv, style, nullptr};
-    int argc = 6;
-    MidiOptions options;
-    ASSERT_TRUE(TakeMidiOptions(argc, argv, options));
-    ASSERT_EQ(argc, 3);
-    EXPECT_EQ(argv[0], prog);
-    EXPECT_EQ(argv[1], song);
-    EXPECT_EQ(argv[2], style);
-    EXPECT_EQ(argv[3], nullptr);
-    EXPECT_EQ(options.soundfont, "/a.sf2");
-    EXPECT_EQ(options.synthOptions, (Settings{{"synth.gain", "1.0"}}));
 }
 
 TEST_F(MidiChoiceTest, defaultDeviceIsTheSynthesizerWhenASoundfontExists)

@@ -1,8 +1,4 @@
-#include "midi/midioptions.h"
-
-#include "midi/services/combinedservice.h"
-#include "midi/services/portservice.h"
-#include "midi/services/synthservice.h"
+#include "cli/midioptions.h"
 
 namespace {
 
@@ -95,29 +91,6 @@ bool TakeMidiOptions(std::vector<std::string>& args, MidiOptions& options, std::
     return true;
 }
 
-bool TakeMidiOptions(int& argc, char** argv, MidiOptions& options, std::string* error)
-{
-    if (argc < 1)
-        return true;
-    std::vector<std::string> args(argv + 1, argv + argc);
-    const std::vector<std::string> before = args;
-    if (!TakeMidiOptions(args, options, error))
-        return false;
-    // Keep the original strings (Qt and the rest of main see them unchanged):
-    // walk the remaining arguments in order and match them in argv.
-    int out = 1;
-    std::size_t next = 0;
-    for (int in = 1; in < argc && next < args.size(); ++in) {
-        if (args[next] == argv[in]) {
-            argv[out++] = argv[in];
-            ++next;
-        }
-    }
-    argc = out;
-    argv[argc] = nullptr;
-    return true;
-}
-
 std::string MidiOptionsHelp()
 {
     return "  --soundfont PATH          soundfont of the built-in synthesizer\n"
@@ -135,15 +108,4 @@ std::string MidiOptionsHelp()
            "                            no velocity per note)\n"
            "  --list-ports              list the MIDI output and input ports, numbered, and exit\n"
            "  --midi-trace FILE         write every MIDI message sent to FILE\n";
-}
-
-std::unique_ptr<MidiService> CreateMidiService(const MidiOptions& options, bool synthWaitsForStart)
-{
-    SynthConfig config;
-    config.waitForStart = synthWaitsForStart;
-    config.soundfont = options.soundfont;
-    config.options = options.synthOptions;
-    return std::make_unique<CombinedService>(std::make_unique<SynthService>(std::move(config)),
-                                             std::make_unique<PortService>(options.midiOut),
-                                             !options.midiOut.empty());
 }

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace songs {
+namespace performance {
+
+using songs::TimedMessage;
 
 struct SongCapture {
     std::string title, author;
@@ -33,4 +35,4 @@ bool ExportMidi(const std::string& songPath, const std::string& outPath, std::st
 bool RenderSong(const std::string& songPath, const std::string& outPath, const std::string& soundfont,
                 std::string& error, const std::function<void(double)>& progress = {});
 
-}  // namespace songs
+}  // namespace performance

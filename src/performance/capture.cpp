@@ -1,22 +1,23 @@
-#include "songs/export/songexport.h"
+#include "performance/capture.h"
 
 #include "instrument/midi.h"
 #include "instrument/propertybag.h"
 #include "midi/midiout.h"
 #include "midi/services/offlinerender.h"
 #include "midi/services/recordingservice.h"
-#include "songs/export/instrumentsettings.h"
-#include "songs/player.h"
+#include "performance/instrumenthost.h"
 #include "songs/paths.h"
+#include "songs/player.h"
 #include "songs/songfile.h"
-
 
 #include <algorithm>
 #include <array>
 #include <map>
 #include <memory>
 
-namespace songs {
+namespace performance {
+
+using namespace songs;
 
 namespace {
 
@@ -24,33 +25,6 @@ constexpr std::int64_t kTickMs = 10;
 // A song that never ends by itself (a pause loop cannot happen, but a file
 // of millions of records can): give up after ten hours of music.
 constexpr std::int64_t kLongestSongMs = 10LL * 3600 * 1000;
-
-// Plays the song on the two keyboards exactly as the window's playback does,
-// minus the panel.
-class CaptureHost : public PlaybackHost {
-public:
-    CaptureHost(MIDi& lower, MIDi& upper) : lower_(lower), upper_(upper), active_(&lower) {}
-
-    void playKey(std::int16_t key, std::int16_t nTime) override { active_->Play(key, nTime); }
-    void selectHalf(std::int16_t half) override
-    {
-        if (half == 1)
-            active_ = &lower_;
-        else if (half == 2)
-            active_ = &upper_;
-    }
-    void applySetting(const Record& record) override { ApplySettingToInstrument(*active_, record); }
-    bool settingsLocked() const override { return false; }
-    void setTimerEnabled(bool) override {}
-    void endOfPlayback() override { ended = true; }
-
-    bool ended = false;
-
-private:
-    MIDi& lower_;
-    MIDi& upper_;
-    MIDi* active_;
-};
 
 // Keeps the messages that change what sounds.
 class SoundFilter {
@@ -128,7 +102,10 @@ bool CaptureSong(const std::string& path, SongCapture& capture, std::string& err
         error = "cannot read " + path;
         return false;
     }
-    CaptureHost host(lower, upper);
+    // The song on the two keyboards exactly as the window's playback plays it,
+    // minus the panel.
+    MIDi* active = &lower;
+    InstrumentHost host(lower, upper, active);
     SoundFilter filter;
     // Idle keys get a note-off at every countdown tick: keep the service's
     // log short by taking what it caught as the clock goes.
@@ -140,15 +117,18 @@ bool CaptureSong(const std::string& path, SongCapture& capture, std::string& err
     collect();
 
     // The virtual clock advances a millisecond at a time; each keyboard's
-    // countdown keeps its own period, restarted when its note length changes.
+    // countdown ticks by the keyboard's own rule, re-armed when its note
+    // length changes.
     MIDi* keyboards[] = {&lower, &upper};
-    std::int64_t nextCountdown[2] = {lower.Mlong(), upper.Mlong()};
     std::int16_t period[2] = {lower.Mlong(), upper.Mlong()};
+    // A length of 0 stands the countdown still.
+    const auto next = [](std::int64_t t, int length) { return length > 0 ? MIDi::NextCountdownMs(t, length) : 0; };
+    std::int64_t nextCountdown[2] = {next(0, period[0]), next(0, period[1])};
     std::int64_t endMs = -1;
     for (std::int64_t t = 1; t <= kLongestSongMs; ++t) {
         service.setClock(t);
         if (t % kTickMs == 0) {
-            if (!host.ended)
+            if (!host.finished)
                 player.tick(host);
             for (MIDi* k : keyboards)
                 if (k->releaseTimerActive())
@@ -158,15 +138,15 @@ bool CaptureSong(const std::string& path, SongCapture& capture, std::string& err
             MIDi& k = *keyboards[i];
             if (k.Mlong() != period[i]) {
                 period[i] = k.Mlong();
-                nextCountdown[i] = t + period[i];
+                nextCountdown[i] = next(t, period[i]);
             }
             if (period[i] > 0 && t >= nextCountdown[i]) {
                 k.countdownTick();
-                nextCountdown[i] = t + period[i];
+                nextCountdown[i] = next(t, period[i]);
             }
         }
         collect();
-        if (host.ended && endMs < 0)
+        if (host.finished && endMs < 0)
             endMs = t;
         // After the end, run on until the countdowns have ended every note.
         if (endMs >= 0 && (!filter.anySounding() || t - endMs > 11LL * std::max<int>({period[0], period[1], 1})))
@@ -211,4 +191,4 @@ bool RenderSong(const std::string& songPath, const std::string& outPath, const s
     return RenderToWav(messages, outPath, options, &error);
 }
 
-}  // namespace songs
+}  // namespace performance

@@ -1,10 +1,7 @@
 #pragma once
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
-
-class MidiService;
 
 // The command-line choices of what the keyboards play through.
 struct MidiOptions {
@@ -23,14 +20,6 @@ struct MidiOptions {
 // left in place with everything after it. On a malformed option the result is
 // false, `error` says why, and `args` and `options` are left untouched.
 bool TakeMidiOptions(std::vector<std::string>& args, MidiOptions& options, std::string* error = nullptr);
-// The same on main()'s argc/argv; argv[0] stays.
-bool TakeMidiOptions(int& argc, char** argv, MidiOptions& options, std::string* error = nullptr);
 
 // Lines for the program's --help.
 std::string MidiOptionsHelp();
-
-// The service to hand to MidiOut::SetService: device -1 is the built-in
-// synthesizer, or with --midi-out that port; 0..n-1 are the system's ports.
-// synthWaitsForStart: the built-in synthesizer's soundfont and output wait
-// for SynthService::start() (the window calls it once it shows).
-std::unique_ptr<MidiService> CreateMidiService(const MidiOptions& options, bool synthWaitsForStart = false);

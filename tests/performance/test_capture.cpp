@@ -2,7 +2,7 @@
 // port of a running window is left alone.
 #include "midi/midiout.h"
 #include "midi/services/recordingservice.h"
-#include "songs/export/songexport.h"
+#include "performance/capture.h"
 #include "songs/recorder.h"
 
 #include <QTemporaryDir>
@@ -12,7 +12,8 @@
 
 namespace {
 
-std::string makeSong(const QTemporaryDir& dir, const std::vector<std::pair<std::string, std::string>>& body)
+// Notes as (key, ticks to the next one); the last note gets the recorder's 10.
+std::string makeSong(const QTemporaryDir& dir, const std::vector<std::pair<int, int>>& notes)
 {
     const std::string path = dir.filePath(QStringLiteral("song.hbk")).toStdString();
     songs::SongRecorder rec;
@@ -22,8 +23,11 @@ std::string makeSong(const QTemporaryDir& dir, const std::vector<std::pair<std::
     songs::HalfSettings lower;
     lower.silencer = false;  // chords sound whole
     EXPECT_TRUE(rec.start(path, "和弦", "佚名", upper, lower));
-    for (const auto& [tag, value] : body)
-        rec.writeSettingRecord(tag, value);
+    int gap = 0;
+    for (const auto& [key, next] : notes) {
+        rec.recordNote(std::int16_t(key), std::int16_t(gap));
+        gap = next;
+    }
     rec.stop();
     return path;
 }
@@ -33,10 +37,10 @@ std::string makeSong(const QTemporaryDir& dir, const std::vector<std::pair<std::
 TEST(Capture, keysOfOneTickSoundAtTheSameTimeAndEndOnce)
 {
     QTemporaryDir dir;
-    const auto path = makeSong(dir, {{"24", "0"}, {"28", "0"}, {"31", "20"}, {"36", "10"}});
-    songs::SongCapture capture;
+    const auto path = makeSong(dir, {{24, 0}, {28, 0}, {31, 20}, {36, 10}});
+    performance::SongCapture capture;
     std::string error;
-    ASSERT_TRUE(songs::CaptureSong(path, capture, error)) << error;
+    ASSERT_TRUE(performance::CaptureSong(path, capture, error)) << error;
     EXPECT_EQ(capture.title, "和弦");
 
     std::map<int, std::int64_t> on, off;
@@ -65,16 +69,16 @@ TEST(Capture, keysOfOneTickSoundAtTheSameTimeAndEndOnce)
 TEST(Capture, theLivePortIsLeftAsItWas)
 {
     QTemporaryDir dir;
-    const auto path = makeSong(dir, {{"24", "5"}});
+    const auto path = makeSong(dir, {{24, 5}});
     RecordingService live;
     MidiOut::SetService(&live);
     ASSERT_TRUE(MidiOut::OpenMidiOut(-1));
     const auto handle = MidiOut::MidiOutHandle;
     live.clear();
 
-    songs::SongCapture capture;
+    performance::SongCapture capture;
     std::string error;
-    ASSERT_TRUE(songs::CaptureSong(path, capture, error)) << error;
+    ASSERT_TRUE(performance::CaptureSong(path, capture, error)) << error;
     EXPECT_FALSE(capture.messages.empty());
     EXPECT_EQ(MidiOut::Service(), &live);
     EXPECT_EQ(MidiOut::MidiOutHandle, handle);
@@ -88,15 +92,15 @@ TEST(Capture, theLivePortIsLeftAsItWas)
 TEST(Capture, whatIsNoSongIsRefusedWithAReason)
 {
     QTemporaryDir dir;
-    songs::SongCapture capture;
+    performance::SongCapture capture;
     std::string error;
-    EXPECT_FALSE(songs::CaptureSong(dir.filePath(QStringLiteral("none.hbk")).toStdString(), capture, error));
+    EXPECT_FALSE(performance::CaptureSong(dir.filePath(QStringLiteral("none.hbk")).toStdString(), capture, error));
     EXPECT_NE(error.find("No such file"), std::string::npos);
-    EXPECT_FALSE(songs::CaptureSong(dir.path().toStdString(), capture, error));
+    EXPECT_FALSE(performance::CaptureSong(dir.path().toStdString(), capture, error));
     EXPECT_NE(error.find("is a folder"), std::string::npos);
     const std::string empty = dir.filePath(QStringLiteral("empty.hbk")).toStdString();
     FILE* f = std::fopen(empty.c_str(), "wb");
     std::fclose(f);
-    EXPECT_FALSE(songs::CaptureSong(empty, capture, error));
+    EXPECT_FALSE(performance::CaptureSong(empty, capture, error));
     EXPECT_NE(error.find("not a song"), std::string::npos);
 }

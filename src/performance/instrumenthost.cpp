@@ -1,0 +1,34 @@
+#include "performance/instrumenthost.h"
+
+#include "instrument/midi.h"
+#include "performance/settings.h"
+#include "songs/tags.h"
+
+namespace performance {
+
+void InstrumentHost::playKey(std::int16_t key, std::int16_t nTime) { active_->Play(key, nTime); }
+
+void InstrumentHost::selectHalf(std::int16_t half)
+{
+    // Any other number leaves the keyboard as it is.
+    if (half == songs::kLowerKeyboard)
+        active_ = &lower_;
+    else if (half == songs::kUpperKeyboard)
+        active_ = &upper_;
+}
+
+void InstrumentHost::applySetting(const songs::Record& record)
+{
+    const std::optional<songs::Tag> tag = songs::ParseTag(record.tag);
+    if (tag && ApplySetting(*active_, *tag, record) && settingApplied)
+        settingApplied(*tag, record.number);
+}
+
+void InstrumentHost::endOfPlayback()
+{
+    finished = true;
+    if (ended)
+        ended();
+}
+
+}  // namespace performance

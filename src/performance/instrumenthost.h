@@ -1,0 +1,46 @@
+#pragma once
+// The playback host of the two keyboards: a song's keys are struck on the
+// keyboard its last "@TonD" chose, and its setting records change that
+// keyboard. The window and the song tools play songs through this one host;
+// what else they do (the panel follows, the playback timer) comes in hooks.
+#include "songs/player.h"
+
+#include <cstdint>
+#include <functional>
+
+class MIDi;
+
+namespace performance {
+
+class InstrumentHost : public songs::PlaybackHost {
+public:
+    // `active` is the owner's pointer to the keyboard played now, which the
+    // song switches and the owner may switch too (a key typed).
+    InstrumentHost(MIDi& lower, MIDi& upper, MIDi*& active) : lower_(lower), upper_(upper), active_(active) {}
+
+    void playKey(std::int16_t key, std::int16_t nTime) override;
+    void selectHalf(std::int16_t half) override;
+    void applySetting(const songs::Record& record) override;  // unknown tags skipped
+    bool settingsLocked() const override { return locked && locked(); }
+    void setTimerEnabled(bool on) override
+    {
+        if (timer)
+            timer(on);
+    }
+    void endOfPlayback() override;
+
+    bool finished = false;  // the song has ended since the host was made
+
+    // Hooks, each optional.
+    std::function<void(songs::Tag tag, std::int16_t value)> settingApplied;  // after the keyboard took it
+    std::function<bool()> locked;    // setting records are skipped while true (锁定)
+    std::function<void(bool on)> timer;
+    std::function<void()> ended;
+
+private:
+    MIDi& lower_;
+    MIDi& upper_;
+    MIDi*& active_;
+};
+
+}  // namespace performance

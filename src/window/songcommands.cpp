@@ -1,0 +1,552 @@
+#include "window/songcommands.h"
+
+#include "instrument/midi.h"
+#include "performance/settings.h"
+#include "songs/midiimport.h"
+#include "songs/paths.h"
+#include "songs/songcopy.h"
+#include "songs/songfile.h"
+#include "window/buttons.h"
+#include "window/co.h"
+#include "window/controls.h"
+#include "window/look.h"
+#include "window/settingspanel.h"
+#include "window/twips.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+using namespace buttons;
+
+namespace {
+
+const char* const kDefaultTitle = "自由弹奏";
+const char* const kDefaultAuthor = "佚名";
+constexpr int kTickMs = 10;
+constexpr std::int16_t kLongestGapTicks = 300;
+
+}  // namespace
+
+SongCommands::SongCommands(const Parts& parts, MIDi*& active, const QString& appDir, const QString& dataDir,
+                           QObject* parent)
+    : QObject(parent), parts_(parts), ActiveMIDi(active), host_(*parts.lower, *parts.upper, active)
+{
+    Timer3.setInterval(kTickMs);
+    connect(&Timer3, &QTimer::timeout, this, &SongCommands::Timer3_Timer);
+    // The song plays on the keyboards; the panel follows its settings.
+    host_.locked = [this] { return LockSettings; };
+    host_.timer = [this](bool on) {
+        if (on)
+            Timer3.start();
+        else
+            Timer3.stop();
+    };
+    host_.ended = [this] { finishPlayback(); };
+    host_.settingApplied = [this](songs::Tag tag, std::int16_t value) { parts_.panel->showSetting(tag, value); };
+    chooseAppDir(appDir, dataDir);
+}
+
+SongCommands::~SongCommands() { Timer3.stop(); }
+
+// ---------------------------------------------------------------- the song panel
+
+void SongCommands::buildSongPanel()
+{
+    QWidget* window = parts_.window;
+    Picture1 = new QFrame(window);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setGeometry(TwipsRect(3840, 1440, 3975, 1815));
+    Picture1->setFrameStyle(QFrame::Box | QFrame::Plain);
+    Picture1->setAutoFillBackground(true);
+    Picture1->setAttribute(Qt::WA_NoMousePropagation);
+    look::SetTextColor(Picture1, QColor(0, 0, 0), look::kFieldBack);
+    auto panelLabel = [this](const QString& name, int top, const char* text) {
+        auto* label = new QLabel(QString::fromUtf8(text), Picture1);
+        label->setObjectName(name);
+        label->setGeometry(TwipsRect(240, top, 735, 375));
+        label->setFont(look::SongTi(10.5, false));
+        look::SetTextColor(label, QColor(0, 0, 0));
+        return label;
+    };
+    auto panelText = [this](const QString& name, int top, const char* text) {
+        auto* box = new QLineEdit(QString::fromUtf8(text), Picture1);
+        box->setObjectName(name);
+        box->setGeometry(TwipsRect(1200, top, 2055, 330));
+        box->setMaxLength(songs::kMaxHeaderFieldChars);
+        box->setAlignment(Qt::AlignCenter);
+        box->setFont(look::SongTi(12, false));
+        look::SetTextColor(box, QColor(255, 255, 0), QColor(128, 128, 128));
+        return box;
+    };
+    panelLabel(QStringLiteral("Label7"), 360, "音乐名:");
+    Text1 = panelText(QStringLiteral("Text1"), 240, kDefaultTitle);
+    panelLabel(QStringLiteral("Label8"), 840, "演奏者:");
+    Text2 = panelText(QStringLiteral("Text2"), 720, kDefaultAuthor);
+    auto panelButton = [this](const QString& name, int left, const QString& text) {
+        auto* button = new QPushButton(text, Picture1);
+        button->setObjectName(name);
+        button->setGeometry(TwipsRect(left, 1320, 855, 375));
+        look::SetTextColor(button, QColor(0, 0, 0), look::kFieldBack);
+        return button;
+    };
+    Command1 = panelButton(QStringLiteral("Command1"), 1560, QStringLiteral("确  定"));
+    Command2 = panelButton(QStringLiteral("Command2"), 2640, QStringLiteral("取  消"));
+    connect(Command1, &QPushButton::clicked, this, &SongCommands::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &SongCommands::Command2_Click);
+    // Enter confirms from either box, Esc cancels.
+    connect(Text1, &QLineEdit::returnPressed, this, &SongCommands::Command1_Click);
+    connect(Text2, &QLineEdit::returnPressed, this, &SongCommands::Command1_Click);
+    for (QWidget* part : std::initializer_list<QWidget*>{Text1, Text2, Command1, Command2})
+        part->installEventFilter(this);
+    Picture1->hide();
+}
+
+bool SongCommands::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+        watched->isWidgetType() && static_cast<QWidget*>(watched)->parentWidget() == Picture1) {
+        Command2_Click();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------- start and end
+
+void SongCommands::chooseAppDir(const QString& appDir, const QString& dataDir)
+{
+    QString dir = appDir.isEmpty() ? QCoreApplication::applicationDirPath() : appDir;
+    dir = QDir::cleanPath(dir);
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    // An installed program's folder is not the user's to write: an installed
+    // program (one in a bin folder), or one whose folder can neither hold nor
+    // make a writable Music, keeps Music in the user's data folder instead.
+    // Root may write to /usr/bin, which must not get a Music folder.
+    const QFileInfo music(dir + QStringLiteral("Music"));
+    const bool installed = QDir(dir).dirName() == QLatin1String("bin");
+    const bool usable = !installed && (music.isDir() ? music.isWritable() : QFileInfo(dir).isWritable());
+    if (!usable) {
+        QString fallback = dataDir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+                                             : dataDir;
+        if (!fallback.isEmpty()) {
+            QDir().mkpath(fallback);
+            dir = QDir::cleanPath(fallback);
+            if (!dir.endsWith(QLatin1Char('/')))
+                dir += QLatin1Char('/');
+        }
+    }
+    AppDir = dir;
+}
+
+QString SongCommands::scratchPath() const { return AppDir + QStringLiteral("Music/~Mid.Dat"); }
+
+QString SongCommands::importedSongPath() const { return AppDir + QStringLiteral("Music/~Import.Dat"); }
+
+void SongCommands::load(const QString& songArgument)
+{
+    // A failing step is skipped.
+    if (!QFileInfo::exists(musicFolder()))
+        QDir().mkpath(musicFolder());
+    parts_.dialog->InitDir = musicFolder();
+    parts_.dialog->Places = {musicFolder(), QString::fromStdString(songs::TakesFolder(scratchPath().toStdString()))};
+    SongPath = scratchPath();
+    shownSong_ = SongPath;
+    if (!songArgument.isEmpty())
+        playSongArgument(songArgument);
+}
+
+void SongCommands::unload()
+{
+    unloaded_ = true;
+    // A recording in progress keeps every record written so far, on the disk,
+    // without its end marker.
+    recorder.flush();
+    Timer3.stop();
+}
+
+void SongCommands::say(const QString& text)
+{
+    if (notice)
+        notice(text);
+}
+
+void SongCommands::setButtonsEnabled(std::initializer_list<int> indexes, bool on)
+{
+    for (const int i : indexes)
+        (*parts_.buttons)[std::size_t(i)]->setEnabled(on);
+}
+
+void SongCommands::paintFace(int index, bool lit)
+{
+    (*parts_.buttons)[std::size_t(index)]->paintFace(lit ? *parts_.litFace : *parts_.normalFace);
+}
+
+void SongCommands::playSongArgument(QString path)
+{
+    // The shells here already remove the quotes around a path; drop them
+    // only where they are still there.
+    if (path.size() >= 2 && path.startsWith(QLatin1Char('"')) && path.endsWith(QLatin1Char('"')))
+        path = path.mid(1, path.size() - 2);
+    const QString name = QFileInfo(path).fileName();
+    // Played as the Play button plays, which first ends random play.
+    const auto play = [this] {
+        if (commandGiven)
+            commandGiven();
+        PlayCommand();
+    };
+    if (isMidiFile(path)) {
+        // A MIDI file plays as a song made of it; one that cannot be read
+        // leaves the window as without a song.
+        SongPath = scratchPath();
+        if (openMidiFile(path))
+            play();
+        else
+            say(QStringLiteral("无法打开 %1").arg(name));
+        return;
+    }
+    SongPath = path;
+    shownSong_ = path;
+    std::string title, author;
+    songs::ReadHeaderLine(SongPath.toStdString(), title, author);
+    parts_.title->setText(QString::fromStdString(title));
+    parts_.author->setText(QString::fromStdString(author));
+    play();
+    if (!songs::WhyUnreadable(path.toStdString()).empty())
+        say(QFileInfo::exists(path) ? QStringLiteral("无法打开 %1").arg(name) : QStringLiteral("找不到 %1").arg(name));
+}
+
+void SongCommands::playHandedSong(const QString& path)
+{
+    if (waitingForTitle_) {
+        // The Record command is waiting for its title: it is cancelled, and
+        // the song plays once that command has ended.
+        pendingSong_ = path;
+        Command2_Click();
+        return;
+    }
+    if (path.isEmpty())
+        return;
+    if (Recording)
+        RecordCommand();  // the take ends with its end marker, as Stop does
+    if (player.isOpen())
+        StopPlayback();
+    playSongArgument(path);
+}
+
+// ---------------------------------------------------------------- recording
+
+void SongCommands::Command1_Click()
+{
+    Picture1->setVisible(false);
+    parts_.lower->SetEnabled(true);
+    parts_.upper->SetEnabled(true);
+    paintFace(kPlay, false);
+    setButtonsEnabled({kClose, kRecord, kKeyNames, kSilencer, kStop}, true);
+    parts_.title->setText(Text1->text());
+    parts_.author->setText(Text2->text());
+    // The panel's boxes are gone: keys typed from now on are music, so the
+    // focus must not fall to the note-length box.
+    if (focusAway)
+        focusAway();
+}
+
+void SongCommands::Command2_Click()
+{
+    if (!waitingForTitle_)
+        return;
+    recordCancelled_ = true;
+    Picture1->setVisible(false);
+    if (focusAway)
+        focusAway();
+}
+
+void SongCommands::RecordCommand()
+{
+    auto& buttons = *parts_.buttons;
+    // What a cancelled Record gives back: the buttons as they were.
+    std::array<bool, 8> enabledBefore{};
+    for (int i = 0; i <= kStop; ++i)
+        enabledBefore[std::size_t(i)] = buttons[std::size_t(i)]->isEnabled();
+
+    Recording = !Recording;
+    buttons[kPlay]->setEnabled(!Recording);
+    if (!Recording) {
+        endRecording();
+        return;
+    }
+    if (beep)
+        beep();
+    parts_.lower->SetEnabled(false);
+    parts_.upper->SetEnabled(false);
+    for (int i = 0; i <= kStop; ++i)
+        buttons[std::size_t(i)]->setEnabled(false);
+
+    // Wait for the title and author, letting the window's other events (the
+    // OK button, the timers, lock and random play) through.
+    Picture1->setVisible(true);
+    Picture1->raise();
+    Text1->setFocus();
+    waitingForTitle_ = true;
+    recordCancelled_ = false;
+    while (!Picture1->isHidden() && !unloaded_)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    waitingForTitle_ = false;
+    if (unloaded_)
+        return;
+    if (recordCancelled_) {
+        Recording = false;
+        for (int i = 0; i <= kStop; ++i)
+            buttons[std::size_t(i)]->setEnabled(enabledBefore[std::size_t(i)]);
+        parts_.lower->SetEnabled(true);
+        parts_.upper->SetEnabled(true);
+        if (!pendingSong_.isNull())
+            playHandedSong(std::exchange(pendingSong_, QString()));
+        return;
+    }
+
+    paintFace(kRecord, true);
+    QDir().mkpath(musicFolder());
+    const QString scratch = lockScratch();
+    SongPath = scratch;
+    // The take the scratch file holds goes to the takes folder first: a new
+    // recording never destroys the last one.
+    const std::string takes = songs::TakesFolder(scratch.toStdString());
+    std::string kept, error;
+    const bool keptLast = songs::KeepTake(scratch.toStdString(), takes, kept, error);
+    bool started = false;
+    if (keptLast) {
+        songs::PruneTakes(takes, songs::kTakesKept);
+        started = recorder.start(scratch.toStdString(), parts_.title->text().toStdString(),
+                                 parts_.author->text().toStdString(), performance::SettingsOf(*parts_.upper),
+                                 performance::SettingsOf(*parts_.lower));
+        if (!started)
+            error = "cannot write " + scratch.toStdString();
+    }
+    if (!started) {
+        // End the command cleanly rather than leave a recording running into
+        // nothing, and say so where the title shows.
+        std::fprintf(stderr, "sonarel: %s\n", error.c_str());
+        Recording = false;
+        endRecording();
+        say(keptLast ? QStringLiteral("无法录音：无法写入录音文件") : QStringLiteral("无法录音：无法保留上一次录音"));
+        return;
+    }
+    shownSong_ = scratch;  // Save keeps this recording from now on
+}
+
+void SongCommands::endRecording()
+{
+    setButtonsEnabled({kPlay, kSave, kOpen}, true);
+    paintFace(kRecord, false);
+    recorder.stop();  // the end marker, where a recording was written
+    scratchLock_.unlock();
+}
+
+QString SongCommands::lockScratch()
+{
+    const QString shared = scratchPath();
+    if (scratchLock_.tryLock(shared.toStdString()))
+        return shared;
+    // Another keyboard (started with --new-instance) records into the shared
+    // scratch file: this one records beside it.
+    const QString own = AppDir + QStringLiteral("Music/~Mid-%1.Dat").arg(QCoreApplication::applicationPid());
+    scratchLock_.tryLock(own.toStdString());
+    return own;
+}
+
+void SongCommands::writeSettingRecord(songs::Tag tag, const QString& value)
+{
+    // Nothing is written while the title panel is still open: the scratch
+    // file is not open again until its header has been written.
+    if (!Recording || !recorder.isOpen())
+        return;
+    recorder.writeSettingRecord(tag, value.toStdString());
+}
+
+void SongCommands::holdRecordsForKey()
+{
+    if (Recording && recorder.isOpen() && !recorder.holding()) {
+        recorder.holdWrites();
+        QMetaObject::invokeMethod(this, &SongCommands::releaseRecords, Qt::QueuedConnection);
+    }
+}
+
+void SongCommands::releaseRecords()
+{
+    // A record the file refused ends the recording, with its end marker.
+    if (!recorder.releaseWrites() && Recording && recorder.isOpen())
+        RecordCommand();
+}
+
+bool SongCommands::awaitingFirstKey() const { return Recording && recorder.isOpen() && recorder.LastNoteRecord == -1; }
+
+void SongCommands::RecordNote(std::int16_t Note)
+{
+    if (!Recording || !recorder.isOpen())
+        return;
+    // The next gap counts from this key press.
+    const bool room = recorder.recordNote(Note, GapTicks());
+    gapStartMs_ = monotonicMs_();
+    if (!room)
+        RecordCommand();  // the song is full: end it with its end marker
+}
+
+void SongCommands::setMonotonicClock(std::function<std::int64_t()> clock)
+{
+    monotonicMs_ = std::move(clock);
+    gapStartMs_ = monotonicMs_();
+}
+
+std::int16_t SongCommands::GapTicks() const
+{
+    const std::int64_t ticks = (monotonicMs_() - gapStartMs_) / kTickMs;
+    return std::int16_t(std::clamp<std::int64_t>(ticks, 0, kLongestGapTicks));
+}
+
+// ---------------------------------------------------------------- playback
+
+void SongCommands::PlayCommand()
+{
+    parts_.lower->SetEnabled(false);
+    parts_.upper->SetEnabled(false);
+    paintFace(kPlay, true);
+    const bool opened = player.start(SongPath.toStdString());  // closes a file it opened before
+    setButtonsEnabled({kRecord, kSave, kOpen}, false);
+    if (!opened) {
+        finishPlayback();  // nothing to read: ends as at the end marker
+        return;
+    }
+    Timer3.start();
+}
+
+void SongCommands::Timer3_Timer() { player.tick(host_); }
+
+void SongCommands::finishPlayback()
+{
+    Timer3.stop();
+    setButtonsEnabled({kRecord, kSave, kOpen}, true);
+    player.stop();
+    parts_.lower->SetEnabled(true);
+    parts_.upper->SetEnabled(true);
+    paintFace(kPlay, false);
+}
+
+void SongCommands::StopPlayback() { finishPlayback(); }
+
+void SongCommands::StopCommand()
+{
+    if (Recording)
+        RecordCommand();
+    else
+        StopPlayback();
+}
+
+// ---------------------------------------------------------------- open
+
+bool SongCommands::openMidiFile(const QString& path)
+{
+    // The song made of it lives beside the scratch recording, which it must
+    // not replace: the last take stays until the next recording.
+    QDir().mkpath(musicFolder());
+    songs::ImportedSong song;
+    std::string error;
+    if (!songs::ImportMidiFile(path.toStdString(), importedSongPath().toStdString(), song, error))
+        return false;
+    SongPath = importedSongPath();
+    shownSong_ = SongPath;
+    parts_.title->setText(QString::fromStdString(song.title));
+    parts_.author->setText(QString::fromStdString(song.author));
+    return true;
+}
+
+bool SongCommands::isMidiFile(const QString& path)
+{
+    if (songs::HasMidiExtension(path.toStdString()))
+        return true;
+    // Only a plain file is looked into: a pipe would never answer.
+    if (!songs::IsRegularFile(path.toStdString()))
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && songs::LooksLikeSmf(file.read(4).toStdString());
+}
+
+void SongCommands::OpenCommand()
+{
+    Co& co = *parts_.dialog;
+    co.Filter = Co::kSongFilter + QStringLiteral("|MIDI 文件|*.mid *.midi");
+    const bool chosen = co.ShowOpen(parts_.window);
+    co.Filter = Co::kSongFilter;
+    if (!chosen)
+        return;  // cancelled: nothing opened, nothing played
+    const QString name = QFileInfo(co.FileName).fileName();
+    if (isMidiFile(co.FileName)) {
+        // A file that is no MIDI file after all is refused: nothing plays
+        // and the current song stays.
+        if (openMidiFile(co.FileName))
+            PlayCommand();
+        else
+            say(QStringLiteral("无法打开 %1").arg(name));
+        return;
+    }
+    SongPath = co.FileName;
+    std::string title, author;
+    if (!songs::ReadHeaderLine(SongPath.toStdString(), title, author)) {
+        say(QStringLiteral("无法打开 %1").arg(name));
+        return;
+    }
+    shownSong_ = SongPath;
+    parts_.title->setText(QString::fromStdString(title));
+    parts_.author->setText(QString::fromStdString(author));
+    PlayCommand();
+}
+
+// ---------------------------------------------------------------- save
+
+bool SongCommands::saveCopy(const QString& source, const QString& target)
+{
+    std::string error;
+    return songs::CopySongFile(source.toStdString(), target.toStdString(), error) != songs::CopyResult::Failed;
+}
+
+void SongCommands::SaveCommand()
+{
+    Co& co = *parts_.dialog;
+    co.FileName = (displayedTitle ? displayedTitle() : parts_.title->text()).trimmed();
+    // The song filter stays first and is the default; the song can also
+    // leave as a MIDI file or as audio.
+    co.Filter = Co::kSongFilter + QStringLiteral("|MIDI 文件|*.mid|WAV 音频|*.wav");
+    const bool chosen = co.ShowSave(parts_.window);
+    co.Filter = Co::kSongFilter;
+    if (!chosen)
+        return;  // cancelled: nothing copied
+    const QString target = co.FileName;
+    // The song on the display, never another one under its name.
+    const QString source = shownSong_;
+    const bool midi = co.SelectedFilter == QStringLiteral("*.mid") && exportMidi;
+    const bool wav = co.SelectedFilter == QStringLiteral("*.wav") && exportWav;
+    bool saved;
+    if ((midi || wav) && !songs::WhyNotTarget(source.toStdString(), target.toStdString()).empty())
+        saved = false;  // the song itself, or no plain file: nothing is written over it
+    else if (midi)
+        saved = exportMidi(source, target);
+    else if (wav)
+        saved = exportWav(source, target);
+    else
+        saved = saveCopy(source, target);  // onto the open song itself: nothing to do
+    if (!saved && warn)
+        warn(QStringLiteral("无法保存到 %1").arg(QDir::toNativeSeparators(target)));
+}
