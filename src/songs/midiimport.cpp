@@ -4,6 +4,7 @@
 
 #include "songs/songfile.h"
 #include "songs/tags.h"
+#include "songs/wholefile.h"
 
 #include <algorithm>
 #include <array>
@@ -269,39 +270,18 @@ bool ImportMidiFile(const std::string& midiPath, const std::string& songPath, Im
     if (!MakeSong(midi, stem, song, error))
         return false;
 
-    // The header through the recorder, the body in one write, then the
-    // whole file replaces the target.
-    const std::string temp = songPath + ".importing";
-    SongRecorder recorder;
-    if (!recorder.start(temp, song.title, song.author, song.upper, song.lower)) {
-        error = "cannot write " + songPath;
-        ::unlink(temp.c_str());
-        return false;
-    }
-    const std::int32_t lastHeaderSlot = recorder.RecordNo;
-    recorder.stop();
-    std::string bytes;
-    bytes.reserve(song.body.size() * std::size_t(kSlotSize));
-    for (const auto& [tag, value] : song.body) {
+    // The whole song is made in memory and replaces the target at once.
+    std::string bytes = HeaderLine(song.title, song.author);
+    bytes.resize(std::size_t(kHeaderBytes), '\0');
+    const auto append = [&bytes](std::string_view tag, std::string_view value) {
         const auto record = EncodeRecord(tag, value);
         bytes.append(record.data(), record.size());
-    }
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CLOEXEC);
-    bool ok = fd >= 0;
-    std::size_t done = 0;
-    const off_t offset = off_t(lastHeaderSlot) * kSlotSize;
-    while (ok && done < bytes.size()) {
-        const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, offset + off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        done += ok ? std::size_t(n) : 0;
-    }
-    ok = ok && fdatasync(fd) == 0;
-    if (fd >= 0)
-        ok = ::close(fd) == 0 && ok;
-    if (!ok || std::rename(temp.c_str(), songPath.c_str()) != 0) {
-        ::unlink(temp.c_str());
+    };
+    for (const auto& [tag, value] : HeaderRecords(song.upper, song.lower))
+        append(TagField(tag), value);
+    for (const auto& [tag, value] : song.body)
+        append(tag, value);
+    if (!ReplaceFile(songPath, bytes, NewFileMode())) {
         error = "cannot write " + songPath;
         return false;
     }

@@ -10,6 +10,21 @@ namespace songs {
 
 std::string NumberText(long long value) { return std::to_string(value); }
 
+std::vector<std::pair<Tag, std::string>> HeaderRecords(const HalfSettings& upper, const HalfSettings& lower)
+{
+    std::vector<std::pair<Tag, std::string>> records;
+    for (const auto& [keyboard, half] : {std::pair{kUpperKeyboard, &upper}, std::pair{kLowerKeyboard, &lower}}) {
+        records.insert(records.end(), {{Tag::Keyboard, NumberText(keyboard)},
+                                       {Tag::Tone, NumberText(half->tone)},
+                                       {Tag::Intensity, NumberText(half->intensity)},
+                                       {Tag::Instrument, NumberText(half->instrument)},
+                                       {Tag::Pitch, NumberText(half->pitch)},
+                                       {Tag::Silencer, std::string(BoolText(half->silencer))},
+                                       {Tag::Mlong, NumberText(half->mlong)}});
+    }
+    return records;
+}
+
 void SongRecorder::queue(std::int32_t slot, bool appended, std::string_view tag, std::string_view value)
 {
     queued_.push_back({slot, appended, std::string(tag), std::string(value)});
@@ -64,13 +79,6 @@ bool SongRecorder::writeNext(std::string_view tag, std::string_view value)
     return holding_ || writeQueued();
 }
 
-bool SongRecorder::writeHalf(const HalfSettings& half)
-{
-    return writeNext(Tag::Tone, NumberText(half.tone)) && writeNext(Tag::Intensity, NumberText(half.intensity)) &&
-           writeNext(Tag::Instrument, NumberText(half.instrument)) && writeNext(Tag::Pitch, NumberText(half.pitch)) &&
-           writeNext(Tag::Silencer, BoolText(half.silencer)) && writeNext(Tag::Mlong, NumberText(half.mlong));
-}
-
 bool SongRecorder::start(const std::string& path, const std::string& titleUtf8, const std::string& authorUtf8,
                          const HalfSettings& upper, const HalfSettings& lower)
 {
@@ -82,10 +90,10 @@ bool SongRecorder::start(const std::string& path, const std::string& titleUtf8, 
         return false;
     if (!file_.openForRecords(path, false))
         return false;
-    // Upper half first, so that the song goes on with the lower half selected.
     RecordNo = kFirstRecordSlot - 1;
-    const bool written = writeNext(Tag::Keyboard, NumberText(kUpperKeyboard)) && writeHalf(upper) &&
-                         writeNext(Tag::Keyboard, NumberText(kLowerKeyboard)) && writeHalf(lower);
+    bool written = true;
+    for (const auto& [tag, value] : HeaderRecords(upper, lower))
+        written = written && writeNext(tag, value);
     if (!written) {
         file_.close();
         return false;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace songs {
@@ -75,7 +76,6 @@ private:
 
     bool writeNext(std::string_view tag, std::string_view value);
     bool writeNext(Tag tag, std::string_view value) { return writeNext(TagField(tag), value); }
-    bool writeHalf(const HalfSettings& half);
     // Queues a record; then, unless held, writes what is queued.
     void queue(std::int32_t slot, bool appended, std::string_view tag, std::string_view value);
     bool writeQueued();
@@ -86,5 +86,10 @@ private:
 };
 
 std::string NumberText(long long value);  // plain decimal, no leading blank
+
+// The fourteen records that open a song (slots 10..23): "@TonD" 2 and the
+// upper keyboard's settings, then "@TonD" 1 and the lower's, so that the
+// song goes on with the lower keyboard selected.
+std::vector<std::pair<Tag, std::string>> HeaderRecords(const HalfSettings& upper, const HalfSettings& lower);
 
 }  // namespace songs

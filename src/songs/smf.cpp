@@ -1,5 +1,7 @@
 #include "songs/smf.h"
 
+#include "songs/wholefile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -83,20 +85,6 @@ std::string trackChunk(const std::string& body)
     return out + body;
 }
 
-bool writeAll(int fd, const std::string& bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string BuildSmf(const std::vector<TimedMessage>& messages, const std::string& titleUtf8)
@@ -158,29 +146,7 @@ std::string BuildSmf(const std::vector<TimedMessage>& messages, const std::strin
 
 bool WriteSmf(const std::string& path, const std::vector<TimedMessage>& messages, const std::string& titleUtf8)
 {
-    const std::string bytes = BuildSmf(messages, titleUtf8);
-    std::string temp = path + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0)
-        return false;
-    bool ok = fchmod(fd, 0644) == 0 && writeAll(fd, bytes) && fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    // Renamed only when complete, so a failure leaves the old file as it was.
-    if (ok)
-        ok = std::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        unlink(temp.c_str());
-        return false;
-    }
-    // The rename itself reaches the disk with the folder.
-    const auto slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
+    return ReplaceFile(path, BuildSmf(messages, titleUtf8), 0644);
 }
 
 }  // namespace songs

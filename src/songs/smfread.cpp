@@ -1,5 +1,7 @@
 #include "songs/smfread.h"
 
+#include "songs/wholefile.h"
+
 #include "songs/paths.h"
 
 #include <algorithm>
@@ -226,29 +228,17 @@ bool ReadSmf(std::string_view bytes, SmfSong& out, std::string& error)
 
 bool ReadSmfFile(const std::string& path, SmfSong& out, std::string& error)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (fd >= 0)
-            ::close(fd);
+    std::string bytes;
+    switch (ReadWholeFile(path, bytes, kLargestFile)) {
+    case ReadOutcome::Ok:
+        return ReadSmf(bytes, out, error);
+    case ReadOutcome::TooLarge:
+        return fail(error, path + " is too large for a MIDI file");
+    default: {
         const std::string why = WhyUnreadable(path);
         return fail(error, "cannot read " + path + ": " + (why.empty() ? "is not a regular file" : why));
     }
-    if (std::size_t(st.st_size) > kLargestFile) {
-        ::close(fd);
-        return fail(error, path + " is too large for a MIDI file");
     }
-    std::string bytes(std::size_t(st.st_size), '\0');
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, off_t(got));
-        if (n <= 0)
-            break;
-        got += std::size_t(n);
-    }
-    ::close(fd);
-    bytes.resize(got);
-    return ReadSmf(bytes, out, error);
 }
 
 }  // namespace songs

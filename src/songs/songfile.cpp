@@ -1,5 +1,7 @@
 #include "songs/songfile.h"
 
+#include "songs/wholefile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -162,24 +164,6 @@ std::string sanitizeHeaderField(std::string_view utf8)
     return out;
 }
 
-bool writeAll(int fd, const char* data, std::size_t size, off_t offset)
-{
-    while (size > 0) {
-        const ssize_t n = pwrite(fd, data, size, offset);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += n;
-    }
-    return true;
-}
-
 std::size_t readAll(int fd, char* data, std::size_t size, off_t offset, bool& failed)
 {
     failed = false;
@@ -200,16 +184,6 @@ std::size_t readAll(int fd, char* data, std::size_t size, off_t offset, bool& fa
 }
 
 // A file system without a sync of its own (EINVAL) has nothing more to flush.
-bool syncData(int fd)
-{
-    while (fdatasync(fd) != 0) {
-        if (errno == EINTR)
-            continue;
-        return errno == EINVAL;
-    }
-    return true;
-}
-
 std::mutex g_syncMutex;
 std::function<bool(int)> g_sync;
 
@@ -220,23 +194,11 @@ bool dataSync(int fd)
         std::lock_guard<std::mutex> lock(g_syncMutex);
         sync = g_sync;
     }
-    return sync ? sync(fd) : syncData(fd);
+    return sync ? sync(fd) : SyncData(fd);
 }
 
 // Records written within this time reach the disk with one sync.
 constexpr auto kSyncBatch = std::chrono::milliseconds(500);
-
-// A new file survives a power cut only once its directory entry is on disk too.
-void syncParentDirectory(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    fsync(fd);
-    ::close(fd);
-}
 
 // Only a plain file is a song: a folder opens but cannot be read, and a pipe
 // or a device would block the window. O_NONBLOCK keeps the open itself from
@@ -438,7 +400,7 @@ bool SongFile::writeRecords(std::int32_t slot, std::span<const Field> records)
     // most the last half second, and the key press that wrote it never waits.
     if (syncer_ && syncer_->failed())
         return false;
-    if (!writeAll(fd_, bytes.data(), size, offset))
+    if (!WriteAll(fd_, std::string_view(bytes.data(), size), offset))
         return false;
     if (!syncer_)
         syncer_ = std::make_unique<Syncer>(fd_);
@@ -518,17 +480,22 @@ std::string GbkToUtf8(std::string_view gbk)
     return out;
 }
 
+std::string HeaderLine(const std::string& titleUtf8, const std::string& authorUtf8)
+{
+    return "\"" + Utf8ToGbk(sanitizeHeaderField(titleUtf8)) + "\",\"" + Utf8ToGbk(sanitizeHeaderField(authorUtf8)) +
+           "\"\r\n";
+}
+
 bool WriteHeaderLine(const std::string& path, const std::string& titleUtf8, const std::string& authorUtf8)
 {
-    const std::string line = "\"" + Utf8ToGbk(sanitizeHeaderField(titleUtf8)) + "\",\"" +
-                             Utf8ToGbk(sanitizeHeaderField(authorUtf8)) + "\"\r\n";
+    const std::string line = HeaderLine(titleUtf8, authorUtf8);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
-    const bool ok = writeAll(fd, line.data(), line.size(), 0) && syncData(fd);
+    const bool ok = WriteAll(fd, line) && SyncData(fd);
     const bool closed = ::close(fd) == 0;
     if (ok)
-        syncParentDirectory(path);
+        SyncFolder(FolderOf(path));  // a new file survives a power cut only with its folder entry
     return ok && closed;
 }
 

@@ -110,6 +110,8 @@ void SetDataSyncForTesting(std::function<bool(int fd)> sync);
 // quote U+FF02 and a line break or other control character as a blank, so
 // that the line always reads back as the two fields it was given.
 bool WriteHeaderLine(const std::string& path, const std::string& titleUtf8, const std::string& authorUtf8);
+// The bytes of that line.
+std::string HeaderLine(const std::string& titleUtf8, const std::string& authorUtf8);
 // Reads the two quoted fields (UTF-8). False when the file cannot be read or
 // has no header line of two fields (an empty file, or no comma after the
 // first field); what was found still comes back, missing fields empty. Only

@@ -1,0 +1,40 @@
+#pragma once
+// Files read and written whole, the way every song, MIDI file and copy of
+// this program is: a write never leaves half a file under the name, and a
+// read never waits on a pipe.
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace songs {
+
+// Writes all of `bytes` at `offset`, again after an interruption. False on
+// any failure, with errno set.
+bool WriteAll(int fd, std::string_view bytes, off_t offset = 0);
+// Puts the file's data on the disk; a file system that cannot (EINVAL)
+// counts as done.
+bool SyncData(int fd);
+// The folder a path names its file in ("." for a bare name).
+std::string FolderOf(const std::string& path);
+// A new or renamed file survives a power cut only once its folder's entry
+// for it is on the disk too.
+void SyncFolder(const std::string& folder);
+
+// Replaces the file at `path` with one holding `bytes` and the permission
+// bits `mode`: written to a temporary file beside it, put on the disk,
+// renamed over it, then the folder synced, so that `path` holds at every
+// moment the old file or the whole new one. On failure nothing is left
+// behind, errno tells why, and `folderRefused` (when given) tells whether the
+// folder refused the temporary file itself.
+bool ReplaceFile(const std::string& path, std::string_view bytes, mode_t mode, bool* folderRefused = nullptr);
+// The permission bits of a new file: 0666 less the process's umask.
+mode_t NewFileMode();
+
+enum class ReadOutcome { Ok, CannotOpen, NotAFile, TooLarge, ReadError };
+// Reads a whole plain file of at most `largest` bytes. Only a plain file is
+// read: a pipe or a device is NotAFile, and opening never waits for one.
+// errno tells why for CannotOpen and ReadError.
+ReadOutcome ReadWholeFile(const std::string& path, std::string& data, std::size_t largest);
+
+}  // namespace songs
