@@ -60,7 +60,7 @@ QRect KeyboardView::keyRectTwips(int k)
     return QRect(p.left, 0, p.width, kWhiteKeyHeightTwips);
 }
 
-QRect KeyboardView::keyRect(int k) { return twips::ToPixels(keyRectTwips(k)); }
+QRect KeyboardView::keyRect(int k) { return twips::EdgesToPixels(keyRectTwips(k)); }
 
 KeyboardView::KeyboardView(QWidget* parent) : QWidget(parent)
 {
@@ -74,7 +74,7 @@ KeyboardView::KeyboardView(QWidget* parent) : QWidget(parent)
     }
     strip_ = new UserControl1(this);
     strip_->setObjectName(QStringLiteral("UserControl11"));
-    strip_->setGeometry(twips::ToPixels(kStripTwips));
+    strip_->setGeometry(twips::EdgesToPixels(kStripTwips));
 }
 
 void KeyboardView::setKeyColor(int k, const QColor& colour)

@@ -3,9 +3,9 @@
 #include "instrument/midi.h"
 #include "instrument/propertybag.h"
 #include "midi/midiout.h"
-#include "midi/services/offlinerender.h"
 #include "midi/services/recordingservice.h"
 #include "performance/instrumenthost.h"
+#include "performance/render.h"
 #include "songs/paths.h"
 #include "songs/player.h"
 #include "songs/songfile.h"
@@ -178,17 +178,13 @@ bool RenderSong(const std::string& songPath, const std::string& outPath, const s
     SongCapture capture;
     if (!CaptureSong(songPath, capture, error))
         return false;
-    std::vector<::TimedMessage> messages;
-    messages.reserve(capture.messages.size());
-    for (const TimedMessage& m : capture.messages)
-        messages.push_back({m.timeMs, m.status, m.d1, m.d2});
     RenderOptions options;
     options.soundfont = soundfont;
     // A short song renders in a blink; only longer ones report their progress.
     constexpr std::int64_t kQuietBelowMs = 5000;
     if (progress && capture.silentMs > kQuietBelowMs)
         options.progress = progress;
-    return RenderToWav(messages, outPath, options, &error);
+    return RenderToWav(capture.messages, outPath, options, &error);
 }
 
 }  // namespace performance

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace songs {
 
 bool WriteAll(int fd, std::string_view bytes, off_t offset)
@@ -59,35 +61,78 @@ mode_t NewFileMode()
     return 0666 & ~mask;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view bytes, mode_t mode, bool* folderRefused)
+ReplacingFile::ReplacingFile(std::string path, mode_t mode) : path_(std::move(path)), mode_(mode) {}
+
+ReplacingFile::~ReplacingFile() { discard(); }
+
+void ReplacingFile::discard()
 {
-    if (folderRefused)
-        *folderRefused = false;
-    const std::string folder = FolderOf(path);
-    std::string temp = folder + "/.sonarel-XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        if (folderRefused)
-            *folderRefused = true;
+    if (fd_ < 0)
+        return;
+    const int why = errno;
+    ::close(fd_);
+    ::unlink(temp_.c_str());
+    fd_ = -1;
+    errno = why;
+}
+
+bool ReplacingFile::open()
+{
+    discard();
+    temp_ = FolderOf(path_) + "/.sonarel-XXXXXX";
+    fd_ = mkstemp(temp_.data());
+    if (fd_ < 0)
+        return false;
+    written_ = 0;
+    if (fchmod(fd_, mode_) != 0) {
+        discard();
         return false;
     }
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && SyncData(fd);
-    int why = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        why = errno;
+    return true;
+}
+
+bool ReplacingFile::write(std::string_view bytes)
+{
+    if (fd_ < 0) {
+        errno = EBADF;
+        return false;
     }
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        why = errno;
+    if (!WriteAll(fd_, bytes, written_)) {
+        discard();
+        return false;
     }
-    if (!ok) {
-        ::unlink(temp.c_str());
+    written_ += off_t(bytes.size());
+    return true;
+}
+
+bool ReplacingFile::commit()
+{
+    if (fd_ < 0) {
+        errno = EBADF;
+        return false;
+    }
+    if (!SyncData(fd_)) {
+        discard();
+        return false;
+    }
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0 || std::rename(temp_.c_str(), path_.c_str()) != 0) {
+        const int why = errno;
+        ::unlink(temp_.c_str());
         errno = why;
         return false;
     }
-    SyncFolder(folder);
+    SyncFolder(FolderOf(path_));
     return true;
+}
+
+bool ReplaceFile(const std::string& path, std::string_view bytes, mode_t mode, bool* folderRefused)
+{
+    ReplacingFile file(path, mode);
+    const bool opened = file.open();
+    if (folderRefused)
+        *folderRefused = !opened;
+    return opened && file.write(bytes) && file.commit();
 }
 
 ReadOutcome ReadWholeFile(const std::string& path, std::string& data, std::size_t largest)

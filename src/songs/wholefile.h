@@ -21,15 +21,37 @@ std::string FolderOf(const std::string& path);
 // for it is on the disk too.
 void SyncFolder(const std::string& folder);
 
-// Replaces the file at `path` with one holding `bytes` and the permission
-// bits `mode`: written to a temporary file beside it, put on the disk,
-// renamed over it, then the folder synced, so that `path` holds at every
-// moment the old file or the whole new one. On failure nothing is left
-// behind, errno tells why, and `folderRefused` (when given) tells whether the
-// folder refused the temporary file itself.
-bool ReplaceFile(const std::string& path, std::string_view bytes, mode_t mode, bool* folderRefused = nullptr);
 // The permission bits of a new file: 0666 less the process's umask.
 mode_t NewFileMode();
+
+// A file that replaces the one at `path` only when it is committed: written
+// to a temporary file beside it, put on the disk, renamed over it, then the
+// folder synced, so that `path` holds at every moment the old file or the
+// whole new one. One that is not committed leaves nothing behind. Each step
+// returns false on failure, with errno set.
+class ReplacingFile {
+public:
+    ReplacingFile(std::string path, mode_t mode);
+    ~ReplacingFile();
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+    bool open();  // false: the folder refused the temporary file
+    bool write(std::string_view bytes);
+    bool commit();
+
+private:
+    void discard();
+
+    std::string path_, temp_;
+    mode_t mode_;
+    int fd_ = -1;
+    off_t written_ = 0;
+};
+
+// A whole file at once through ReplacingFile. `folderRefused` (when given)
+// tells whether the folder refused the temporary file itself.
+bool ReplaceFile(const std::string& path, std::string_view bytes, mode_t mode, bool* folderRefused = nullptr);
 
 enum class ReadOutcome { Ok, CannotOpen, NotAFile, TooLarge, ReadError };
 // Reads a whole plain file of at most `largest` bytes. Only a plain file is

@@ -1,6 +1,6 @@
 #include "window/controls.h"
 
-#include "window/twips.h"
+#include "instrument/twips.h"
 
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -59,22 +59,22 @@ Knob::Knob(int index, QWidget* parent) : QLabel(parent), index_(index)
 void Knob::setTop(double twips)
 {
     top_ = twips;
-    move(x(), TwipsToPixels(twips));
+    move(x(), twips::ToPixels(twips));
 }
 
 void Knob::mousePressEvent(QMouseEvent* event)
 {
-    emit mouseDown(index_, event->position().y() * kTwipsPerPixel);
+    emit mouseDown(index_, event->position().y() * twips::kPerPixel);
 }
 
 void Knob::mouseMoveEvent(QMouseEvent* event)
 {
-    emit mouseMove(index_, event->position().y() * kTwipsPerPixel);
+    emit mouseMove(index_, event->position().y() * twips::kPerPixel);
 }
 
 void Knob::mouseReleaseEvent(QMouseEvent* event)
 {
-    emit mouseUp(index_, event->position().y() * kTwipsPerPixel);
+    emit mouseUp(index_, event->position().y() * twips::kPerPixel);
 }
 
 MouseZone::MouseZone(QWidget* parent) : QWidget(parent)

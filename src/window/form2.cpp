@@ -9,7 +9,7 @@
 #include "window/portchooser.h"
 #include "window/settingspanel.h"
 #include "window/songcommands.h"
-#include "window/twips.h"
+#include "instrument/twips.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -75,7 +75,7 @@ Caption* addCaption(QWidget* parent, const LabelSpec& s, const QString& name)
     auto* label = new Caption(parent);
     label->setObjectName(name);
     label->setText(QString::fromUtf8(s.caption));
-    label->setGeometry(TwipsRect(s.left, s.top, s.width, s.height));
+    label->setGeometry(twips::Rect(s.left, s.top, s.width, s.height));
     look::SetTextColor(label, s.color);
     if (s.points > 0)
         label->setFont(look::SongTi(s.points, s.bold));
@@ -91,7 +91,7 @@ Form2::Form2(const Form2Options& options, QWidget* parent)
     initWindowResources();
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QString::fromUtf8(kProductName));
-    setFixedSize(TwipsToPixels(kClientWidthTwips), TwipsToPixels(kClientHeightTwips));
+    setFixedSize(twips::ToPixels(kClientWidthTwips), twips::ToPixels(kClientHeightTwips));
     setMouseTracking(true);  // every move over the background counts towards a drag
     QPalette p = palette();
     p.setColor(QPalette::Window, QColor(74, 107, 196));
@@ -191,7 +191,7 @@ void Form2::buildDisplay()
     Label9 = addCaption(this, {4080, 1440, 2175, 255, kDefaultAuthor, display, 10.5, false}, QStringLiteral("Label9"));
     Label10 = new ClockFace(this);
     Label10->setObjectName(QStringLiteral("Label10"));
-    Label10->setGeometry(TwipsRect(6360, 1410, 1215, 255));
+    Label10->setGeometry(twips::Rect(6360, 1410, 1215, 255));
     look::SetTextColor(Label10, brand);
     Label10->setFont(look::SongTi(12, true));
     Label10->setText(QString::fromUtf8(kProductName));
@@ -237,7 +237,7 @@ void Form2::buildButtons()
     for (const auto& b : buttons) {
         auto* button = new PictureButton(b.index, this);
         button->setObjectName(QStringLiteral("Com_%1").arg(b.index));
-        button->setGeometry(TwipsRect(b.left, b.top, 420, b.height));
+        button->setGeometry(twips::Rect(b.left, b.top, 420, b.height));
         if (b.tip)
             button->setToolTip(QString::fromUtf8(b.tip));
         connect(button, &PictureButton::mouseDown, this, &Form2::Com_MouseDown);
@@ -263,11 +263,11 @@ void Form2::buildKeyboards()
     MIDi2 = new MIDi(this);
     MIDi2->setObjectName(QStringLiteral("MIDi2"));
     MIDi2->LoadSettings(upper, true);
-    MIDi2->setGeometry(TwipsRect(720, 2720, 10380, 1095));
+    MIDi2->setGeometry(twips::Rect(720, 2720, 10380, 1095));
     MIDi1 = new MIDi(this);
     MIDi1->setObjectName(QStringLiteral("MIDi1"));
     MIDi1->LoadSettings(lower, true);
-    MIDi1->setGeometry(TwipsRect(720, 3840, 10380, 1095));
+    MIDi1->setGeometry(twips::Rect(720, 3840, 10380, 1095));
     for (MIDi* instrument : {MIDi1, MIDi2}) {
         instrument->setAttribute(Qt::WA_NoMousePropagation);
         connect(instrument, &MIDi::NotePlayed, this,
@@ -277,10 +277,10 @@ void Form2::buildKeyboards()
 
     LABEL1 = new MouseZone(this);
     LABEL1->setObjectName(QStringLiteral("LABEL1"));
-    LABEL1->setGeometry(TwipsRect(11160, 2640, 495, 1095));
+    LABEL1->setGeometry(twips::Rect(11160, 2640, 495, 1095));
     Image1 = new MouseZone(this);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(TwipsRect(11160, 3840, 495, 975));
+    Image1->setGeometry(twips::Rect(11160, 3840, 495, 975));
     for (MouseZone* zone : {LABEL1, Image1})
         zone->setToolTip(QStringLiteral("鼠标在此移动消音"));
     connect(LABEL1, &MouseZone::moved, this, [this] { MIDi2->Mute(); });
@@ -397,12 +397,12 @@ void Form2::Activate()
 
 void Form2::mousePressEvent(QMouseEvent* e)
 {
-    Form_MouseDown(e->position().x() * kTwipsPerPixel, e->position().y() * kTwipsPerPixel);
+    Form_MouseDown(e->position().x() * twips::kPerPixel, e->position().y() * twips::kPerPixel);
 }
 
 void Form2::mouseMoveEvent(QMouseEvent* e)
 {
-    Form_MouseMove(e->position().x() * kTwipsPerPixel, e->position().y() * kTwipsPerPixel);
+    Form_MouseMove(e->position().x() * twips::kPerPixel, e->position().y() * twips::kPerPixel);
 }
 
 void Form2::mouseReleaseEvent(QMouseEvent*) { Form_MouseUp(); }
@@ -420,7 +420,7 @@ void Form2::Form_MouseMove(double X, double Y)
     DragMoves = 0;
     // A press on the very first column or row leaves a start at 0: no drag.
     if (DragStartX != 0 && DragStartY != 0)
-        move(pos() + QPoint(TwipsToPixels(X - DragStartX), TwipsToPixels(Y - DragStartY)));
+        move(pos() + QPoint(twips::ToPixels(X - DragStartX), twips::ToPixels(Y - DragStartY)));
 }
 
 void Form2::Form_MouseUp()

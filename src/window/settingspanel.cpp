@@ -5,7 +5,7 @@
 #include "songs/recorder.h"
 #include "window/controls.h"
 #include "window/look.h"
-#include "window/twips.h"
+#include "instrument/twips.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -57,7 +57,7 @@ void SettingsPanel::buildKnobs(QWidget* window)
         auto* widget = new Knob(k.index, window);
         widget->setObjectName(QStringLiteral("Picture4_%1").arg(k.index));
         widget->setPixmap(knob);
-        widget->setGeometry(TwipsToPixels(k.left), TwipsToPixels(k.top), knob.width(), knob.height());
+        widget->setGeometry(twips::ToPixels(k.left), twips::ToPixels(k.top), knob.width(), knob.height());
         widget->setTop(k.top);
         widget->setToolTip(QString::fromUtf8(k.tip));
         connect(widget, &Knob::mouseDown, this, &SettingsPanel::Picture4_MouseDown);
@@ -71,7 +71,7 @@ void SettingsPanel::buildFields(QWidget* window)
 {
     Text3 = new QLineEdit(QStringLiteral("100"), window);
     Text3->setObjectName(QStringLiteral("Text3"));
-    Text3->setGeometry(TwipsRect(7320, 2360, 735, 300));
+    Text3->setGeometry(twips::Rect(7320, 2360, 735, 300));
     Text3->setMaxLength(4);
     Text3->setAlignment(Qt::AlignCenter);
     Text3->setFrame(false);
@@ -88,7 +88,7 @@ void SettingsPanel::buildFields(QWidget* window)
     auto makeList = [&](const QString& name, int left, const char* const* entries, int count) {
         auto* list = new DropList(window);
         list->setObjectName(name);
-        list->setGeometry(TwipsRect(left, 2360, 1335, 300));
+        list->setGeometry(twips::Rect(left, 2360, 1335, 300));
         list->setEditable(false);
         list->setFocusPolicy(Qt::ClickFocus);
         for (int i = 0; i < count; ++i)

@@ -11,7 +11,7 @@
 #include "window/controls.h"
 #include "window/look.h"
 #include "window/settingspanel.h"
-#include "window/twips.h"
+#include "instrument/twips.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -68,7 +68,7 @@ void SongCommands::buildSongPanel()
     QWidget* window = parts_.window;
     Picture1 = new QFrame(window);
     Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setGeometry(TwipsRect(3840, 1440, 3975, 1815));
+    Picture1->setGeometry(twips::Rect(3840, 1440, 3975, 1815));
     Picture1->setFrameStyle(QFrame::Box | QFrame::Plain);
     Picture1->setAutoFillBackground(true);
     Picture1->setAttribute(Qt::WA_NoMousePropagation);
@@ -76,7 +76,7 @@ void SongCommands::buildSongPanel()
     auto panelLabel = [this](const QString& name, int top, const char* text) {
         auto* label = new QLabel(QString::fromUtf8(text), Picture1);
         label->setObjectName(name);
-        label->setGeometry(TwipsRect(240, top, 735, 375));
+        label->setGeometry(twips::Rect(240, top, 735, 375));
         label->setFont(look::SongTi(10.5, false));
         look::SetTextColor(label, QColor(0, 0, 0));
         return label;
@@ -84,7 +84,7 @@ void SongCommands::buildSongPanel()
     auto panelText = [this](const QString& name, int top, const char* text) {
         auto* box = new QLineEdit(QString::fromUtf8(text), Picture1);
         box->setObjectName(name);
-        box->setGeometry(TwipsRect(1200, top, 2055, 330));
+        box->setGeometry(twips::Rect(1200, top, 2055, 330));
         box->setMaxLength(songs::kMaxHeaderFieldChars);
         box->setAlignment(Qt::AlignCenter);
         box->setFont(look::SongTi(12, false));
@@ -98,7 +98,7 @@ void SongCommands::buildSongPanel()
     auto panelButton = [this](const QString& name, int left, const QString& text) {
         auto* button = new QPushButton(text, Picture1);
         button->setObjectName(name);
-        button->setGeometry(TwipsRect(left, 1320, 855, 375));
+        button->setGeometry(twips::Rect(left, 1320, 855, 375));
         look::SetTextColor(button, QColor(0, 0, 0), look::kFieldBack);
         return button;
     };

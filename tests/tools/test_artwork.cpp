@@ -7,7 +7,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QRect>
-#ifdef ARTWORK_HAVE_SVG
+#ifdef SONAREL_HAVE_SVG
 #include <QSvgRenderer>
 #endif
 
@@ -249,7 +249,7 @@ TEST(Artwork, skinRegionsUnderDisplayKnobsBayAndMuteZones)
     EXPECT_GT(qGray(skin.pixel(778, 253)), 150);
 }
 
-#ifdef ARTWORK_HAVE_SVG
+#ifdef SONAREL_HAVE_SVG
 TEST(Artwork, theScalableIconIsTheSameDrawing)
 {
     // The desktop's icons: every size drawn, and the scalable one renders

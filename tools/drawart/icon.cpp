@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <vector>
 
-#ifdef DRAWART_HAVE_SVG
+#ifdef SONAREL_HAVE_SVG
 #include <QSvgGenerator>
 #endif
 #include <cstdio>
@@ -105,7 +105,7 @@ QImage drawIcon(int size)
 
 bool saveScalableIcon(const QString& path)
 {
-#ifdef DRAWART_HAVE_SVG
+#ifdef SONAREL_HAVE_SVG
     // The 256-pixel drawing, every shape of it a vector: the desktop scales it.
     QSvgGenerator svg;
     svg.setFileName(path);

@@ -1,15 +1,12 @@
 #pragma once
+// Messages rendered through the built-in synthesizer into a WAV file.
+#include "songs/smf.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
-
-// One short message at its time from the start of the piece.
-struct TimedMessage {
-    std::int64_t timeMs;
-    std::uint8_t status, data1, data2;
-};
 
 struct RenderOptions {
     std::string soundfont;  // empty: the built-in synthesizer's usual choice
@@ -26,5 +23,6 @@ struct RenderOptions {
 // a 44.1 kHz 16-bit stereo WAV. The file is written beside the target under
 // another name and renamed at the end, so an existing file is replaced only
 // by a complete new one. On failure: false, and `error` says why.
-bool RenderToWav(const std::vector<TimedMessage>& messages, const std::string& wavPath,
+// The messages' tracks mean nothing here.
+bool RenderToWav(const std::vector<songs::TimedMessage>& messages, const std::string& wavPath,
                  const RenderOptions& options, std::string* error = nullptr);

@@ -1,13 +1,14 @@
-#include "midi/services/offlinerender.h"
+#include "performance/render.h"
 
 #include "midi/services/synthservice.h"
 
-#include <QSaveFile>
-#include <QString>
+#include "songs/wholefile.h"
+
 #include <QtEndian>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -55,6 +56,8 @@ bool fail(std::string* error, std::string text)
 
 }  // namespace
 
+using songs::TimedMessage;
+
 bool RenderToWav(const std::vector<TimedMessage>& messages, const std::string& wavPath,
                  const RenderOptions& options, std::string* error)
 {
@@ -77,12 +80,13 @@ bool RenderToWav(const std::vector<TimedMessage>& messages, const std::string& w
     if (synth.open(-1, handle) != 0)
         return fail(error, "the synthesizer could not be started");
 
-    QSaveFile file(QString::fromStdString(wavPath));
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(error, "cannot write " + wavPath + ": " + file.errorString().toStdString());
+    const auto cannotWrite = [&] { return fail(error, "cannot write " + wavPath + ": " + std::strerror(errno)); };
+    songs::ReplacingFile file(wavPath, songs::NewFileMode());
+    if (!file.open())
+        return cannotWrite();
     const auto header = wavHeader(std::uint32_t(totalFrames * kFrameBytes));
-    if (file.write(header.data(), kHeaderBytes) != kHeaderBytes)
-        return fail(error, "cannot write " + wavPath + ": " + file.errorString().toStdString());
+    if (!file.write(std::string_view(header.data(), kHeaderBytes)))
+        return cannotWrite();
 
     std::vector<std::int16_t> block(std::size_t(kBlockFrames) * kChannels);
     std::size_t next = 0;
@@ -93,7 +97,7 @@ bool RenderToWav(const std::vector<TimedMessage>& messages, const std::string& w
         while (next < events.size() && frameAt(events[next].timeMs) <= done) {
             const TimedMessage& m = events[next++];
             // A message the synthesizer refuses is skipped, as on a live port.
-            synth.sendShortMsg(handle, std::uint32_t(m.status) | std::uint32_t(m.data1) << 8 | std::uint32_t(m.data2) << 16);
+            synth.sendShortMsg(handle, std::uint32_t(m.status) | std::uint32_t(m.d1) << 8 | std::uint32_t(m.d2) << 16);
         }
         std::int64_t until = totalFrames;
         if (next < events.size())
@@ -103,9 +107,8 @@ bool RenderToWav(const std::vector<TimedMessage>& messages, const std::string& w
             return fail(error, "the synthesizer failed while rendering");
         for (int i = 0; i < frames * kChannels; ++i)
             block[std::size_t(i)] = qToLittleEndian(block[std::size_t(i)]);
-        const qint64 bytes = qint64(frames) * kFrameBytes;
-        if (file.write(reinterpret_cast<const char*>(block.data()), bytes) != bytes)
-            return fail(error, "cannot write " + wavPath + ": " + file.errorString().toStdString());
+        if (!file.write(std::string_view(reinterpret_cast<const char*>(block.data()), std::size_t(frames) * kFrameBytes)))
+            return cannotWrite();
         done += frames;
         if (options.progress && done >= nextReport && done < totalFrames) {
             options.progress(double(done) / double(totalFrames));
@@ -114,7 +117,7 @@ bool RenderToWav(const std::vector<TimedMessage>& messages, const std::string& w
     }
     synth.close(handle);
     if (!file.commit())
-        return fail(error, "cannot write " + wavPath + ": " + file.errorString().toStdString());
+        return cannotWrite();
     if (options.progress)
         options.progress(1.0);
     return true;

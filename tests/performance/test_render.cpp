@@ -1,7 +1,7 @@
 #include "audiocheck.h"
 #include "filesizelimit.h"
 
-#include "midi/services/offlinerender.h"
+#include "performance/render.h"
 #include "midi/services/synthservice.h"
 
 #include <gtest/gtest.h>
@@ -46,13 +46,14 @@ int frameAtMs(int ms)
 
 // Two notes: C from 0 to 500 ms, E from 1500 ms to 1700 ms, played on a
 // violin (after bank select and program change) in a list not in time order.
-const std::vector<TimedMessage> kPiece = {
-    {1500, 0x90, 64, 110},
-    {0, 0xB0, 0, 0},
-    {0, 0xC0, 40, 0},
-    {0, 0x90, 60, 110},
-    {500, 0x80, 60, 0},
-    {1700, 0x80, 64, 0},
+using songs::kLowerTrack;
+const std::vector<songs::TimedMessage> kPiece = {
+    {1500, kLowerTrack, 0x90, 64, 110},
+    {0, kLowerTrack, 0xB0, 0, 0},
+    {0, kLowerTrack, 0xC0, 40, 0},
+    {0, kLowerTrack, 0x90, 60, 110},
+    {500, kLowerTrack, 0x80, 60, 0},
+    {1700, kLowerTrack, 0x80, 64, 0},
 };
 
 class RenderTest : public ::testing::Test {
