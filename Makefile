@@ -2,7 +2,7 @@ BUILD ?= build
 PREFIX ?= /usr/local
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build deps configure bench clean install uninstall deb
+.PHONY: run test build deps configure bench clean install uninstall deb sanitize
 
 deps:
 	@sh scripts/install-deps
@@ -19,13 +19,26 @@ run: build
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
 
+# The same tests on a build with AddressSanitizer and UndefinedBehaviorSanitizer,
+# in a folder of its own, so that a memory fault is found the day it is
+# written. The package test and the fuzzer (sanitized on its own) are left out.
+SANITIZE_BUILD ?= build-sanitize
+sanitize: deps
+	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DSONAREL_SANITIZE=ON >/dev/null
+	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && QT_QPA_PLATFORM=offscreen \
+	  ASAN_OPTIONS=detect_stack_use_after_return=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitize.supp:print_suppressions=0 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 600 -E 'packaging|songs.fuzz'
+
 bench: build
 	@sh scripts/install-deps bench
 	./$(BUILD)/bench/sonarel_bench --benchmark_filter=-KeyTo
 	/usr/bin/python3 bench/desktop/desktop_bench.py $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD)
 
 # DESTDIR is honoured. The desktop's caches are brought up to date only for a
 # real install, not for one staged into DESTDIR.

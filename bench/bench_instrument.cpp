@@ -2,7 +2,7 @@
 // and how long a key press takes from entering the application to the
 // note-on reaching the MIDI service.
 #include "instrument/keyboarddevice.h"
-#include "instrument/midi.h"
+#include "instrument/instrument.h"
 #include "instrument/propertybag.h"
 #include "midi/midiout.h"
 #include "midi/services/recordingservice.h"

@@ -3,7 +3,7 @@
 // stream's buffer holds in front of it; and from a key event to its note-on
 // while a recording writes to a disk whose syncs are slow. On an X display
 // the keys are real: pressed through the X server into a shown window.
-#include "instrument/midi.h"
+#include "instrument/instrument.h"
 #include "instrument/propertybag.h"
 #include "midi/midiout.h"
 #include "midi/services/pulseoutput.h"

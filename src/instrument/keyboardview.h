@@ -2,7 +2,7 @@
 // The 65 on-screen keys of one instrument, drawn as coloured buttons with the
 // notation strip over the white keys. The view paints and reports; whoever
 // owns it decides what a key's colour is and what a press means.
-#include "instrument/keys.h"
+#include "songs/keys.h"
 
 #include <QColor>
 #include <QCursor>

@@ -1,6 +1,6 @@
 #include "performance/capture.h"
 
-#include "instrument/midi.h"
+#include "instrument/instrument.h"
 #include "instrument/propertybag.h"
 #include "midi/midiout.h"
 #include "midi/services/recordingservice.h"

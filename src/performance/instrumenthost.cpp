@@ -1,6 +1,6 @@
 #include "performance/instrumenthost.h"
 
-#include "instrument/midi.h"
+#include "instrument/instrument.h"
 #include "performance/settings.h"
 #include "songs/tags.h"
 

@@ -1,6 +1,6 @@
 #include "performance/settings.h"
 
-#include "instrument/midi.h"
+#include "instrument/instrument.h"
 
 namespace performance {
 

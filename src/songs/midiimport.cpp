@@ -1,6 +1,6 @@
 #include "songs/midiimport.h"
 
-#include "instrument/keys.h"
+#include "songs/keys.h"
 
 #include "songs/songfile.h"
 #include "songs/tags.h"

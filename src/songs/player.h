@@ -3,7 +3,7 @@
 // time. The player knows nothing of widgets: it reads records and tells its
 // host what to do. The window's host drives the real instruments and the
 // panel; the exporter's host drives instruments on a virtual clock.
-#include "instrument/keys.h"
+#include "songs/keys.h"
 #include "songs/songfile.h"
 #include "songs/tags.h"
 

@@ -1,6 +1,6 @@
 #include "window/form2.h"
 
-#include "instrument/midi.h"
+#include "instrument/instrument.h"
 #include "instrument/propertybag.h"
 #include "songs/recorder.h"
 #include "window/buttons.h"

@@ -1,6 +1,6 @@
 #include "window/portchooser.h"
 
-#include "instrument/midi.h"
+#include "instrument/instrument.h"
 #include "midi/midiout.h"
 #include "midi/services/combinedservice.h"
 #include "midi/services/midiinput.h"

@@ -1,6 +1,6 @@
 #include "window/settingspanel.h"
 
-#include "instrument/midi.h"
+#include "instrument/instrument.h"
 #include "songs/instrumentnames.h"
 #include "songs/recorder.h"
 #include "window/controls.h"

@@ -1,6 +1,6 @@
 #include "window/songcommands.h"
 
-#include "instrument/midi.h"
+#include "instrument/instrument.h"
 #include "performance/settings.h"
 #include "songs/midiimport.h"
 #include "songs/paths.h"

@@ -3,7 +3,7 @@
 // first argument; key colour changes and readiness are printed on stdout with
 // the monotonic clock in milliseconds, so a driver can line them up with the
 // moments it pressed and released keys.
-#include "instrument/midi.h"
+#include "instrument/instrument.h"
 #include "instrument/platform/autorepeat.h"
 #include "instrument/propertybag.h"
 #include "midi/midiout.h"

@@ -3,7 +3,7 @@
 // test sets directly. The instrument's own timers are not started (settings
 // loaded as in a designer) unless a test asks for it; tests call the ticks.
 #include "instrument/keyboarddevice.h"
-#include "instrument/midi.h"
+#include "instrument/instrument.h"
 #include "instrument/propertybag.h"
 #include "midi/midiout.h"
 #include "midi/services/recordingservice.h"

@@ -1,5 +1,5 @@
 #pragma once
-#include "instrument/midi.h"
+#include "instrument/instrument.h"
 #include "midi/midiout.h"
 #include "midi/services/recordingservice.h"
 #include "songs/songfile.h"

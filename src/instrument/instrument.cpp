@@ -1,4 +1,4 @@
-#include "instrument/midi.h"
+#include "instrument/instrument.h"
 
 #include "instrument/keyboarddevice.h"
 #include "instrument/keyboardview.h"

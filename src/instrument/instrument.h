@@ -1,7 +1,8 @@
 #pragma once
-// Public interface of the instrument control. (Contract shared by the window
-// and the songs code; the implementation lives in midi.cpp.)
-#include "instrument/keys.h"
+// The instrument control MIDi: one on-screen keyboard of 65 keys, played from
+// the computer keyboard, the mouse, a controller or a song, each key sent at
+// once as a MIDI note through MidiOut.
+#include "songs/keys.h"
 
 #include <QColor>
 #include <QTimer>

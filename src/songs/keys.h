@@ -1,7 +1,6 @@
 #pragma once
-// The keys of one keyboard: how many, and which are black. Constants only,
-// so that the song formats can name the key range without linking the
-// instrument.
+// The keys of one keyboard, as a song's note records number them and the
+// instrument draws them: how many, and which are black.
 
 namespace keys {
 
