@@ -1,6 +1,7 @@
 #include "songs/takes.h"
 
 #include "songs/songfile.h"
+#include "songs/wholefile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -74,6 +75,7 @@ bool KeepTake(const std::string& scratchPath, const std::string& takesFolder, st
         // link + unlink rather than rename: a take never replaces another file.
         if (::link(scratchPath.c_str(), candidate.c_str()) == 0) {
             ::unlink(scratchPath.c_str());
+            SyncFolder(takesFolder);  // the take's new name survives a power cut
             kept = candidate;
             return true;
         }
@@ -81,6 +83,7 @@ bool KeepTake(const std::string& scratchPath, const std::string& takesFolder, st
             // A file system without hard links still renames; the name is free.
             if ((errno == EPERM || errno == ENOTSUP) && ::access(candidate.c_str(), F_OK) != 0 &&
                 ::rename(scratchPath.c_str(), candidate.c_str()) == 0) {
+                SyncFolder(takesFolder);
                 kept = candidate;
                 return true;
             }

@@ -18,26 +18,16 @@
 #include <QActionGroup>
 #include <QMenu>
 #include <QMessageBox>
-#include <QDir>
-#include <QFileInfo>
-#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QLocale>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QSpinBox>
 #include <QTextEdit>
-#include <QStandardPaths>
-#include <QTemporaryFile>
 #include <QTime>
 
-#include <algorithm>
-#include <chrono>
 #include <random>
 
 // The pictures live in this static library; without an explicit reference
@@ -111,40 +101,8 @@ Form2::Form2(const Form2Options& options, QWidget* parent)
     buildButtons();
     panel_->buildFields(this);
     buildKeyboards();
-    SongCommands::Parts parts;
-    parts.window = this;
-    parts.lower = MIDi1;
-    parts.upper = MIDi2;
-    parts.buttons = &Com;
-    parts.normalFace = &Image4;
-    parts.litFace = &Image5;
-    parts.title = Label3;
-    parts.author = Label9;
-    parts.dialog = &co;
-    parts.panel = panel_.get();
-    commands_ = std::make_unique<SongCommands>(parts, ActiveMIDi, options.appDir, options.dataDir);
-    commands_->buildSongPanel();
-
-    // The panel's changes are recorded while a recording runs.
-    panel_->writeRecord = [this](songs::Tag tag, const QString& value) { commands_->writeSettingRecord(tag, value); };
-    panel_->focusAway = [this] { moveFocusToClose(); };
-    panel_->showSilencer = [this](bool on) { Com[buttons::kSilencer]->paintFace(on ? Image5 : Image4); };
-    commands_->beep = [this] {
-        if (beep)
-            beep();
-    };
-    commands_->warn = [this](const QString& message) {
-        if (warn)
-            warn(message);
-    };
-    commands_->notice = [this](const QString& text) { notice(text); };
-    commands_->displayedTitle = [this] { return displayedTitle(); };
-    commands_->focusAway = [this] { moveFocusToClose(); };
-    // Any command first switches random play off.
-    commands_->commandGiven = [this] {
-        if (Timer4.isActive())
-            Com_Click(buttons::kRandom);
-    };
+    commands_ = makeSongCommands(options);
+    wireParts();
 
     beep = [] { QApplication::beep(); };
     warn = [this](const QString& message) { QMessageBox::warning(this, QString::fromUtf8(kProductName), message); };
@@ -158,10 +116,6 @@ Form2::Form2(const Form2Options& options, QWidget* parent)
     clockFormat_ = QLocale::system().timeFormat(QLocale::LongFormat);
     clockFormat_ = clockFormat_.remove(QLatin1Char('t')).replace(QStringLiteral("  "), QStringLiteral(" ")).trimmed();
 
-    commands_->setMonotonicClock([] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    });
     Timer2.setSingleShot(true);
     Timer2.setTimerType(Qt::PreciseTimer);
     Timer2.setInterval(kClockFirstTickMs);
@@ -286,6 +240,49 @@ void Form2::buildKeyboards()
     connect(LABEL1, &MouseZone::moved, this, [this] { MIDi2->Mute(); });
     connect(Image1, &MouseZone::moved, this, [this] { MIDi1->Mute(); });
 
+}
+
+std::unique_ptr<SongCommands> Form2::makeSongCommands(const Form2Options& options)
+{
+    SongCommands::Parts parts;
+    parts.window = this;
+    parts.lower = MIDi1;
+    parts.upper = MIDi2;
+    parts.buttons = &Com;
+    parts.normalFace = &Image4;
+    parts.litFace = &Image5;
+    parts.title = Label3;
+    parts.author = Label9;
+    parts.dialog = &co;
+    parts.panel = panel_.get();
+    auto commands = std::make_unique<SongCommands>(parts, ActiveMIDi, options.appDir, options.dataDir);
+    commands->buildSongPanel();
+    return commands;
+}
+
+// The parts speak to each other through the window.
+void Form2::wireParts()
+{
+    // The panel's changes are recorded while a recording runs.
+    panel_->writeRecord = [this](songs::Tag tag, const QString& value) { commands_->writeSettingRecord(tag, value); };
+    panel_->focusAway = [this] { moveFocusToClose(); };
+    panel_->showSilencer = [this](bool on) { Com[buttons::kSilencer]->paintFace(on ? Image5 : Image4); };
+    commands_->beep = [this] {
+        if (beep)
+            beep();
+    };
+    commands_->warn = [this](const QString& message) {
+        if (warn)
+            warn(message);
+    };
+    commands_->notice = [this](const QString& text) { notice(text); };
+    commands_->displayedTitle = [this] { return displayedTitle(); };
+    commands_->focusAway = [this] { moveFocusToClose(); };
+    // Any command first switches random play off.
+    commands_->commandGiven = [this] {
+        if (Timer4.isActive())
+            Com_Click(buttons::kRandom);
+    };
 }
 
 void Form2::paintEvent(QPaintEvent*)

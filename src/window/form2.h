@@ -117,6 +117,8 @@ private:
     void buildCaptions();
     void buildButtons();
     void buildKeyboards();
+    std::unique_ptr<SongCommands> makeSongCommands(const Form2Options& options);
+    void wireParts();
 
     // --- Controls -------------------------------------------------------
     MIDi* MIDi1 = nullptr;  // lower keyboard

@@ -26,6 +26,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -56,6 +57,10 @@ SongCommands::SongCommands(const Parts& parts, MIDi*& active, const QString& app
     };
     host_.ended = [this] { finishPlayback(); };
     host_.settingApplied = [this](songs::Tag tag, std::int16_t value) { parts_.panel->showSetting(tag, value); };
+    setMonotonicClock([] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    });
     chooseAppDir(appDir, dataDir);
 }
 
