@@ -52,6 +52,28 @@ QString absoluteSong(QString song)
     return song.isEmpty() ? song : QFileInfo(song).absoluteFilePath();
 }
 
+// Save's two exports besides the song copy.
+void offerExports(SongCommands& commands, const std::string& soundfont)
+{
+    commands.exportMidi = [](const QString& song, const QString& target) {
+        std::string error;
+        return performance::ExportMidi(song.toStdString(), target.toStdString(), error);
+    };
+    commands.exportWav = [soundfont](const QString& song, const QString& target) {
+        std::string error;
+        return performance::RenderSong(song.toStdString(), target.toStdString(), soundfont, error);
+    };
+}
+
+// The file and message dialogs speak Chinese like the rest of the window;
+// read once the window shows, since only a dialog needs it.
+void loadTranslations(QApplication& app)
+{
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -105,14 +127,7 @@ int main(int argc, char** argv)
     int status = 0;
     {
         Form2 form(options);
-        form.songCommands().exportMidi = [](const QString& song, const QString& target) {
-            std::string error;
-            return performance::ExportMidi(song.toStdString(), target.toStdString(), error);
-        };
-        form.songCommands().exportWav = [soundfont = midi.soundfont](const QString& song, const QString& target) {
-            std::string error;
-            return performance::RenderSong(song.toStdString(), target.toStdString(), soundfont, error);
-        };
+        offerExports(form.songCommands(), midi.soundfont);
         // A controller plays the keyboards; one that is missing leaves them to
         // the computer keyboard and says so once.
         MidiInput input;
@@ -133,19 +148,13 @@ int main(int argc, char** argv)
         form.Load();
         form.show();
         form.activateWindow();
-        // The file and message dialogs speak Chinese like the rest of the
-        // window; read once the window shows, since only a dialog needs it.
         // The sound comes up once the window is there, so that loading the
         // soundfont does not take the processor from the window's start.
         QTimer::singleShot(0, &app, [&service] {
             if (SynthService* synth = service->synth())
                 synth->start();
         });
-        QTimer::singleShot(0, &app, [&app] {
-            auto* translator = new QTranslator(&app);
-            if (translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-                QCoreApplication::installTranslator(translator);
-        });
+        QTimer::singleShot(0, &app, [&app] { loadTranslations(app); });
         status = app.exec();
     }
     MidiOut::CloseMidiOut();
