@@ -109,6 +109,9 @@ protected:
     }
 
     // Kept until the port is closed in TearDown, also when a check fails.
+    // A service the port may still be open on when the test ends: TearDown
+    // closes the port while the service is there.
+    PortService& keepPorts() { return static_cast<PortService&>(*keep(std::make_unique<PortService>())); }
     MidiService* keep(std::unique_ptr<MidiService> service)
     {
         services.push_back(std::move(service));
@@ -155,7 +158,7 @@ int indexOf(const std::vector<PortService::Port>& ports, const std::string& name
 
 TEST_F(JackPortTest, portServiceSendsExactlyTheProgramsBytes)
 {
-    PortService ports;
+    PortService& ports = keepPorts();
     const int count = ports.deviceCount();
     const int index = indexOf(ports.ports(), "sonarel-test:keys-in");
     ASSERT_GE(index, 0) << "ports seen: " << count;
@@ -184,7 +187,7 @@ TEST_F(JackPortTest, closingEndsNotesStillSounding)
 {
     // Quitting within a note's countdown must not leave the instrument at
     // the other end sounding it for ever.
-    PortService ports;
+    PortService& ports = keepPorts();
     const int index = indexOf(ports.refresh(), "sonarel-test:keys-in");
     ASSERT_GE(index, 0);
     MidiOut::SetService(&ports);
@@ -201,7 +204,7 @@ TEST_F(JackPortTest, closingEndsNotesStillSounding)
 
 TEST_F(JackPortTest, aCableCarriesNoteOffsOnlyForNotesThatSound)
 {
-    PortService ports;
+    PortService& ports = keepPorts();
     const int index = indexOf(ports.refresh(), "sonarel-test:keys-in");
     ASSERT_GE(index, 0);
     MidiOut::SetService(&ports);
