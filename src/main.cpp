@@ -65,6 +65,29 @@ void offerExports(SongCommands& commands, const std::string& soundfont)
     };
 }
 
+// The ways of playing kept from the last run, with this run's command line
+// over them; read once the window shows. What the user changes in the menu
+// is kept, with the ports in use.
+void keepChoices(Form2& form, ServicePortChooser& ports, const CommandLine& command)
+{
+    const QString path = ChoicesPath();
+    PlayingChoices kept = LoadChoices(path);
+    PlayingChoices choices = kept;
+    choices.holdLower = choices.holdLower || command.hold;
+    choices.holdUpper = choices.holdUpper || command.hold;
+    if (!command.keys.empty())
+        choices.pianoKeys = command.keys == "piano";
+    choices.playAlong = choices.playAlong || command.playAlong;
+    form.setChoices(choices);
+    if (command.midi.midiOut.empty())
+        ports.restore(kept.midiOut, command.midi.midiIn.empty() ? kept.midiIn : QString());
+    form.choicesChanged = [&ports, path](PlayingChoices changed) {
+        changed.midiOut = ports.outputName();
+        changed.midiIn = ports.inputName();
+        SaveChoices(path, changed);
+    };
+}
+
 // The file and message dialogs speak Chinese like the rest of the window;
 // read once the window shows, since only a dialog needs it.
 void loadTranslations(QApplication& app)
@@ -132,6 +155,7 @@ int main(int argc, char** argv)
         // the computer keyboard and says so once.
         MidiInput input;
         QObject::connect(&input, &MidiInput::note, &form, &Form2::MidiIn_Note);
+        QObject::connect(&input, &MidiInput::pedal, &form, &Form2::MidiIn_Pedal);
         form.setLiveVelocity(midi.midiInVelocity);
         if (!midi.midiIn.empty() && !input.open(midi.midiIn, error))
             std::fprintf(stderr, "sonarel: %s\n", error.c_str());
@@ -155,6 +179,7 @@ int main(int argc, char** argv)
                 synth->start();
         });
         QTimer::singleShot(0, &app, [&app] { loadTranslations(app); });
+        QTimer::singleShot(0, &form, [&form, &ports, &command] { keepChoices(form, ports, command); });
         status = app.exec();
     }
     MidiOut::CloseMidiOut();

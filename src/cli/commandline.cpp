@@ -11,7 +11,8 @@ bool ParseCommandLine(std::vector<std::string> args, CommandLine& out, std::stri
     if (!TakeMidiOptions(args, out.midi, &error))
         return false;
     bool optionsEnded = false;
-    for (const std::string& a : args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
         if (optionsEnded) {
             out.operands.push_back(a);  // after "--": a song whose name starts with "-" too
             continue;
@@ -23,6 +24,24 @@ bool ParseCommandLine(std::vector<std::string> args, CommandLine& out, std::stri
             return true;
         } else if (a == "--new-instance") {
             out.newInstance = true;
+        } else if (a == "--hold") {
+            out.hold = true;
+        } else if (a == "--play-along") {
+            out.playAlong = true;
+        } else if (a == "--keys" || a.rfind("--keys=", 0) == 0) {
+            if (a == "--keys") {
+                if (++i >= args.size()) {
+                    error = "--keys needs piano or classic";
+                    return false;
+                }
+                out.keys = args[i];
+            } else {
+                out.keys = a.substr(7);
+            }
+            if (out.keys != "piano" && out.keys != "classic") {
+                error = "--keys needs piano or classic, got \"" + out.keys + "\"";
+                return false;
+            }
         } else if (a == "--list-ports") {
             out.action = CommandLine::Action::ListPorts;
         } else if (a == "--version") {
@@ -55,6 +74,13 @@ void PrintHelp(std::ostream& out)
            "One keyboard runs per desktop: a second start hands its song to the running\n"
            "one, which plays it and comes to the front.\n"
            "  --new-instance                  open another keyboard all the same\n"
+           "\n"
+           "Ways of playing (each also in the right-click menu, where it is kept):\n"
+           "  --hold                          a key sounds until it is released (both keyboards)\n"
+           "  --keys piano|classic            piano: the lower keyboard's black keys on the row\n"
+           "                                  above its white ones (Z S X D C ..., Q 2 W 3 E ...)\n"
+           "  --play-along                    the keyboards stay playable while a song plays\n"
+           "  The sustain pedal is Left Shift for the lower keyboard, Right Ctrl for the upper.\n"
            "\n"
            "Song tools (no window):\n"
            "  --export-midi SONG.hbk OUT.mid  write the song as a Standard MIDI File\n"

@@ -13,6 +13,11 @@ struct CommandLine {
     std::string tool;                   // "--export-midi", "--render" or "--dump"
     std::vector<std::string> operands;  // the song (and output) named; "--" ends the options
     bool newInstance = false;           // a window of its own beside a running one
+    // Ways of playing for this run, over the ones kept: --hold (both
+    // keyboards), --keys piano|classic, --play-along.
+    bool hold = false;
+    std::string keys;  // "", "piano" or "classic"
+    bool playAlong = false;
     MidiOptions midi;
 };
 

@@ -418,12 +418,18 @@ void MIDi::ScanKey(std::int16_t ScanCode, bool Down)
         Mute();
         return;
     }
-    const int key = keymap::KeyForScanCode(ScanCode);
-    if (key == keymap::kNoKey)
-        return;
     const bool mainBlock = keymap::InMainBlock(ScanCode);
-    if (keyBoardBlock_ == kKeyBoardBlockBoth || (keyBoardBlock_ == kKeyBoardBlockMain && mainBlock)
-        || (keyBoardBlock_ == kKeyBoardBlockRightHand && !mainBlock))
+    const bool ours = keyBoardBlock_ == kKeyBoardBlockBoth || (keyBoardBlock_ == kKeyBoardBlockMain && mainBlock) ||
+                      (keyBoardBlock_ == kKeyBoardBlockRightHand && !mainBlock);
+    if (!ours)
+        return;
+    if (ScanCode == keymap::kMainPedalScanCode || ScanCode == keymap::kRightHandPedalScanCode) {
+        setPedal(Down);
+        return;
+    }
+    // The piano map is the main block's; the right-hand block keeps its own.
+    const int key = keymap::KeyForScanCode(ScanCode, layout_);
+    if (key != keymap::kNoKey)
         PressKey(std::int16_t(key), Down);
 }
 
@@ -435,11 +441,21 @@ void MIDi::PressKey(std::int16_t Key, bool Down)
         return;
     const bool black = keys::IsBlackKey(Key);
     if (!Down) {
-        // Releasing only restores the colour: the countdown ends the note.
+        // Releasing restores the colour; the countdown ends the note, unless
+        // it was held: then the release ends it (or the pedal keeps it).
         if (black)
             view_->setKeyColor(Key, kRestBlack);
         else
             view_->setKeyColor(Key, kRestWhite);
+        if (const int sounding = heldSounding_[std::size_t(Key)] - 1; sounding >= 0) {
+            heldSounding_[std::size_t(Key)] = 0;
+            NoteTimes[std::size_t(sounding)] = 0;
+            if (!pedal_)
+                if (const auto note = noteOf(sounding, pitch_, tone_))
+                    sendNoteOff(*note);
+            if (releaseRecorder)
+                releaseRecorder(sounding, false);
+        }
         return;
     }
 
@@ -458,6 +474,8 @@ void MIDi::PressKey(std::int16_t Key, bool Down)
             sendNoteOff(*previous);
     sendNoteOn(Key);
     NoteTimes[std::size_t(Key)] = kNoteCountdown;
+    if (hold_ && !striking_from_song_)
+        heldSounding_[std::size_t(struck)] = std::int16_t(Key + 1);
     CurrentKey = Key;
     view_->repaintKey(struck);  // lit before the report; painted once the note is out
 }
@@ -490,15 +508,43 @@ void MIDi::sendNoteOff(int note)
 void MIDi::countdownTick()
 {
     // An idle key sends its note-off on every tick; that is what ends a note
-    // whose count has run out, even if Pitch or Tone changed meanwhile.
+    // whose count has run out, even if Pitch or Tone changed meanwhile. A
+    // held key is left alone, and the pedal keeps every note.
+    std::array<bool, kKeyCount> held{};
+    for (const std::int16_t sounding : heldSounding_)
+        if (sounding > 0)
+            held[std::size_t(sounding - 1)] = true;
     for (int k = 0; k < kKeyCount; ++k) {
         auto& count = NoteTimes[std::size_t(k)];
+        if (held[std::size_t(k)])
+            continue;
         if (count > 0) {
             --count;
+        } else if (pedal_) {
+            continue;
         } else if (const auto note = noteOf(k, pitch_, tone_)) {
             sendNoteOff(*note);
         }
     }
+}
+
+void MIDi::setHoldMode(bool on)
+{
+    hold_ = on;
+    if (!on)
+        heldSounding_.fill(0);  // what is held now ends by the countdown
+}
+
+void MIDi::setPedal(bool down)
+{
+    if (down == pedal_)
+        return;
+    pedal_ = down;
+    constexpr int kSustain = 64;
+    if (channel_ >= kLowestChannel && channel_ <= kHighestChannel)
+        MidiOut::ControlChange(channel_, kSustain, down ? 127 : 0);
+    if (releaseRecorder)
+        releaseRecorder(kPedalEvent, down);
 }
 
 void MIDi::Mute()
@@ -535,7 +581,11 @@ void MIDi::Play(int Index, int nTime)
         Timer3.start();
     PlayTimes[std::size_t(index)] = ticks;
     MouseUp = true;
+    striking_from_song_ = true;
+    QPointer<MIDi> self(this);
     PressKey(index, true);
+    if (self)
+        striking_from_song_ = false;
 }
 
 void MIDi::releaseTick()

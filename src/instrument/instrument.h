@@ -2,6 +2,7 @@
 // The instrument control MIDi: one on-screen keyboard of 65 keys, played from
 // the computer keyboard, the mouse, a controller or a song, each key sent at
 // once as a MIDI note through MidiOut.
+#include "instrument/keymap.h"
 #include "songs/keys.h"
 
 #include <QColor>
@@ -54,6 +55,25 @@ public:
     void SetInstrument(int value);
 
     void Play(int Index, int nTime);
+
+    // Ways of playing beyond the classic one, each off by default.
+    // Hold mode: a key struck from the computer keyboard, the mouse or a
+    // controller sounds until it is released; the countdown leaves it alone
+    // (the silencer and Mute still end it). Keys a song strikes keep the
+    // countdown.
+    void setHoldMode(bool on);
+    bool holdMode() const { return hold_; }
+    // The sustain pedal (CC 64 on the keyboard's channel): while it is down,
+    // released keys keep sounding and the countdown ends nothing.
+    void setPedal(bool down);
+    bool pedal() const { return pedal_; }
+    // Which computer keys play which keys (the main block's map).
+    void setKeyLayout(keymap::Layout layout) { layout_ = layout; }
+    keymap::Layout keyLayout() const { return layout_; }
+    // A key or the pedal changed while hold mode or the pedal is in use: the
+    // recording keeps it (key index, or kPedalEvent; down or up).
+    static constexpr int kPedalEvent = -1;
+    std::function<void(int key, bool down)> releaseRecorder;
     // A key struck or released on a MIDI controller, as if typed: it lights,
     // NotePlayed is raised, the note goes out and the countdown ends it; a
     // release restores the colour. Taken only while the keyboard is read
@@ -128,6 +148,12 @@ private:
     std::int16_t pitch_ = 36;
     std::int16_t instrument_ = 0;
     int mlong_ = 100;
+    bool hold_ = false;
+    bool pedal_ = false;
+    keymap::Layout layout_ = keymap::Layout::Classic;
+    bool striking_from_song_ = false;  // Play is striking: no hold
+    // By struck key: the key that sounds while it is held, plus one (0: none).
+    std::array<std::int16_t, kKeyCount> heldSounding_{};
 
     // The keyboard poll. It needs no clock: it runs whenever the keyboard
     // device reports a change of a key or of the left mouse button, which is

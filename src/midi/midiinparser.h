@@ -1,5 +1,6 @@
 #pragma once
-// The notes in a stream of MIDI bytes as a controller sends them: running
+// The notes and the sustain pedal in a stream of MIDI bytes as a controller
+// sends them: running
 // status, a note-on of velocity 0 as a note-off, real-time bytes (clock,
 // active sensing) anywhere, even inside a message, system exclusive skipped.
 #include <cstddef>
@@ -10,11 +11,13 @@ struct MidiNote {
     std::uint8_t channel;   // 0..15
     std::uint8_t note;
     std::uint8_t velocity;  // 0 for a note-off
+    bool pedal = false;     // the sustain pedal (CC 64): `on` is down (value 64 or more)
 };
 
 class MidiInParser {
 public:
-    // Calls `take(const MidiNote&)` for every note-on and note-off completed.
+    // Calls `take(const MidiNote&)` for every note-on, note-off and sustain
+    // pedal move completed.
     template <typename Take>
     void feed(const std::uint8_t* bytes, std::size_t size, Take&& take)
     {
@@ -47,10 +50,13 @@ public:
                 take(MidiNote{data_[1] != 0, channel, data_[0], data_[1]});
             else if (kind == 0x80)
                 take(MidiNote{false, channel, data_[0], 0});
+            else if (kind == 0xB0 && data_[0] == kSustain)
+                take(MidiNote{data_[1] >= 64, channel, data_[0], data_[1], true});
         }
     }
 
 private:
+    static constexpr std::uint8_t kSustain = 64;
     std::uint8_t running_ = 0;
     std::uint8_t data_[2] = {0, 0};
     int have_ = 0;

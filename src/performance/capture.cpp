@@ -104,8 +104,7 @@ bool CaptureSong(const std::string& path, SongCapture& capture, std::string& err
     }
     // The song on the two keyboards exactly as the window's playback plays it,
     // minus the panel.
-    MIDi* active = &lower;
-    InstrumentHost host(lower, upper, active);
+    InstrumentHost host(lower, upper);
     SoundFilter filter;
     // Idle keys get a note-off at every countdown tick: keep the service's
     // log short by taking what it caught as the clock goes.

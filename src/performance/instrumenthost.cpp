@@ -15,6 +15,10 @@ void InstrumentHost::selectHalf(std::int16_t half)
         active_ = &lower_;
     else if (half == songs::kUpperKeyboard)
         active_ = &upper_;
+    else
+        return;
+    if (selected)
+        selected(active_);
 }
 
 void InstrumentHost::applySetting(const songs::Record& record)

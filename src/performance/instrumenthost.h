@@ -14,9 +14,12 @@ namespace performance {
 
 class InstrumentHost : public songs::PlaybackHost {
 public:
-    // `active` is the owner's pointer to the keyboard played now, which the
-    // song switches and the owner may switch too (a key typed).
-    InstrumentHost(MIDi& lower, MIDi& upper, MIDi*& active) : lower_(lower), upper_(upper), active_(active) {}
+    InstrumentHost(MIDi& lower, MIDi& upper) : lower_(lower), upper_(upper), active_(&lower) {}
+
+    // The keyboard the song plays now: the one the owner had active when the
+    // song starts, then the one its "@TonD" records select.
+    void setActive(MIDi* keyboard) { active_ = keyboard; }
+    MIDi* active() const { return active_; }
 
     void playKey(std::int16_t key, std::int16_t nTime) override;
     void selectHalf(std::int16_t half) override;
@@ -32,6 +35,7 @@ public:
     bool finished = false;  // the song has ended since the host was made
 
     // Hooks, each optional.
+    std::function<void(MIDi* keyboard)> selected;  // a "@TonD" selected this keyboard
     std::function<void(songs::Tag tag, std::int16_t value)> settingApplied;  // after the keyboard took it
     std::function<bool()> locked;    // setting records are skipped while true (锁定)
     std::function<void(bool on)> timer;
@@ -40,7 +44,7 @@ public:
 private:
     MIDi& lower_;
     MIDi& upper_;
-    MIDi*& active_;
+    MIDi* active_;
 };
 
 }  // namespace performance

@@ -466,9 +466,35 @@ QMenu* Form2::portMenu()
         }
     };
     PortChooser* ports = ports_;
-    addChoices(QStringLiteral("MIDI 输出"), QStringLiteral("内置合成器"), ports->outputs(),
-               [ports](int i) { ports->chooseOutput(i); });
-    addChoices(QStringLiteral("MIDI 输入"), QStringLiteral("无"), ports->inputs(), [ports](int i) { ports->chooseInput(i); });
+    const auto told = [this] {
+        if (choicesChanged)
+            choicesChanged(choices_);
+    };
+    addChoices(QStringLiteral("MIDI 输出"), QStringLiteral("内置合成器"), ports->outputs(), [ports, told](int i) {
+        ports->chooseOutput(i);
+        told();
+    });
+    addChoices(QStringLiteral("MIDI 输入"), QStringLiteral("无"), ports->inputs(), [ports, told](int i) {
+        ports->chooseInput(i);
+        told();
+    });
+    // The ways of playing, each a check mark.
+    menu->addSeparator();
+    const auto addChoice = [this, menu, told](const QString& title, bool PlayingChoices::*member) {
+        QAction* action = menu->addAction(title);
+        action->setCheckable(true);
+        action->setChecked(choices_.*member);
+        QObject::connect(action, &QAction::toggled, this, [this, member, told](bool on) {
+            PlayingChoices changed = choices_;
+            changed.*member = on;
+            setChoices(changed);
+            told();
+        });
+    };
+    addChoice(QStringLiteral("下键盘按住发声"), &PlayingChoices::holdLower);
+    addChoice(QStringLiteral("上键盘按住发声"), &PlayingChoices::holdUpper);
+    addChoice(QStringLiteral("钢琴式键位"), &PlayingChoices::pianoKeys);
+    addChoice(QStringLiteral("边听边弹"), &PlayingChoices::playAlong);
     return menu;
 }
 
@@ -558,9 +584,28 @@ void Form2::NotePlayed(MIDi* reporter, std::int16_t& Note)
     commands_->RecordNote(Note);
 }
 
+MIDi* Form2::keyboardOfChannel(int channel) const { return channel == 0 ? MIDi1 : channel == 1 ? MIDi2 : ActiveMIDi; }
+
+void Form2::MidiIn_Pedal(bool down, int channel)
+{
+    if (MIDi* target = keyboardOfChannel(channel))
+        target->setPedal(down);
+}
+
+void Form2::setChoices(const PlayingChoices& choices)
+{
+    choices_ = choices;
+    MIDi1->setHoldMode(choices.holdLower);
+    MIDi2->setHoldMode(choices.holdUpper);
+    // The piano map is the lower keyboard's; the upper one keeps the
+    // classic right-hand block.
+    MIDi1->setKeyLayout(choices.pianoKeys ? keymap::Layout::Piano : keymap::Layout::Classic);
+    commands_->playAlong = choices.playAlong;
+}
+
 void Form2::MidiIn_Note(bool on, int channel, int note, int velocity)
 {
-    MIDi* target = channel == 0 ? MIDi1 : channel == 1 ? MIDi2 : ActiveMIDi;
+    MIDi* target = keyboardOfChannel(channel);
     if (!target)
         return;
     const int key = note - target->Pitch() - target->Tone();

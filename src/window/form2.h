@@ -4,6 +4,7 @@
 // buttons. It builds the controls and wires the parts that work them: the
 // settings panel (settingspanel.h), the song commands (songcommands.h) and
 // the port chooser of the right-click menu (portchooser.h).
+#include "window/choices.h"
 #include "window/co.h"
 #include "window/soundlamp.h"
 
@@ -64,6 +65,15 @@ public:
     // plays nothing. With live velocity the controller's velocity replaces
     // the keyboard's Intensity.
     void MidiIn_Note(bool on, int channel, int note, int velocity);
+    // The controller's sustain pedal (CC 64), routed as its notes are.
+    void MidiIn_Pedal(bool down, int channel);
+
+    // The ways of playing beyond the classic ones (hold, piano keys, play
+    // along), as kept between runs or given on the command line; the
+    // right-click menu changes them too, and tells choicesChanged.
+    void setChoices(const PlayingChoices& choices);
+    const PlayingChoices& choices() const { return choices_; }
+    std::function<void(const PlayingChoices&)> choicesChanged;
     void setLiveVelocity(bool on) { liveVelocity_ = on; }
 
     // A song handed over by a second start of the program: it plays as a song
@@ -81,7 +91,8 @@ public:
     MIDi& upperKeyboard() { return *MIDi2; }
     // Whether the keyboard has sound, and why not: the lamp and its tooltip.
     void setSoundState(SoundLamp::State state, const QString& why);
-    // Builds the menu of the ports present now.
+    // Builds the right-click menu: the ports present now and the ways of
+    // playing. Without a port chooser there is no menu.
     QMenu* portMenu();
 
     // Platform hooks, replaceable in tests.
@@ -110,6 +121,7 @@ private:
     // a menu or a dialog has the keys.
     bool keysBelongToKeyboard() const;
     void moveFocusToClose();
+    MIDi* keyboardOfChannel(int channel) const;
     // The title the display shows under a notice.
     QString displayedTitle() const;
 
@@ -146,6 +158,7 @@ private:
     std::unique_ptr<SettingsPanel> panel_;
     std::unique_ptr<SongCommands> commands_;
     PortChooser* ports_ = nullptr;
+    PlayingChoices choices_;
 
     QPixmap skin_;
     QString clockFormat_;

@@ -97,7 +97,12 @@ PortChooser::Choice ServicePortChooser::outputs()
 
 void ServicePortChooser::chooseOutput(int index)
 {
-    service_.setDefault(index < 0 || index >= int(outputs_.size()) ? std::string() : outputs_[std::size_t(index)]);
+    useOutput(index < 0 || index >= int(outputs_.size()) ? std::string() : outputs_[std::size_t(index)]);
+}
+
+void ServicePortChooser::useOutput(const std::string& name)
+{
+    service_.setDefault(name);
     std::int16_t device = -1;
     MidiOut::FindMidiDevice(device);
     MidiOut::OpenMidiOut(device);  // the old port is closed first
@@ -119,6 +124,29 @@ void ServicePortChooser::showSound()
         const auto [state, why] = LampOf(synth->status());
         lamp_(state, why);
     }
+}
+
+QString ServicePortChooser::outputName() const
+{
+    PortService* ports = service_.ports();
+    return service_.defaultIsPort() && ports ? QString::fromStdString(ports->defaultPort()) : QString();
+}
+
+QString ServicePortChooser::inputName() const
+{
+    return input_.isOpen() ? QString::fromStdString(input_.portName()) : QString();
+}
+
+void ServicePortChooser::restore(const QString& output, const QString& input)
+{
+    if (!output.isEmpty()) {
+        PortService* ports = service_.ports();
+        if (ports && (ports->refresh(), ports->findPort(output.toStdString()) >= 0))
+            useOutput(output.toStdString());
+    }
+    std::string error;
+    if (!input.isEmpty() && !input_.isOpen())
+        input_.open(input.toStdString(), error);
 }
 
 PortChooser::Choice ServicePortChooser::inputs()

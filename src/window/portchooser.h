@@ -48,7 +48,15 @@ public:
     Choice inputs() override;
     void chooseInput(int index) override;
 
+    // The ports in use by name, to keep between runs (empty: the built-in
+    // synthesizer, or no input), and the ones kept, taken again at start-up
+    // where they are present (quietly: a controller may be unplugged).
+    QString outputName() const;
+    QString inputName() const;
+    void restore(const QString& output, const QString& input);
+
 private:
+    void useOutput(const std::string& name);
     void showSound();
 
     CombinedService& service_;

@@ -43,7 +43,7 @@ constexpr std::int16_t kLongestGapTicks = 300;
 
 SongCommands::SongCommands(const Parts& parts, MIDi*& active, const QString& appDir, const QString& dataDir,
                            QObject* parent)
-    : QObject(parent), parts_(parts), ActiveMIDi(active), host_(*parts.lower, *parts.upper, active)
+    : QObject(parent), parts_(parts), ActiveMIDi(active), host_(*parts.lower, *parts.upper)
 {
     Timer3.setInterval(kTickMs);
     connect(&Timer3, &QTimer::timeout, this, &SongCommands::Timer3_Timer);
@@ -56,7 +56,13 @@ SongCommands::SongCommands(const Parts& parts, MIDi*& active, const QString& app
             Timer3.stop();
     };
     host_.ended = [this] { finishPlayback(); };
-    host_.settingApplied = [this](songs::Tag tag, std::int16_t value) { parts_.panel->showSetting(tag, value); };
+    host_.selected = [this](MIDi* keyboard) { ActiveMIDi = keyboard; };
+    // The panel shows the song's settings while it edits the keyboard the
+    // song plays (a player playing along may have the other one).
+    host_.settingApplied = [this](songs::Tag tag, std::int16_t value) {
+        if (host_.active() == ActiveMIDi)
+            parts_.panel->showSetting(tag, value);
+    };
     setMonotonicClock([] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
             .count();
@@ -426,8 +432,10 @@ std::int16_t SongCommands::GapTicks() const
 
 void SongCommands::PlayCommand()
 {
-    parts_.lower->SetEnabled(false);
-    parts_.upper->SetEnabled(false);
+    // Playing along, the keyboards stay the player's while the song plays.
+    parts_.lower->SetEnabled(playAlong);
+    parts_.upper->SetEnabled(playAlong);
+    host_.setActive(ActiveMIDi);
     paintFace(kPlay, true);
     const bool opened = player.start(SongPath.toStdString());  // closes a file it opened before
     setButtonsEnabled({kRecord, kSave, kOpen}, false);

@@ -72,6 +72,8 @@ public:
     // 锁定: while on, a playback skips the song's setting records.
     void toggleLock() { LockSettings = !LockSettings; }
     bool locked() const { return LockSettings; }
+    // 边听边弹: the keyboards stay playable while a song plays.
+    bool playAlong = false;
 
     // A song handed over by a second start: whatever runs (the song panel, a
     // recording, a playback) ends first, then it plays.

@@ -212,6 +212,33 @@ class Window(unittest.TestCase):
             return (0x90, 52) in [(st, n) for _, st, n in note_ons(s.read_trace()[mark:])]
         self.assertTrue(wait_for(sounds, 3))
 
+    def test_held_keys_the_pedal_and_the_piano_map_with_kept_choices(self):
+        s = self.s
+        config = os.path.join(s.env['XDG_CONFIG_HOME'], 'sonarel.conf')
+        os.makedirs(os.path.dirname(config))
+        with open(config, 'wb') as f:
+            f.write(b'[playing\n\x00\xff=\n')  # damaged: ignored, the defaults stand
+        s.start('--hold', '--keys', 'piano')
+        s.focus()
+        # X is D (key 14) on the piano map: held 2 s, it ends at its release.
+        mark = len(s.read_trace())
+        s.key('x', hold=2.0)
+        self.assertTrue(wait_for(lambda: any(t[1] == 0x80 and t[2] == 50 for t in s.read_trace()[mark:]), 3))
+        trace = s.read_trace()[mark:]
+        on = next(t[0] for t in trace if t[1] == 0x90 and t[2] == 50 and t[3] > 0)
+        off = next(t[0] for t in trace if t[1] == 0x80 and t[2] == 50 and t[0] > on)
+        self.assertGreaterEqual(off - on, 1950)
+        self.assertLess(off - on, 2300)
+        # S is the black key between: C# (key 13).
+        s.key('s')
+        self.assertTrue(wait_for(lambda: (0x90, 49) in [(st, n) for _, st, n in note_ons(s.read_trace()[mark:])], 3))
+        # Left Shift is the lower keyboard's pedal.
+        s.key('Shift_L', hold=0.3)
+        self.assertTrue(wait_for(lambda: [t[1:] for t in s.read_trace()[mark:] if t[1] == 0xB0 and t[2] == 64]
+                                 == [(0xB0, 64, 127), (0xB0, 64, 0)], 3))
+        s.stop()
+        self.assertIn('ignored the broken settings file', open(os.path.join(s.dir, 'stderr.txt')).read())
+
     def test_sigterm_closes_the_window_and_keeps_the_take(self):
         s = self.s
         s.start()

@@ -50,6 +50,8 @@ class Session:
         self.xvfb = subprocess.Popen(['Xvfb', self.display, '-screen', '0', '1024x768x24', '-nolisten', 'tcp', '-noreset'],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
         self.env = dict(env or os.environ, DISPLAY=self.display)
+        # The choices a run keeps stay with the test.
+        self.env.setdefault('XDG_CONFIG_HOME', os.path.join(self.dir, 'config'))
         self.env.pop('QT_QPA_PLATFORM', None)
         deadline = time.time() + 10
         while subprocess.run(['xdpyinfo'], env=self.env, capture_output=True).returncode != 0:

@@ -276,7 +276,7 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     std::unique_ptr<QMenu> menu(f.portMenu());
     ASSERT_NE(menu, nullptr);
     const auto subs = menu->actions();
-    ASSERT_EQ(subs.size(), 2);
+    ASSERT_EQ(subs.size(), 7);  // the ports, a separator, the four ways of playing
     EXPECT_EQ(subs[0]->text(), QStringLiteral("MIDI 输出"));
     EXPECT_EQ(subs[1]->text(), QStringLiteral("MIDI 输入"));
     const auto outs = subs[0]->menu()->actions();
@@ -290,9 +290,23 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     EXPECT_FALSE(outs[0]->isChecked());
     EXPECT_TRUE(outs[2]->isChecked());
     EXPECT_TRUE(ins[0]->isChecked());
+    std::vector<PlayingChoices> told;
+    f.choicesChanged = [&](const PlayingChoices& c) { told.push_back(c); };
     outs[0]->trigger();
     ins[1]->trigger();
     EXPECT_EQ(ports.chosen, (std::vector<std::pair<char, int>>{{'o', -1}, {'i', 0}}));
+    // The ways of playing: off until chosen, then on, and told to be kept.
+    EXPECT_EQ(subs[5]->text(), QStringLiteral("钢琴式键位"));
+    EXPECT_FALSE(subs[5]->isChecked());
+    subs[5]->trigger();
+    ASSERT_EQ(told.size(), 3u);
+    EXPECT_TRUE(told.back().pianoKeys);
+    EXPECT_EQ(FormParts(f).MIDi1->keyLayout(), keymap::Layout::Piano);
+    EXPECT_EQ(FormParts(f).MIDi2->keyLayout(), keymap::Layout::Classic);
+    // Kept between runs, as told.
+    const QString kept = dir.filePath(QStringLiteral("config/sonarel.conf"));
+    ASSERT_TRUE(SaveChoices(kept, told.back()));
+    EXPECT_EQ(LoadChoices(kept), told.back());
 }
 
 TEST_F(PanelTest, choosingAnOutputReopensThePortAndResendsBothPrograms)

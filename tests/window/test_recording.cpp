@@ -187,6 +187,40 @@ TEST_F(RecordingTest, playbackRepeatsTheRecordedKeysOnTheirHalves)
     EXPECT_EQ(w.ComSounds->currentIndex(), 12);  // the panel shows what playback applied
 }
 
+TEST_F(RecordingTest, playingAlongTheKeyboardsStayPlayableAndTheSongKeepsItsKeyboards)
+{
+    Form2& f = make();
+    FormParts w(f);
+    f.Activate();
+    confirmPanelSoon(f);
+    f.Com_Click(1);
+    strike(w.MIDi1, 24);
+    advance(30);
+    strike(w.MIDi1, 28);
+    f.Com_Click(7);
+
+    for (const bool along : {false, true}) {
+        PlayingChoices choices;
+        choices.playAlong = along;
+        f.setChoices(choices);
+        service.clear();
+        f.Com_Click(2);
+        EXPECT_EQ(w.MIDi2->Enabled(), along);
+        f.songCommands().Timer3_Timer();  // the song's header: the lower keyboard selected
+        f.MidiIn_Note(true, 1, 55, 90);   // the player's key on the upper keyboard
+        for (int tick = 0; tick < 40 && w.Timer3.isActive(); ++tick)
+            f.songCommands().Timer3_Timer();
+        std::vector<std::pair<int, int>> notes;
+        for (const auto& m : service.messages)
+            if ((m.status & 0xF0) == 0x90 && m.data2 > 0)
+                notes.push_back({m.status, m.data1});
+        if (along)
+            EXPECT_EQ(notes, (std::vector<std::pair<int, int>>{{0x91, 55}, {0x90, 60}, {0x90, 64}}));
+        else
+            EXPECT_EQ(notes, (std::vector<std::pair<int, int>>{{0x90, 60}, {0x90, 64}}));
+    }
+}
+
 TEST_F(RecordingTest, playedSettingsMoveTheKnobsTheBoxAndTheSilencerFace)
 {
     Form2& f = make();

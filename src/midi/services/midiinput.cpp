@@ -88,5 +88,10 @@ void MidiInput::arrived(double, std::vector<unsigned char>* message, void* self)
 
 void MidiInput::deliver(const std::vector<unsigned char>& bytes)
 {
-    parser_.feed(bytes.data(), bytes.size(), [this](const MidiNote& n) { emit note(n.on, n.channel, n.note, n.velocity); });
+    parser_.feed(bytes.data(), bytes.size(), [this](const MidiNote& n) {
+        if (n.pedal)
+            emit pedal(n.on, n.channel);
+        else
+            emit note(n.on, n.channel, n.note, n.velocity);
+    });
 }

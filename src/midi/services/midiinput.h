@@ -32,6 +32,7 @@ public:
 
 signals:
     void note(bool on, int channel, int note, int velocity);
+    void pedal(bool down, int channel);
 
 private:
     static void arrived(double stamp, std::vector<unsigned char>* message, void* self);

@@ -1,0 +1,72 @@
+#include "window/choices.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <cstdio>
+
+namespace {
+
+const QString kHoldLower = QStringLiteral("playing/holdLower");
+const QString kHoldUpper = QStringLiteral("playing/holdUpper");
+const QString kKeys = QStringLiteral("playing/keys");
+const QString kPlayAlong = QStringLiteral("playing/playAlong");
+const QString kMidiOut = QStringLiteral("ports/midiOut");
+const QString kMidiIn = QStringLiteral("ports/midiIn");
+
+void say(const char* what, const QString& path)
+{
+    std::fprintf(stderr, "sonarel: %s %s; the defaults are used\n", what, qPrintable(QDir::toNativeSeparators(path)));
+}
+
+}  // namespace
+
+QString ChoicesPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/sonarel.conf");
+}
+
+PlayingChoices LoadChoices(const QString& path)
+{
+    PlayingChoices choices;
+    const QFileInfo file(path);
+    if (!file.exists())
+        return choices;
+    // Only a plain file is read: a pipe would never answer.
+    if (!file.isFile() || !file.isReadable()) {
+        say("cannot read", path);
+        return choices;
+    }
+    QSettings settings(path, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError) {
+        say("ignored the broken settings file", path);
+        return choices;
+    }
+    choices.holdLower = settings.value(kHoldLower, false).toBool();
+    choices.holdUpper = settings.value(kHoldUpper, false).toBool();
+    choices.pianoKeys = settings.value(kKeys).toString() == QLatin1String("piano");
+    choices.playAlong = settings.value(kPlayAlong, false).toBool();
+    choices.midiOut = settings.value(kMidiOut).toString();
+    choices.midiIn = settings.value(kMidiIn).toString();
+    return choices;
+}
+
+bool SaveChoices(const QString& path, const PlayingChoices& choices)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setValue(kHoldLower, choices.holdLower);
+    settings.setValue(kHoldUpper, choices.holdUpper);
+    settings.setValue(kKeys, choices.pianoKeys ? QStringLiteral("piano") : QStringLiteral("classic"));
+    settings.setValue(kPlayAlong, choices.playAlong);
+    settings.setValue(kMidiOut, choices.midiOut);
+    settings.setValue(kMidiIn, choices.midiIn);
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        std::fprintf(stderr, "sonarel: cannot write %s\n", qPrintable(QDir::toNativeSeparators(path)));
+        return false;
+    }
+    return true;
+}

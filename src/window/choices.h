@@ -1,0 +1,24 @@
+#pragma once
+// The ways of playing a user chooses once and keeps: hold mode, the piano key
+// map, playing along, and the MIDI ports. Each is off (or the built-in
+// synthesizer) until chosen; the classic ways stay the default.
+#include <QString>
+
+struct PlayingChoices {
+    bool holdLower = false;  // 按住发声, per keyboard
+    bool holdUpper = false;
+    bool pianoKeys = false;  // 钢琴式键位 (the lower keyboard's map)
+    bool playAlong = false;  // 边听边弹
+    QString midiOut;         // a port's name; empty: the built-in synthesizer
+    QString midiIn;          // a port's name; empty: none
+
+    bool operator==(const PlayingChoices&) const = default;
+};
+
+// The settings file under the user's config folder.
+QString ChoicesPath();
+// The choices kept in `path`. A file that is missing gives the defaults; one
+// that cannot be read or is broken gives them too, with one line on stderr.
+PlayingChoices LoadChoices(const QString& path);
+// False (with one line on stderr) when the file cannot be written.
+bool SaveChoices(const QString& path, const PlayingChoices& choices);
