@@ -46,12 +46,14 @@ SongCommands::SongCommands(const Parts& parts, MIDi*& active, const QString& app
     : QObject(parent), parts_(parts), ActiveMIDi(active), host_(*parts.lower, *parts.upper)
 {
     Timer3.setInterval(kTickMs);
-    connect(&Timer3, &QTimer::timeout, this, &SongCommands::Timer3_Timer);
+    Timer3.setSingleShot(true);
+    Timer3.setTimerType(Qt::PreciseTimer);
+    connect(&Timer3, &QTimer::timeout, this, &SongCommands::playbackDue);
     // The song plays on the keyboards; the panel follows its settings.
     host_.locked = [this] { return LockSettings; };
     host_.timer = [this](bool on) {
         if (on)
-            Timer3.start();
+            armPlayback();
         else
             Timer3.stop();
     };
@@ -443,10 +445,35 @@ void SongCommands::PlayCommand()
         finishPlayback();  // nothing to read: ends as at the end marker
         return;
     }
-    Timer3.start();
+    gridStartMs_ = monotonicMs_();
+    ticksDone_ = 0;
+    armPlayback();
 }
 
 void SongCommands::Timer3_Timer() { player.tick(host_); }
+
+// The playback's ticks lie on a grid of 10 ms from the start of the song on
+// the monotonic clock: a tick the machine delayed, or the time a group of
+// keys took, is made up at once, so a song ends when it was recorded to end.
+void SongCommands::playbackDue()
+{
+    constexpr std::int64_t kMostCaughtUp = 100;  // a machine that slept does not rush the song
+    const std::int64_t due = (monotonicMs_() - gridStartMs_) / kTickMs;
+    if (due - ticksDone_ > kMostCaughtUp)
+        ticksDone_ = due - 1;
+    while (ticksDone_ < due && player.isOpen()) {
+        ++ticksDone_;
+        Timer3_Timer();
+    }
+    if (player.isOpen())
+        armPlayback();
+}
+
+void SongCommands::armPlayback()
+{
+    const std::int64_t next = gridStartMs_ + (ticksDone_ + 1) * kTickMs;
+    Timer3.start(int(std::clamp<std::int64_t>(next - monotonicMs_(), 0, kTickMs)));
+}
 
 void SongCommands::finishPlayback()
 {

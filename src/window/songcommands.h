@@ -68,7 +68,7 @@ public:
     // 取消 (or Esc) on the song panel: the Record command ends as if it had
     // never been given, and the scratch file is not touched.
     void Command2_Click();
-    void Timer3_Timer();
+    void Timer3_Timer();  // one tick of the playback
     // 锁定: while on, a playback skips the song's setting records.
     void toggleLock() { LockSettings = !LockSettings; }
     bool locked() const { return LockSettings; }
@@ -128,6 +128,8 @@ private:
     // The scratch file this recording may write: the shared one, or one of
     // its own when another keyboard is recording into that.
     QString lockScratch();
+    void playbackDue();   // the timer: the ticks the clock says are due
+    void armPlayback();   // the timer, for the next tick on the grid
     void playSongArgument(QString path);
     // A MIDI file opened becomes a song beside the scratch recording.
     static bool isMidiFile(const QString& path);
@@ -143,6 +145,8 @@ private:
     QPushButton* Command1 = nullptr;
     QPushButton* Command2 = nullptr;  // 取消
     QTimer Timer3;  // playback, 10 ms
+    std::int64_t gridStartMs_ = 0;
+    std::int64_t ticksDone_ = 0;
 
     QString AppDir;  // ends in the path separator
     QString SongPath;
