@@ -170,6 +170,34 @@ def sound_back(env, server, display):
               'after %.2f s, the key heard %.0f ms after it was struck; target <= 2 s)' % (back + max(key, 0), back, key * 1000))
 
 
+def drift(env, folder, minutes=10):
+    """A dense song played in the window: how far its last note-on falls from
+    where the song puts it, read off the program's MIDI trace."""
+    groups = int(minutes * 60 * 100 // 3)
+    body = []
+    for i in range(groups):
+        body += [(str(24 + i % 12), 0), (str(36 + i % 12), 3)]  # two keys every 30 ms
+    path = os.path.join(folder, 'drift.hbk')
+    with open(path, 'wb') as f:
+        f.write(song(body + [('@END', 0)], title='drift'))
+    trace = os.path.join(folder, 'drift-trace.txt')
+    ms, pid = start(env, 'Sonarel', [PROGRAM, '--midi-trace', trace, path])
+    time.sleep(minutes * 60 + 2)
+    stop(pid)
+    ons = []
+    with open(trace) as f:
+        for line in f:
+            parts = line.split()
+            if len(parts) == 4 and int(parts[1], 16) & 0xF0 == 0x90 and int(parts[3], 16) > 0:
+                ons.append(int(parts[0]))
+    if len(ons) < 2 * groups:
+        print('drift: the song did not play to its end (%d of %d note-ons)' % (len(ons), 2 * groups))
+        return
+    written = (groups - 1) * 30
+    print('playback drift of a %g-minute song of %d groups: the last note-on %+d ms from where the song puts it '
+          '(target <= 10 ms at 10 minutes)' % (minutes, groups, ons[-1] - ons[0] - written))
+
+
 def stop(pid):
     os.kill(pid, 15)
     for _ in range(200):
@@ -225,6 +253,7 @@ def main():
                   % (medians['vmpk with a sound server'], 1.5 * medians['a bare Qt window']))
         sys.stdout.flush()
         dropouts(env, server, folder)
+        drift(env, folder)
         sound_back(env, server, display)
         silent_socket.close()
         shutil.rmtree(folder, ignore_errors=True)
