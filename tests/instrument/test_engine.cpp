@@ -27,6 +27,7 @@ private slots:
     void nestedPollDoesNotStrikeTwice();
     void keyboardChangeWakesThePoll();
     void loadedOutOfRangeValuesSendNothingBroken();
+    void heldKeysAndThePedalOutlastTheCountdown();
 };
 
 void EngineTest::lowerKeyboardZSoundsAndEndsByCountdown()
@@ -486,6 +487,50 @@ void EngineTest::loadedOutOfRangeValuesSendNothingBroken()
     below.midi->Play(50, 1);  // note 10
     below.midi->Play(2, 1);   // note -38: nothing
     QCOMPARE(below.bytes(), std::string("90 0A 7F"));
+}
+
+void EngineTest::heldKeysAndThePedalOutlastTheCountdown()
+{
+    Rig rig(LowerKeyboardSettings());
+    rig.midi->StartMIDi();
+    rig.midi->SetSilencer(false);
+    rig.midi->setHoldMode(true);
+    rig.midi->setKeyLayout(keymap::Layout::Piano);
+    rig.service.clear();
+
+    // S is C# on the piano map; held, the countdown leaves it alone.
+    rig.press(31);
+    QCOMPARE(rig.played, std::vector<int>{13});
+    for (int tick = 0; tick < 30; ++tick)
+        rig.midi->countdownTick();
+    QCOMPARE(rig.count(0x80, 36 + 13, 0), 0);
+    rig.release(31);  // the release ends it
+    QCOMPARE(rig.count(0x80, 36 + 13, 0), 1);
+
+    // A song's keys keep the countdown in hold mode.
+    rig.service.clear();
+    rig.midi->Play(20, 1);
+    for (int tick = 0; tick < 11; ++tick)
+        rig.midi->countdownTick();
+    QCOMPARE(rig.count(0x80, 36 + 20, 0), 1);
+
+    // Left Shift is the pedal: while it is down released keys and counted-out
+    // notes keep sounding; up, the next tick ends them.
+    rig.service.clear();
+    rig.press(keymap::kMainPedalScanCode);
+    QCOMPARE(rig.bytes(), std::string("B0 40 7F"));
+    rig.press(31);
+    rig.release(31);
+    rig.midi->Play(20, 1);
+    for (int tick = 0; tick < 30; ++tick)
+        rig.midi->countdownTick();
+    QCOMPARE(rig.count(0x80, 36 + 13, 0), 0);
+    QCOMPARE(rig.count(0x80, 36 + 20, 0), 0);
+    rig.release(keymap::kMainPedalScanCode);
+    rig.midi->countdownTick();
+    QVERIFY(rig.count(0x80, 36 + 13, 0) >= 1);
+    QVERIFY(rig.count(0x80, 36 + 20, 0) >= 1);
+    QVERIFY(rig.bytes().find("B0 40 00") != std::string::npos);
 }
 
 QTEST_MAIN(EngineTest)
