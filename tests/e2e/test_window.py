@@ -227,8 +227,8 @@ class Window(unittest.TestCase):
         trace = s.read_trace()[mark:]
         on = next(t[0] for t in trace if t[1] == 0x90 and t[2] == 50 and t[3] > 0)
         off = next(t[0] for t in trace if t[1] == 0x80 and t[2] == 50 and t[0] > on)
-        self.assertGreaterEqual(off - on, 1950)
-        self.assertLess(off - on, 2300)
+        self.assertGreaterEqual(off - on, 1900)
+        self.assertLess(off - on, 2600)
         # S is the black key between: C# (key 13).
         s.key('s')
         self.assertTrue(wait_for(lambda: (0x90, 49) in [(st, n) for _, st, n in note_ons(s.read_trace()[mark:])], 3))
