@@ -458,6 +458,10 @@ void SongCommands::Timer3_Timer() { player.tick(host_); }
 void SongCommands::playbackDue()
 {
     constexpr std::int64_t kMostCaughtUp = 100;  // a machine that slept does not rush the song
+    // The grid starts at the song's first tick: a window still opening does
+    // not make the song's first notes hurry.
+    if (ticksDone_ == 0)
+        gridStartMs_ = monotonicMs_() - kTickMs;
     const std::int64_t due = (monotonicMs_() - gridStartMs_) / kTickMs;
     if (due - ticksDone_ > kMostCaughtUp)
         ticksDone_ = due - 1;

@@ -25,7 +25,20 @@ const char* const kHeaderOfDesignedKeyboards =
 
 }  // namespace
 
-using RecordingTest = FormTest;
+class RecordingTest : public FormTest {
+protected:
+    // A take of two keys, `gapMs` apart, recorded with the panel's OK.
+    void recordTwoKeys(Form2& f, MIDi* first, int a, std::int64_t gapMs, MIDi* second, int b)
+    {
+        f.Activate();
+        confirmPanelSoon(f);
+        f.Com_Click(1);
+        strike(first, a);
+        advance(gapMs);
+        strike(second, b);
+        f.Com_Click(7);
+    }
+};
 
 TEST_F(RecordingTest, recordWaitsForThePanelThenWritesTheHeader)
 {
@@ -158,13 +171,7 @@ TEST_F(RecordingTest, playbackRepeatsTheRecordedKeysOnTheirHalves)
 {
     Form2& f = make();
     FormParts w(f);
-    f.Activate();
-    confirmPanelSoon(f);
-    f.Com_Click(1);
-    strike(w.MIDi1, 24);
-    advance(35);
-    strike(w.MIDi2, 31);
-    f.Com_Click(7);
+    recordTwoKeys(f, w.MIDi1, 24, 35, w.MIDi2, 31);
 
     service.clear();
     f.Com_Click(2);
@@ -191,13 +198,7 @@ TEST_F(RecordingTest, playingAlongTheKeyboardsStayPlayableAndTheSongKeepsItsKeyb
 {
     Form2& f = make();
     FormParts w(f);
-    f.Activate();
-    confirmPanelSoon(f);
-    f.Com_Click(1);
-    strike(w.MIDi1, 24);
-    advance(30);
-    strike(w.MIDi1, 28);
-    f.Com_Click(7);
+    recordTwoKeys(f, w.MIDi1, 24, 30, w.MIDi1, 28);
 
     for (const bool along : {false, true}) {
         PlayingChoices choices;
