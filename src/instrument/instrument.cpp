@@ -514,6 +514,8 @@ void MIDi::countdownTick()
     for (const std::int16_t sounding : heldSounding_)
         if (sounding > 0)
             held[std::size_t(sounding - 1)] = true;
+    for (int k = 0; k < kKeyCount; ++k)
+        held[std::size_t(k)] = held[std::size_t(k)] || songHeld_[std::size_t(k)];
     for (int k = 0; k < kKeyCount; ++k) {
         auto& count = NoteTimes[std::size_t(k)];
         if (held[std::size_t(k)])
@@ -526,6 +528,31 @@ void MIDi::countdownTick()
             sendNoteOff(*note);
         }
     }
+}
+
+void MIDi::PlayHeld(int Index, int nTime)
+{
+    QPointer<MIDi> self(this);
+    Play(Index, nTime);
+    if (self)
+        songHeld_[std::size_t(CurrentKey)] = true;
+}
+
+void MIDi::endHeld(int key)
+{
+    if (key < 0 || key > kLastKey || !songHeld_[std::size_t(key)])
+        return;
+    songHeld_[std::size_t(key)] = false;
+    NoteTimes[std::size_t(key)] = 0;
+    if (!pedal_)
+        if (const auto note = noteOf(key, pitch_, tone_))
+            sendNoteOff(*note);
+}
+
+void MIDi::endSongHolds()
+{
+    for (int k = 0; k < kKeyCount; ++k)
+        endHeld(k);
 }
 
 void MIDi::setHoldMode(bool on)

@@ -67,6 +67,11 @@ public:
     // released keys keep sounding and the countdown ends nothing.
     void setPedal(bool down);
     bool pedal() const { return pedal_; }
+    // A song with note lengths: Play, but the note sounds until endHeld (or
+    // endSongHolds) ends it rather than the countdown.
+    void PlayHeld(int Index, int nTime);
+    void endHeld(int key);
+    void endSongHolds();
     // Which computer keys play which keys (the main block's map).
     void setKeyLayout(keymap::Layout layout) { layout_ = layout; }
     keymap::Layout keyLayout() const { return layout_; }
@@ -154,6 +159,7 @@ private:
     bool striking_from_song_ = false;  // Play is striking: no hold
     // By struck key: the key that sounds while it is held, plus one (0: none).
     std::array<std::int16_t, kKeyCount> heldSounding_{};
+    std::array<bool, kKeyCount> songHeld_{};  // by sounding key: a song's note its release ends
 
     // The keyboard poll. It needs no clock: it runs whenever the keyboard
     // device reports a change of a key or of the left mouse button, which is

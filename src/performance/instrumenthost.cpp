@@ -8,6 +8,18 @@ namespace performance {
 
 void InstrumentHost::playKey(std::int16_t key, std::int16_t nTime) { active_->Play(key, nTime); }
 
+void InstrumentHost::holdKey(std::int16_t key, std::int16_t nTime) { active_->PlayHeld(key, nTime); }
+
+void InstrumentHost::endKey(int keyboard, std::int16_t key)
+{
+    (keyboard == songs::kUpperKeyboard ? upper_ : lower_).endHeld(key);
+}
+
+void InstrumentHost::pedal(int keyboard, bool down)
+{
+    (keyboard == songs::kUpperKeyboard ? upper_ : lower_).setPedal(down);
+}
+
 void InstrumentHost::selectHalf(std::int16_t half)
 {
     // Any other number leaves the keyboard as it is.

@@ -31,6 +31,9 @@ public:
             timer(on);
     }
     void endOfPlayback() override;
+    void holdKey(std::int16_t key, std::int16_t nTime) override;
+    void endKey(int keyboard, std::int16_t key) override;
+    void pedal(int keyboard, bool down) override;
 
     bool finished = false;  // the song has ended since the host was made
 

@@ -54,6 +54,19 @@ std::string settingMeaning(const Record& r)
 {
     const std::string v = std::to_string(r.number);
     const std::optional<Tag> tag = ParseTag(r.tag);
+    if (const std::optional<LengthRecord> length = ParseLengthTag(r.tag); !tag && length) {
+        const std::string board = length->keyboard == kLowerKeyboard ? "lower keyboard" : "upper keyboard";
+        const std::string when = ", " + v + (r.number == 1 ? " tick" : " ticks") + " after the note before";
+        switch (length->kind) {
+        case LengthRecord::Kind::PedalDown:
+            return board + " pedal down" + when;
+        case LengthRecord::Kind::PedalUp:
+            return board + " pedal up" + when;
+        case LengthRecord::Kind::Release:
+            break;
+        }
+        return board + " key " + std::to_string(length->key) + " released" + when;
+    }
     if (!tag)
         return "unknown setting, skipped";
     switch (*tag) {

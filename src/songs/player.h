@@ -8,7 +8,10 @@
 #include "songs/tags.h"
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace songs {
@@ -29,6 +32,12 @@ public:
     // End of the song ("@END ", records that run out, or any failure). The
     // player has closed its file and switched the timer off just before.
     virtual void endOfPlayback() = 0;
+
+    // A song with note lengths: a key its release record will end (the
+    // countdown leaves it alone), the release, and the pedal.
+    virtual void holdKey(std::int16_t key, std::int16_t nTime) { playKey(key, nTime); }
+    virtual void endKey(int /*keyboard*/, std::int16_t /*key*/) {}
+    virtual void pedal(int /*keyboard*/, bool /*down*/) {}
 };
 
 // A key group holds at most one keyboard's worth of keys.
@@ -41,6 +50,8 @@ public:
     // open before is closed first.
     bool start(const std::string& path);
     void stop();  // closes the file only
+    // Stopped by the user: what the song holds (releases, the pedal) ends now.
+    void endLengths(PlaybackHost& host) { fireLengths(host, true); }
     bool isOpen() const { return file_.isOpen(); }
 
     // One tick of the playback timer. A tick with no file open ends the
@@ -56,11 +67,23 @@ private:
     void endPlayback(PlaybackHost& host);
     // False when the host started or stopped a playback from inside its call.
     bool stillCurrent(std::uint64_t run) const { return run == run_ && file_.isOpen(); }
-    bool playGroup(PlaybackHost& host, const std::vector<std::int16_t>& group, std::uint64_t run);
+    struct Struck {
+        std::int16_t key;
+        std::int32_t slot;
+    };
+    bool playGroup(PlaybackHost& host, const std::vector<Struck>& group, std::uint64_t run);
     bool countTick();
+    // Note lengths: which notes a release ends, and the releases and pedal
+    // moves that follow each note's strike, read once at the start.
+    void readLengths();
+    void fireLengths(PlaybackHost& host, bool all);
 
     SongFile file_;
     std::uint64_t run_ = 0;  // changes at every start and stop
+    std::set<std::int32_t> heldSlots_;
+    std::map<std::int32_t, std::vector<std::pair<std::int16_t, LengthRecord>>> lengthsAfter_;
+    std::vector<std::pair<std::int64_t, LengthRecord>> pending_;  // (tick due, what)
+    std::int64_t ticks_ = 0;  // ticks of this playback
 };
 
 }  // namespace songs

@@ -8,6 +8,10 @@
 
 namespace songs {
 
+namespace {
+constexpr std::int16_t kLastNoteTicks = 10;  // the wait a note keeps until the next one comes
+}  // namespace
+
 std::string NumberText(long long value) { return std::to_string(value); }
 
 std::vector<std::pair<Tag, std::string>> HeaderRecords(const HalfSettings& upper, const HalfSettings& lower)
@@ -106,6 +110,9 @@ void SongRecorder::stop()
 {
     if (!file_.isOpen())
         return;
+    // The end marker comes after the last release or pedal move.
+    if (LastNoteRecord > 0 && lastLengthTicks_ >= kLastNoteTicks)
+        queue(LastNoteRecord, false, NumberText(LastKey), NumberText(lastLengthTicks_ + 1));
     releaseWrites();
     writeNext(Tag::End, "0");
     file_.close();
@@ -114,6 +121,14 @@ void SongRecorder::stop()
 bool SongRecorder::writeSettingRecord(Tag tag, std::string_view value)
 {
     return writeNext(TagField(tag), value);
+}
+
+bool SongRecorder::writeLengthRecord(const LengthRecord& record, std::int16_t ticks)
+{
+    if (!file_.isOpen() || LastNoteRecord <= 0)
+        return true;
+    lastLengthTicks_ = std::max(lastLengthTicks_, ticks);
+    return writeNext(LengthTag(record), NumberText(ticks));
 }
 
 bool SongRecorder::recordNote(std::int16_t note, std::int16_t gapTicks)
@@ -126,8 +141,9 @@ bool SongRecorder::recordNote(std::int16_t note, std::int16_t gapTicks)
         return false;
     if (LastNoteRecord > 0)
         queue(LastNoteRecord, false, NumberText(LastKey), NumberText(gapTicks));
-    if (!writeNext(NumberText(note), "10"))
+    if (!writeNext(NumberText(note), NumberText(kLastNoteTicks)))
         return false;
+    lastLengthTicks_ = 0;
     LastNoteRecord = static_cast<std::int16_t>(RecordNo);
     LastKey = note;
     return true;

@@ -55,6 +55,11 @@ public:
 
     // Write a setting record at the next slot (no-op when not open).
     bool writeSettingRecord(Tag tag, std::string_view value);
+    // A key released or the pedal moved (hold mode, the pedal), `ticks` after
+    // the last note record. Nothing is written before the first note: there
+    // is no strike to measure from. The song's last note waits until the
+    // last of these, so that the end marker follows them.
+    bool writeLengthRecord(const LengthRecord& record, std::int16_t ticks);
     // The note-record writer: rewrites the previous note's gap with gapTicks,
     // then appends this note with the value 10. Returns false when the
     // recording cannot go on: the next note would lie past slot 32767 or the
@@ -81,6 +86,7 @@ private:
     bool writeQueued();
 
     SongFile file_;
+    std::int16_t lastLengthTicks_ = 0;  // the latest length record after the last note
     std::vector<Held> queued_;
     bool holding_ = false;
 };

@@ -3,6 +3,7 @@
 // (5 characters, blank-padded), what each one means, and how a boolean value
 // is written and read. Every reader and writer of records names tags here.
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace songs {
@@ -31,5 +32,19 @@ bool BoolValue(std::string_view field);
 
 // The keyboards as "@TonD" names them.
 constexpr int kLowerKeyboard = 1, kUpperKeyboard = 2;
+
+// Note lengths, in recordings made in hold mode or with the pedal: a key
+// released ("@Rbkk": keyboard b, key kk) or the pedal moved ("@PbD " down,
+// "@PbU " up). The value is the number of 10 ms ticks after the strike of the
+// note record before it. A player that knows none of them skips them, so
+// the note-ons keep their times.
+struct LengthRecord {
+    enum class Kind { Release, PedalDown, PedalUp };
+    Kind kind = Kind::Release;
+    int keyboard = kLowerKeyboard;
+    int key = 0;  // a release's key index
+};
+std::string LengthTag(const LengthRecord& record);
+std::optional<LengthRecord> ParseLengthTag(std::string_view field);
 
 }  // namespace songs

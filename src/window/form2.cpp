@@ -227,6 +227,8 @@ void Form2::buildKeyboards()
         connect(instrument, &MIDi::NotePlayed, this,
                 [this, instrument](std::int16_t& note) { NotePlayed(instrument, note); }, Qt::DirectConnection);
         instrument->setKeyGate([this] { return keysBelongToKeyboard(); });
+        const int number = instrument == MIDi1 ? songs::kLowerKeyboard : songs::kUpperKeyboard;
+        instrument->releaseRecorder = [this, number](int key, bool down) { commands_->recordLength(number, key, down); };
     }
 
     LABEL1 = new MouseZone(this);

@@ -489,7 +489,28 @@ void SongCommands::finishPlayback()
     paintFace(kPlay, false);
 }
 
-void SongCommands::StopPlayback() { finishPlayback(); }
+void SongCommands::StopPlayback()
+{
+    player.endLengths(host_);
+    finishPlayback();
+}
+
+void SongCommands::recordLength(int keyboard, int key, bool down)
+{
+    if (!Recording || !recorder.isOpen())
+        return;
+    songs::LengthRecord r;
+    r.keyboard = keyboard;
+    if (key == MIDi::kPedalEvent) {
+        r.kind = down ? songs::LengthRecord::Kind::PedalDown : songs::LengthRecord::Kind::PedalUp;
+    } else {
+        if (down)
+            return;
+        r.key = key;
+    }
+    if (!recorder.writeLengthRecord(r, GapTicks()))
+        RecordCommand();  // the file refused it: the take ends with its end marker
+}
 
 void SongCommands::StopCommand()
 {

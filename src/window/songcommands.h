@@ -89,6 +89,9 @@ public:
     // "@TonD" and the keyboard's settings whatever keyboard it is on.
     bool awaitingFirstKey() const;
     void RecordNote(std::int16_t Note);
+    // A held key released or the pedal moved on keyboard 1 or 2 (key
+    // MIDi::kPedalEvent): a recording keeps it, with its time.
+    void recordLength(int keyboard, int key, bool down);
 
     // A monotonic clock in milliseconds; the recording gap is measured on it.
     void setMonotonicClock(std::function<std::int64_t()> clock);

@@ -305,3 +305,54 @@ TEST(SongPlayer, unopenableFileAndReentrantStopAreHandled)
     player.tick(host);
     EXPECT_EQ(host.take(), (Lines{"play 1/4", "play 2/4", "play 3/4"}));
 }
+
+TEST(SongPlayer, noteLengthRecordsKeepTheNoteOnsOfAPlayerThatSkipsThem)
+{
+    TempDir dir;
+    const std::string plain = dir.file("plain.hbk"), held = dir.file("held.hbk");
+    writeBytes(plain, song({"@TonD1    ", "24   5    ", "28   3    ", "@END 0    "}));
+    writeBytes(held, song({"@TonD1    ", "24   5    ", "@P1D 1    ", "@R1242    ", "28   3    ", "@R1283    ",
+                           "@P1U 3    ", "@END 0    "}));
+    // A player that knows no lengths: the same keys at the same ticks; the
+    // new records are settings it skips.
+    std::vector<Lines> heard;
+    for (const std::string& path : {plain, held}) {
+        SongPlayer player;
+        FakeHost host;
+        ASSERT_TRUE(player.start(path));
+        Lines plays;
+        for (int tick = 1; tick <= 12 && host.ends == 0; ++tick) {
+            player.tick(host);
+            for (const std::string& c : host.take())
+                if (c.rfind("play", 0) == 0)
+                    plays.push_back(std::to_string(tick) + " " + c);
+        }
+        heard.push_back(plays);
+    }
+    EXPECT_EQ(heard[0], heard[1]);
+
+    // One that knows them: key 24 held and ended 2 ticks after its strike,
+    // the pedal down at 1, key 28 ended 3 ticks after its own, the pedal up.
+    struct LengthHost : FakeHost {
+        void holdKey(std::int16_t key, std::int16_t) override { calls.push_back("hold " + std::to_string(key)); }
+        void endKey(int keyboard, std::int16_t key) override
+        {
+            calls.push_back("end " + std::to_string(keyboard) + "/" + std::to_string(key));
+        }
+        void pedal(int keyboard, bool down) override
+        {
+            calls.push_back("pedal " + std::to_string(keyboard) + (down ? " down" : " up"));
+        }
+    };
+    SongPlayer player;
+    LengthHost host;
+    ASSERT_TRUE(player.start(held));
+    Lines lengths;
+    for (int tick = 1; tick <= 12 && host.ends == 0; ++tick) {
+        player.tick(host);
+        for (const std::string& c : host.take())
+            if (c.rfind("hold", 0) == 0 || c.rfind("end ", 0) == 0 || c.rfind("pedal", 0) == 0)
+                lengths.push_back(std::to_string(tick) + " " + c);
+    }
+    EXPECT_EQ(lengths, (Lines{"2 hold 24", "3 pedal 1 down", "4 end 1/24", "7 hold 28", "10 end 1/28", "10 pedal 1 up"}));
+}

@@ -2,6 +2,8 @@
 // action writes, in order, and what playback does with them.
 #include "formfixture.h"
 
+#include "performance/capture.h"
+
 #include <QFileInfo>
 #include <QTimer>
 
@@ -220,6 +222,56 @@ TEST_F(RecordingTest, playingAlongTheKeyboardsStayPlayableAndTheSongKeepsItsKeyb
         else
             EXPECT_EQ(notes, (std::vector<std::pair<int, int>>{{0x90, 60}, {0x90, 64}}));
     }
+}
+
+TEST_F(RecordingTest, aHeldNoteKeepsItsLengthInTheSongAndInItsPlaybackAndExport)
+{
+    Form2& f = make();
+    FormParts w(f);
+    PlayingChoices hold;
+    hold.holdLower = true;
+    f.setChoices(hold);
+    f.Activate();
+    confirmPanelSoon(f);
+    f.Com_Click(1);
+    f.MidiIn_Note(true, 0, 60, 90);  // key 24, held 2 s
+    advance(2000);
+    f.MidiIn_Note(false, 0, 60, 0);
+    advance(500);
+    f.MidiIn_Note(true, 0, 62, 90);  // key 26, released at once
+    f.MidiIn_Note(false, 0, 62, 0);
+    f.Com_Click(7);
+    const auto recs = records(f.songCommands().scratchPath(), songs::kFirstRecordSlot + 14);
+    EXPECT_EQ(joined(recs), "@TonD1    |@YueQ0    |24   250  |@R124200  |26   10   |@R1260    |@END 0    ");
+
+    // Played back: the note-off comes at its recorded tick, not by the countdown.
+    service.clear();
+    f.Com_Click(2);
+    std::vector<std::pair<int, int>> events;  // (tick, status) of note 60
+    for (int tick = 1; tick <= 400 && w.Timer3.isActive(); ++tick) {
+        const auto before = service.messages.size();
+        f.songCommands().Timer3_Timer();
+        for (auto i = before; i < service.messages.size(); ++i)
+            if (service.messages[i].data1 == 60 && (service.messages[i].status & 0xE0) == 0x80)
+                events.push_back({tick, service.messages[i].status & 0xF0});
+    }
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[0].second, 0x90);
+    EXPECT_EQ(events[1].second, 0x80);
+    EXPECT_EQ(events[1].first - events[0].first, 200);
+
+    // And so in the MIDI file made of it.
+    performance::SongCapture capture;
+    std::string error;
+    ASSERT_TRUE(performance::CaptureSong(f.songCommands().scratchPath().toStdString(), capture, error)) << error;
+    std::int64_t on = -1, off = -1;
+    for (const auto& m : capture.messages) {
+        if ((m.status & 0xF0) == 0x90 && m.d1 == 60 && m.d2 > 0 && on < 0)
+            on = m.timeMs;
+        else if ((m.status & 0xF0) == 0x80 && m.d1 == 60 && on >= 0 && off < 0)
+            off = m.timeMs;
+    }
+    EXPECT_NEAR(double(off - on), 2000.0, 10.0);
 }
 
 TEST_F(RecordingTest, playedSettingsMoveTheKnobsTheBoxAndTheSilencerFace)
