@@ -87,7 +87,7 @@ void PrintHelp(std::ostream& out)
            "  --render SONG.hbk OUT.wav       render the song to 44.1 kHz 16-bit stereo audio\n"
            "  --dump SONG.hbk                 list the song's records and what they mean\n"
            "  --import-midi IN.mid OUT.hbk    make a song of a Standard MIDI File; the song\n"
-           "                                  keeps no note lengths and no velocities per note\n"
+           "                                  keeps note lengths and the pedal, no velocities\n"
            "\n"
            "Sound:\n"
         << MidiOptionsHelp()

@@ -96,6 +96,59 @@ struct Part {
     std::vector<int> velocities;
 };
 
+// A release or a pedal move, at its tick on the song's clock.
+struct LengthAt {
+    std::int64_t tick;
+    LengthRecord record;
+};
+
+// The song's groups as placed: the tick each is struck at and the body index
+// of its last note record.
+struct Placed {
+    std::int64_t at;
+    std::size_t lastNote;
+};
+
+// Puts each release and pedal move after the last group struck before it,
+// its value the ticks since that group; the last note then waits for the
+// last of them. False when the song has no room for them all (none are put).
+bool addLengthRecords(std::vector<std::pair<std::string, std::string>>& body, const std::vector<Placed>& placed,
+                      std::vector<LengthAt> lengths)
+{
+    constexpr std::size_t kMostSlots = 2 * 32768 - kFirstRecordSlot - 14;  // what a player reads lengths from
+    if (placed.empty() || lengths.empty())
+        return true;
+    if (body.size() + lengths.size() > kMostSlots)
+        return false;
+    std::stable_sort(lengths.begin(), lengths.end(), [](const LengthAt& a, const LengthAt& b) { return a.tick < b.tick; });
+    std::vector<std::vector<std::pair<std::string, std::string>>> after(body.size());
+    std::size_t g = 0;
+    std::int64_t lastOffset = 0;
+    for (const LengthAt& l : lengths) {
+        // Strictly before: a release due when its key is struck again comes
+        // ahead of that strike, at the start of its tick.
+        while (g + 1 < placed.size() && placed[g + 1].at < l.tick)
+            ++g;
+        const std::int64_t offset = std::clamp<std::int64_t>(l.tick - placed[g].at, 0, kLongestGap);
+        after[placed[g].lastNote].push_back({LengthTag(l.record), NumberText(offset)});
+        if (g + 1 == placed.size())
+            lastOffset = std::max(lastOffset, offset);
+    }
+    // The end marker follows the last of them.
+    auto& lastNote = body[placed.back().lastNote];
+    if (lastOffset >= std::stoll(lastNote.second))
+        lastNote.second = NumberText(std::min<std::int64_t>(lastOffset + 1, kLongestGap));
+    std::vector<std::pair<std::string, std::string>> merged;
+    merged.reserve(body.size() + lengths.size());
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        merged.push_back(std::move(body[i]));
+        for (auto& r : after[i])
+            merged.push_back(std::move(r));
+    }
+    body = std::move(merged);
+    return true;
+}
+
 }  // namespace
 
 bool HasMidiExtension(const std::string& path)
@@ -171,8 +224,9 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
         std::int64_t tick;
         int keyboard;
         std::vector<int> keys;
+        std::vector<std::int64_t> lengths;  // by key: ticks to its note-off, -1 for none
     };
-    std::map<std::pair<std::int64_t, int>, std::vector<int>> byTick;
+    std::map<std::pair<std::int64_t, int>, std::pair<std::vector<int>, std::vector<std::int64_t>>> byTick;
     int folded = 0;
     for (const SmfNote& n : midi.notes) {
         const int keyboard = keyboardOf[n.channel];
@@ -185,14 +239,23 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
             key += 12;
         while (key >= kKeys)
             key -= 12;
-        auto& keys = byTick[{std::llround(n.timeMs / kTickMs), keyboard}];
-        if (std::find(keys.begin(), keys.end(), key) == keys.end())
+        auto& [keys, lengths] = byTick[{std::llround(n.timeMs / kTickMs), keyboard}];
+        // A note as long as it was held, at least a tick; one with no note-off
+        // is left to the countdown.
+        const std::int64_t length = n.lengthMs < 0 ? -1 : std::max<std::int64_t>(1, std::llround(n.lengthMs / kTickMs));
+        const auto same = std::find(keys.begin(), keys.end(), key);
+        if (same == keys.end()) {
             keys.push_back(key);
+            lengths.push_back(length);
+        } else {
+            auto& kept = lengths[std::size_t(same - keys.begin())];
+            kept = std::max(kept, length);
+        }
     }
     std::vector<Group> groups;
     groups.reserve(byTick.size());
     for (auto& [at, keys] : byTick)
-        groups.push_back({at.first, at.second, std::move(keys)});
+        groups.push_back({at.first, at.second, std::move(keys.first), std::move(keys.second)});
     // At one tick the keyboard already active goes first: one switch less.
     int active = kLower;  // the header ends with the lower keyboard selected
     for (std::size_t i = 0; i + 1 < groups.size(); ++i) {
@@ -210,6 +273,8 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
     std::int64_t at = 0;
     std::size_t lastNote = 0;
     bool shortened = false, cut = false;
+    std::vector<Placed> placed;
+    std::vector<LengthAt> lengths;
     for (std::size_t g = 0; g < groups.size(); ++g) {
         const Group& group = groups[g];
         const bool switching = group.keyboard != active;
@@ -233,19 +298,32 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
             body.push_back({std::string(TagField(Tag::Keyboard)), NumberText(group.keyboard)});
             active = group.keyboard;
         }
-        for (const int key : group.keys) {
-            body.push_back({NumberText(key), "0"});
+        for (std::size_t k = 0; k < group.keys.size(); ++k) {
+            body.push_back({NumberText(group.keys[k]), "0"});
             ++song.notes;
+            if (group.lengths[k] >= 0)
+                lengths.push_back({at + group.lengths[k], {LengthRecord::Kind::Release, group.keyboard, group.keys[k]}});
         }
         lastNote = body.size() - 1;
+        placed.push_back({at, lastNote});
     }
     body[lastNote].second = "10";  // as a recording ends its last note
+    // The song's clock is the file's from the first group on.
+    for (const SmfPedal& p : midi.pedals) {
+        const int keyboard = keyboardOf[p.channel];
+        const std::int64_t tick = std::llround(p.timeMs / kTickMs);
+        if (keyboard == 0 || p.channel == kDrumChannel || (cut && tick > placed.back().at))
+            continue;
+        lengths.push_back({tick, {p.down ? LengthRecord::Kind::PedalDown : LengthRecord::Kind::PedalUp, keyboard, 0}});
+    }
+    const bool keptLengths = !lengths.empty() && addLengthRecords(body, placed, lengths);
     body.push_back({std::string(TagField(Tag::End)), "0"});
 
     const std::string name = trimmed(textOf(midi.name));
     song.title = name.empty() ? fallbackTitle : name;
     song.author = trimmed(textOf(midi.copyright));
-    song.notices.push_back("note lengths are not kept: the countdown ends every note");
+    if (!keptLengths)
+        song.notices.push_back("note lengths are not kept: the countdown ends every note");
     if (drums)
         song.notices.push_back("the drums (channel 10) are left out");
     if (left > 0)

@@ -5,6 +5,9 @@
 #include "songs/paths.h"
 
 #include <algorithm>
+#include <array>
+#include <deque>
+#include <map>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,9 +25,10 @@ struct Tempo {
 
 // An event waiting for the tempo map: its time is known in file ticks only.
 struct Pending {
+    enum class Kind : std::uint8_t { NoteOn, NoteOff, Program, Pedal };
     std::uint64_t tick;
     std::uint32_t order;  // file order, for equal times
-    bool isNote;
+    Kind kind;
     std::uint8_t channel, a, b;
 };
 
@@ -188,10 +192,15 @@ bool ReadSmf(std::string_view bytes, SmfSong& out, std::string& error)
             const std::uint8_t b = size == 2 ? r.byte() : 0;
             if ((a | b) & 0x80)
                 return fail(error, "a MIDI event has a data byte above 127");
+            const auto channel = std::uint8_t(status & 0x0F);
             if (kind == 0x90 && b > 0)
-                events.push_back({tick, order++, true, std::uint8_t(status & 0x0F), a, b});
+                events.push_back({tick, order++, Pending::Kind::NoteOn, channel, a, b});
+            else if (kind == 0x80 || kind == 0x90)
+                events.push_back({tick, order++, Pending::Kind::NoteOff, channel, a, 0});
             else if (kind == 0xC0)
-                events.push_back({tick, order++, false, std::uint8_t(status & 0x0F), a, 0});
+                events.push_back({tick, order++, Pending::Kind::Program, channel, a, 0});
+            else if (kind == 0xB0 && a == 64)
+                events.push_back({tick, order++, Pending::Kind::Pedal, channel, a, b});
         }
         r.take(end - r.pos());
     }
@@ -208,6 +217,8 @@ bool ReadSmf(std::string_view bytes, SmfSong& out, std::string& error)
     std::uint64_t segmentTick = 0;
     double segmentMs = 0;
     double msPerTick = smpteMsPerTick > 0 ? smpteMsPerTick : 500.0 / division;  // 120 beats a minute until told
+    std::map<int, std::deque<std::size_t>> sounding;  // notes not yet ended, by channel and key
+    std::array<bool, 16> pedalDown{};
     for (const Pending& e : events) {
         if (smpteMsPerTick == 0) {
             while (next < tempi.size() && tempi[next].tick <= e.tick) {
@@ -218,10 +229,31 @@ bool ReadSmf(std::string_view bytes, SmfSong& out, std::string& error)
             }
         }
         const double ms = segmentMs + double(e.tick - segmentTick) * msPerTick;
-        if (e.isNote)
+        switch (e.kind) {
+        case Pending::Kind::NoteOn:
+            sounding[e.channel * 128 + e.a].push_back(out.notes.size());
             out.notes.push_back({ms, e.channel, e.a, e.b});
-        else
+            break;
+        case Pending::Kind::NoteOff: {
+            // The earliest note of that key still sounding ends.
+            auto& open = sounding[e.channel * 128 + e.a];
+            if (!open.empty()) {
+                SmfNote& n = out.notes[open.front()];
+                n.lengthMs = ms - n.timeMs;
+                open.pop_front();
+            }
+            break;
+        }
+        case Pending::Kind::Program:
             out.programs.push_back({ms, e.channel, e.a});
+            break;
+        case Pending::Kind::Pedal:
+            if (const bool down = e.b >= 64; down != pedalDown[e.channel]) {
+                pedalDown[e.channel] = down;
+                out.pedals.push_back({ms, e.channel, down});
+            }
+            break;
+        }
     }
     return true;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Reading a Standard MIDI File (format 0 or 1, any division, tempo changes,
 // SMPTE time, running status) into what a song can be made of: its note-ons
-// on a clock in milliseconds, the program changes and the names.
+// on a clock in milliseconds with their lengths, the program changes, the
+// sustain pedal and the names.
 #include <array>
 #include <cstdint>
 #include <string>
@@ -15,6 +16,13 @@ struct SmfNote {
     std::uint8_t channel = 0;  // 0..15
     std::uint8_t note = 0;
     std::uint8_t velocity = 0;  // > 0: a note-off or velocity 0 is no note
+    double lengthMs = -1;       // to its note-off; -1 when none came
+};
+
+struct SmfPedal {
+    double timeMs = 0;
+    std::uint8_t channel = 0;
+    bool down = false;  // the sustain pedal (control change 64) down or up
 };
 
 struct SmfProgram {
@@ -28,6 +36,7 @@ struct SmfSong {
     int tracks = 0;                   // track chunks found
     std::vector<SmfNote> notes;       // in time order; at equal times in file order
     std::vector<SmfProgram> programs;  // the same
+    std::vector<SmfPedal> pedals;      // the same; only the moves that change it
     std::string name;                 // the first track's name (bytes as stored), else the first found
     std::string copyright;
 };

@@ -32,6 +32,21 @@ def note_ons(path):
     return out
 
 
+def note_lengths(path):
+    """(ms, note, length in ms) of every note, in the order of their note-ons."""
+    t = 0.0
+    out, sounding = [], {}
+    for m in mido.MidiFile(path):
+        t += m.time
+        if m.type == 'note_on' and m.velocity > 0:
+            sounding.setdefault((m.channel, m.note), []).append(len(out))
+            out.append([t * 1000.0, m.note, None])
+        elif m.type in ('note_off', 'note_on') and sounding.get((m.channel, m.note)):
+            i = sounding[(m.channel, m.note)].pop(0)
+            out[i][2] = t * 1000.0 - out[i][0]
+    return out
+
+
 def relative(ons):
     t0 = ons[0][0]
     return [(ms - t0, c, n) for ms, c, n in ons]
@@ -43,7 +58,7 @@ class Import(InFolder):
         song_path = self.path('imported.hbk')
         r = run('--import-midi', midi, song_path)
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertIn('note lengths are not kept', r.stderr)
+        self.assertNotIn('note lengths are not kept', r.stderr)  # they are, as records the song plays
         out = self.path('played.mid')
         r = run('--export-midi', song_path, out)
         self.assertEqual(r.returncode, 0, r.stderr)
@@ -59,7 +74,8 @@ class Import(InFolder):
     def test_an_exported_song_comes_back_the_same(self):
         src = self.path('two.hbk')
         with open(src, 'wb') as f:
-            f.write(song([('24', 0), ('28', 50), ('31', 30), ('@TonD', 2), ('19', 10), ('@END', 0)], title='两只手'))
+            f.write(song([('24', 0), ('@P1D', 0), ('28', 50), ('@P1U', 20), ('31', 30), ('@TonD', 2), ('19', 10),
+                          ('@END', 0)], title='两只手'))
         first = self.path('first.mid')
         self.assertEqual(run('--export-midi', src, first).returncode, 0)
         again = self.played(first)
@@ -68,6 +84,11 @@ class Import(InFolder):
                          [(round(ms / TICK_MS), c, n) for ms, c, n in relative(note_ons(first))])
         r = run('--dump', self.path('imported.hbk'))
         self.assertIn('两只手', r.stdout)
+        # The pedal goes out as control change 64 and comes back as the song's records.
+        pedal = [m.value for m in mido.MidiFile(first) if m.type == 'control_change' and m.control == 64]
+        self.assertEqual(pedal, [127, 0])
+        self.assertIn('lower keyboard pedal down', r.stdout)
+        self.assertIn('lower keyboard pedal up', r.stdout)
 
     def test_a_mido_file_with_drums_tempo_changes_and_a_third_part(self):
         mid = mido.MidiFile(type=1, ticks_per_beat=480)
@@ -124,6 +145,12 @@ class Import(InFolder):
                          sorted((round(ms / TICK_MS), n) for ms, _, n in relative(expected)))
         self.assertTrue(all(c == 0 for _, c, _ in got))  # one part: the lower keyboard
         self.assertEqual(channel, expected[-1][1])
+        # Every note as long as in the file, to a tick or two (its start and end each round to one).
+        want = sorted((round(ms / TICK_MS), n, length) for ms, n, length in note_lengths(src))
+        have = sorted((round(ms / TICK_MS), n, length) for ms, n, length in note_lengths(self.path('played.mid')))
+        for (_, n, wl), (_, hn, hl) in zip(want, have):
+            self.assertEqual(n, hn)
+            self.assertLessEqual(abs(wl - hl), 2 * TICK_MS, (want, have))
 
     def test_bad_files_are_refused_in_one_line(self):
         def chunk(kind, body):
