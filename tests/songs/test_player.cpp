@@ -306,6 +306,22 @@ TEST(SongPlayer, unopenableFileAndReentrantStopAreHandled)
     EXPECT_EQ(host.take(), (Lines{"play 1/4", "play 2/4", "play 3/4"}));
 }
 
+// The host's calls that start with one of `kinds`, each with the tick it came at.
+static Lines callsByTick(const std::string& path, FakeHost& host, std::initializer_list<const char*> kinds)
+{
+    SongPlayer player;
+    EXPECT_TRUE(player.start(path));
+    Lines out;
+    for (int tick = 1; tick <= 12 && host.ends == 0; ++tick) {
+        player.tick(host);
+        for (const std::string& c : host.take())
+            for (const char* kind : kinds)
+                if (c.rfind(kind, 0) == 0)
+                    out.push_back(std::to_string(tick) + " " + c);
+    }
+    return out;
+}
+
 TEST(SongPlayer, noteLengthRecordsKeepTheNoteOnsOfAPlayerThatSkipsThem)
 {
     TempDir dir;
@@ -315,21 +331,8 @@ TEST(SongPlayer, noteLengthRecordsKeepTheNoteOnsOfAPlayerThatSkipsThem)
                            "@P1U 3    ", "@END 0    "}));
     // A player that knows no lengths: the same keys at the same ticks; the
     // new records are settings it skips.
-    std::vector<Lines> heard;
-    for (const std::string& path : {plain, held}) {
-        SongPlayer player;
-        FakeHost host;
-        ASSERT_TRUE(player.start(path));
-        Lines plays;
-        for (int tick = 1; tick <= 12 && host.ends == 0; ++tick) {
-            player.tick(host);
-            for (const std::string& c : host.take())
-                if (c.rfind("play", 0) == 0)
-                    plays.push_back(std::to_string(tick) + " " + c);
-        }
-        heard.push_back(plays);
-    }
-    EXPECT_EQ(heard[0], heard[1]);
+    FakeHost plainHost, heldHost;
+    EXPECT_EQ(callsByTick(plain, plainHost, {"play"}), callsByTick(held, heldHost, {"play"}));
 
     // One that knows them: key 24 held and ended 2 ticks after its strike,
     // the pedal down at 1, key 28 ended 3 ticks after its own, the pedal up.
@@ -343,16 +346,7 @@ TEST(SongPlayer, noteLengthRecordsKeepTheNoteOnsOfAPlayerThatSkipsThem)
         {
             calls.push_back("pedal " + std::to_string(keyboard) + (down ? " down" : " up"));
         }
-    };
-    SongPlayer player;
-    LengthHost host;
-    ASSERT_TRUE(player.start(held));
-    Lines lengths;
-    for (int tick = 1; tick <= 12 && host.ends == 0; ++tick) {
-        player.tick(host);
-        for (const std::string& c : host.take())
-            if (c.rfind("hold", 0) == 0 || c.rfind("end ", 0) == 0 || c.rfind("pedal", 0) == 0)
-                lengths.push_back(std::to_string(tick) + " " + c);
-    }
-    EXPECT_EQ(lengths, (Lines{"2 hold 24", "3 pedal 1 down", "4 end 1/24", "7 hold 28", "10 end 1/28", "10 pedal 1 up"}));
+    } host;
+    EXPECT_EQ(callsByTick(held, host, {"hold", "end ", "pedal"}),
+              (Lines{"2 hold 24", "3 pedal 1 down", "4 end 1/24", "7 hold 28", "10 end 1/28", "10 pedal 1 up"}));
 }
