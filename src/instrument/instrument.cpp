@@ -449,6 +449,7 @@ void MIDi::PressKey(std::int16_t Key, bool Down)
             view_->setKeyColor(Key, kRestWhite);
         if (const int sounding = heldSounding_[std::size_t(Key)] - 1; sounding >= 0) {
             heldSounding_[std::size_t(Key)] = 0;
+            holder_[std::size_t(sounding)] = Holder::None;
             NoteTimes[std::size_t(sounding)] = 0;
             if (!pedal_)
                 if (const auto note = noteOf(sounding, pitch_, tone_))
@@ -474,8 +475,10 @@ void MIDi::PressKey(std::int16_t Key, bool Down)
             sendNoteOff(*previous);
     sendNoteOn(Key);
     NoteTimes[std::size_t(Key)] = kNoteCountdown;
-    if (hold_ && !striking_from_song_)
+    if (hold_ && !striking_from_song_) {
         heldSounding_[std::size_t(struck)] = std::int16_t(Key + 1);
+        holder_[std::size_t(Key)] = Holder::Key;
+    }
     CurrentKey = Key;
     view_->repaintKey(struck);  // lit before the report; painted once the note is out
 }
@@ -510,15 +513,9 @@ void MIDi::countdownTick()
     // An idle key sends its note-off on every tick; that is what ends a note
     // whose count has run out, even if Pitch or Tone changed meanwhile. A
     // held key is left alone, and the pedal keeps every note.
-    std::array<bool, kKeyCount> held{};
-    for (const std::int16_t sounding : heldSounding_)
-        if (sounding > 0)
-            held[std::size_t(sounding - 1)] = true;
-    for (int k = 0; k < kKeyCount; ++k)
-        held[std::size_t(k)] = held[std::size_t(k)] || songHeld_[std::size_t(k)];
     for (int k = 0; k < kKeyCount; ++k) {
         auto& count = NoteTimes[std::size_t(k)];
-        if (held[std::size_t(k)])
+        if (holder_[std::size_t(k)] != Holder::None)
             continue;
         if (count > 0) {
             --count;
@@ -535,14 +532,14 @@ void MIDi::PlayHeld(int Index, int nTime)
     QPointer<MIDi> self(this);
     Play(Index, nTime);
     if (self)
-        songHeld_[std::size_t(CurrentKey)] = true;
+        holder_[std::size_t(CurrentKey)] = Holder::Song;
 }
 
 void MIDi::endHeld(int key)
 {
-    if (key < 0 || key > kLastKey || !songHeld_[std::size_t(key)])
+    if (key < 0 || key > kLastKey || holder_[std::size_t(key)] != Holder::Song)
         return;
-    songHeld_[std::size_t(key)] = false;
+    holder_[std::size_t(key)] = Holder::None;
     NoteTimes[std::size_t(key)] = 0;
     if (!pedal_)
         if (const auto note = noteOf(key, pitch_, tone_))
@@ -558,8 +555,13 @@ void MIDi::endSongHolds()
 void MIDi::setHoldMode(bool on)
 {
     hold_ = on;
-    if (!on)
-        heldSounding_.fill(0);  // what is held now ends by the countdown
+    if (!on) {
+        // What is held now ends by the countdown.
+        heldSounding_.fill(0);
+        for (Holder& h : holder_)
+            if (h == Holder::Key)
+                h = Holder::None;
+    }
 }
 
 void MIDi::setPedal(bool down)

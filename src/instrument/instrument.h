@@ -159,7 +159,9 @@ private:
     bool striking_from_song_ = false;  // Play is striking: no hold
     // By struck key: the key that sounds while it is held, plus one (0: none).
     std::array<std::int16_t, kKeyCount> heldSounding_{};
-    std::array<bool, kKeyCount> songHeld_{};  // by sounding key: a song's note its release ends
+    // By sounding key: what holds its note against the countdown.
+    enum class Holder : std::uint8_t { None, Key, Song };
+    std::array<Holder, kKeyCount> holder_{};
 
     // The keyboard poll. It needs no clock: it runs whenever the keyboard
     // device reports a change of a key or of the left mouse button, which is

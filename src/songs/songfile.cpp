@@ -359,6 +359,7 @@ bool SongFile::openForReading(const std::string& path)
 {
     close();
     fd_ = openRegularFileForReading(path);
+    readOnly_ = fd_ >= 0;
     return fd_ >= 0;
 }
 
@@ -376,6 +377,8 @@ void SongFile::close()
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
+    readOnly_ = false;
+    cache_.clear();
 }
 
 bool SongFile::writeRecord(std::int32_t slot, std::string_view tag, std::string_view value)
@@ -415,19 +418,40 @@ ReadStatus SongFile::readRecord(std::int32_t slot, Record& out) const
         return ReadStatus::IoError;
     if (slot < 1)
         return ReadStatus::Missing;
-    std::array<char, kSlotSize> bytes{};
+    std::array<char, kSlotSize> one{};
+    const char* bytes = one.data();
+    std::size_t n = 0;
     bool failed = false;
     const off_t offset = static_cast<off_t>(slot - 1) * kSlotSize;
-    const std::size_t n = readAll(fd_, bytes.data(), bytes.size(), offset, failed);
-    if (failed)
-        return ReadStatus::IoError;
+    if (readOnly_) {
+        // A song that is only read is read a block of slots at a time: a
+        // playback or a dump reads each slot in order.
+        constexpr std::size_t kBlockSlots = 4096;
+        const auto inBlock = std::int64_t(slot) - cacheFirst_;
+        if (inBlock < 0 || (inBlock + 1) * kSlotSize > std::int64_t(cache_.size())) {
+            cache_.resize(kBlockSlots * kSlotSize);
+            cache_.resize(readAll(fd_, cache_.data(), cache_.size(), offset, failed));
+            cacheFirst_ = slot;
+            if (failed) {
+                cache_.clear();
+                return ReadStatus::IoError;
+            }
+        }
+        const std::size_t from = std::size_t(slot - cacheFirst_) * kSlotSize;
+        bytes = cache_.data() + from;
+        n = std::min<std::size_t>(cache_.size() - from, kSlotSize);
+    } else {
+        n = readAll(fd_, one.data(), one.size(), offset, failed);
+        if (failed)
+            return ReadStatus::IoError;
+    }
     if (n == 0)
         return ReadStatus::Missing;
-    if (n < bytes.size())
+    if (n < std::size_t(kSlotSize))
         return ReadStatus::Short;
     // The length word is not trusted: the fields are where the slot puts them.
-    out.tag.assign(bytes.data() + 2, kFieldWidth);
-    out.value.assign(bytes.data() + 2 + kFieldWidth, kFieldWidth);
+    out.tag.assign(bytes + 2, kFieldWidth);
+    out.value.assign(bytes + 2 + kFieldWidth, kFieldWidth);
     if (!LeadingNumber(out.value, out.number))
         return ReadStatus::BadNumber;
     return ReadStatus::Ok;

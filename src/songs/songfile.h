@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace songs {
 
@@ -98,6 +99,10 @@ private:
     class Syncer;
     int fd_ = -1;
     std::unique_ptr<Syncer> syncer_;
+    // Opened for reading only: slots come from a block read ahead.
+    bool readOnly_ = false;
+    mutable std::vector<char> cache_;
+    mutable std::int32_t cacheFirst_ = 0;
 };
 
 // The call that puts a file's data on the disk (fdatasync). Tests and
