@@ -458,16 +458,21 @@ void SongCommands::Timer3_Timer() { player.tick(host_); }
 void SongCommands::playbackDue()
 {
     constexpr std::int64_t kMostCaughtUp = 100;  // a machine that slept does not rush the song
-    // The grid starts at the song's first tick: a window still opening does
-    // not make the song's first notes hurry.
-    if (ticksDone_ == 0)
-        gridStartMs_ = monotonicMs_() - kTickMs;
-    const std::int64_t due = (monotonicMs_() - gridStartMs_) / kTickMs;
-    if (due - ticksDone_ > kMostCaughtUp)
-        ticksDone_ = due - 1;
-    while (ticksDone_ < due && player.isOpen()) {
-        ++ticksDone_;
+    if (ticksDone_ == 0) {
+        // The grid starts once the song's first tick has played: a window
+        // still opening, or the header's settings reaching the panel, do not
+        // make the first notes hurry.
+        ticksDone_ = 1;
         Timer3_Timer();
+        gridStartMs_ = monotonicMs_() - kTickMs;
+    } else {
+        const std::int64_t due = (monotonicMs_() - gridStartMs_) / kTickMs;
+        if (due - ticksDone_ > kMostCaughtUp)
+            ticksDone_ = due - 1;
+        while (ticksDone_ < due && player.isOpen()) {
+            ++ticksDone_;
+            Timer3_Timer();
+        }
     }
     if (player.isOpen())
         armPlayback();
