@@ -4,12 +4,15 @@
 #include "performance/capture.h"
 #include "songs/midiimport.h"
 #include "songs/recorder.h"
+#include "songs/smfread.h"
 
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -165,3 +168,131 @@ void BM_ImportMidiFile(benchmark::State& state)
                  int(state.iterations()), worst * 1000);
 }
 BENCHMARK(BM_ImportMidiFile)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+namespace {
+
+// Two parts as a pianist's two hands play them, slightly off the beat:
+// sixteenths, runs of thirty-seconds, both hands trilling together every
+// 20 ms, and a roll where both strike every 10 ms, the densest a song holds.
+std::string denseDuet()
+{
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> nudge(-6, 6);
+    struct Event {
+        int ms, channel, note;
+    };
+    std::vector<Event> events;
+    int ms = 0;
+    for (int bar = 0; bar < 40; ++bar) {
+        const int step = bar % 4 == 3 ? 50 : 100;
+        for (int i = 0; i < 1600 / step; ++i, ms += step) {
+            events.push_back({ms + nudge(random), 0, 48 + (i * 5) % 19});
+            events.push_back({ms + nudge(random), 1, 64 + (i * 7) % 17});
+        }
+        if (bar % 10 == 9)
+            for (int i = 0; i < 30; ++i, ms += bar == 39 ? 10 : 20) {
+                events.push_back({ms, 0, 50 + i % 2});
+                events.push_back({ms, 1, 72 + i % 2});
+            }
+    }
+    std::string file = "MThd";
+    bigEndian(file, 6, 4);
+    bigEndian(file, 1, 2);
+    bigEndian(file, 2, 2);
+    bigEndian(file, 500, 2);  // 500 ticks a beat at 500,000 us: a tick is a millisecond
+    for (int channel = 0; channel < 2; ++channel) {
+        std::vector<std::pair<int, std::string>> timed;
+        for (const Event& e : events)
+            if (e.channel == channel) {
+                timed.push_back({std::max(0, e.ms), {char(0x90 | channel), char(e.note), char(90)}});
+                timed.push_back({std::max(0, e.ms) + 8, {char(0x80 | channel), char(e.note), char(0)}});
+            }
+        std::stable_sort(timed.begin(), timed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::string track;
+        int at = 0;
+        for (const auto& [when, bytes] : timed) {
+            vlq(track, std::uint32_t(when - at));
+            track += bytes;
+            at = when;
+        }
+        track += std::string("\x00\xFF\x2F\x00", 4);
+        file += "MTrk";
+        bigEndian(file, std::uint32_t(track.size()), 4);
+        file += track;
+    }
+    return file;
+}
+
+// How far each note of the file sounds from its time when the imported song
+// plays: the song's first note is taken as on time; the rest are matched to
+// the file's notes of their part by pitch class, in time order.
+struct Timing {
+    double late = 0, early = 0;
+    int notes = 0, unmatched = 0;
+};
+
+Timing importedTiming(const std::string& midiPath, const std::string& songPath)
+{
+    Timing timing;
+    songs::SmfSong midi;
+    songs::ImportedSong imported;
+    performance::SongCapture capture;
+    std::string error;
+    if (!songs::ReadSmfFile(midiPath, midi, error) || !songs::ImportMidiFile(midiPath, songPath, imported, error)
+        || !performance::CaptureSong(songPath, capture, error)) {
+        std::fprintf(stderr, "%s: %s\n", midiPath.c_str(), error.c_str());
+        timing.unmatched = -1;
+        return timing;
+    }
+    std::vector<int> channels;  // the file's parts, lowest channel first, as the import maps them
+    for (const songs::SmfNote& n : midi.notes)
+        if (n.channel != 9 && std::find(channels.begin(), channels.end(), n.channel) == channels.end())
+            channels.push_back(n.channel);
+    std::sort(channels.begin(), channels.end());
+    std::vector<const songs::TimedMessage*> ons;
+    for (const songs::TimedMessage& m : capture.messages)
+        if ((m.status & 0xF0) == 0x90 && m.d2 > 0)
+            ons.push_back(&m);
+    if (ons.empty() || channels.empty() || channels.size() > 2)
+        return timing;
+    const double start = double(ons.front()->timeMs) - std::round(midi.notes.front().timeMs / 10) * 10;
+    std::vector<bool> used(ons.size());
+    for (const songs::SmfNote& n : midi.notes) {
+        const auto part = std::find(channels.begin(), channels.end(), n.channel);
+        if (part == channels.end())
+            continue;
+        const int channel = int(part - channels.begin());
+        bool found = false;
+        for (std::size_t i = 0; i < ons.size() && !found; ++i) {
+            const double at = double(ons[i]->timeMs) - start;
+            if (used[i] || (ons[i]->status & 0x0F) != channel || ons[i]->d1 % 12 != n.note % 12 || at < n.timeMs - 40)
+                continue;
+            used[i] = found = true;
+            timing.late = std::max(timing.late, at - n.timeMs);
+            timing.early = std::max(timing.early, n.timeMs - at);
+        }
+        ++timing.notes;
+        timing.unmatched += found ? 0 : 1;
+    }
+    return timing;
+}
+
+}  // namespace
+
+void BM_ImportedNoteTiming(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    const std::string dense = dir.filePath(QStringLiteral("dense.mid")).toStdString();
+    std::ofstream(dense, std::ios::binary) << denseDuet();
+    const std::string song = dir.filePath(QStringLiteral("song.hbk")).toStdString();
+    for (auto _ : state) {
+        for (const std::string& path : {std::string(SONAREL_TEST_DATA "/song_two_tracks.mid"), dense}) {
+            const Timing t = importedTiming(path, song);
+            std::fprintf(stderr, "imported %s: %d notes, latest %.1f ms late, earliest %.1f ms early, %d not found "
+                                 "(target: none more than 10 ms late)\n",
+                         path.substr(path.find_last_of('/') + 1).c_str(), t.notes, t.late, t.early, t.unmatched);
+            state.counters["late_ms"] = std::max(double(state.counters["late_ms"]), t.late);
+        }
+    }
+}
+BENCHMARK(BM_ImportedNoteTiming)->Iterations(1)->Unit(benchmark::kMillisecond);

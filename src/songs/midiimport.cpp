@@ -12,8 +12,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <deque>
+#include <limits>
 #include <fcntl.h>
-#include <map>
 #include <unistd.h>
 
 namespace songs {
@@ -108,6 +109,108 @@ struct Placed {
     std::int64_t at;
     std::size_t lastNote;
 };
+
+// A note to place: the tick nearest its time, the ticks that keep it within
+// one tick of its time, its keyboard and key, and its length in ticks.
+struct Timed {
+    double ms;
+    std::int64_t on, earliest, latest;
+    int keyboard, key;
+    std::int64_t length;
+};
+
+// What the player strikes at one tick: keys of one keyboard.
+struct Slot {
+    std::int64_t tick;
+    int keyboard;
+    std::vector<int> keys;
+    std::vector<std::int64_t> lengths;  // by key: ticks to its note-off, -1 for none
+    std::vector<std::int64_t> ons;
+};
+
+// The player strikes one keyboard's keys a tick, since the "@TonD" that
+// switches keyboards ends its tick. Where both parts strike at one tick, one
+// of them goes a tick early or late, whichever keeps both within a tick of
+// their time, and a part that plays on at the next tick takes that note along
+// early, so dense two-part music never falls behind.
+std::vector<Slot> placeNotes(std::vector<Timed> notes)
+{
+    std::stable_sort(notes.begin(), notes.end(), [](const Timed& a, const Timed& b) { return a.on < b.on; });
+    std::array<std::deque<Timed>, 3> queue;  // by keyboard
+    for (const Timed& n : notes)
+        queue[std::size_t(n.keyboard)].push_back(n);
+    constexpr std::int64_t kNone = std::numeric_limits<std::int64_t>::max();
+    const auto front = [&queue](int k) -> const Timed* {
+        return queue[std::size_t(k)].empty() ? nullptr : &queue[std::size_t(k)].front();
+    };
+    const auto onOf = [&front, kNone](int k) { return front(k) ? front(k)->on : kNone; };
+    std::vector<Slot> slots;
+    std::int64_t last = kNone;
+    while (front(kLower) || front(kUpper)) {
+        const std::int64_t onMin = std::min(onOf(kLower), onOf(kUpper));
+        std::int64_t s = last == kNone ? onMin : std::max(last + 1, onMin - 1);
+        int k = 0;
+        if (s < onMin && onOf(kLower) == onMin && onOf(kUpper) == onMin) {
+            // Both parts strike at the next tick and this one is free: one
+            // part goes a tick early or the other a tick late, whichever
+            // keeps both nearest their times.
+            double best = std::numeric_limits<double>::infinity();
+            const auto off = [](const Timed& n, std::int64_t tick) { return std::abs(double(tick) * kTickMs - n.ms); };
+            for (const int c : {kLower, kUpper}) {
+                const Timed& mine = *front(c);
+                const Timed& theirs = *front(c == kLower ? kUpper : kLower);
+                if (mine.earliest <= s && std::max(off(mine, s), off(theirs, onMin)) < best) {
+                    best = std::max(off(mine, s), off(theirs, onMin));
+                    k = c;
+                }
+            }
+            for (const int c : {kLower, kUpper}) {
+                const Timed& mine = *front(c);
+                const Timed& theirs = *front(c == kLower ? kUpper : kLower);
+                if (theirs.latest > onMin && std::max(off(mine, onMin), off(theirs, onMin + 1)) < best) {
+                    best = std::max(off(mine, onMin), off(theirs, onMin + 1));
+                    k = c;
+                    s = onMin;
+                }
+            }
+        }
+        if (s < onMin && k == 0)
+            s = onMin;
+        if (k == 0) {
+            // Of the parts due, the one whose note can wait least.
+            for (const int c : {kLower, kUpper})
+                if (onOf(c) <= s && (k == 0 || front(c)->latest < front(k)->latest))
+                    k = c;
+        }
+        const int other = k == kLower ? kUpper : kLower;
+        Slot slot{s, k, {}, {}, {}};
+        auto& mine = queue[std::size_t(k)];
+        while (!mine.empty()) {
+            const Timed& n = mine.front();
+            const bool due = n.on <= s;
+            const bool contested = n.on == s + 1 && n.earliest <= s && onOf(other) <= s + 1;
+            if (!due && !contested)
+                break;
+            const auto same = std::find(slot.keys.begin(), slot.keys.end(), n.key);
+            if (same != slot.keys.end()) {
+                // A key struck twice at one time sounds once; struck again
+                // later, it waits for a tick of its own.
+                const auto i = std::size_t(same - slot.keys.begin());
+                if (slot.ons[i] != n.on)
+                    break;
+                slot.lengths[i] = std::max(slot.lengths[i], n.length);
+            } else {
+                slot.keys.push_back(n.key);
+                slot.lengths.push_back(n.length);
+                slot.ons.push_back(n.on);
+            }
+            mine.pop_front();
+        }
+        last = s;
+        slots.push_back(std::move(slot));
+    }
+    return slots;
+}
 
 // Puts each release and pedal move after the last group struck before it,
 // its value the ticks since that group; the last note then waits for the
@@ -219,14 +322,8 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
                 half.instrument = pc.program;
     }
 
-    // The groups: the keys of one keyboard struck at one tick.
-    struct Group {
-        std::int64_t tick;
-        int keyboard;
-        std::vector<int> keys;
-        std::vector<std::int64_t> lengths;  // by key: ticks to its note-off, -1 for none
-    };
-    std::map<std::pair<std::int64_t, int>, std::pair<std::vector<int>, std::vector<std::int64_t>>> byTick;
+    // Every note on its keyboard's key, with the ticks it may be played at.
+    std::vector<Timed> timed;
     int folded = 0;
     for (const SmfNote& n : midi.notes) {
         const int keyboard = keyboardOf[n.channel];
@@ -239,54 +336,36 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
             key += 12;
         while (key >= kKeys)
             key -= 12;
-        auto& [keys, lengths] = byTick[{std::llround(n.timeMs / kTickMs), keyboard}];
         // A note as long as it was held, at least a tick; one with no note-off
         // is left to the countdown.
         const std::int64_t length = n.lengthMs < 0 ? -1 : std::max<std::int64_t>(1, std::llround(n.lengthMs / kTickMs));
-        const auto same = std::find(keys.begin(), keys.end(), key);
-        if (same == keys.end()) {
-            keys.push_back(key);
-            lengths.push_back(length);
-        } else {
-            auto& kept = lengths[std::size_t(same - keys.begin())];
-            kept = std::max(kept, length);
-        }
+        timed.push_back({n.timeMs, std::llround(n.timeMs / kTickMs), std::int64_t(std::ceil((n.timeMs - kTickMs) / kTickMs)),
+                         std::int64_t(std::floor((n.timeMs + kTickMs) / kTickMs)), keyboard, key, length});
     }
-    std::vector<Group> groups;
-    groups.reserve(byTick.size());
-    for (auto& [at, keys] : byTick)
-        groups.push_back({at.first, at.second, std::move(keys.first), std::move(keys.second)});
-    // At one tick the keyboard already active goes first: one switch less.
-    int active = kLower;  // the header ends with the lower keyboard selected
-    for (std::size_t i = 0; i + 1 < groups.size(); ++i) {
-        if (groups[i].tick == groups[i + 1].tick && groups[i].keyboard != active && groups[i + 1].keyboard == active)
-            std::swap(groups[i], groups[i + 1]);
-        active = groups[i].keyboard;
-    }
+    const std::vector<Slot> slots = placeNotes(timed);
 
-    // The records, with the player's clock: a group plays at `at`; a note's
-    // value is the wait before the next group is read, and a "@TonD" between
-    // groups costs one tick of its own.
+    // The records, with the player's clock: a slot plays at `at`; a note's
+    // value is the wait before the next slot is read, and a "@TonD" read
+    // after a slot's notes ends that tick, so the next slot comes a tick later.
     auto& body = song.body;
     const std::size_t room = std::size_t(kLastNoteSlot - kFirstBodySlot);  // "@END " takes the last
-    active = kLower;
-    std::int64_t at = 0;
+    int active = kLower;  // the header ends with the lower keyboard selected
+    std::int64_t at = 0, lastTick = 0;
     std::size_t lastNote = 0;
     bool shortened = false, cut = false;
     std::vector<Placed> placed;
     std::vector<LengthAt> lengths;
-    for (std::size_t g = 0; g < groups.size(); ++g) {
-        const Group& group = groups[g];
-        const bool switching = group.keyboard != active;
-        if (body.size() + group.keys.size() + (switching ? 1 : 0) > room) {
+    for (std::size_t g = 0; g < slots.size(); ++g) {
+        const Slot& slot = slots[g];
+        const bool switching = slot.keyboard != active;
+        if (body.size() + slot.keys.size() + (switching ? 1 : 0) > room) {
             cut = true;
             break;
         }
         if (g == 0) {
-            at = group.tick;
+            at = slot.tick;
         } else {
-            const std::int64_t due = group.tick - at - (switching ? 1 : 0);
-            std::int64_t gap = std::max<std::int64_t>(switching ? 0 : 1, due);
+            std::int64_t gap = slot.tick - lastTick - (switching ? 1 : 0);
             if (gap > kLongestGap) {
                 gap = kLongestGap;
                 shortened = true;
@@ -294,15 +373,16 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
             body[lastNote].second = NumberText(gap);
             at += gap + (switching ? 1 : 0);
         }
+        lastTick = slot.tick;
         if (switching) {
-            body.push_back({std::string(TagField(Tag::Keyboard)), NumberText(group.keyboard)});
-            active = group.keyboard;
+            body.push_back({std::string(TagField(Tag::Keyboard)), NumberText(slot.keyboard)});
+            active = slot.keyboard;
         }
-        for (std::size_t k = 0; k < group.keys.size(); ++k) {
-            body.push_back({NumberText(group.keys[k]), "0"});
+        for (std::size_t k = 0; k < slot.keys.size(); ++k) {
+            body.push_back({NumberText(slot.keys[k]), "0"});
             ++song.notes;
-            if (group.lengths[k] >= 0)
-                lengths.push_back({at + group.lengths[k], {LengthRecord::Kind::Release, group.keyboard, group.keys[k]}});
+            if (slot.lengths[k] >= 0)
+                lengths.push_back({at + slot.lengths[k], {LengthRecord::Kind::Release, slot.keyboard, slot.keys[k]}});
         }
         lastNote = body.size() - 1;
         placed.push_back({at, lastNote});

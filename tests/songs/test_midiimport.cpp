@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace songs;
 
 namespace {
@@ -37,6 +39,42 @@ TEST(MidiImport, groupsAreStruckAtTheirTicksAndASwitchCostsOne)
                                {"@END ", "0"}}));
     EXPECT_EQ(song.notes, 5);
     EXPECT_EQ(song.title, "file name");
+}
+
+TEST(MidiImport, twoPartsStrikingTogetherEveryTickStayWithinATickOfTheirTimes)
+{
+    // Both hands strike every 10 ms, then pause, then strike together every
+    // 20 ms: a keyboard a tick, so half the notes go a tick early or late,
+    // and none further, however long it lasts.
+    SmfSong midi;
+    std::vector<std::pair<int, int>> want;  // (tick, keyboard * 100 + key) of each note
+    for (int i = 0; i < 120; ++i) {
+        const int tick = i < 60 ? i : 100 + 2 * i;
+        for (const int channel : {0, 1}) {
+            midi.notes.push_back(note(tick * 10.0, channel, 60 + (i % 5) + channel * 12));
+            want.push_back({tick, (channel + 1) * 100 + 24 + (i % 5) + channel * 12});
+        }
+    }
+    const ImportedSong song = make(midi);
+    // The player's clock: a note's value is the wait to the next record read,
+    // and a keyboard switch takes a tick.
+    std::vector<std::pair<int, int>> struck;
+    int tick = 0, keyboard = 1;
+    for (const auto& [tag, value] : song.body) {
+        if (tag == "@TonD") {
+            keyboard = std::stoi(value);
+            ++tick;
+        } else if (tag[0] != '@') {
+            struck.push_back({tick, keyboard * 100 + std::stoi(tag)});
+            tick += std::stoi(value);
+        }
+    }
+    ASSERT_EQ(struck.size(), want.size());
+    for (const auto& [at, key] : want) {
+        const auto near = std::find_if(struck.begin(), struck.end(),
+                                       [&](const auto& s) { return s.second == key && std::abs(s.first - at) <= 1; });
+        EXPECT_NE(near, struck.end()) << "key " << key << " due at tick " << at;
+    }
 }
 
 TEST(MidiImport, theLowerChannelPlaysTheLowerKeyboardWithItsOwnSettings)
