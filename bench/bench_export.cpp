@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 
@@ -296,3 +297,76 @@ void BM_ImportedNoteTiming(benchmark::State& state)
     }
 }
 BENCHMARK(BM_ImportedNoteTiming)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// A hold-mode recording, legato: every key is let go after the next one is
+// struck, after 3 to 80 ticks; its playback is captured, and each note-off is
+// compared with the release recorded for it.
+void BM_RecordedReleases(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("held.hbk")).toStdString();
+    songs::SongRecorder rec;
+    rec.start(path, "基准", "佚名", songs::HalfSettings{}, songs::HalfSettings{});
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> gap(2, 40), overlap(1, 40);
+    struct Event {
+        int tick;
+        bool strike;
+        int key;
+    };
+    std::vector<Event> events;
+    int tick = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const int key = 12 + i % 24;
+        const int next = tick + gap(random);
+        events.push_back({tick, true, key});
+        events.push_back({next + overlap(random), false, key});
+        tick = next;
+    }
+    std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.tick < b.tick; });
+    int lastStrike = 0;
+    std::map<int, std::vector<int>> releases;  // key -> recorded release ticks, in order
+    for (const Event& e : events) {
+        if (e.strike) {
+            rec.recordNote(std::int16_t(e.key), std::int16_t(e.tick - lastStrike));
+            lastStrike = e.tick;
+        } else {
+            rec.writeLengthRecord({songs::LengthRecord::Kind::Release, songs::kLowerKeyboard, e.key},
+                                  std::int16_t(e.tick - lastStrike));
+            releases[e.key].push_back(e.tick);
+        }
+    }
+    rec.stop();
+    for (auto _ : state) {
+        performance::SongCapture capture;
+        std::string error;
+        if (!performance::CaptureSong(path, capture, error)) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+        std::int64_t start = -1;
+        std::map<int, std::size_t> seen;
+        double worst = 0;
+        int offs = 0;
+        for (const songs::TimedMessage& m : capture.messages) {
+            const bool on = (m.status & 0xF0) == 0x90 && m.d2 > 0;
+            const bool off = (m.status & 0xF0) == 0x80 || ((m.status & 0xF0) == 0x90 && m.d2 == 0);
+            if (on && start < 0)
+                start = m.timeMs;
+            if (!off || start < 0)
+                continue;
+            const int key = m.d1 - songs::HalfSettings{}.pitch;
+            auto& n = seen[key];
+            if (n < releases[key].size()) {
+                worst = std::max(worst, std::abs(double(m.timeMs - start) - releases[key][n] * 10.0));
+                ++offs;
+            }
+            ++n;
+        }
+        state.counters["worst_ms"] = worst;
+        std::fprintf(stderr, "a hold-mode recording of 2,000 legato notes played back: %d note-offs, the furthest "
+                             "%.0f ms from its recorded release (target <= 10 ms)\n",
+                     offs, worst);
+    }
+}
+BENCHMARK(BM_RecordedReleases)->Iterations(1)->Unit(benchmark::kMillisecond);
