@@ -1,5 +1,6 @@
 #include "cli/commandline.h"
 
+#include <charconv>
 #include <ostream>
 #include <string_view>
 
@@ -47,9 +48,28 @@ bool ParseCommandLine(std::vector<std::string> args, CommandLine& out, std::stri
         } else if (a == "--version") {
             out.action = CommandLine::Action::Version;
             return true;
-        } else if (a == "--export-midi" || a == "--render" || a == "--dump" || a == "--import-midi") {
+        } else if (a == "--tempo" || a.rfind("--tempo=", 0) == 0) {
+            std::string value;
+            if (a == "--tempo") {
+                if (++i >= args.size()) {
+                    error = "--tempo needs a number of quarter notes a minute";
+                    return false;
+                }
+                value = args[i];
+            } else {
+                value = a.substr(8);
+            }
+            int tempo = 0;
+            const auto r = std::from_chars(value.data(), value.data() + value.size(), tempo);
+            if (r.ec != std::errc() || r.ptr != value.data() + value.size() || tempo < 20 || tempo > 400) {
+                error = "--tempo needs a number of quarter notes a minute from 20 to 400, got \"" + value + "\"";
+                return false;
+            }
+            out.tempo = tempo;
+        } else if (a == "--export-midi" || a == "--render" || a == "--dump" || a == "--import-midi" ||
+                   a == "--import-jianpu" || a == "--jianpu") {
             if (!out.tool.empty()) {
-                error = "only one of --export-midi, --render, --dump and --import-midi at a time";
+                error = "only one of --export-midi, --render, --dump, --import-midi, --import-jianpu and --jianpu at a time";
                 return false;
             }
             out.tool = a;
@@ -66,10 +86,11 @@ bool ParseCommandLine(std::vector<std::string> args, CommandLine& out, std::stri
 
 void PrintHelp(std::ostream& out)
 {
-    out << "Usage: sonarel [OPTION]... [--] [SONG.hbk | SONG.mid]\n"
+    out << "Usage: sonarel [OPTION]... [--] [SONG.hbk | SONG.mid | SONG.txt]\n"
            "A desktop electronic keyboard: two 65-key keyboards played from the computer\n"
            "keyboard and the mouse. A song named on the command line is played at start-up,\n"
-           "a MIDI file too (its two melodic parts with the most notes on the two keyboards);\n"
+           "a MIDI file too (its two melodic parts with the most notes on the two keyboards),\n"
+           "and a jianpu text (.txt, .jianpu; see below);\n"
            "after \"--\" every argument is part of the song's path.\n"
            "One keyboard runs per desktop: a second start hands its song to the running\n"
            "one, which plays it and comes to the front.\n"
@@ -88,6 +109,20 @@ void PrintHelp(std::ostream& out)
            "  --dump SONG.hbk                 list the song's records and what they mean\n"
            "  --import-midi IN.mid OUT.hbk    make a song of a Standard MIDI File; the song\n"
            "                                  keeps note lengths and the pedal, no velocities\n"
+           "  --import-jianpu IN.txt OUT.hbk  make a song of a jianpu text\n"
+           "  --jianpu SONG OUT.txt|.pdf|.svg write a song or MIDI file as jianpu: text, or a\n"
+           "                                  printable score\n"
+           "  --tempo N                       the tempo --jianpu writes a song in (quarter notes\n"
+           "                                  a minute); without it a MIDI file's own, or one\n"
+           "                                  estimated from the song's gaps\n"
+           "\n"
+           "Jianpu text (UTF-8): header lines, then notes; % starts a comment.\n"
+           "  标题: 茉莉花   作者: 民歌   调: 1=D (1=C, 1=#F, 1=bB ...)   拍号: 3/4   速度: 90\n"
+           "  (title: author: key: meter: tempo: too; or bare 1=D  3/4  \u2669=90 lines)\n"
+           "  上: 3 5 6. 1'_ | 5 - 0 ||      the upper keyboard's line; 下: the lower's\n"
+           "  A note: [#|b] 1-7 (0 a rest), then ' up an octave, , down, _ half as long,\n"
+           "  . half again; - alone adds a quarter; | ends a bar, || or |] the piece.\n"
+           "  An unmarked 1 is the key's tonic from middle C up (1=C: C4, 1=D: D4).\n"
            "\n"
            "Sound:\n"
         << MidiOptionsHelp()

@@ -18,6 +18,7 @@ struct CommandLine {
     bool hold = false;
     std::string keys;  // "", "piano" or "classic"
     bool playAlong = false;
+    int tempo = 0;  // --tempo for --jianpu; 0 when not given
     MidiOptions midi;
 };
 

@@ -1,5 +1,7 @@
 #include "cli/songtools.h"
 
+#include "notation/scorefile.h"
+#include "notation/songscore.h"
 #include "performance/capture.h"
 #include "songs/dump.h"
 #include "songs/midiimport.h"
@@ -35,7 +37,9 @@ int RunSongTool(int argc, char** argv, const CommandLine& command)
         return 0;
     }
     if (args.size() != 2)
-        return fail(tool + (tool == "--import-midi" ? " takes a MIDI file and a song file" : " takes a song file and an output file") +
+        return fail(tool + (tool == "--import-midi"     ? " takes a MIDI file and a song file"
+                            : tool == "--import-jianpu" ? " takes a jianpu text and a song file"
+                                                        : " takes a song file and an output file") +
                     " (see --help)");
     // Nothing is written over the input, nor over what is not a plain file.
     if (const std::string why = songs::WhyNotTarget(args[0], args[1]); !why.empty())
@@ -47,6 +51,16 @@ int RunSongTool(int argc, char** argv, const CommandLine& command)
             return fail(error);
         // What the song could not keep is said, but the import succeeded.
         for (const std::string& notice : song.notices)
+            std::fprintf(stderr, "sonarel: %s\n", notice.c_str());
+        return 0;
+    }
+    if (tool == "--import-jianpu") {
+        songs::ImportedSong song;
+        std::string error;
+        std::vector<std::string> notices;
+        if (!notation::ImportJianpuFile(args[0], args[1], song, error, notices))
+            return fail(error);
+        for (const std::string& notice : notices)
             std::fprintf(stderr, "sonarel: %s\n", notice.c_str());
         return 0;
     }
@@ -64,6 +78,14 @@ int RunSongTool(int argc, char** argv, const CommandLine& command)
     bool ok;
     if (tool == "--export-midi") {
         ok = performance::ExportMidi(args[0], args[1], error);
+    } else if (tool == "--jianpu") {
+        notation::Score score;
+        std::vector<std::string> notices;
+        const std::optional<int> tempo = command.tempo > 0 ? std::optional<int>(command.tempo) : std::nullopt;
+        ok = notation::ScoreOfFile(args[0], tempo, score, error, notices) &&
+             notation::WriteScoreFile(score, args[1], error);
+        for (const std::string& notice : notices)
+            std::fprintf(stderr, "sonarel: %s\n", notice.c_str());
     } else {
         bool progressShown = false;
         ok = performance::RenderSong(args[0], args[1], midi.soundfont, error, [&](double done) {

@@ -214,7 +214,7 @@ bool MIDi::Logo() const { return logo_; }
 void MIDi::SetLogo(bool value)
 {
     logo_ = value;
-    view_->strip()->setVisible(value);
+    view_->setStripShown(value);
 }
 
 std::int32_t MIDi::KeyBoardBlock() const { return keyBoardBlock_; }
@@ -224,7 +224,19 @@ std::int16_t MIDi::Intensity() const { return intensity_; }
 void MIDi::SetIntensity(int value) { intensity_ = std::int16_t(std::clamp(value, 0, 127)); }
 
 std::int32_t MIDi::Tone() const { return tone_; }
-void MIDi::SetTone(std::int64_t value) { tone_ = std::int32_t(std::clamp<std::int64_t>(value, 0, 11)); }
+void MIDi::SetTone(std::int64_t value)
+{
+    tone_ = std::int32_t(std::clamp<std::int64_t>(value, 0, 11));
+    showDigits();
+}
+
+void MIDi::setDigitKey(int tonic)
+{
+    digitKey_ = tonic < 0 ? -1 : tonic % 12;
+    showDigits();
+}
+
+void MIDi::showDigits() { view_->setMovableDigits(digitKey_, pitch_ + tone_); }
 
 std::int16_t MIDi::Mlong() const { return std::int16_t(mlong_); }
 void MIDi::SetMlong(int value) { applyMlong(value); }
@@ -233,7 +245,11 @@ std::int16_t MIDi::Channel() const { return channel_; }
 void MIDi::SetChannel(int value) { channel_ = std::int16_t(std::clamp(value, kLowestChannel, kHighestChannel)); }
 
 std::int16_t MIDi::Pitch() const { return pitch_; }
-void MIDi::SetPitch(int value) { pitch_ = std::int16_t(std::clamp(value, 0, 63)); }
+void MIDi::SetPitch(int value)
+{
+    pitch_ = std::int16_t(std::clamp(value, 0, 63));
+    showDigits();
+}
 
 std::int16_t MIDi::Instrument() const { return instrument_; }
 void MIDi::SetInstrument(int value)

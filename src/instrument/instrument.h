@@ -63,6 +63,11 @@ public:
     // countdown.
     void setHoldMode(bool on);
     bool holdMode() const { return hold_; }
+    // The digits on the keys: -1 the fixed strip (1 on every C), else movable
+    // digits (首调) for the key whose 1 is this pitch class, on the notes the
+    // keys sound.
+    void setDigitKey(int tonic);
+    int digitKey() const { return digitKey_; }
     // The sustain pedal (CC 64 on the keyboard's channel): while it is down,
     // released keys keep sounding and the countdown ends nothing.
     void setPedal(bool down);
@@ -154,6 +159,8 @@ private:
     std::int16_t instrument_ = 0;
     int mlong_ = 100;
     bool hold_ = false;
+    int digitKey_ = -1;
+    void showDigits();
     bool pedal_ = false;
     keymap::Layout layout_ = keymap::Layout::Classic;
     bool striking_from_song_ = false;  // Play is striking: no hold

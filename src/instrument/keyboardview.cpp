@@ -162,6 +162,67 @@ void KeyboardView::paintEvent(QPaintEvent*)
     for (int k = 0; k < kKeyCount; ++k)
         if (keys::IsBlackKey(k))
             drawKey(k);
+    if (tonic_ >= 0)
+        paintDigits(painter);
+}
+
+void KeyboardView::setMovableDigits(int tonic, int lowestNote)
+{
+    if (tonic == tonic_ && lowestNote == lowestNote_)
+        return;
+    tonic_ = tonic;
+    lowestNote_ = lowestNote;
+    if (strip_)
+        strip_->setHidden(tonic >= 0 || !stripShown_);
+    update();
+}
+
+void KeyboardView::setStripShown(bool on)
+{
+    stripShown_ = on;
+    strip_->setVisible(on && tonic_ < 0);
+    update();
+}
+
+KeyboardView::Digit KeyboardView::movableDigit(int k) const
+{
+    static constexpr int kDigitOf[12] = {1, 0, 2, 0, 3, 4, 0, 5, 0, 6, 0, 7};  // semitones above the tonic
+    if (tonic_ < 0)
+        return {};
+    const int above = lowestNote_ + k - 60 - tonic_;
+    const int octave = above >= 0 ? above / 12 : -((-above + 11) / 12);
+    return {kDigitOf[above - 12 * octave], octave};
+}
+
+void KeyboardView::paintDigits(QPainter& painter)
+{
+    if (!stripShown_)
+        return;
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont font = painter.font();
+    const QRect white = keyRect(0);
+    font.setPixelSize(std::max(8, white.width() * 3 / 4));
+    font.setBold(true);
+    painter.setFont(font);
+    const int h = QFontMetrics(font).ascent();
+    for (int k = 0; k < kKeyCount; ++k) {
+        const Digit d = movableDigit(k);
+        if (d.digit == 0)
+            continue;
+        const QRect r = keyRect(k);
+        const bool black = keys::IsBlackKey(k);
+        const QColor ink = black ? QColor(255, 255, 255) : QColor(90, 90, 90);
+        painter.setPen(ink);
+        painter.setBrush(ink);
+        // On a white key below the black keys; on a black key near its end.
+        const int middle = black ? r.bottom() - h * 8 / 5 : r.bottom() - h * 4 / 3;
+        painter.drawText(QRect(r.left(), middle - h / 2, r.width(), h), Qt::AlignCenter, QString::number(d.digit));
+        const double dot = std::max(1.0, h / 9.0);
+        for (int o = 0; o < std::abs(d.octave); ++o) {
+            const double y = d.octave > 0 ? middle - h / 2 - dot * (1.5 + 3 * o) : middle + h / 2 + dot * (1.5 + 3 * o);
+            painter.drawEllipse(QPointF(r.center().x() + 0.5, y), dot, dot);
+        }
+    }
 }
 
 void KeyboardView::mousePressEvent(QMouseEvent* event)

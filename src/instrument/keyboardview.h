@@ -46,6 +46,21 @@ public:
 
     // Until armed, a press on a key does nothing.
     void setMousePlayEnabled(bool on) { mousePlay_ = on; }
+
+    // Movable digits (首调): each key that is a degree of the key whose
+    // tonic is `tonic` (0 C .. 11 B) carries its digit, black keys too, with
+    // octave dots counted from the tonic above middle C; key 0 sounds
+    // `lowestNote`. A tonic of -1 leaves the digits to the fixed strip.
+    void setMovableDigits(int tonic, int lowestNote);
+    // Whether the keyboard shows digits at all (the fixed strip or these).
+    void setStripShown(bool on);
+    int movableTonic() const { return tonic_; }
+    // The digit and octave drawn on key k; digit 0 for none.
+    struct Digit {
+        int digit = 0;
+        int octave = 0;
+    };
+    Digit movableDigit(int k) const;
     bool mousePlayEnabled() const { return mousePlay_; }
 
     UserControl1* strip() const { return strip_; }
@@ -66,6 +81,11 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    void paintDigits(QPainter& painter);
+    int tonic_ = -1;
+    bool stripShown_ = true;
+    int lowestNote_ = 36;
+
     using Colour = std::variant<QColor, QPalette::ColorRole>;
     void cancelDrag();
     void abortDrag();

@@ -265,7 +265,7 @@ bool HasMidiExtension(const std::string& path)
     return ext == "mid" || ext == "midi";
 }
 
-bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSong& song, std::string& error)
+bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSong& song, std::string& error, int tone)
 {
     song = ImportedSong{};
     std::array<Part, 16> parts;
@@ -304,8 +304,12 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
         const Part& p = *melodic[i];
         HalfSettings& half = i == 0 ? song.lower : song.upper;
         keyboardOf[std::size_t(p.channel)] = i == 0 ? kLower : kUpper;
-        half.pitch = std::int16_t(choosePitch(p.notes, half.pitch));
-        pitchOf[std::size_t(p.channel)] = half.pitch;
+        std::vector<int> keyed = p.notes;
+        for (int& n : keyed)
+            n -= tone;
+        half.tone = tone;
+        half.pitch = std::int16_t(choosePitch(keyed, half.pitch));
+        pitchOf[std::size_t(p.channel)] = half.pitch + tone;
         std::vector<int> v = p.velocities;
         std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(v.size() / 2), v.end());
         half.intensity = std::int16_t(v[v.size() / 2]);
@@ -428,6 +432,11 @@ bool ImportMidiFile(const std::string& midiPath, const std::string& songPath, Im
     if (!MakeSong(midi, stem, song, error))
         return false;
 
+    return WriteImportedSong(song, songPath, error);
+}
+
+bool WriteImportedSong(const ImportedSong& song, const std::string& songPath, std::string& error)
+{
     // The whole song is made in memory and replaces the target at once.
     std::string bytes = HeaderLine(song.title, song.author);
     bytes.resize(std::size_t(kHeaderBytes), '\0');

@@ -23,14 +23,21 @@ struct ImportedSong {
 // the keyboards, the lower channel to the lower keyboard; each part's first
 // program is its keyboard's instrument, its median velocity its intensity,
 // and its pitch the knob's value that puts most of its notes on the keys.
-// Times become 10 ms ticks, every group at the tick nearest its time (a
-// switch of keyboards costs the player a tick, so the tick before is taken
-// off the gap). False when the file holds no note a keyboard can play.
-bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSong& song, std::string& error);
+// Times become 10 ms ticks, each note at the tick nearest its time; the
+// player strikes one keyboard a tick, so where both parts strike together one
+// goes a tick early or late. False when the file holds no note a keyboard can
+// play. `tone` is both keyboards' key 调: the keys sound that many semitones
+// higher, so the notes lie that much lower on them.
+bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSong& song, std::string& error,
+              int tone = 0);
 
 // Reads `midiPath` and writes the song to `songPath`, replacing it only by a
 // complete new one.
 bool ImportMidiFile(const std::string& midiPath, const std::string& songPath, ImportedSong& song, std::string& error);
+
+// Writes a song made by MakeSong to `songPath`, replacing it only by a
+// complete new one.
+bool WriteImportedSong(const ImportedSong& song, const std::string& songPath, std::string& error);
 
 // What a file name says: ".mid" and ".midi" in any case.
 bool HasMidiExtension(const std::string& path);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <deque>
+#include <cstdlib>
 #include <map>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -161,6 +162,13 @@ bool ReadSmf(std::string_view bytes, SmfSong& out, std::string& error)
                                              (std::uint32_t(std::uint8_t(data[1])) << 8) | std::uint8_t(data[2]);
                     if (us > 0)
                         tempi.push_back({tick, us});
+                } else if (type == 0x58 && n >= 2 && out.meterBeats == 0 && data[0] > 0 && std::uint8_t(data[1]) < 7) {
+                    out.meterBeats = std::uint8_t(data[0]);
+                    out.meterUnit = 1 << std::uint8_t(data[1]);
+                } else if (type == 0x59 && n == 2 && !out.hasKey && std::abs(int(std::int8_t(data[0]))) <= 7) {
+                    out.hasKey = true;
+                    out.keySharps = std::int8_t(data[0]);
+                    out.minorKey = data[1] != 0;
                 } else if (type == 0x03 && !data.empty()) {
                     if (track == 0 && firstTrackName.empty())
                         firstTrackName = std::string(data);
@@ -210,6 +218,8 @@ bool ReadSmf(std::string_view bytes, SmfSong& out, std::string& error)
 
     // The tempo map, from all tracks (format 1 keeps it in the first).
     std::stable_sort(tempi.begin(), tempi.end(), [](const Tempo& x, const Tempo& y) { return x.tick < y.tick; });
+    if (smpteMsPerTick == 0)
+        out.firstQuarterMs = tempi.empty() ? 500.0 : tempi.front().microsPerQuarter / 1000.0;
     std::stable_sort(events.begin(), events.end(), [](const Pending& x, const Pending& y) {
         return x.tick != y.tick ? x.tick < y.tick : x.order < y.order;
     });

@@ -39,6 +39,12 @@ struct SmfSong {
     std::vector<SmfPedal> pedals;      // the same; only the moves that change it
     std::string name;                 // the first track's name (bytes as stored), else the first found
     std::string copyright;
+    // The first tempo, meter and key the file gives; 0 where it gives none.
+    double firstQuarterMs = 0;
+    int meterBeats = 0, meterUnit = 0;
+    bool hasKey = false;
+    int keySharps = 0;  // -7 (seven flats) .. 7 (seven sharps)
+    bool minorKey = false;
 };
 
 // False, with a one-line reason, for anything that is not a well-formed file:

@@ -1,0 +1,69 @@
+#pragma once
+// A score drawn as jianpu is printed: title, author, key, meter and tempo;
+// systems of bars, the upper keyboard's line above the lower one's; digits
+// with octave dots above and below, accidentals, underlines beamed within a
+// beat, augmentation dots, dashes and bar lines. The same drawing serves the
+// page (PDF, SVG) and the screen.
+#include "notation/jianpu.h"
+
+#include <QFont>
+#include <QRectF>
+
+#include <vector>
+
+class QPainter;
+
+namespace notation {
+
+// Where a note of a voice was put: its page and the box around its digit.
+struct NoteBox {
+    bool upper = false;
+    int index = 0;  // in the voice
+    int page = 0;
+    QRectF box;
+};
+
+class ScoreDrawing {
+public:
+    // `width` the page's width; `pageHeight` 0 for one endless page (the
+    // screen), else the systems are spread over pages of that height.
+    ScoreDrawing(const Score& score, double width, double pageHeight);
+
+    int pages() const { return pages_; }
+    double height() const { return height_; }  // of the endless page
+    const std::vector<NoteBox>& notes() const { return boxes_; }
+    // The box of a voice's note; empty when it has none.
+    QRectF boxOf(bool upper, int index) const;
+
+    // Draws one page; the note `highlight` (when it is one) on a yellow mark.
+    void paint(QPainter& painter, int page, const NoteBox* highlight = nullptr) const;
+
+    static QFont textFont(double pointSize);
+
+private:
+    struct Token {
+        enum Kind { Digit, Dot, Dash } kind = Digit;
+        int note = -1;  // index in the voice, for digits
+        double x = 0;
+    };
+    struct Row {
+        bool upper = false;
+        int page = 0;
+        double y = 0;  // the digits' middle
+        std::vector<Token> tokens;
+        std::vector<double> bars;  // x of each bar line
+        bool last = false;         // the piece ends in this row
+    };
+    void layOut();
+
+    const Score& score_;
+    double width_, pageHeight_;
+    double digitSize_ = 15, cell_ = 18, margin_ = 40, rowGap_ = 58, systemGap_ = 22;
+    std::vector<Row> rows_;
+    std::vector<NoteBox> boxes_;
+    int pages_ = 1;
+    double height_ = 0;
+    double headerHeight_ = 0;
+};
+
+}  // namespace notation

@@ -1,0 +1,96 @@
+#include "notation/scorefile.h"
+
+#include "notation/scoredrawing.h"
+#include "songs/wholefile.h"
+
+#include <QBuffer>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#ifdef SONAREL_HAVE_SVG
+#include <QSvgGenerator>
+#endif
+
+#include <cctype>
+
+namespace notation {
+namespace {
+
+std::string extensionOf(const std::string& path)
+{
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
+        return {};
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext)
+        c = char(std::tolower(std::uint8_t(c)));
+    return ext;
+}
+
+// A4 in points: the page's unit is a point at 72 dots an inch.
+constexpr double kPageWidth = 595, kPageHeight = 842;
+
+QByteArray pdfOf(const Score& score)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter pdf(&buffer);
+        pdf.setPageSize(QPageSize(QPageSize::A4));
+        pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
+        pdf.setResolution(72);
+        pdf.setTitle(QString::fromStdString(score.title));
+        pdf.setCreator(QStringLiteral("Sonarel"));
+        const ScoreDrawing drawing(score, kPageWidth, kPageHeight);
+        QPainter painter(&pdf);
+        for (int page = 0; page < drawing.pages(); ++page) {
+            if (page > 0)
+                pdf.newPage();
+            drawing.paint(painter, page);
+        }
+    }
+    return buffer.data();
+}
+
+}  // namespace
+
+bool WriteScoreFile(const Score& score, const std::string& path, std::string& error)
+{
+    const std::string ext = extensionOf(path);
+    QByteArray bytes;
+    if (ext == "txt" || ext == "jianpu") {
+        bytes = QByteArray::fromStdString(WriteJianpu(score));
+    } else if (ext == "pdf") {
+        bytes = pdfOf(score);
+    } else if (ext == "svg") {
+#ifdef SONAREL_HAVE_SVG
+        const ScoreDrawing drawing(score, kPageWidth, 0);
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        QSvgGenerator svg;
+        svg.setOutputDevice(&buffer);
+        svg.setSize(QSize(int(kPageWidth), int(drawing.height())));
+        svg.setViewBox(QRectF(0, 0, kPageWidth, drawing.height()));
+        svg.setResolution(72);
+        svg.setTitle(QString::fromStdString(score.title));
+        {
+            QPainter painter(&svg);
+            drawing.paint(painter, 0);
+        }
+        bytes = buffer.data();
+#else
+        error = "this build cannot write SVG (Qt SVG was missing)";
+        return false;
+#endif
+    } else {
+        error = path + ": the score is written as .txt, .pdf or .svg";
+        return false;
+    }
+    if (!songs::ReplaceFile(path, std::string_view(bytes.constData(), std::size_t(bytes.size())), songs::NewFileMode())) {
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace notation

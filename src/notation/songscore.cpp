@@ -1,0 +1,328 @@
+#include "notation/songscore.h"
+
+#include "performance/capture.h"
+#include "songs/paths.h"
+#include "songs/songfile.h"
+#include "songs/tags.h"
+#include "songs/wholefile.h"
+
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <fstream>
+#include <map>
+
+namespace notation {
+namespace {
+
+constexpr int kSixteenth = kQuarter / 4;
+
+std::string stemOf(const std::string& path)
+{
+    std::string stem = path.substr(path.find_last_of('/') + 1);
+    if (const auto dot = stem.find_last_of('.'); dot != std::string::npos && dot > 0)
+        stem.resize(dot);
+    return stem;
+}
+
+// Rests from sixteenth `from` to `to`, none across a beat, as jianpu writes them.
+void addRests(std::vector<Note>& voice, int from, int to)
+{
+    while (from < to) {
+        const int piece = std::min(to, (from / 4 + 1) * 4) - from;
+        voice.push_back({-1, piece * kSixteenth});
+        from += piece;
+    }
+}
+
+// Bar lines where the running length reaches a bar; a note across one puts it
+// after itself.
+void markBars(std::vector<Note>& voice, int barLength)
+{
+    int at = 0, nextBar = barLength;
+    for (Note& n : voice) {
+        at += n.length;
+        if (at >= nextBar) {
+            n.barAfter = true;
+            while (nextBar <= at)
+                nextBar += barLength;
+        }
+    }
+    if (!voice.empty())
+        voice.back().barAfter = true;
+}
+
+// The song's notes with their lengths where it keeps them: a song without
+// note-length records leaves its notes to the countdown, and they are
+// written as long as the gap to the next.
+bool soundingOf(const std::string& songPath, std::vector<Sounding>& notes, int& tonic, std::string& error)
+{
+    songs::SongFile file;
+    if (!file.openForReading(songPath)) {
+        error = "cannot read " + songPath;
+        return false;
+    }
+    bool lengths = false;
+    songs::Record r;
+    for (std::int32_t slot = songs::kFirstRecordSlot; slot < 2 * 32768 && file.readRecord(slot, r) == songs::ReadStatus::Ok;
+         ++slot) {
+        if (!r.isSetting())
+            continue;
+        const auto tag = songs::ParseTag(r.tag);
+        if (tag == songs::Tag::End)
+            break;
+        lengths = lengths || songs::ParseLengthTag(r.tag).has_value();
+        // The lower keyboard's key (the header's second "@DiaZ") is the score's.
+        if (tag == songs::Tag::Tone && slot < songs::kFirstRecordSlot + 14)
+            tonic = ((r.number % 12) + 12) % 12;
+    }
+    file.close();
+    performance::SongCapture capture;
+    if (!performance::CaptureSong(songPath, capture, error))
+        return false;
+    std::map<int, std::vector<std::size_t>> sounding;  // channel * 128 + note -> notes not yet ended
+    for (const songs::TimedMessage& m : capture.messages) {
+        const int kind = m.status & 0xF0, channel = m.status & 0x0F;
+        if (channel > 1)
+            continue;
+        auto& open = sounding[channel * 128 + m.d1];
+        if (kind == 0x90 && m.d2 > 0) {
+            open.push_back(notes.size());
+            notes.push_back({double(m.timeMs), -1, channel == 1, m.d1});
+        } else if ((kind == 0x80 || kind == 0x90) && !open.empty()) {
+            if (lengths)
+                notes[open.front()].lengthMs = double(m.timeMs) - notes[open.front()].ms;
+            open.erase(open.begin());
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+songs::SmfSong ToSmf(const Score& score)
+{
+    songs::SmfSong midi;
+    midi.name = score.title;
+    midi.copyright = score.author;
+    const double unitMs = 60000.0 / score.tempo / kQuarter;
+    for (const bool upper : {false, true}) {
+        int at = 0;
+        for (const Note& n : score.voice(upper)) {
+            if (n.pitch >= 0) {
+                songs::SmfNote note;
+                note.timeMs = at * unitMs;
+                note.channel = upper ? 1 : 0;
+                note.note = std::uint8_t(n.pitch);
+                note.velocity = 100;
+                note.lengthMs = n.length * unitMs;
+                midi.notes.push_back(note);
+            }
+            at += n.length;
+        }
+    }
+    std::stable_sort(midi.notes.begin(), midi.notes.end(),
+                     [](const songs::SmfNote& a, const songs::SmfNote& b) { return a.timeMs < b.timeMs; });
+    return midi;
+}
+
+double EstimateQuarterMs(const std::vector<Sounding>& notes)
+{
+    std::vector<double> onsets;
+    for (const Sounding& n : notes)
+        onsets.push_back(n.ms);
+    std::sort(onsets.begin(), onsets.end());
+    onsets.erase(std::unique(onsets.begin(), onsets.end()), onsets.end());
+    if (onsets.size() < 2)
+        return 60000.0 / 90;
+    // How far, on average, the onsets lie from a grid of sixteenths, in sixteenths.
+    std::map<int, double> misfit;
+    double least = 1;
+    for (int bpm = 40; bpm <= 240; ++bpm) {
+        const double sixteenth = 15000.0 / bpm;
+        double sum = 0;
+        for (const double t : onsets) {
+            const double x = (t - onsets.front()) / sixteenth;
+            sum += std::abs(x - std::round(x));
+        }
+        misfit[bpm] = sum / double(onsets.size());
+        least = std::min(least, misfit[bpm]);
+    }
+    // A grid twice as coarse or fine fits as well: of the tempi that fit,
+    // the one nearest a moderate 100.
+    int best = 0;
+    for (const auto& [bpm, m] : misfit)
+        if (m <= least + 0.02 && (best == 0 || std::abs(bpm - 100) < std::abs(best - 100)))
+            best = bpm;
+    return 60000.0 / best;
+}
+
+Score ScoreOf(const std::vector<Sounding>& notes, double quarterMs, int beats, int beatUnit, int tonic,
+              int& chordNotesLeft)
+{
+    Score score;
+    score.tempo = std::clamp(int(std::lround(60000.0 / quarterMs)), 20, 400);
+    score.beats = beats;
+    score.beatUnit = beatUnit;
+    score.tonic = tonic;
+    chordNotesLeft = 0;
+    if (notes.empty())
+        return score;
+    double start = notes.front().ms;
+    for (const Sounding& n : notes)
+        start = std::min(start, n.ms);
+    const double sixteenth = quarterMs / 4;
+    for (const bool upper : {false, true}) {
+        // By sixteenth: the highest note struck there.
+        std::map<long, const Sounding*> at;
+        for (const Sounding& n : notes) {
+            if (n.upper != upper)
+                continue;
+            const long g = std::lround((n.ms - start) / sixteenth);
+            auto [it, fresh] = at.emplace(g, &n);
+            if (!fresh) {
+                ++chordNotesLeft;
+                if (n.pitch > it->second->pitch)
+                    it->second = &n;
+            }
+        }
+        std::vector<Note>& voice = upper ? score.upper : score.lower;
+        int pos = 0;
+        for (auto it = at.begin(); it != at.end(); ++it) {
+            const int g = int(it->first);
+            addRests(voice, pos, g);
+            const auto next = std::next(it);
+            const Sounding& n = *it->second;
+            const int held = n.lengthMs < 0 ? -1 : std::max(1, int(std::lround(n.lengthMs / sixteenth)));
+            int length;
+            if (next != at.end())
+                length = held < 0 ? int(next->first) - g : std::min(held, int(next->first) - g);
+            else
+                length = held < 0 ? 4 : held;
+            voice.push_back({n.pitch, length * kSixteenth});
+            pos = g + length;
+            if (next != at.end())
+                addRests(voice, pos, int(next->first));
+            pos = next != at.end() ? int(next->first) : pos;
+        }
+        markBars(voice, score.barLength());
+    }
+    return score;
+}
+
+bool HasJianpuExtension(const std::string& path)
+{
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
+        return false;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext)
+        c = char(std::tolower(std::uint8_t(c)));
+    return ext == "txt" || ext == "jianpu";
+}
+
+bool ImportJianpuFile(const std::string& textPath, const std::string& songPath, songs::ImportedSong& song,
+                      std::string& error, std::vector<std::string>& notices)
+{
+    std::string text;
+    switch (songs::ReadWholeFile(textPath, text, kMostTextBytes)) {
+    case songs::ReadOutcome::Ok:
+        break;
+    case songs::ReadOutcome::TooLarge:
+        error = textPath + " is longer than 1 MB: more than a song can hold";
+        return false;
+    case songs::ReadOutcome::NotAFile:
+        error = "cannot read " + textPath + ": is not a regular file";
+        return false;
+    default:
+        error = "cannot read " + textPath;
+        return false;
+    }
+    Score score;
+    std::vector<std::string> warnings;
+    if (!ParseJianpu(text, score, error, warnings)) {
+        error = textPath.substr(textPath.find_last_of('/') + 1) + ", " + error;
+        return false;
+    }
+    for (const std::string& w : warnings)
+        notices.push_back(w);
+    const songs::SmfSong midi = ToSmf(score);
+    if (midi.notes.empty()) {
+        error = "the text holds only rests";
+        return false;
+    }
+    // Both keyboards in the text's key: 1 lies on the keys marked 1, and the
+    // key chooser shows the key.
+    if (!songs::MakeSong(midi, stemOf(textPath), song, error, score.tonic))
+        return false;
+    for (const std::string& n : song.notices)
+        notices.push_back(n);
+    return songs::WriteImportedSong(song, songPath, error);
+}
+
+bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score, std::string& error,
+                 std::vector<std::string>& notices)
+{
+    std::vector<Sounding> notes;
+    int tonic = 0, beats = 4, beatUnit = 4;
+    double quarterMs = 0;
+    std::string title, author;
+    songs::SmfSong midi;
+    char magic[4] = {};
+    const bool isMidi = songs::HasMidiExtension(path) ||
+                        (songs::IsRegularFile(path) && std::ifstream(path, std::ios::binary).read(magic, 4) &&
+                         songs::LooksLikeSmf(std::string_view(magic, 4)));
+    if (isMidi) {
+        if (!songs::ReadSmfFile(path, midi, error))
+            return false;
+        QTemporaryDir dir;
+        const std::string song = dir.filePath(QStringLiteral("score.hbk")).toStdString();
+        songs::ImportedSong imported;
+        if (!songs::MakeSong(midi, stemOf(path), imported, error) || !songs::WriteImportedSong(imported, song, error))
+            return false;
+        int ignored = 0;
+        if (!soundingOf(song, notes, ignored, error))
+            return false;
+        title = imported.title;
+        author = imported.author;
+        if (midi.firstQuarterMs > 0)
+            quarterMs = midi.firstQuarterMs;
+        if (midi.meterBeats > 0) {
+            beats = midi.meterBeats;
+            beatUnit = midi.meterUnit;
+        }
+        if (midi.hasKey)
+            tonic = ((7 * midi.keySharps) % 12 + 12) % 12;
+    } else {
+        if (!songs::ReadHeaderLine(path, title, author)) {
+            error = "cannot read " + path + ": not a song file";
+            return false;
+        }
+        if (!soundingOf(path, notes, tonic, error))
+            return false;
+    }
+    if (notes.empty()) {
+        error = path + " holds no notes";
+        return false;
+    }
+    if (tempo) {
+        quarterMs = 60000.0 / *tempo;
+    } else if (quarterMs > 0) {
+        notices.push_back("tempo " + std::to_string(std::lround(60000.0 / quarterMs)) + " from the MIDI file");
+    } else {
+        quarterMs = EstimateQuarterMs(notes);
+        notices.push_back("tempo " + std::to_string(std::lround(60000.0 / quarterMs)) +
+                          " estimated from the gaps (--tempo N sets it); notes quantized to sixteenths");
+    }
+    int left = 0;
+    score = ScoreOf(notes, quarterMs, beats, beatUnit, tonic, left);
+    score.title = title;
+    score.author = author;
+    if (left > 0)
+        notices.push_back(std::to_string(left) + " chord note(s) left out: jianpu writes the highest of each chord");
+    return true;
+}
+
+}  // namespace notation

@@ -1,0 +1,51 @@
+#pragma once
+// Between scores and what sounds: a score played on the two keyboards (a
+// song file made of jianpu text), and songs and MIDI files written down as
+// scores, quantized to sixteenths.
+#include "notation/jianpu.h"
+#include "songs/midiimport.h"
+#include "songs/smfread.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace notation {
+
+// The score as a MIDI file would hold it: the lower voice on channel 0, the
+// upper on channel 1, every note as long as written.
+songs::SmfSong ToSmf(const Score& score);
+
+// A note as played: when, how long (-1 when the song does not say), on
+// which keyboard (false lower, true upper), and its MIDI note.
+struct Sounding {
+    double ms = 0, lengthMs = -1;
+    bool upper = false;
+    int pitch = 60;
+};
+
+// The quarter note's length that best puts the onsets on a grid of sixteenths,
+// between 40 and 240 a minute, the one nearest 100 of those that fit.
+double EstimateQuarterMs(const std::vector<Sounding>& notes);
+
+// The notes written down: onsets to the nearest sixteenth from the first
+// note; of notes struck together on one keyboard the highest is kept (the
+// text has no chords), the others are counted in `chordNotesLeft`.
+Score ScoreOf(const std::vector<Sounding>& notes, double quarterMs, int beats, int beatUnit, int tonic,
+              int& chordNotesLeft);
+
+// Reads a jianpu text file and writes it as a song. Bar-length reports and
+// what the song could not keep go to `notices`.
+bool ImportJianpuFile(const std::string& textPath, const std::string& songPath, songs::ImportedSong& song,
+                      std::string& error, std::vector<std::string>& notices);
+
+// A song or MIDI file written down. `tempo` (quarter notes a minute) when
+// given, else the MIDI file's own, else estimated; `notices` say which, and
+// what was left out. Needs a QApplication.
+bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score, std::string& error,
+                 std::vector<std::string>& notices);
+
+// What a file name says: ".txt" and ".jianpu" in any case.
+bool HasJianpuExtension(const std::string& path);
+
+}  // namespace notation
