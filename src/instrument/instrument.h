@@ -67,6 +67,8 @@ public:
     // digits (首调) for the key whose 1 is this pitch class, on the notes the
     // keys sound.
     void setDigitKey(int tonic);
+    // True while a song's Play strikes a key (NotePlayed then comes from the song).
+    bool strikingFromSong() const { return striking_from_song_; }
     int digitKey() const { return digitKey_; }
     // The sustain pedal (CC 64 on the keyboard's channel): while it is down,
     // released keys keep sounding and the countdown ends nothing.

@@ -13,6 +13,7 @@ const QString kHoldLower = QStringLiteral("playing/holdLower");
 const QString kHoldUpper = QStringLiteral("playing/holdUpper");
 const QString kKeys = QStringLiteral("playing/keys");
 const QString kPlayAlong = QStringLiteral("playing/playAlong");
+const QString kDigitKey = QStringLiteral("playing/digitKey");
 const QString kMidiOut = QStringLiteral("ports/midiOut");
 const QString kMidiIn = QStringLiteral("ports/midiIn");
 
@@ -48,6 +49,8 @@ PlayingChoices LoadChoices(const QString& path)
     choices.holdUpper = settings.value(kHoldUpper, false).toBool();
     choices.pianoKeys = settings.value(kKeys).toString() == QLatin1String("piano");
     choices.playAlong = settings.value(kPlayAlong, false).toBool();
+    const int digitKey = settings.value(kDigitKey, -1).toInt();
+    choices.digitKey = digitKey >= 0 && digitKey < 12 ? digitKey : -1;
     choices.midiOut = settings.value(kMidiOut).toString();
     choices.midiIn = settings.value(kMidiIn).toString();
     return choices;
@@ -61,6 +64,7 @@ bool SaveChoices(const QString& path, const PlayingChoices& choices)
     settings.setValue(kHoldUpper, choices.holdUpper);
     settings.setValue(kKeys, choices.pianoKeys ? QStringLiteral("piano") : QStringLiteral("classic"));
     settings.setValue(kPlayAlong, choices.playAlong);
+    settings.setValue(kDigitKey, choices.digitKey);
     settings.setValue(kMidiOut, choices.midiOut);
     settings.setValue(kMidiIn, choices.midiIn);
     settings.sync();

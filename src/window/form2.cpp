@@ -1,5 +1,8 @@
 #include "window/form2.h"
 
+#include "notation/jianpu.h"
+#include "window/followwindow.h"
+
 #include "instrument/instrument.h"
 #include "instrument/propertybag.h"
 #include "songs/recorder.h"
@@ -15,6 +18,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QActionGroup>
 #include <QActionGroup>
 #include <QMenu>
 #include <QMessageBox>
@@ -280,6 +284,10 @@ void Form2::wireParts()
     commands_->notice = [this](const QString& text) { notice(text); };
     commands_->displayedTitle = [this] { return displayedTitle(); };
     commands_->focusAway = [this] { moveFocusToClose(); };
+    commands_->playbackStarting = [this](const QString& song) {
+        if (follow_ && follow_->isVisible())
+            follow_->showSong(song);
+    };
     // Any command first switches random play off.
     commands_->commandGiven = [this] {
         if (Timer4.isActive())
@@ -497,6 +505,26 @@ QMenu* Form2::portMenu()
     addChoice(QStringLiteral("上键盘按住发声"), &PlayingChoices::holdUpper);
     addChoice(QStringLiteral("钢琴式键位"), &PlayingChoices::pianoKeys);
     addChoice(QStringLiteral("边听边弹"), &PlayingChoices::playAlong);
+    // Numbered notation: the score that follows the music, and the digits
+    // on the keys.
+    menu->addSeparator();
+    QObject::connect(menu->addAction(QStringLiteral("显示简谱")), &QAction::triggered, this, [this] { showFollowWindow(); });
+    QMenu* digits = menu->addMenu(QStringLiteral("键上数字"));
+    auto* digitGroup = new QActionGroup(digits);
+    for (int tonic = -1; tonic < 12; ++tonic) {
+        const QString title = tonic < 0 ? QStringLiteral("固定调")
+                                        : QStringLiteral("首调 1=%1").arg(QString::fromStdString(notation::TonicName(tonic)));
+        QAction* action = digits->addAction(title);
+        action->setCheckable(true);
+        action->setChecked(choices_.digitKey == tonic);
+        digitGroup->addAction(action);
+        QObject::connect(action, &QAction::triggered, this, [this, tonic, told] {
+            PlayingChoices changed = choices_;
+            changed.digitKey = tonic;
+            setChoices(changed);
+            told();
+        });
+    }
     return menu;
 }
 
@@ -584,6 +612,22 @@ void Form2::NotePlayed(MIDi* reporter, std::int16_t& Note)
         panel_->showDifferences(*other);
     }
     commands_->RecordNote(Note);
+    if (follow_ && follow_->isVisible()) {
+        // The score follows after the note is out.
+        const bool upper = reporter == MIDi2;
+        const int sounding = Note + reporter->Pitch() + reporter->Tone();
+        const bool recording = commands_->isRecording();
+        const bool fromSong = reporter->strikingFromSong();
+        QMetaObject::invokeMethod(
+            follow_,
+            [follow = follow_, upper, sounding, recording, fromSong] {
+                if (recording)
+                    follow->recorded(upper, sounding);
+                else if (fromSong)
+                    follow->struck(upper, sounding);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 MIDi* Form2::keyboardOfChannel(int channel) const { return channel == 0 ? MIDi1 : channel == 1 ? MIDi2 : ActiveMIDi; }
@@ -603,6 +647,27 @@ void Form2::setChoices(const PlayingChoices& choices)
     // classic right-hand block.
     MIDi1->setKeyLayout(choices.pianoKeys ? keymap::Layout::Piano : keymap::Layout::Classic);
     commands_->playAlong = choices.playAlong;
+    MIDi1->setDigitKey(choices.digitKey);
+    MIDi2->setDigitKey(choices.digitKey);
+}
+
+FollowWindow& Form2::followWindow()
+{
+    if (!follow_) {
+        follow_ = new FollowWindow(this);
+        follow_->setAttribute(Qt::WA_QuitOnClose, false);
+        follow_->setWindowIcon(windowIcon());
+    }
+    return *follow_;
+}
+
+void Form2::showFollowWindow()
+{
+    FollowWindow& follow = followWindow();
+    if (!commands_->shownSong().isEmpty() && !follow.isVisible())
+        follow.showSong(commands_->shownSong());
+    follow.show();
+    follow.raise();
 }
 
 void Form2::MidiIn_Note(bool on, int channel, int note, int velocity)

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 
+class FollowWindow;
 class ClockFace;
 class MIDi;
 class MouseZone;
@@ -73,6 +74,9 @@ public:
     // right-click menu changes them too, and tells choicesChanged.
     void setChoices(const PlayingChoices& choices);
     const PlayingChoices& choices() const { return choices_; }
+    // The score that follows the music (显示简谱), made when first shown.
+    void showFollowWindow();
+    FollowWindow* followWindowIfShown() const { return follow_; }
     std::function<void(const PlayingChoices&)> choicesChanged;
     void setLiveVelocity(bool on) { liveVelocity_ = on; }
 
@@ -159,6 +163,8 @@ private:
     std::unique_ptr<SongCommands> commands_;
     PortChooser* ports_ = nullptr;
     PlayingChoices choices_;
+    FollowWindow* follow_ = nullptr;
+    FollowWindow& followWindow();
 
     QPixmap skin_;
     QString clockFormat_;

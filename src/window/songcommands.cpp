@@ -2,6 +2,7 @@
 
 #include "instrument/instrument.h"
 #include "performance/settings.h"
+#include "notation/songscore.h"
 #include "songs/midiimport.h"
 #include "songs/paths.h"
 #include "songs/songcopy.h"
@@ -221,11 +222,11 @@ void SongCommands::playSongArgument(QString path)
             commandGiven();
         PlayCommand();
     };
-    if (isMidiFile(path)) {
-        // A MIDI file plays as a song made of it; one that cannot be read
-        // leaves the window as without a song.
+    if (isMidiFile(path) || notation::HasJianpuExtension(path.toStdString())) {
+        // A MIDI file or a jianpu text plays as a song made of it; one that
+        // cannot be read leaves the window as without a song.
         SongPath = scratchPath();
-        if (openMidiFile(path))
+        if (openImportedFile(path))
             play();
         else
             say(QStringLiteral("无法打开 %1").arg(name));
@@ -445,6 +446,8 @@ void SongCommands::PlayCommand()
         finishPlayback();  // nothing to read: ends as at the end marker
         return;
     }
+    if (playbackStarting)
+        playbackStarting(SongPath);
     gridStartMs_ = monotonicMs_();
     ticksDone_ = 0;
     armPlayback();
@@ -527,14 +530,18 @@ void SongCommands::StopCommand()
 
 // ---------------------------------------------------------------- open
 
-bool SongCommands::openMidiFile(const QString& path)
+bool SongCommands::openImportedFile(const QString& path)
 {
     // The song made of it lives beside the scratch recording, which it must
     // not replace: the last take stays until the next recording.
     QDir().mkpath(musicFolder());
     songs::ImportedSong song;
     std::string error;
-    if (!songs::ImportMidiFile(path.toStdString(), importedSongPath().toStdString(), song, error))
+    std::vector<std::string> notices;
+    const bool made = isMidiFile(path)
+                          ? songs::ImportMidiFile(path.toStdString(), importedSongPath().toStdString(), song, error)
+                          : notation::ImportJianpuFile(path.toStdString(), importedSongPath().toStdString(), song, error, notices);
+    if (!made)
         return false;
     SongPath = importedSongPath();
     shownSong_ = SongPath;
@@ -557,16 +564,16 @@ bool SongCommands::isMidiFile(const QString& path)
 void SongCommands::OpenCommand()
 {
     Co& co = *parts_.dialog;
-    co.Filter = Co::kSongFilter + QStringLiteral("|MIDI 文件|*.mid *.midi");
+    co.Filter = Co::kSongFilter + QStringLiteral("|MIDI 文件|*.mid *.midi|简谱文件|*.txt *.jianpu");
     const bool chosen = co.ShowOpen(parts_.window);
     co.Filter = Co::kSongFilter;
     if (!chosen)
         return;  // cancelled: nothing opened, nothing played
     const QString name = QFileInfo(co.FileName).fileName();
-    if (isMidiFile(co.FileName)) {
-        // A file that is no MIDI file after all is refused: nothing plays
-        // and the current song stays.
-        if (openMidiFile(co.FileName))
+    if (isMidiFile(co.FileName) || notation::HasJianpuExtension(co.FileName.toStdString())) {
+        // A file that is no MIDI file or jianpu text after all is refused:
+        // nothing plays and the current song stays.
+        if (openImportedFile(co.FileName))
             PlayCommand();
         else
             say(QStringLiteral("无法打开 %1").arg(name));

@@ -88,6 +88,7 @@ public:
     // A recording has begun and holds no note yet: its first key writes
     // "@TonD" and the keyboard's settings whatever keyboard it is on.
     bool awaitingFirstKey() const;
+    bool isRecording() const { return Recording; }
     void RecordNote(std::int16_t Note);
     // A held key released or the pedal moved on keyboard 1 or 2 (key
     // MIDi::kPedalEvent): a recording keeps it, with its time.
@@ -109,6 +110,7 @@ public:
     std::function<QString()> displayedTitle;           // the title under a notice
     std::function<void()> commandGiven;                // a command starts: random play stops
     std::function<void()> focusAway;                   // the keys go back to the keyboards
+    std::function<void(const QString& song)> playbackStarting;  // a song is about to play
     // Exports offered by the Save dialog besides copying the song; false
     // (with the target left alone) on failure.
     std::function<bool(const QString& song, const QString& target)> exportMidi;
@@ -134,9 +136,10 @@ private:
     void playbackDue();   // the timer: the ticks the clock says are due
     void armPlayback();   // the timer, for the next tick on the grid
     void playSongArgument(QString path);
-    // A MIDI file opened becomes a song beside the scratch recording.
+    // A MIDI file or jianpu text opened becomes a song beside the scratch
+    // recording.
     static bool isMidiFile(const QString& path);
-    bool openMidiFile(const QString& path);
+    bool openImportedFile(const QString& path);
     QString importedSongPath() const;
     bool saveCopy(const QString& source, const QString& target);
 
@@ -161,6 +164,12 @@ private:
     // What Save keeps: the song the display shows (the last recording, the
     // last song opened, or the song made of the last MIDI file opened).
     QString shownSong_;
+
+public:
+    // The song on the display: the one played, saved and written down.
+    const QString& shownSong() const { return shownSong_; }
+
+private:
     songs::ScratchLock scratchLock_;
     bool waitingForTitle_ = false;
     bool recordCancelled_ = false;

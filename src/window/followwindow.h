@@ -1,0 +1,80 @@
+#pragma once
+// The score that follows the music (显示简谱): a window of its own showing
+// the current song in jianpu, the note being played marked and kept in view;
+// while a recording is made, the recording so far. It is told what sounds and
+// knows nothing of the keyboards.
+#include "notation/jianpu.h"
+#include "notation/songscore.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <memory>
+#include <optional>
+
+class QScrollArea;
+class QLabel;
+
+namespace notation {
+class ScoreDrawing;
+}
+
+class ScorePage : public QWidget {
+    Q_OBJECT
+public:
+    explicit ScorePage(QWidget* parent = nullptr);
+    ~ScorePage() override;
+    void setScore(const notation::Score& score);
+    // The voice's note marked; none when index < 0. The mark's box.
+    QRectF mark(bool upper, int index);
+    const notation::ScoreDrawing* drawing() const { return drawing_.get(); }
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void layOut();
+    notation::Score score_;
+    std::unique_ptr<notation::ScoreDrawing> drawing_;
+    std::optional<std::pair<bool, int>> marked_;
+};
+
+class FollowWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit FollowWindow(QWidget* parent = nullptr);
+    ~FollowWindow() override;
+
+    // The song (or MIDI file) about to play: its score, no note marked.
+    void showSong(const QString& path);
+    // A key a song struck: the next note of that pitch in its voice is marked.
+    void struck(bool upper, int note);
+    // A key struck while recording: the score of the recording so far.
+    void recorded(bool upper, int note);
+
+    const notation::Score& score() const { return score_; }
+    // The marked note: voice and index; index -1 for none.
+    std::pair<bool, int> marked() const { return marked_; }
+    ScorePage* page() const { return page_; }
+    // The re-scoring of a recording, called by its timer; tests call it.
+    void rescoreRecording();
+
+private:
+    void setScore(const notation::Score& score);
+    void markNote(bool upper, int index);
+
+    QScrollArea* scroll_;
+    ScorePage* page_;
+    QLabel* empty_;
+    notation::Score score_;
+    std::array<int, 2> next_{};  // by voice (lower, upper): the note to look from
+    std::pair<bool, int> marked_{false, -1};
+    bool recording_ = false;
+    std::vector<notation::Sounding> taken_;
+    QElapsedTimer clock_;
+    QTimer rescore_;
+};

@@ -1,0 +1,179 @@
+// The jianpu text read note by note, songs made of it and written back, and
+// the printed score checked where its glyphs land.
+#include "notation/jianpu.h"
+#include "notation/scoredrawing.h"
+#include "notation/scorefile.h"
+#include "notation/songscore.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace notation;
+
+namespace {
+
+using Notes = std::vector<std::pair<int, int>>;  // (pitch or -1, length in 64ths)
+
+Notes notesOf(const std::vector<Note>& voice)
+{
+    Notes out;
+    for (const Note& n : voice)
+        out.push_back({n.pitch, n.length});
+    return out;
+}
+
+Score parse(const std::string& text, std::vector<std::string>* warnings = nullptr)
+{
+    Score score;
+    std::string error;
+    std::vector<std::string> w;
+    EXPECT_TRUE(ParseJianpu(text, score, error, w)) << text << ": " << error;
+    if (warnings)
+        *warnings = w;
+    return score;
+}
+
+std::string parseError(const std::string& text)
+{
+    Score score;
+    std::string error;
+    std::vector<std::string> warnings;
+    EXPECT_FALSE(ParseJianpu(text, score, error, warnings)) << text;
+    return error;
+}
+
+}  // namespace
+
+TEST(JianpuText, everyRuleGivesItsNotes)
+{
+    struct Case {
+        std::string text;
+        Notes lower, upper;
+    };
+    const std::vector<Case> cases = {
+        // 1 is the tonic from middle C up; the degrees of a major scale.
+        {"1 2 3 4 5 6 7", {{60, 16}, {62, 16}, {64, 16}, {65, 16}, {67, 16}, {69, 16}, {71, 16}}, {}},
+        {"1=D\n1", {{62, 16}}, {}},
+        {"调: 1=bB\n1", {{70, 16}}, {}},
+        {"key: 1=B\n1", {{71, 16}}, {}},
+        {"1=#F\n#4 b7", {{66 + 6, 16}, {66 + 10, 16}}, {}},
+        // Octave marks in any number and order with the length marks.
+        {"1' 1'' 1, 5,, 1_' 1,_", {{72, 16}, {84, 16}, {48, 16}, {43, 16}, {72, 8}, {48, 8}}, {}},
+        // Lengths: _ halves, . adds half (again), - adds a quarter; 0 rests.
+        {"1_ 2__ 3___ 4. 5_. 6.. 7 - - 0 0_ 0 -",
+         {{60, 8}, {62, 4}, {64, 2}, {65, 24}, {67, 12}, {69, 28}, {71, 48}, {-1, 16}, {-1, 8}, {-1, 32}},
+         {}},
+        // Bars may touch notes; comments end the line; voices by prefix, a
+        // line without one continues the voice before.
+        {"标题: 歌\n拍号: 3/4\n速度: 120\n上: 3 2 1|5 - -|] % end\n下：1, - -|\n1, - - ||",
+         {{48, 48}, {48, 48}},
+         {{64, 16}, {62, 16}, {60, 16}, {67, 48}}},
+        {"3/4  \xE2\x99\xA9=72  1=C\n1", {{60, 16}}, {}},
+    };
+    for (const Case& c : cases) {
+        const Score s = parse(c.text);
+        EXPECT_EQ(notesOf(s.lower), c.lower) << c.text;
+        EXPECT_EQ(notesOf(s.upper), c.upper) << c.text;
+    }
+    const Score headed = parse("标题: 歌\n作者: 人\n拍号: 3/4\n速度: 120\n1=bE\n1");
+    EXPECT_EQ(headed.title, "歌");
+    EXPECT_EQ(headed.author, "人");
+    EXPECT_EQ(headed.barLength(), 48);
+    EXPECT_EQ(headed.tempo, 120);
+    EXPECT_EQ(headed.tonic, 3);
+}
+
+TEST(JianpuText, badInputGivesOneClearErrorNamingTheSpot)
+{
+    EXPECT_EQ(parseError("1=D\n1 2 3\n1 2 x 3"), "line 3, column 5: \"x\" is not a note");
+    EXPECT_EQ(parseError("上: 1 2 8"), "line 1, column 8: \"8\" is not a note");
+    EXPECT_EQ(parseError("调: 1=H\n1"), "line 1: the key \"1=H\" is none of 1=C, 1=#F, 1=bB ...");
+    EXPECT_EQ(parseError("速度: fast\n1"), "line 1: the tempo \"fast\" is no number of quarter notes a minute (20 to 400)");
+    EXPECT_EQ(parseError("颜色: 红\n1"), "line 1: unknown header \"颜色\" (标题 作者 调 拍号 速度)");
+    EXPECT_EQ(parseError("- 1"), "line 1, column 1: a dash with no note before it in its bar");
+    EXPECT_EQ(parseError("1 ||\n2"), "line 2, column 1: notes after the final bar line");
+    EXPECT_EQ(parseError("% nothing"), "the text holds no notes");
+    EXPECT_EQ(parseError(std::string(10 << 20, '1')), "the text is longer than 1 MB: more than a song can hold");
+    // A bar that does not fill the meter plays as written, and is reported.
+    std::vector<std::string> warnings;
+    const Score s = parse("3/4\n1 2 3 | 4 5 |\n6 - - ||", &warnings);
+    EXPECT_EQ(s.lower.size(), 6u);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0], "line 2: a bar of 32/64 where the meter 3/4 has 48/64; played as written");
+}
+
+TEST(JianpuSong, textToSongToTextKeepsEveryNoteRestAndLength)
+{
+    QTemporaryDir dir;
+    const std::string text = dir.filePath(QStringLiteral("tune.txt")).toStdString();
+    const std::string song = dir.filePath(QStringLiteral("tune.hbk")).toStdString();
+    std::ofstream(text) << "标题: 茉莉花\n1=D 4/4 \xE2\x99\xA9=80\n"
+                           "上: 3 3_ 5_ 6_ 1'_ 1'_ 6_ | 5 5_ 6_ 5 - | 0 3__ 5__ 6_ 1'. 6_ | 5 - 0 0 ||\n"
+                           "下: 1, - 5,, - | 1, - 5,, - | 1, - 4,, - | 5,, - 1, - ||\n";
+    songs::ImportedSong imported;
+    std::string error;
+    std::vector<std::string> notices;
+    ASSERT_TRUE(ImportJianpuFile(text, song, imported, error, notices)) << error;
+    EXPECT_EQ(imported.lower.tone, 2);  // the keys play in D: 1 lies on the keys marked 1
+    Score back;
+    ASSERT_TRUE(ScoreOfFile(song, std::nullopt, back, error, notices)) << error;
+    std::ifstream in(text);
+    const Score original = parse(std::string(std::istreambuf_iterator<char>(in), {}));
+    ASSERT_EQ(original.upper.size(), 20u);
+    EXPECT_EQ(back.tempo, 80);
+    EXPECT_EQ(back.tonic, 2);
+    EXPECT_EQ(back.title, "茉莉花");
+    // The song's trailing rests are silence, not notes: the text keeps the notes.
+    Notes upper = notesOf(original.upper);
+    upper.resize(upper.size() - 2);
+    EXPECT_EQ(notesOf(back.upper), upper);
+    EXPECT_EQ(notesOf(back.lower), notesOf(original.lower));
+    // And the text written of it reads back as the same score.
+    const Score again = parse(WriteJianpu(back));
+    EXPECT_EQ(notesOf(again.upper), upper);
+    EXPECT_EQ(notesOf(again.lower), notesOf(original.lower));
+}
+
+TEST(JianpuScore, thePrintedPageHasItsGlyphsWhereTheLayoutPutsThem)
+{
+    const QString pdftoppm = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
+    if (pdftoppm.isEmpty())
+        GTEST_SKIP() << "pdftoppm (poppler-utils) is not installed";
+    QTemporaryDir dir;
+    const Score score = parse("标题: 音阶\n1=C\n上: 1 2 3 4 | 5 6 7 1' ||\n下: 1, - 5, - | 1, - - - ||");
+    const std::string pdf = dir.filePath(QStringLiteral("scale.pdf")).toStdString();
+    std::string error;
+    ASSERT_TRUE(WriteScoreFile(score, pdf, error)) << error;
+    // At 72 dots an inch a pixel is a point of the page.
+    ASSERT_EQ(QProcess::execute(pdftoppm, {QStringLiteral("-r"), QStringLiteral("72"), QStringLiteral("-png"),
+                                           QStringLiteral("-singlefile"), QString::fromStdString(pdf),
+                                           dir.filePath(QStringLiteral("page"))}),
+              0);
+    const QImage page(dir.filePath(QStringLiteral("page.png")));
+    ASSERT_FALSE(page.isNull());
+    const auto ink = [&page](const QRectF& r) {
+        int dark = 0;
+        for (int y = int(r.top()); y <= int(r.bottom()); ++y)
+            for (int x = int(r.left()); x <= int(r.right()); ++x)
+                dark += page.valid(x, y) && qGray(page.pixel(x, y)) < 128 ? 1 : 0;
+        return dark;
+    };
+    const ScoreDrawing drawing(score, 595, 842);
+    // Each digit where its box is; the octave dot above 1' and below 1,.
+    for (const auto& [upper, index] : {std::pair{true, 0}, {true, 7}, {false, 1}}) {
+        const QRectF box = drawing.boxOf(upper, index);
+        EXPECT_GT(ink(box), 8) << (upper ? "upper " : "lower ") << index;
+    }
+    const QRectF high = drawing.boxOf(true, 7);
+    EXPECT_GT(ink(QRectF(high.left(), high.top() - 4, high.width(), 6)), 0) << "the dot above 1'";
+    const QRectF low = drawing.boxOf(false, 0);
+    EXPECT_GT(ink(QRectF(low.left(), low.bottom() - 4, low.width(), 8)), 0) << "the dot below 1,";
+    // Between the two lines of a system, nothing.
+    EXPECT_EQ(ink(QRectF(100, high.bottom() + 8, 300, low.top() - high.bottom() - 16)), 0);
+}
