@@ -191,7 +191,8 @@ KeyboardView::Digit KeyboardView::movableDigit(int k) const
         return {};
     const int above = lowestNote_ + k - 60 - tonic_;
     const int octave = above >= 0 ? above / 12 : -((-above + 11) / 12);
-    return {kDigitOf[above - 12 * octave], octave};
+    const int digit = kDigitOf[above - 12 * octave];
+    return digit == 0 ? Digit{} : Digit{digit, octave};
 }
 
 void KeyboardView::paintDigits(QPainter& painter)

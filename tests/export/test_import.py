@@ -197,5 +197,31 @@ class Import(InFolder):
             self.assertEqual(f.read(), b'old song')
 
 
+class Jianpu(InFolder):
+    def test_a_midi_file_from_an_independent_tool_is_written_down_with_its_key_meter_and_lengths(self):
+        if not shutil.which('abc2midi'):
+            self.skipTest('abc2midi is not installed')
+        abc = self.path('tune.abc')
+        with open(abc, 'w') as f:
+            f.write('X:1\nT:Jianpu Tune\nM:3/4\nL:1/8\nQ:1/4=100\nK:D\nD2 EF G2|A4 d>c|B2 z2 D2|]\n')
+        src = self.path('tune.mid')
+        subprocess.run(['abc2midi', abc, '-o', src], capture_output=True, text=True)
+        text = self.path('tune.txt')
+        r = run('--jianpu', src, text)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn('tempo 100 from the MIDI file', r.stderr)
+        with open(text, encoding='utf-8') as f:
+            lines = f.read().splitlines()
+        for header in ('调: 1=D', '拍号: 3/4', '速度: 100'):
+            self.assertIn(header, lines)
+        # Dotted eighth and sixteenth, rests, an octave up: each as the file has it.
+        self.assertIn("下: 1 2_ 3_ 4 | 5 - 1'_. 7__ | 6 0 1 ||", lines)
+        # And the text plays the same notes as the file, a tick from their times.
+        song = self.path('again.hbk')
+        self.assertEqual(run('--import-jianpu', text, song).returncode, 0)
+        self.assertEqual(run('--export-midi', song, self.path('again.mid')).returncode, 0)
+        self.assertEqual([n for _, _, n in note_ons(self.path('again.mid'))], [n for _, _, n in note_ons(src)])
+
+
 if __name__ == '__main__':
     unittest.main()

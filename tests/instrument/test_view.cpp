@@ -42,6 +42,7 @@ private slots:
     void sizeIsLimited();
     void struckKeysAreDrawnInTheirColours();
     void stripDrawnOnlyWithLogo();
+    void movableDigitsFollowTheKeyOnTheSoundingNotes();
 };
 
 void ViewTest::keysSitAtTheirPlaces()
@@ -269,6 +270,42 @@ void ViewTest::stripDrawnOnlyWithLogo()
     rig.midi->SetLogo(true);
     const int with = stripPixels();
     QVERIFY2(with > without + 100, qPrintable(QString("%1 vs %2").arg(with).arg(without)));
+}
+
+void ViewTest::movableDigitsFollowTheKeyOnTheSoundingNotes()
+{
+    Rig rig;
+    rig.midi->show();
+    KeyboardView& view = *rig.midi->keyboardView();
+    using Digit = std::pair<int, int>;  // digit (0 none), octave
+    const auto digit = [&view](int k) { return Digit{view.movableDigit(k).digit, view.movableDigit(k).octave}; };
+    // 1=D with the default pitch 36: key k sounds 36 + k.
+    rig.midi->setDigitKey(2);
+    QVERIFY(view.strip()->isHidden());
+    QCOMPARE(digit(26), (Digit{1, 0}));   // D4, the tonic above middle C: no dots
+    QCOMPARE(digit(30), (Digit{3, 0}));   // F#4
+    QCOMPARE(digit(37), (Digit{7, 0}));   // C#5
+    QCOMPARE(digit(6), (Digit{3, -2}));   // F#2
+    QCOMPARE(digit(25), (Digit{7, -1}));  // C#4, the 7 just below the tonic
+    QCOMPARE(digit(24), (Digit{0, 0}));   // C is no degree of D major
+    QCOMPARE(digit(38), (Digit{1, 1}));   // D5
+    // The key 调 moves what the keys sound, and the digits with it.
+    rig.midi->SetTone(2);
+    QCOMPARE(digit(24), (Digit{1, 0}));  // the C key now sounds D4
+    QCOMPARE(digit(28), (Digit{3, 0}));
+    // Drawn on the keys, black ones too: the F# key's face carries ink.
+    rig.midi->SetTone(0);
+    const QImage image = rig.midi->grab().toImage();
+    const QRect black = KeyboardView::keyRect(30);
+    int inked = 0;
+    for (int y = black.top(); y <= black.bottom(); ++y)
+        for (int x = black.left() + 2; x < black.right() - 1; ++x)
+            inked += QColor(image.pixel(x, y)) != rig.midi->keyColor(30) ? 1 : 0;
+    QVERIFY2(inked > 10, qPrintable(QString::number(inked)));
+    // The fixed strip again.
+    rig.midi->setDigitKey(-1);
+    QVERIFY(!view.strip()->isHidden());
+    QCOMPARE(digit(26), (Digit{0, 0}));
 }
 
 QTEST_MAIN(ViewTest)

@@ -1,5 +1,6 @@
 // The ten picture buttons: dispatch, faces, enabled states, save and random play.
 #include "formfixture.h"
+#include "window/followwindow.h"
 
 #include "songs/recorder.h"
 #include "songs/smf.h"
@@ -282,6 +283,43 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
     f.endNotice();
     EXPECT_EQ(w.Label3->text(), QStringLiteral("小调"));
     EXPECT_TRUE(warnings.empty());
+}
+
+TEST_F(CommandTest, anOpenedJianpuTextPlaysAndTheScoreFollowsTheNotes)
+{
+    Form2& f = make();
+    FormParts w(f);
+    const QString text = dir.path() + QStringLiteral("/tune.txt");
+    QFile file(text);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("标题: 小曲\n1=D\n下: 1 2_ 3_ 1' |\n");
+    file.close();
+    f.showFollowWindow();
+    FollowWindow& follow = *f.followWindowIfShown();
+    QString filter;
+    w.co.chooser = [&](bool, const Co& co) {
+        filter = co.Filter;
+        return text;
+    };
+    service.clear();
+    f.Com_Click(4);
+    EXPECT_TRUE(filter.contains(QStringLiteral("简谱文件|*.txt *.jianpu")));
+    EXPECT_TRUE(w.Timer3.isActive());
+    EXPECT_EQ(w.Label3->text(), QStringLiteral("小曲"));
+    EXPECT_EQ(follow.score().lower.size(), 4u);
+    std::vector<int> notes, marked;
+    for (int tick = 0; tick < 300 && w.Timer3.isActive(); ++tick) {
+        f.songCommands().Timer3_Timer();
+        QCoreApplication::processEvents();
+        if (marked.empty() || marked.back() != follow.marked().second)
+            marked.push_back(follow.marked().second);
+    }
+    for (const auto& m : service.messages)
+        if ((m.status & 0xF0) == 0x90 && m.data2 > 0)
+            notes.push_back(m.data1);
+    EXPECT_EQ(notes, (std::vector<int>{62, 64, 66, 74}));
+    // Each note marked as it sounds, in turn.
+    EXPECT_EQ(marked, (std::vector<int>{-1, 0, 1, 2, 3}));
 }
 
 TEST_F(CommandTest, openPlaysTheChosenSongAndACancelDoesNothing)
