@@ -1,6 +1,9 @@
 // Songs beyond the window: exporting an hour of music to a MIDI file and
 // rendering a minute of it to audio, with the real-time factor of each
 // (seconds of music per second of work).
+#include "notation/scoredrawing.h"
+#include "notation/scorefile.h"
+#include "notation/songscore.h"
 #include "performance/capture.h"
 #include "songs/midiimport.h"
 #include "songs/recorder.h"
@@ -370,3 +373,61 @@ void BM_RecordedReleases(benchmark::State& state)
     }
 }
 BENCHMARK(BM_RecordedReleases)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Jianpu both ways: a 2,000-note text made into a song (read, parsed, placed,
+// written), and a score of 20 pages or more written as a PDF.
+void BM_JianpuImportAndPrint(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> degree(1, 7), mark(0, 5);
+    const auto voice = [&](const char* prefix, int notes) {
+        std::string text;
+        int inBar = 0;
+        for (int i = 0; i < notes; ++i) {
+            if (i % 32 == 0)
+                text += std::string(i ? " |\n" : "") + prefix;
+            else if (inBar == 0)
+                text += " |";
+            const int m = mark(random);
+            // Quarters, pairs of eighths, octave marks and accidentals.
+            text += " " + std::string(m == 5 ? "#" : "") + std::to_string(degree(random)) + (m == 1 ? "'" : m == 2 ? "," : "");
+            text += i % 4 < 2 ? "_" : "";
+            inBar = (inBar + (i % 4 < 2 ? 8 : 16)) % 64;
+        }
+        return text + " ||\n";
+    };
+    const auto write = [&dir](const char* name, const std::string& text) {
+        const std::string path = dir.filePath(QString::fromLatin1(name)).toStdString();
+        std::ofstream(path) << text;
+        return path;
+    };
+    const std::string small = write("small.txt", "标题: 基准\n1=D 4/4\n" + voice("上:", 1000) + voice("下:", 1000));
+    const std::string large = write("large.txt", "标题: 基准\n1=D 4/4\n" + voice("上:", 4000) + voice("下:", 4000));
+    const std::string song = dir.filePath(QStringLiteral("song.hbk")).toStdString();
+    const std::string pdf = dir.filePath(QStringLiteral("score.pdf")).toStdString();
+    for (auto _ : state) {
+        songs::ImportedSong imported;
+        std::string error;
+        std::vector<std::string> notices;
+        auto start = std::chrono::steady_clock::now();
+        if (!notation::ImportJianpuFile(small, song, imported, error, notices))
+            state.SkipWithError(error.c_str());
+        const std::chrono::duration<double> importing = std::chrono::steady_clock::now() - start;
+
+        std::ifstream in(large);
+        notation::Score score;
+        std::vector<std::string> warnings;
+        notation::ParseJianpu(std::string(std::istreambuf_iterator<char>(in), {}), score, error, warnings);
+        const int pages = notation::ScoreDrawing(score, 595, 842).pages();
+        start = std::chrono::steady_clock::now();
+        if (!notation::WriteScoreFile(score, pdf, error))
+            state.SkipWithError(error.c_str());
+        const std::chrono::duration<double> printing = std::chrono::steady_clock::now() - start;
+        state.SetIterationTime(importing.count() + printing.count());
+        std::fprintf(stderr, "jianpu: a %d-note text made into a song in %.1f ms; a %d-page score written as PDF "
+                             "in %.1f ms (targets <= 200 ms each)\n",
+                     imported.notes, importing.count() * 1000, pages, printing.count() * 1000);
+    }
+}
+BENCHMARK(BM_JianpuImportAndPrint)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -53,7 +53,7 @@ TEST(CommandLine, toolsHelpAndVersion)
 
     std::string error;
     parse({"--dump", "a", "--render", "b", "c"}, &error);
-    EXPECT_EQ(error, "only one of --export-midi, --render, --dump and --import-midi at a time");
+    EXPECT_EQ(error, "only one of --export-midi, --render, --dump, --import-midi, --import-jianpu and --jianpu at a time");
     EXPECT_EQ(parse({"song.hbk", "--help", "--bogus"}).action, CommandLine::Action::Help);
     EXPECT_EQ(parse({"--version"}).action, CommandLine::Action::Version);
     parse({"--midi-out"}, &error);

@@ -276,7 +276,10 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     std::unique_ptr<QMenu> menu(f.portMenu());
     ASSERT_NE(menu, nullptr);
     const auto subs = menu->actions();
-    ASSERT_EQ(subs.size(), 7);  // the ports, a separator, the four ways of playing
+    // The ports, the four ways of playing, the score and the digits on the keys.
+    ASSERT_EQ(subs.size(), 10);
+    EXPECT_EQ(subs[8]->text(), QStringLiteral("显示简谱"));
+    EXPECT_EQ(subs[9]->menu()->actions().size(), 13);  // 固定调, 首调 1=C .. 1=B
     EXPECT_EQ(subs[0]->text(), QStringLiteral("MIDI 输出"));
     EXPECT_EQ(subs[1]->text(), QStringLiteral("MIDI 输入"));
     const auto outs = subs[0]->menu()->actions();
