@@ -286,18 +286,23 @@ void BM_KeyToNoteOn(benchmark::State& state)
                 form.Com_Click(1);                                                // Record
             }
             form.lowerKeyboard().setHoldMode(hold);
+            // Does what moves the key, and waits until the message it should
+            // send is stamped (and the key event was taken in).
+            const auto awaitMessage = [&keys](std::int64_t& stamp, std::function<void()>& hook, const auto& act) {
+                stamp = 0;
+                QEventLoop until;
+                hook = [&until] { until.quit(); };
+                act();
+                runLoop(until, 500);
+                hook = nullptr;
+                return stamp != 0 && keys->keyNs() != 0;
+            };
             bool other = false;
             for (auto _ : state) {
                 const quint32 code = other ? kX : kZ;
                 other = !other;
                 service.clear();
-                service.noteOnNs = 0;
-                QEventLoop untilNote;
-                service.onNoteOn = [&untilNote] { untilNote.quit(); };
-                keys->press(code);
-                runLoop(untilNote, 500);
-                service.onNoteOn = nullptr;
-                if (service.noteOnNs == 0 || keys->keyNs() == 0) {
+                if (!awaitMessage(service.noteOnNs, service.onNoteOn, [&] { keys->press(code); })) {
                     skipped = "a key sent no note-on";
                     break;
                 }
@@ -307,13 +312,7 @@ void BM_KeyToNoteOn(benchmark::State& state)
                     // Held a moment, then let go.
                     QEventLoop held;
                     runLoop(held, kRestMs);
-                    QEventLoop untilOff;
-                    service.noteOffNs = 0;
-                    service.onNoteOff = [&untilOff] { untilOff.quit(); };
-                    keys->release(code);
-                    runLoop(untilOff, 500);
-                    service.onNoteOff = nullptr;
-                    if (service.noteOffNs == 0 || keys->keyNs() == 0) {
+                    if (!awaitMessage(service.noteOffNs, service.onNoteOff, [&] { keys->release(code); })) {
                         skipped = "a released key sent no note-off";
                         break;
                     }

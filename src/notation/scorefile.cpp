@@ -1,6 +1,7 @@
 #include "notation/scorefile.h"
 
 #include "notation/scoredrawing.h"
+#include "songs/paths.h"
 #include "songs/wholefile.h"
 
 #include <QBuffer>
@@ -11,21 +12,9 @@
 #include <QSvgGenerator>
 #endif
 
-#include <cctype>
 
 namespace notation {
 namespace {
-
-std::string extensionOf(const std::string& path)
-{
-    const auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
-        return {};
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext)
-        c = char(std::tolower(std::uint8_t(c)));
-    return ext;
-}
 
 // A4 in points: the page's unit is a point at 72 dots an inch.
 constexpr double kPageWidth = 595, kPageHeight = 842;
@@ -56,7 +45,7 @@ QByteArray pdfOf(const Score& score)
 
 bool WriteScoreFile(const Score& score, const std::string& path, std::string& error)
 {
-    const std::string ext = extensionOf(path);
+    const std::string ext = songs::LowerExtension(path);
     QByteArray bytes;
     if (ext == "txt" || ext == "jianpu") {
         bytes = QByteArray::fromStdString(WriteJianpu(score));

@@ -9,7 +9,6 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <fstream>
 #include <map>
@@ -214,12 +213,7 @@ Score ScoreOf(const std::vector<Sounding>& notes, double quarterMs, int beats, i
 
 bool HasJianpuExtension(const std::string& path)
 {
-    const auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
-        return false;
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext)
-        c = char(std::tolower(std::uint8_t(c)));
+    const std::string ext = songs::LowerExtension(path);
     return ext == "txt" || ext == "jianpu";
 }
 

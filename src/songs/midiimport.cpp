@@ -2,13 +2,13 @@
 
 #include "songs/keys.h"
 
+#include "songs/paths.h"
 #include "songs/songfile.h"
 #include "songs/tags.h"
 #include "songs/wholefile.h"
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -256,12 +256,7 @@ bool addLengthRecords(std::vector<std::pair<std::string, std::string>>& body, co
 
 bool HasMidiExtension(const std::string& path)
 {
-    const auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
-        return false;
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext)
-        c = char(std::tolower(std::uint8_t(c)));
+    const std::string ext = LowerExtension(path);
     return ext == "mid" || ext == "midi";
 }
 

@@ -1,5 +1,6 @@
 #include "songs/paths.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -51,6 +52,17 @@ std::string WhyNotTarget(const std::string& source, const std::string& target)
     if (SameFile(source, target))
         return "cannot write " + target + ": it is the input file";
     return {};
+}
+
+std::string LowerExtension(const std::string& path)
+{
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
+        return {};
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext)
+        c = char(std::tolower(std::uint8_t(c)));
+    return ext;
 }
 
 }  // namespace songs

@@ -22,4 +22,8 @@ bool SameFile(const std::string& a, const std::string& b);
 // is not a plain file (a pipe, a folder, a device) is never replaced.
 std::string WhyNotTarget(const std::string& source, const std::string& target);
 
+// The file name's extension in lower case ("mid" of "Song.MID"), empty when
+// it has none.
+std::string LowerExtension(const std::string& path);
+
 }  // namespace songs
