@@ -1,6 +1,7 @@
 #include "notation/scorefile.h"
 
 #include "notation/scoredrawing.h"
+#include "notation/svgpainter.h"
 #include "songs/paths.h"
 #include "songs/wholefile.h"
 
@@ -8,9 +9,6 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#ifdef SONAREL_HAVE_SVG
-#include <QSvgGenerator>
-#endif
 
 
 namespace notation {
@@ -52,25 +50,13 @@ bool WriteScoreFile(const Score& score, const std::string& path, std::string& er
     } else if (ext == "pdf") {
         bytes = pdfOf(score);
     } else if (ext == "svg") {
-#ifdef SONAREL_HAVE_SVG
         const ScoreDrawing drawing(score, kPageWidth, 0);
-        QBuffer buffer;
-        buffer.open(QIODevice::WriteOnly);
-        QSvgGenerator svg;
-        svg.setOutputDevice(&buffer);
-        svg.setSize(QSize(int(kPageWidth), int(drawing.height())));
-        svg.setViewBox(QRectF(0, 0, kPageWidth, drawing.height()));
-        svg.setResolution(72);
-        svg.setTitle(QString::fromStdString(score.title));
+        SvgDocument svg(QSizeF(kPageWidth, drawing.height()), QString::fromStdString(score.title));
         {
             QPainter painter(&svg);
             drawing.paint(painter, 0);
         }
-        bytes = buffer.data();
-#else
-        error = "this build cannot write SVG (Qt SVG was missing)";
-        return false;
-#endif
+        bytes = svg.bytes();
     } else {
         error = path + ": the score is written as .txt, .pdf or .svg";
         return false;
