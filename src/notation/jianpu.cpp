@@ -362,9 +362,10 @@ Spelling Spell(const Score& score, const Note& note)
         base = kQuarter + kQuarter / 2;
         --s.dashes;
     }
+    // A plain length, then one or two augmentation dots: 16 24 28, 8 12 14 ...
     for (int plain = kQuarter; plain >= 1; plain /= 2) {
-        if (base == plain || base == plain + plain / 2) {
-            s.dots = base == plain ? 0 : 1;
+        if (base == plain || base == plain + plain / 2 || (plain >= 4 && base == plain + plain / 2 + plain / 4)) {
+            s.dots = base == plain ? 0 : base == plain + plain / 2 ? 1 : 2;
             break;
         }
         ++s.underlines;

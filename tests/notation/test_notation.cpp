@@ -80,6 +80,10 @@ TEST(JianpuText, everyRuleGivesItsNotes)
         const Score s = parse(c.text);
         EXPECT_EQ(notesOf(s.lower), c.lower) << c.text;
         EXPECT_EQ(notesOf(s.upper), c.upper) << c.text;
+        // Written back, each reads as the same notes.
+        const Score again = parse(WriteJianpu(s));
+        EXPECT_EQ(notesOf(again.lower), c.lower) << WriteJianpu(s);
+        EXPECT_EQ(notesOf(again.upper), c.upper) << WriteJianpu(s);
     }
     const Score headed = parse("标题: 歌\n作者: 人\n拍号: 3/4\n速度: 120\n1=bE\n1");
     EXPECT_EQ(headed.title, "歌");
