@@ -16,6 +16,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QRegularExpression>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -226,10 +227,11 @@ void SongCommands::playSongArgument(QString path)
         // A MIDI file or a jianpu text plays as a song made of it; one that
         // cannot be read leaves the window as without a song.
         SongPath = scratchPath();
-        if (openImportedFile(path))
+        QString why;
+        if (openImportedFile(path, &why))
             play();
         else
-            say(QStringLiteral("无法打开 %1").arg(name));
+            say(why.isEmpty() ? QStringLiteral("无法打开 %1").arg(name) : QStringLiteral("%1 %2").arg(name, why));
         return;
     }
     SongPath = path;
@@ -530,7 +532,7 @@ void SongCommands::StopCommand()
 
 // ---------------------------------------------------------------- open
 
-bool SongCommands::openImportedFile(const QString& path)
+bool SongCommands::openImportedFile(const QString& path, QString* why)
 {
     // The song made of it lives beside the scratch recording, which it must
     // not replace: the last take stays until the next recording.
@@ -541,8 +543,15 @@ bool SongCommands::openImportedFile(const QString& path)
     const bool made = isMidiFile(path)
                           ? songs::ImportMidiFile(path.toStdString(), importedSongPath().toStdString(), song, error)
                           : notation::ImportJianpuFile(path.toStdString(), importedSongPath().toStdString(), song, error, notices);
-    if (!made)
+    if (!made) {
+        // A typed tune with a mistake says where it is.
+        const QRegularExpressionMatch at =
+            QRegularExpression(QStringLiteral("line (\\d+)(, column (\\d+))?")).match(QString::fromStdString(error));
+        if (why && at.hasMatch())
+            *why = at.captured(3).isEmpty() ? QStringLiteral("第%1行有误").arg(at.captured(1))
+                                            : QStringLiteral("第%1行第%2列有误").arg(at.captured(1), at.captured(3));
         return false;
+    }
     SongPath = importedSongPath();
     shownSong_ = SongPath;
     parts_.title->setText(QString::fromStdString(song.title));
@@ -573,10 +582,11 @@ void SongCommands::OpenCommand()
     if (isMidiFile(co.FileName) || notation::HasJianpuExtension(co.FileName.toStdString())) {
         // A file that is no MIDI file or jianpu text after all is refused:
         // nothing plays and the current song stays.
-        if (openImportedFile(co.FileName))
+        QString why;
+        if (openImportedFile(co.FileName, &why))
             PlayCommand();
         else
-            say(QStringLiteral("无法打开 %1").arg(name));
+            say(why.isEmpty() ? QStringLiteral("无法打开 %1").arg(name) : QStringLiteral("%1 %2").arg(name, why));
         return;
     }
     SongPath = co.FileName;

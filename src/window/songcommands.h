@@ -139,7 +139,8 @@ private:
     // A MIDI file or jianpu text opened becomes a song beside the scratch
     // recording.
     static bool isMidiFile(const QString& path);
-    bool openImportedFile(const QString& path);
+    // `why`, when given, gets where a jianpu text went wrong ("第3行第5列有误").
+    bool openImportedFile(const QString& path, QString* why = nullptr);
     QString importedSongPath() const;
     bool saveCopy(const QString& source, const QString& target);
 

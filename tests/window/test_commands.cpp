@@ -315,6 +315,14 @@ TEST_F(CommandTest, anOpenedJianpuTextPlaysAndTheScoreFollowsTheNotes)
     EXPECT_EQ(notes, (std::vector<int>{62, 64, 66, 74}));
     // Each note marked as it sounds, in turn.
     EXPECT_EQ(marked, (std::vector<int>{-1, 0, 1, 2, 3}));
+
+    // A typed tune with a mistake says where it is, and nothing plays.
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("1=D\n下: 1 2 x 3 |\n");
+    file.close();
+    f.Com_Click(4);
+    EXPECT_FALSE(w.Timer3.isActive());
+    EXPECT_EQ(w.Label3->text(), QStringLiteral("tune.txt 第2行第8列有误"));
 }
 
 TEST_F(CommandTest, openPlaysTheChosenSongAndACancelDoesNothing)
