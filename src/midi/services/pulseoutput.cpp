@@ -2,7 +2,7 @@
 
 #include "midi/services/servicelog.h"
 
-#include <fluidsynth.h>
+#include "midi/services/fluidlib.h"
 #include <pulse/pulseaudio.h>
 
 #include <sched.h>
@@ -12,6 +12,8 @@
 #include <cmath>
 
 namespace {
+
+using fluidlib::Fluid;
 
 // Below -80 dBFS a sample counts as silence: a reverb tail fades into
 // values that never quite reach zero.
@@ -52,6 +54,8 @@ PulseOutput::PulseOutput(fluid_synth_t* synth, const Options& options) : synth_(
 std::unique_ptr<PulseOutput> PulseOutput::Open(fluid_synth_t* synth, const Options& options, std::string& why,
                                                bool* silent)
 {
+    if (!fluidlib::Load(why))
+        return nullptr;  // no synthesizer to render from
     std::unique_ptr<PulseOutput> output(new PulseOutput(synth, options));
     if (!output->connect(why)) {
         if (silent)
@@ -295,7 +299,7 @@ void PulseOutput::write(std::size_t bytes)
         spare_.resize(frames * kChannels);
         samples = spare_.data();
     }
-    fluid_synth_write_float(synth_, int(frames), samples, 0, kChannels, samples, 1, kChannels);
+    Fluid().fluid_synth_write_float(synth_, int(frames), samples, 0, kChannels, samples, 1, kChannels);
     float peak = 0;
     for (std::size_t i = 0; i < frames * kChannels; ++i)
         peak = std::max(peak, std::fabs(samples[i]));
@@ -306,7 +310,7 @@ void PulseOutput::write(std::size_t bytes)
     audibleNow_.store(audible);
     pa_stream_write(stream_, samples, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
 
-    if (audible || fluid_synth_get_active_voice_count(synth_) > 0) {
+    if (audible || Fluid().fluid_synth_get_active_voice_count(synth_) > 0) {
         silentFrames_ = 0;
         return;
     }

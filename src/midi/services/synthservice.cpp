@@ -6,7 +6,7 @@
 #include "midi/services/servicelog.h"
 #include "midi/services/shortmessage.h"
 
-#include <fluidsynth.h>
+#include "midi/services/fluidlib.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +14,9 @@
 #include <condition_variable>
 #include <deque>
 #include <cerrno>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -34,6 +37,8 @@ const std::vector<std::string> SynthService::kDebianSoundfonts = {
 };
 
 namespace {
+
+using fluidlib::Fluid;
 
 // FluidSynth's default gain (0.2) leaves a single key at a whisper. At 0.6
 // one piano key at full velocity peaks near -13 dBFS, and a ten-note chord at
@@ -76,7 +81,7 @@ void routeFluidLog()
     static std::once_flag once;
     std::call_once(once, [] {
         for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
-            fluid_set_log_function(level, fluidLog, nullptr);
+            Fluid().fluid_set_log_function(level, fluidLog, nullptr);
     });
 }
 
@@ -90,8 +95,15 @@ bool isSoundfont(const std::string& path)
 {
     if (!readableFile(path))
         return false;
-    Probing quiet;  // a file that is not a soundfont is simply not one
-    return fluid_is_soundfont(path.c_str()) != 0;
+    // A RIFF file of the "sfbk" form, as FluidSynth itself tells one (SF2
+    // and SF3 alike); read here so that looking needs no synthesizer.
+    char head[12] = {};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const bool whole = ::read(fd, head, sizeof(head)) == ssize_t(sizeof(head));
+    ::close(fd);
+    return whole && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "sfbk", 4) == 0;
 }
 
 bool parseInt(const std::string& text, int& value)
@@ -125,21 +137,21 @@ bool parseNumber(const std::string& text, double& value)
 void applySetting(fluid_settings_t* settings, const std::string& name, const std::string& value, bool warn)
 {
     int ok = FLUID_FAILED;
-    switch (fluid_settings_get_type(settings, name.c_str())) {
+    switch (Fluid().fluid_settings_get_type(settings, name.c_str())) {
     case FLUID_NUM_TYPE: {
         double v;
         if (parseNumber(value, v))
-            ok = fluid_settings_setnum(settings, name.c_str(), v);
+            ok = Fluid().fluid_settings_setnum(settings, name.c_str(), v);
         break;
     }
     case FLUID_INT_TYPE: {
         int v;
         if (parseInt(value, v))
-            ok = fluid_settings_setint(settings, name.c_str(), v);
+            ok = Fluid().fluid_settings_setint(settings, name.c_str(), v);
         break;
     }
     case FLUID_STR_TYPE:
-        ok = fluid_settings_setstr(settings, name.c_str(), value.c_str());
+        ok = Fluid().fluid_settings_setstr(settings, name.c_str(), value.c_str());
         break;
     default:
         if (warn)
@@ -152,15 +164,42 @@ void applySetting(fluid_settings_t* settings, const std::string& name, const std
 
 #ifdef SONAREL_HAVE_SDL2
 // FluidSynth's SDL2 driver expects the program to have started SDL's audio.
+// SDL is opened only then, as FluidSynth is: a start need not load it.
+struct Sdl {
+    decltype(&::SDL_InitSubSystem) init = nullptr;
+    decltype(&::SDL_QuitSubSystem) quit = nullptr;
+    decltype(&::SDL_GetError) error = nullptr;
+};
+
+const Sdl& sdl()
+{
+    static const Sdl functions = [] {
+        Sdl f;
+        if (void* library = ::dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL)) {
+            f.init = reinterpret_cast<decltype(f.init)>(::dlsym(library, "SDL_InitSubSystem"));
+            f.quit = reinterpret_cast<decltype(f.quit)>(::dlsym(library, "SDL_QuitSubSystem"));
+            f.error = reinterpret_cast<decltype(f.error)>(::dlsym(library, "SDL_GetError"));
+        }
+        return f.init && f.quit && f.error ? f : Sdl{};
+    }();
+    return functions;
+}
+
 bool startSdlAudio()
 {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        qCDebug(lcMidi, "sdl2: %s", SDL_GetError());
+    if (!sdl().init)
+        return false;
+    if (sdl().init(SDL_INIT_AUDIO) != 0) {
+        qCDebug(lcMidi, "sdl2: %s", sdl().error());
         return false;
     }
     return true;
 }
-void stopSdlAudio() { SDL_QuitSubSystem(SDL_INIT_AUDIO); }
+void stopSdlAudio()
+{
+    if (sdl().quit)
+        sdl().quit(SDL_INIT_AUDIO);
+}
 #else
 bool startSdlAudio() { return false; }
 void stopSdlAudio() {}
@@ -176,7 +215,7 @@ public:
     }
     ~FluidDriverOutput() override
     {
-        delete_fluid_audio_driver(driver_);
+        Fluid().delete_fluid_audio_driver(driver_);
         if (sdl_)
             stopSdlAudio();
     }
@@ -191,7 +230,7 @@ private:
 int settingInt(fluid_settings_t* settings, const char* name, int fallback)
 {
     int value = fallback;
-    fluid_settings_getint(settings, name, &value);
+    Fluid().fluid_settings_getint(settings, name, &value);
     return value;
 }
 
@@ -260,20 +299,20 @@ int playMessage(fluid_synth_t* synth, const ShortMessage& m)
     const int channel = m.status & 0x0F;
     switch (m.status & 0xF0) {
     case 0x80:
-        return fluid_synth_noteoff(synth, channel, m.data1);
+        return Fluid().fluid_synth_noteoff(synth, channel, m.data1);
     case 0x90:
-        return m.data2 == 0 ? fluid_synth_noteoff(synth, channel, m.data1)
-                            : fluid_synth_noteon(synth, channel, m.data1, m.data2);
+        return m.data2 == 0 ? Fluid().fluid_synth_noteoff(synth, channel, m.data1)
+                            : Fluid().fluid_synth_noteon(synth, channel, m.data1, m.data2);
     case 0xA0:
-        return fluid_synth_key_pressure(synth, channel, m.data1, m.data2);
+        return Fluid().fluid_synth_key_pressure(synth, channel, m.data1, m.data2);
     case 0xB0:
-        return fluid_synth_cc(synth, channel, m.data1, m.data2);
+        return Fluid().fluid_synth_cc(synth, channel, m.data1, m.data2);
     case 0xC0:
-        return fluid_synth_program_change(synth, channel, m.data1);
+        return Fluid().fluid_synth_program_change(synth, channel, m.data1);
     case 0xD0:
-        return fluid_synth_channel_pressure(synth, channel, m.data1);
+        return Fluid().fluid_synth_channel_pressure(synth, channel, m.data1);
     case 0xE0:
-        return fluid_synth_pitch_bend(synth, channel, m.data1 | (m.data2 << 7));
+        return Fluid().fluid_synth_pitch_bend(synth, channel, m.data1 | (m.data2 << 7));
     default:
         return FLUID_OK;  // system messages (clock, sense ...) mean nothing to the synthesizer
     }
@@ -292,9 +331,9 @@ struct SynthService::Engine {
         // gone its thread keeps calling into the synthesizer.
         output.reset();
         if (synth)
-            delete_fluid_synth(synth);  // also unloads the soundfont
+            Fluid().delete_fluid_synth(synth);  // also unloads the soundfont
         if (settings)
-            delete_fluid_settings(settings);
+            Fluid().delete_fluid_settings(settings);
     }
 
     bool makeSynth(const std::string& soundfont);
@@ -339,28 +378,34 @@ const std::string* SynthService::Engine::chosenDriver() const
 
 bool SynthService::Engine::makeSynth(const std::string& font)
 {
-    settings = new_fluid_settings();
+    std::string why;
+    if (!fluidlib::Load(why)) {
+        qCWarning(lcMidi, "%s; the built-in synthesizer is off", why.c_str());
+        return false;
+    }
+    routeFluidLog();
+    settings = Fluid().new_fluid_settings();
     if (!settings)
         return false;
-    fluid_settings_setnum(settings, "synth.sample-rate", kSampleRate);
-    fluid_settings_setnum(settings, "synth.gain", kGain);
+    Fluid().fluid_settings_setnum(settings, "synth.sample-rate", kSampleRate);
+    Fluid().fluid_settings_setnum(settings, "synth.gain", kGain);
     // Loads the samples of the instruments in use only: FluidR3_GM is 148 MB,
     // which would hold up the start by a second or more.
-    fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
-    fluid_settings_setint(settings, "audio.period-size", kPeriodSize);
-    fluid_settings_setint(settings, "audio.periods", kPeriods);
+    Fluid().fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
+    Fluid().fluid_settings_setint(settings, "audio.period-size", kPeriodSize);
+    Fluid().fluid_settings_setint(settings, "audio.periods", kPeriods);
     for (const auto& [name, value] : config.options)
         applySetting(settings, name, value, true);
     if (!config.audio)
-        fluid_settings_setnum(settings, "synth.sample-rate", kSampleRate);  // renders promise 44.1 kHz
+        Fluid().fluid_settings_setnum(settings, "synth.sample-rate", kSampleRate);  // renders promise 44.1 kHz
 
-    fluid_synth_t* made_ = new_fluid_synth(settings);
+    fluid_synth_t* made_ = Fluid().new_fluid_synth(settings);
     if (!made_) {
         qCWarning(lcMidi, "The built-in synthesizer could not be created");
         return false;
     }
     synth = made_;
-    if (fluid_synth_sfload(synth, font.c_str(), 1) == FLUID_FAILED) {
+    if (Fluid().fluid_synth_sfload(synth, font.c_str(), 1) == FLUID_FAILED) {
         qCWarning(lcMidi, "Soundfont \"%s\" could not be loaded", font.c_str());
         return false;
     }
@@ -405,7 +450,7 @@ void SynthService::Engine::install(std::unique_ptr<AudioOutput> out, const std::
     {
         std::lock_guard lock(mutex);
         // What sounded into an output that went away is not heard later.
-        fluid_synth_all_sounds_off(synth, -1);
+        Fluid().fluid_synth_all_sounds_off(synth, -1);
         for (std::uint32_t message : pending.takeSettings())
             playMessage(synth, DecodeShortMessage(message));
         const std::vector<std::uint32_t> notes = pending.takeNotes(PendingMessages::Clock::now());
@@ -441,10 +486,10 @@ bool SynthService::Engine::openPulse(std::string& why, bool& silent)
     }
     pulse.sampleRate = kSampleRate;
     char* server = nullptr;
-    if (fluid_settings_dupstr(settings, "audio.pulseaudio.server", &server) == FLUID_OK && server) {
+    if (Fluid().fluid_settings_dupstr(settings, "audio.pulseaudio.server", &server) == FLUID_OK && server) {
         if (std::string(server) != "default")
             pulse.server = server;
-        fluid_free(server);
+        Fluid().fluid_free(server);
     }
     // Called with the stream's lock held, which the keyboards' thread takes
     // inside `mutex`: so no `mutex` here, only the flag and a nudge. The
@@ -470,14 +515,14 @@ bool SynthService::Engine::openFluidDriver(const std::string& name, bool chosen)
             return false;
         sdl = true;
     }
-    fluid_settings_setstr(settings, "audio.driver", name.c_str());
+    Fluid().fluid_settings_setstr(settings, "audio.driver", name.c_str());
     fluid_audio_driver_t* driver = nullptr;
     {
         // FluidSynth's reason is worth reading once when the user chose the driver.
         std::optional<Probing> quiet;
         if (!chosen || warnedNoAudio)
             quiet.emplace();
-        driver = new_fluid_audio_driver(settings, synth);
+        driver = Fluid().new_fluid_audio_driver(settings, synth);
     }
     if (!driver) {
         if (sdl)
@@ -629,7 +674,6 @@ void SynthService::Engine::run(std::shared_ptr<Engine> self, std::string font)
 SynthService::SynthService(SynthConfig config)
     : config_(std::move(config)), mayStart_(!config_.waitForStart)
 {
-    routeFluidLog();
     AudioSystem::RouteLibraryMessages();
 }
 
@@ -820,7 +864,7 @@ int SynthService::close(std::uint32_t handle)
             return MidiResult::Ok;
         }
     }
-    fluid_synth_all_notes_off(engine_->synth, -1);
+    Fluid().fluid_synth_all_notes_off(engine_->synth, -1);
     return MidiResult::Ok;
 }
 
@@ -867,12 +911,12 @@ bool SynthService::renderS16(int frames, std::int16_t* leftRight)
 {
     if (!engine_ || !engine_->ready.load() || config_.audio || frames < 0 || (frames > 0 && !leftRight))
         return false;
-    return frames == 0 || fluid_synth_write_s16(engine_->synth, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
+    return frames == 0 || Fluid().fluid_synth_write_s16(engine_->synth, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
 }
 
 bool SynthService::renderFloat(int frames, float* leftRight)
 {
     if (!engine_ || !engine_->ready.load() || config_.audio || frames < 0 || (frames > 0 && !leftRight))
         return false;
-    return frames == 0 || fluid_synth_write_float(engine_->synth, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
+    return frames == 0 || Fluid().fluid_synth_write_float(engine_->synth, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
 }
