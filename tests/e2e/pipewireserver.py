@@ -76,13 +76,22 @@ class PipeWireServer(PulseServer):
         config = os.path.join(self.dir, 'server.conf')
         with open(config, 'w') as f:
             f.write(CONFIG)
-        self.proc = subprocess.Popen(['pipewire', '-c', config], env=self.env,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 10
-        while self.pactl('info').returncode != 0:
-            if time.time() > deadline or self.proc.poll() is not None:
-                raise RuntimeError('the PipeWire server did not start')
-            time.sleep(0.05)
+        # On a loaded machine PipeWire now and then gives up while it starts
+        # (its sockets or its own clients time out): it is started again.
+        for attempt in range(3):
+            self.proc = subprocess.Popen(['pipewire', '-c', config], env=self.env,
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            deadline = time.time() + 10
+            while self.pactl('info').returncode != 0 and time.time() < deadline and self.proc.poll() is None:
+                time.sleep(0.05)
+            if self.proc.poll() is None and self.pactl('info').returncode == 0:
+                break
+            if self.proc.poll() is None:
+                self.proc.kill()
+            self.proc.wait()
+            time.sleep(0.5)
+        else:
+            raise RuntimeError('the PipeWire server did not start')
         self.linker = Linker(self.env)
 
     def kill(self):
