@@ -1,5 +1,7 @@
 #include "instrument/keyboardview.h"
 
+#include "songs/scale.h"
+
 #include "instrument/twips.h"
 #include "instrument/usercontrol1.h"
 
@@ -186,13 +188,11 @@ void KeyboardView::setStripShown(bool on)
 
 KeyboardView::Digit KeyboardView::movableDigit(int k) const
 {
-    static constexpr int kDigitOf[12] = {1, 0, 2, 0, 3, 4, 0, 5, 0, 6, 0, 7};  // semitones above the tonic
     if (tonic_ < 0)
         return {};
-    const int above = lowestNote_ + k - 60 - tonic_;
-    const int octave = above >= 0 ? above / 12 : -((-above + 11) / 12);
-    const int digit = kDigitOf[above - 12 * octave];
-    return digit == 0 ? Digit{} : Digit{digit, octave};
+    const songs::ScalePlace place = songs::PlaceOf(lowestNote_ + k, tonic_);
+    const int digit = songs::DegreeOf(place.semitone);
+    return digit == 0 ? Digit{} : Digit{digit, place.octave};
 }
 
 void KeyboardView::paintDigits(QPainter& painter)

@@ -1,5 +1,7 @@
 #include "notation/jianpu.h"
 
+#include "songs/scale.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -8,12 +10,11 @@
 namespace notation {
 namespace {
 
-// Semitones above the tonic of the degrees 1 .. 7 of a major scale.
-constexpr std::array<int, 7> kDegree = {0, 2, 4, 5, 7, 9, 11};
+using songs::kMiddleC;
+constexpr const auto& kDegree = songs::kMajorScale;
 // How each semitone above the tonic is written: digit and accidental.
 constexpr std::array<std::pair<char, int>, 12> kChromatic = {{{'1', 0}, {'1', 1}, {'2', 0}, {'3', -1}, {'3', 0}, {'4', 0},
                                                                {'4', 1}, {'5', 0}, {'5', 1}, {'6', 0}, {'7', -1}, {'7', 0}}};
-constexpr int kMiddleC = 60;
 constexpr std::string_view kQuarterSign = "\xE2\x99\xA9";  // ♩
 constexpr std::string_view kWideColon = "\xEF\xBC\x9A";    // ：
 
@@ -372,12 +373,11 @@ Spelling Spell(const Score& score, const Note& note)
     }
     if (note.pitch < 0)
         return s;
-    const int above = note.pitch - kMiddleC - score.tonic;
-    const int octave = above >= 0 ? above / 12 : -((-above + 11) / 12);
-    const auto& [digit, accidental] = kChromatic[std::size_t(above - 12 * octave)];
+    const songs::ScalePlace place = songs::PlaceOf(note.pitch, score.tonic);
+    const auto& [digit, accidental] = kChromatic[std::size_t(place.semitone)];
     s.digit = digit;
     s.accidental = accidental;
-    s.octave = octave;
+    s.octave = place.octave;
     return s;
 }
 

@@ -201,10 +201,7 @@ Score ScoreOf(const std::vector<Sounding>& notes, double quarterMs, int beats, i
             else
                 length = held < 0 ? 4 : held;
             voice.push_back({n.pitch, length * kSixteenth});
-            pos = g + length;
-            if (next != at.end())
-                addRests(voice, pos, int(next->first));
-            pos = next != at.end() ? int(next->first) : pos;
+            pos = g + length;  // a rest up to the next note comes with it
         }
         markBars(voice, score.barLength());
     }
@@ -227,12 +224,12 @@ bool ImportJianpuFile(const std::string& textPath, const std::string& songPath, 
     case songs::ReadOutcome::TooLarge:
         error = textPath + " is longer than 1 MB: more than a song can hold";
         return false;
-    case songs::ReadOutcome::NotAFile:
-        error = "cannot read " + textPath + ": is not a regular file";
+    default: {
+        // Said as a MIDI file that cannot be read says it.
+        const std::string why = songs::WhyUnreadable(textPath);
+        error = "cannot read " + textPath + ": " + (why.empty() ? "is not a regular file" : why);
         return false;
-    default:
-        error = "cannot read " + textPath;
-        return false;
+    }
     }
     Score score;
     std::vector<std::string> warnings;

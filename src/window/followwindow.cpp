@@ -103,7 +103,6 @@ void FollowWindow::setScore(const notation::Score& score)
 {
     score_ = score;
     next_ = {0, 0};
-    marked_ = {false, -1};
     page_->setScore(score_);
     const bool any = !score_.lower.empty() || !score_.upper.empty();
     empty_->setVisible(!any);
@@ -126,7 +125,6 @@ void FollowWindow::showSong(const QString& path)
 
 void FollowWindow::markNote(bool upper, int index)
 {
-    marked_ = {upper, index};
     const QRectF box = page_->mark(upper, index);
     if (!box.isEmpty())
         scroll_->ensureVisible(int(box.center().x()), int(box.center().y()), 40, int(box.height() * 2));

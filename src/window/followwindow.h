@@ -29,6 +29,8 @@ public:
     void setScore(const notation::Score& score);
     // The voice's note marked; none when index < 0. The mark's box.
     QRectF mark(bool upper, int index);
+    // The marked note: voice and index; index -1 for none.
+    std::pair<bool, int> marked() const { return marked_.value_or(std::pair{false, -1}); }
     const notation::ScoreDrawing* drawing() const { return drawing_.get(); }
     QSize sizeHint() const override;
 
@@ -57,8 +59,7 @@ public:
     void recorded(bool upper, int note);
 
     const notation::Score& score() const { return score_; }
-    // The marked note: voice and index; index -1 for none.
-    std::pair<bool, int> marked() const { return marked_; }
+    std::pair<bool, int> marked() const { return page_->marked(); }
     ScorePage* page() const { return page_; }
     // The re-scoring of a recording, called by its timer; tests call it.
     void rescoreRecording();
@@ -72,7 +73,6 @@ private:
     QLabel* empty_;
     notation::Score score_;
     std::array<int, 2> next_{};  // by voice (lower, upper): the note to look from
-    std::pair<bool, int> marked_{false, -1};
     bool recording_ = false;
     std::vector<notation::Sounding> taken_;
     QElapsedTimer clock_;
