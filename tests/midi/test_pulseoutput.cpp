@@ -63,6 +63,20 @@ private:
 
 }  // namespace
 
+TEST(PulseOutputTest, onlyARunDryAfterTheStreamWasFilledGrowsItsBuffer)
+{
+    PulseOutput::Options options;
+    options.bufferFrames = 96;
+    options.requestFrames = 32;
+    options.largestBufferFrames = 441;
+    using Size = PulseOutput::Size;
+    // The first pull after a start finds the stream empty: the buffer stays.
+    EXPECT_EQ(PulseOutput::AfterUnderrun({96, 32}, 95, options), std::nullopt);
+    EXPECT_EQ(PulseOutput::AfterUnderrun({96, 32}, 96, options), (Size{384, 96}));
+    EXPECT_EQ(PulseOutput::AfterUnderrun({384, 96}, 384, options), (Size{441, 110}));
+    EXPECT_EQ(PulseOutput::AfterUnderrun({441, 110}, 100000, options), std::nullopt);
+}
+
 TEST(PulseOutputTest, stallsThatRunTheServerDryGrowTheBufferToItsLargest)
 {
     PulseServer pulse;
@@ -90,8 +104,10 @@ TEST(PulseOutputTest, stallsThatRunTheServerDryGrowTheBufferToItsLargest)
     for (int i = 0; i < 200 && out->bufferFrames() < options.largestBufferFrames; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_GT(out->underruns(), 0);
-    // Doubled at each run dry (96, 192, 384), then held at the largest.
+    // Four times as long at each run dry (96, 384), then held at the largest;
+    // the request is a quarter of it.
     EXPECT_EQ(out->bufferFrames(), options.largestBufferFrames);
+    EXPECT_EQ(out->requestFrames(), options.largestBufferFrames / 4);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(out->bufferFrames(), options.largestBufferFrames);
     out.reset();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -178,6 +179,7 @@ bool PulseOutput::connect(std::string& why)
     if (!settle(&PulseOutput::streamSettled, &PulseOutput::streamReady, why))
         return false;
     bufferFrames_.store(std::max(options_.bufferFrames, 1));
+    requestFrames_.store(std::max(options_.requestFrames, 1));
     if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(stream_)) {
         qCInfo(lcMidi, "PulseAudio stream: %u frames buffered, %u per request", unsigned(got->tlength / kFrameBytes),
                unsigned(got->minreq / kFrameBytes));
@@ -224,8 +226,27 @@ void PulseOutput::markLost()
         options_.onLost();
 }
 
+std::optional<PulseOutput::Size> PulseOutput::AfterUnderrun(Size now, std::int64_t framesSinceStart,
+                                                            const Options& options)
+{
+    // A stream that starts (or starts again after resting) is empty by
+    // design, so the server's first pull may find nothing: no sign of a busy
+    // machine, and no reason to make every later key wait longer.
+    if (framesSinceStart < now.frames)
+        return std::nullopt;
+    const int frames = std::min(now.frames * 4, options.largestBufferFrames);
+    if (frames <= now.frames)
+        return std::nullopt;
+    // The request grows to a quarter of the buffer: on a busy machine a
+    // server asked for a tiny piece every millisecond falls behind its own
+    // requests whatever the buffer holds, and a key waits for the next
+    // request, so it stays a small part of the delay.
+    const int request = std::max(options.requestFrames, frames / 4);
+    return Size{frames, request};
+}
+
 // Runs on the mainloop thread with its lock held. The server played out
-// everything it had: the buffer doubles, as the server's own clients grow
+// everything it had: the buffer grows, as the server's own clients grow
 // theirs, so that a stall of this size is covered the next time.
 void PulseOutput::onUnderflow(pa_stream* stream, void* self)
 {
@@ -236,15 +257,19 @@ void PulseOutput::onUnderflow(pa_stream* stream, void* self)
         return;
     // Grown from what was asked for, not from what the server granted: with
     // an adjusted latency the server reports a part of it.
-    const int frames = out->bufferFrames_.load();
-    const int grown = std::min(frames * 2, out->options_.largestBufferFrames);
-    if (grown <= frames)
+    const auto grown = AfterUnderrun({out->bufferFrames_.load(), out->requestFrames_.load()}, out->framesSinceStart_,
+                                     out->options_);
+    if (!grown)
         return;
     pa_buffer_attr attr = *now;
-    attr.tlength = std::uint32_t(grown) * kFrameBytes;
+    attr.tlength = std::uint32_t(grown->frames) * kFrameBytes;
+    attr.minreq = std::uint32_t(grown->request) * kFrameBytes;
+    attr.prebuf = attr.minreq;
     drop(pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr));
-    out->bufferFrames_.store(grown);
-    qCInfo(lcMidi, "The sound server ran dry: the stream's buffer grows to %d frames", grown);
+    out->bufferFrames_.store(grown->frames);
+    out->requestFrames_.store(grown->request);
+    qCInfo(lcMidi, "The sound server ran dry: the stream's buffer grows to %d frames, asked for %d at a time",
+           grown->frames, grown->request);
 }
 
 void PulseOutput::onContextState(pa_context* context, void* self)
@@ -300,6 +325,7 @@ void PulseOutput::write(std::size_t bytes)
         samples = spare_.data();
     }
     Fluid().fluid_synth_write_float(synth_, int(frames), samples, 0, kChannels, samples, 1, kChannels);
+    framesSinceStart_ += std::int64_t(frames);
     float peak = 0;
     for (std::size_t i = 0; i < frames * kChannels; ++i)
         peak = std::max(peak, std::fabs(samples[i]));
@@ -344,6 +370,7 @@ void PulseOutput::wake()
     drop(pa_stream_flush(stream_, nullptr, nullptr));
     drop(pa_stream_cork(stream_, 0, nullptr, nullptr));
     silentFrames_ = 0;
+    framesSinceStart_ = 0;
     corked_.store(false);
 }
 

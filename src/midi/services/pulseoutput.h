@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,11 +28,12 @@ public:
         int sampleRate = 44100;
         int idleMs = 1000;       // silence after which the stream rests
         int connectTimeoutMs = 2000;
-        // An underrun doubles the buffer, up to this: a busy machine gets a
-        // little more delay rather than gaps in the sound. The server takes
-        // about half of what is asked for as the stream's buffer and the rest
-        // as its own: 12.5 ms asked are about 7 ms of stream buffer.
-        int largestBufferFrames = 551;
+        // An underrun makes the buffer four times as long, up to this, and the
+        // request a quarter of it: a busy machine
+        // gets a little more delay rather than gaps in the sound. The server
+        // keeps about 2 ms of what is asked for as its own latency and the
+        // rest waits in the stream: 10 ms asked are about 8 ms of stream buffer.
+        int largestBufferFrames = 441;
         std::string server;      // empty: the user's default server
         // Called on the stream's thread when the server goes away.
         std::function<void()> onLost;
@@ -39,6 +41,16 @@ public:
         // stall it there to make the server run dry).
         std::function<void()> beforeRender;
     };
+
+    struct Size {
+        int frames;   // the stream's buffer
+        int request;  // what the server asks for at a time
+        bool operator==(const Size&) const = default;
+    };
+    // What the stream asks for after the server ran dry with `now` asked
+    // for, `framesSinceStart` frames after the stream last started to play;
+    // nothing when it stays as it is.
+    static std::optional<Size> AfterUnderrun(Size now, std::int64_t framesSinceStart, const Options& options);
 
     // Connects and creates the stream (corked until the first note). nullptr
     // with `why` set when there is no server or it refuses the stream;
@@ -64,9 +76,10 @@ public:
     // What the stream's server-side buffer holds now, in microseconds, as
     // the server reports it; -1 when it cannot tell.
     std::int64_t bufferedUs();
-    // The stream's buffer as asked for now, in frames, and how often the
-    // server ran dry.
+    // The stream's buffer and request as asked for now, in frames, and how
+    // often the server ran dry.
     int bufferFrames() const { return bufferFrames_.load(); }
+    int requestFrames() const { return requestFrames_.load(); }
     int underruns() const { return underruns_.load(); }
 
 private:
@@ -102,11 +115,13 @@ private:
     std::atomic<std::int64_t> soundStartNs_{0};
     std::atomic<bool> audibleNow_{false};
     std::atomic<int> bufferFrames_{0};
+    std::atomic<int> requestFrames_{0};
     std::atomic<int> underruns_{0};
 
     // The mainloop thread's own, or touched under the mainloop's lock.
     std::int64_t silentFrames_ = 0;
     bool audible_ = false;
     bool realtimeAsked_ = false;
+    std::int64_t framesSinceStart_ = 0;  // rendered since the stream last started to play
     std::vector<float> spare_;
 };
