@@ -71,10 +71,10 @@ TEST(PulseOutputTest, onlyARunDryAfterTheStreamWasFilledGrowsItsBuffer)
     options.largestBufferFrames = 441;
     using Size = PulseOutput::Size;
     // The first pull after a start finds the stream empty: the buffer stays.
-    EXPECT_EQ(PulseOutput::AfterUnderrun({96, 32}, 95, options), std::nullopt);
-    EXPECT_EQ(PulseOutput::AfterUnderrun({96, 32}, 96, options), (Size{384, 96}));
-    EXPECT_EQ(PulseOutput::AfterUnderrun({384, 96}, 384, options), (Size{441, 110}));
-    EXPECT_EQ(PulseOutput::AfterUnderrun({441, 110}, 100000, options), std::nullopt);
+    EXPECT_EQ(PulseOutput::AfterUnderrun(96, 95, options), std::nullopt);
+    EXPECT_EQ(PulseOutput::AfterUnderrun(96, 96, options), (Size{384, 96}));
+    EXPECT_EQ(PulseOutput::AfterUnderrun(384, 384, options), (Size{441, 110}));
+    EXPECT_EQ(PulseOutput::AfterUnderrun(441, 100000, options), std::nullopt);
 }
 
 TEST(PulseOutputTest, stallsThatRunTheServerDryGrowTheBufferToItsLargest)

@@ -226,23 +226,22 @@ void PulseOutput::markLost()
         options_.onLost();
 }
 
-std::optional<PulseOutput::Size> PulseOutput::AfterUnderrun(Size now, std::int64_t framesSinceStart,
+std::optional<PulseOutput::Size> PulseOutput::AfterUnderrun(int frames, std::int64_t framesSinceStart,
                                                             const Options& options)
 {
     // A stream that starts (or starts again after resting) is empty by
     // design, so the server's first pull may find nothing: no sign of a busy
     // machine, and no reason to make every later key wait longer.
-    if (framesSinceStart < now.frames)
+    if (framesSinceStart < frames)
         return std::nullopt;
-    const int frames = std::min(now.frames * 4, options.largestBufferFrames);
-    if (frames <= now.frames)
+    const int grown = std::min(frames * 4, options.largestBufferFrames);
+    if (grown <= frames)
         return std::nullopt;
     // The request grows to a quarter of the buffer: on a busy machine a
     // server asked for a tiny piece every millisecond falls behind its own
     // requests whatever the buffer holds, and a key waits for the next
     // request, so it stays a small part of the delay.
-    const int request = std::max(options.requestFrames, frames / 4);
-    return Size{frames, request};
+    return Size{grown, std::max(options.requestFrames, grown / 4)};
 }
 
 // Runs on the mainloop thread with its lock held. The server played out
@@ -257,8 +256,7 @@ void PulseOutput::onUnderflow(pa_stream* stream, void* self)
         return;
     // Grown from what was asked for, not from what the server granted: with
     // an adjusted latency the server reports a part of it.
-    const auto grown = AfterUnderrun({out->bufferFrames_.load(), out->requestFrames_.load()}, out->framesSinceStart_,
-                                     out->options_);
+    const auto grown = AfterUnderrun(out->bufferFrames_.load(), out->framesSinceStart_, out->options_);
     if (!grown)
         return;
     pa_buffer_attr attr = *now;

@@ -47,10 +47,10 @@ public:
         int request;  // what the server asks for at a time
         bool operator==(const Size&) const = default;
     };
-    // What the stream asks for after the server ran dry with `now` asked
-    // for, `framesSinceStart` frames after the stream last started to play;
-    // nothing when it stays as it is.
-    static std::optional<Size> AfterUnderrun(Size now, std::int64_t framesSinceStart, const Options& options);
+    // What the stream asks for after the server ran dry with a buffer of
+    // `frames` asked for, `framesSinceStart` frames after the stream last
+    // started to play; nothing when it stays as it is.
+    static std::optional<Size> AfterUnderrun(int frames, std::int64_t framesSinceStart, const Options& options);
 
     // Connects and creates the stream (corked until the first note). nullptr
     // with `why` set when there is no server or it refuses the stream;

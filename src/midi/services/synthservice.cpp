@@ -720,7 +720,9 @@ std::string SynthService::FindSoundfont(const std::string& named)
 
 std::string SynthService::findSoundfont() const
 {
-    return FindSoundfont(config_.soundfont);
+    if (foundSoundfont_.empty())
+        foundSoundfont_ = FindSoundfont(config_.soundfont);
+    return foundSoundfont_;
 }
 
 int SynthService::deviceAnswers(int deviceId)

@@ -77,7 +77,9 @@ public:
     int close(std::uint32_t handle) override;
     int sendShortMsg(std::uint32_t handle, std::uint32_t message) override;
 
-    // The soundfont that open() would load, empty when there is none.
+    // The soundfont that open() would load, empty when there is none. Once
+    // found it is remembered: both keyboards ask at start, before the window
+    // shows, and the disk need not be asked each time.
     std::string findSoundfont() const;
     static std::string FindSoundfont(const std::string& named);
 
@@ -119,6 +121,7 @@ private:
     std::function<void(const SynthStatus&)> statusListener_;
     std::uint32_t handle_ = 0;
     std::uint32_t nextHandle_ = 1;
+    mutable std::string foundSoundfont_;
     bool warnedNoSoundfont_ = false;
     bool mayStart_ = true;
     bool failed_ = false;  // an offline synthesizer that could not be made: later opens fail at once
