@@ -2,6 +2,7 @@
 
 #include "songs/scale.h"
 
+#include "instrument/picture.h"
 #include "instrument/twips.h"
 #include "instrument/usercontrol1.h"
 
@@ -328,7 +329,7 @@ QCursor DragCursor()
     for (const Picture& p : pictures) {
         if (p.ratio > 1.0 && !dense)
             continue;
-        QPixmap icon(QString::fromLatin1(p.name));
+        QPixmap icon = QPixmap::fromImage(ReadPicture(QString::fromLatin1(p.name)));
         if (icon.isNull())
             continue;
         icon.setDevicePixelRatio(p.ratio);

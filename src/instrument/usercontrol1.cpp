@@ -1,5 +1,7 @@
 #include "instrument/usercontrol1.h"
 
+#include "instrument/picture.h"
+
 #include <QBitmap>
 #include <QImage>
 #include <QPainter>
@@ -14,7 +16,7 @@ constexpr QRgb kMaskColour = qRgb(255, 255, 255);
 
 QPixmap loadStrip(const char* resource, qreal ratio)
 {
-    QImage image(QString::fromLatin1(resource));
+    QImage image = ReadPicture(QString::fromLatin1(resource));
     if (image.isNull())
         return {};
     image = image.convertToFormat(QImage::Format_ARGB32);

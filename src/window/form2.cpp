@@ -4,6 +4,7 @@
 #include "window/followwindow.h"
 
 #include "instrument/instrument.h"
+#include "instrument/picture.h"
 #include "instrument/propertybag.h"
 #include "songs/recorder.h"
 #include "window/buttons.h"
@@ -28,6 +29,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QResource>
 #include <QSpinBox>
 #include <QTextEdit>
 #include <QTime>
@@ -93,9 +95,10 @@ Form2::Form2(const Form2Options& options, QWidget* parent)
     setPalette(p);
     QIcon icon;
     for (const char* size : {"16", "32", "48"})
-        icon.addFile(QStringLiteral(":/window/icon%1.png").arg(QLatin1String(size)));
+        icon.addPixmap(QPixmap::fromImage(ReadPicture(QStringLiteral(":/window/icon%1.png").arg(QLatin1String(size)))));
     setWindowIcon(icon);
-    skin_ = QPixmap(QStringLiteral(":/window/skin.jpg"));
+    const QResource skin(QStringLiteral(":/window/skin.rgb32"));
+    skin_ = RawPicture(skin.data(), skin.size());
 
     // In the order the window stacks them.
     panel_ = std::make_unique<SettingsPanel>(ActiveMIDi);
@@ -154,7 +157,7 @@ void Form2::buildDisplay()
     Label10->setFont(look::SongTi(12, true));
     Label10->setText(QString::fromUtf8(kProductName));
     if (!skin_.isNull())
-        Label10->setBackdrop(skin_.copy(Label10->geometry()));
+        Label10->setBackdrop(QPixmap::fromImage(skin_.copy(Label10->geometry())));
     // Over the skin's lamp at the right of the panel.
     lamp_ = new SoundLamp(this);
     lamp_->setObjectName(QStringLiteral("SoundLamp"));
@@ -301,7 +304,7 @@ void Form2::paintEvent(QPaintEvent*)
     if (skin_.isNull())
         painter.fillRect(rect(), palette().color(QPalette::Window));
     else
-        painter.drawPixmap(0, 0, skin_);  // unscaled, at the window's origin
+        painter.drawImage(0, 0, skin_);  // unscaled, at the window's origin
 }
 
 // ---------------------------------------------------------------- start-up

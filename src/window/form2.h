@@ -8,6 +8,7 @@
 #include "window/co.h"
 #include "window/soundlamp.h"
 
+#include <QImage>
 #include <QPixmap>
 #include <QTimer>
 #include <QWidget>
@@ -166,7 +167,7 @@ private:
     FollowWindow* follow_ = nullptr;
     FollowWindow& followWindow();
 
-    QPixmap skin_;
+    QImage skin_;  // over the program's own pages: never written
     QString clockFormat_;
     bool activated_ = false;
     QTimer noticeTimer_;

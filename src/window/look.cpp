@@ -1,5 +1,7 @@
 #include "window/look.h"
 
+#include "instrument/picture.h"
+
 #include <QPalette>
 #include <QWidget>
 
@@ -35,7 +37,7 @@ void SetTextColor(QWidget* widget, QColor text, QColor background)
 
 QPixmap LoadPicture(const char* path, QSize fallbackSize, QColor fallback)
 {
-    QPixmap pixmap(QString::fromLatin1(path));
+    QPixmap pixmap = QPixmap::fromImage(ReadPicture(QString::fromLatin1(path)));
     if (pixmap.isNull()) {
         pixmap = QPixmap(fallbackSize);
         pixmap.fill(fallback);

@@ -19,9 +19,11 @@
 
 namespace {
 
+// The skin is built into the program as raw pixels made from its JPEG.
 QImage load(const char* path)
 {
-    QImage image(QString::fromLatin1(path));
+    const QString name = QString::fromLatin1(path);
+    QImage image(name.startsWith(QLatin1Char(':')) ? name : QStringLiteral(SONAREL_ASSETS "/") + name);
     EXPECT_FALSE(image.isNull()) << path;
     return image;
 }
@@ -40,7 +42,7 @@ constexpr Expected kPictures[] = {
     {":/instrument/dragicon@2x.png", 64, 64, true},
     {":/instrument/dragicon16.png", 16, 16, true},
     {":/instrument/dragicon16@2x.png", 32, 32, true},
-    {":/window/skin.jpg", 785, 334, false},
+    {"window/skin.jpg", 785, 334, false},
     {":/window/knob.png", 11, 19, false},
     {":/window/face_pressed.png", 38, 26, false},
     {":/window/face_normal.png", 38, 26, false},
@@ -208,7 +210,7 @@ void expectColour(const QImage& image, QPoint at, QRgb want, int tolerance, cons
 
 TEST(Artwork, skinWellsLieExactlyUnderTheControls)
 {
-    const QImage skin = load(":/window/skin.jpg");
+    const QImage skin = load("window/skin.jpg");
     // The command buttons, then the note-length box and the two lists.
     const QRect buttons[] = {{48, 159, 28, 18},  {88, 159, 28, 18},  {128, 159, 28, 18}, {168, 159, 28, 18},
                              {208, 159, 28, 18}, {248, 159, 28, 18}, {288, 159, 28, 18}, {328, 159, 28, 18},
@@ -230,7 +232,7 @@ TEST(Artwork, skinWellsLieExactlyUnderTheControls)
 
 TEST(Artwork, skinRegionsUnderDisplayKnobsBayAndMuteZones)
 {
-    const QImage skin = load(":/window/skin.jpg");
+    const QImage skin = load("window/skin.jpg");
     // Blue display behind the title, author and clock labels.
     for (QPoint p : {QPoint(230, 50), QPoint(300, 84), QPoint(460, 102)}) {
         const QRgb c = skin.pixel(p);

@@ -2,10 +2,12 @@
 // colours, tooltip and initial state.
 #include "formfixture.h"
 
+#include "instrument/picture.h"
 #include "window/controls.h"
 
 #include <QFrame>
 #include <QPushButton>
+#include <QResource>
 
 namespace {
 
@@ -99,6 +101,26 @@ TEST_F(LayoutTest, theClockDrawsItsTextOverTheSkinBeneathIt)
     EXPECT_GT(skinShown, clock.width() * clock.height() / 2);
     // The far right, past the text, is untouched skin.
     EXPECT_EQ(clock.pixelColor(clock.width() - 1, 0), skin.pixelColor(at + QPoint(clock.width() - 1, 0)));
+}
+
+// The skin is built in as raw pixels made from the artwork's JPEG.
+TEST_F(LayoutTest, theWindowShowsTheSkinItIsBuiltWith)
+{
+    const QImage artwork = ReadPicture(QStringLiteral(SONAREL_ASSETS "/window/skin.jpg"));
+    const QResource resource(QStringLiteral(":/window/skin.rgb32"));
+    const QImage skin = RawPicture(resource.data(), resource.size());
+    ASSERT_FALSE(artwork.isNull());
+    EXPECT_EQ(skin, artwork.convertToFormat(QImage::Format_RGB32));
+    Form2& f = make(QString(), false);
+    EXPECT_EQ(f.grab().toImage().pixel(2, 2), artwork.pixel(2, 2));
+
+    // Anything else is no picture, and the window falls back to its colour.
+    const QByteArray bytes = RawPictureBytes(QImage(3, 2, QImage::Format_RGB32));
+    auto data = [](const QByteArray& b) { return reinterpret_cast<const uchar*>(b.constData()); };
+    EXPECT_EQ(RawPicture(data(bytes), bytes.size()).size(), QSize(3, 2));
+    EXPECT_TRUE(RawPicture(data(bytes), bytes.size() - 1).isNull());
+    EXPECT_TRUE(RawPicture(data(bytes), 4).isNull());
+    EXPECT_TRUE(RawPicture(nullptr, 0).isNull());
 }
 
 TEST_F(LayoutTest, buttonsKnobsZonesAndEntriesAtTheirPlaces)
