@@ -1,6 +1,6 @@
 #include "midi/services/fluidlib.h"
 
-#include <dlfcn.h>
+#include "midi/services/sharedlibrary.h"
 
 #include <mutex>
 
@@ -13,21 +13,11 @@ std::string failure;
 
 void open()
 {
-    void* library = nullptr;
-    for (const char* name : {"libfluidsynth.so.3", "libfluidsynth.so"})
-        if ((library = ::dlopen(name, RTLD_NOW | RTLD_LOCAL)))
-            break;
-    if (!library) {
-        const char* why = ::dlerror();
-        failure = std::string("FluidSynth cannot be loaded: ") + (why ? why : "libfluidsynth.so.3 not found");
+    void* library = sharedlibrary::Open({"libfluidsynth.so.3", "libfluidsynth.so"}, "FluidSynth", failure);
+    if (!library)
         return;
-    }
-#define SONAREL_FLUID_FIND(name)                                                            \
-    api.name = reinterpret_cast<decltype(api.name)>(::dlsym(library, #name));              \
-    if (!api.name) {                                                                        \
-        failure = "FluidSynth has no " #name ": the installed library is too old";          \
-        return;                                                                             \
-    }
+#define SONAREL_FLUID_FIND(name) \
+    if (!sharedlibrary::Find(library, #name, api.name, "FluidSynth", failure)) return;
     SONAREL_FLUID_FUNCTIONS(SONAREL_FLUID_FIND)
 #undef SONAREL_FLUID_FIND
     loaded = true;  // the library stays open for the program's life

@@ -3,7 +3,7 @@
 #include "midi/services/servicelog.h"
 
 #include "midi/services/fluidlib.h"
-#include <pulse/pulseaudio.h>
+#include "midi/services/pulselib.h"
 
 #include <sched.h>
 
@@ -15,6 +15,7 @@
 namespace {
 
 using fluidlib::Fluid;
+using pulselib::Pulse;
 
 // Below -80 dBFS a sample counts as silence: a reverb tail fades into
 // values that never quite reach zero.
@@ -34,13 +35,13 @@ std::int64_t nowNs()
 void drop(pa_operation* op)
 {
     if (op)
-        pa_operation_unref(op);
+        Pulse().pa_operation_unref(op);
 }
 
 class Locked {
 public:
-    explicit Locked(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
-    ~Locked() { pa_threaded_mainloop_unlock(loop_); }
+    explicit Locked(pa_threaded_mainloop* loop) : loop_(loop) { Pulse().pa_threaded_mainloop_lock(loop_); }
+    ~Locked() { Pulse().pa_threaded_mainloop_unlock(loop_); }
     Locked(const Locked&) = delete;
     Locked& operator=(const Locked&) = delete;
 
@@ -57,6 +58,8 @@ std::unique_ptr<PulseOutput> PulseOutput::Open(fluid_synth_t* synth, const Optio
 {
     if (!fluidlib::Load(why))
         return nullptr;  // no synthesizer to render from
+    if (!pulselib::Load(why))
+        return nullptr;
     std::unique_ptr<PulseOutput> output(new PulseOutput(synth, options));
     if (!output->connect(why)) {
         if (silent)
@@ -70,7 +73,7 @@ bool PulseOutput::contextSettled() const
 {
     if (timedOut_)
         return true;
-    const pa_context_state_t s = pa_context_get_state(context_);
+    const pa_context_state_t s = Pulse().pa_context_get_state(context_);
     return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
 }
 
@@ -78,7 +81,7 @@ bool PulseOutput::streamSettled() const
 {
     if (timedOut_)
         return true;
-    const pa_stream_state_t s = pa_stream_get_state(stream_);
+    const pa_stream_state_t s = Pulse().pa_stream_get_state(stream_);
     return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
 }
 
@@ -87,23 +90,23 @@ bool PulseOutput::streamSettled() const
 bool PulseOutput::waitUntil(bool (PulseOutput::*done)() const, int timeoutMs)
 {
     timedOut_ = false;
-    pa_time_event* timer = pa_context_rttime_new(
-        context_, pa_rtclock_now() + pa_usec_t(timeoutMs) * 1000,
+    pa_time_event* timer = Pulse().pa_context_rttime_new(
+        context_, Pulse().pa_rtclock_now() + pa_usec_t(timeoutMs) * 1000,
         [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
             auto* out = static_cast<PulseOutput*>(self);
             out->timedOut_ = true;
-            pa_threaded_mainloop_signal(out->loop_, 0);
+            Pulse().pa_threaded_mainloop_signal(out->loop_, 0);
         },
         this);
     while (!(this->*done)())
-        pa_threaded_mainloop_wait(loop_);
+        Pulse().pa_threaded_mainloop_wait(loop_);
     if (timer)
-        pa_threaded_mainloop_get_api(loop_)->time_free(timer);
+        Pulse().pa_threaded_mainloop_get_api(loop_)->time_free(timer);
     return !timedOut_;
 }
 
-bool PulseOutput::contextReady() const { return pa_context_get_state(context_) == PA_CONTEXT_READY; }
-bool PulseOutput::streamReady() const { return pa_stream_get_state(stream_) == PA_STREAM_READY; }
+bool PulseOutput::contextReady() const { return Pulse().pa_context_get_state(context_) == PA_CONTEXT_READY; }
+bool PulseOutput::streamReady() const { return Pulse().pa_stream_get_state(stream_) == PA_STREAM_READY; }
 
 bool PulseOutput::settle(bool (PulseOutput::*settled)() const, bool (PulseOutput::*ready)() const, std::string& why)
 {
@@ -113,38 +116,38 @@ bool PulseOutput::settle(bool (PulseOutput::*settled)() const, bool (PulseOutput
     }
     if ((this->*ready)())
         return true;
-    why = pa_strerror(pa_context_errno(context_));
+    why = Pulse().pa_strerror(Pulse().pa_context_errno(context_));
     return false;
 }
 
 bool PulseOutput::connect(std::string& why)
 {
-    loop_ = pa_threaded_mainloop_new();
+    loop_ = Pulse().pa_threaded_mainloop_new();
     if (!loop_) {
         why = "no PulseAudio main loop";
         return false;
     }
-    pa_proplist* props = pa_proplist_new();
-    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Sonarel");
-    pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "sonarel");
-    pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "sonarel");
-    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
-    context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "Sonarel", props);
-    pa_proplist_free(props);
+    pa_proplist* props = Pulse().pa_proplist_new();
+    Pulse().pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Sonarel");
+    Pulse().pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "sonarel");
+    Pulse().pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "sonarel");
+    Pulse().pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
+    context_ = Pulse().pa_context_new_with_proplist(Pulse().pa_threaded_mainloop_get_api(loop_), "Sonarel", props);
+    Pulse().pa_proplist_free(props);
     if (!context_) {
         why = "no PulseAudio context";
         return false;
     }
-    pa_context_set_state_callback(context_, &PulseOutput::onContextState, this);
+    Pulse().pa_context_set_state_callback(context_, &PulseOutput::onContextState, this);
     // Never start a server of our own: on a machine without one the program
     // stays silent rather than spawn daemons behind the user's back.
     const char* server = options_.server.empty() ? nullptr : options_.server.c_str();
-    if (pa_context_connect(context_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        why = pa_strerror(pa_context_errno(context_));
+    if (Pulse().pa_context_connect(context_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        why = Pulse().pa_strerror(Pulse().pa_context_errno(context_));
         return false;
     }
     Locked lock(loop_);
-    if (pa_threaded_mainloop_start(loop_) < 0) {
+    if (Pulse().pa_threaded_mainloop_start(loop_) < 0) {
         why = "the PulseAudio thread did not start";
         return false;
     }
@@ -153,15 +156,15 @@ bool PulseOutput::connect(std::string& why)
 
     const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, std::uint32_t(options_.sampleRate), kChannels};
     pa_channel_map map;
-    pa_channel_map_init_stereo(&map);
-    stream_ = pa_stream_new(context_, "Keyboard", &format, &map);
+    Pulse().pa_channel_map_init_stereo(&map);
+    stream_ = Pulse().pa_stream_new(context_, "Keyboard", &format, &map);
     if (!stream_) {
-        why = pa_strerror(pa_context_errno(context_));
+        why = Pulse().pa_strerror(Pulse().pa_context_errno(context_));
         return false;
     }
-    pa_stream_set_state_callback(stream_, &PulseOutput::onStreamState, this);
-    pa_stream_set_write_callback(stream_, &PulseOutput::onWrite, this);
-    pa_stream_set_underflow_callback(stream_, &PulseOutput::onUnderflow, this);
+    Pulse().pa_stream_set_state_callback(stream_, &PulseOutput::onStreamState, this);
+    Pulse().pa_stream_set_write_callback(stream_, &PulseOutput::onWrite, this);
+    Pulse().pa_stream_set_underflow_callback(stream_, &PulseOutput::onUnderflow, this);
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
     attr.tlength = std::uint32_t(std::max(options_.bufferFrames, 1) * kFrameBytes);
@@ -172,15 +175,15 @@ bool PulseOutput::connect(std::string& why)
     attr.fragsize = std::uint32_t(-1);
     // Corked from the start: nothing is rendered or sent until the first note.
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
-    if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
-        why = pa_strerror(pa_context_errno(context_));
+    if (Pulse().pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+        why = Pulse().pa_strerror(Pulse().pa_context_errno(context_));
         return false;
     }
     if (!settle(&PulseOutput::streamSettled, &PulseOutput::streamReady, why))
         return false;
     bufferFrames_.store(std::max(options_.bufferFrames, 1));
     requestFrames_.store(std::max(options_.requestFrames, 1));
-    if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(stream_)) {
+    if (const pa_buffer_attr* got = Pulse().pa_stream_get_buffer_attr(stream_)) {
         qCInfo(lcMidi, "PulseAudio stream: %u frames buffered, %u per request", unsigned(got->tlength / kFrameBytes),
                unsigned(got->minreq / kFrameBytes));
     }
@@ -196,24 +199,24 @@ PulseOutput::~PulseOutput()
         {
             Locked lock(loop_);
             if (stream_) {
-                pa_stream_set_write_callback(stream_, nullptr, nullptr);
-                pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
-                pa_stream_set_state_callback(stream_, nullptr, nullptr);
-                pa_stream_disconnect(stream_);
-                pa_stream_unref(stream_);
+                Pulse().pa_stream_set_write_callback(stream_, nullptr, nullptr);
+                Pulse().pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+                Pulse().pa_stream_set_state_callback(stream_, nullptr, nullptr);
+                Pulse().pa_stream_disconnect(stream_);
+                Pulse().pa_stream_unref(stream_);
                 stream_ = nullptr;
             }
             if (context_) {
-                pa_context_set_state_callback(context_, nullptr, nullptr);
-                pa_context_disconnect(context_);
-                pa_context_unref(context_);
+                Pulse().pa_context_set_state_callback(context_, nullptr, nullptr);
+                Pulse().pa_context_disconnect(context_);
+                Pulse().pa_context_unref(context_);
                 context_ = nullptr;
             }
         }
-        pa_threaded_mainloop_stop(loop_);
-        pa_threaded_mainloop_free(loop_);
+        Pulse().pa_threaded_mainloop_stop(loop_);
+        Pulse().pa_threaded_mainloop_free(loop_);
     } else if (context_) {
-        pa_context_unref(context_);
+        Pulse().pa_context_unref(context_);
     }
 }
 
@@ -251,7 +254,7 @@ void PulseOutput::onUnderflow(pa_stream* stream, void* self)
 {
     auto* out = static_cast<PulseOutput*>(self);
     out->underruns_.fetch_add(1);
-    const pa_buffer_attr* now = pa_stream_get_buffer_attr(stream);
+    const pa_buffer_attr* now = Pulse().pa_stream_get_buffer_attr(stream);
     if (!now || out->corked_.load())
         return;
     // Grown from what was asked for, not from what the server granted: with
@@ -263,7 +266,7 @@ void PulseOutput::onUnderflow(pa_stream* stream, void* self)
     attr.tlength = std::uint32_t(grown->frames) * kFrameBytes;
     attr.minreq = std::uint32_t(grown->request) * kFrameBytes;
     attr.prebuf = attr.minreq;
-    drop(pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr));
+    drop(Pulse().pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr));
     out->bufferFrames_.store(grown->frames);
     out->requestFrames_.store(grown->request);
     qCInfo(lcMidi, "The sound server ran dry: the stream's buffer grows to %d frames, asked for %d at a time",
@@ -273,18 +276,18 @@ void PulseOutput::onUnderflow(pa_stream* stream, void* self)
 void PulseOutput::onContextState(pa_context* context, void* self)
 {
     auto* out = static_cast<PulseOutput*>(self);
-    const pa_context_state_t s = pa_context_get_state(context);
+    const pa_context_state_t s = Pulse().pa_context_get_state(context);
     if (!PA_CONTEXT_IS_GOOD(s) && out->stream_)
         out->markLost();
-    pa_threaded_mainloop_signal(out->loop_, 0);
+    Pulse().pa_threaded_mainloop_signal(out->loop_, 0);
 }
 
 void PulseOutput::onStreamState(pa_stream* stream, void* self)
 {
     auto* out = static_cast<PulseOutput*>(self);
-    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
+    if (!PA_STREAM_IS_GOOD(Pulse().pa_stream_get_state(stream)))
         out->markLost();
-    pa_threaded_mainloop_signal(out->loop_, 0);
+    Pulse().pa_threaded_mainloop_signal(out->loop_, 0);
 }
 
 void PulseOutput::onWrite(pa_stream*, std::size_t bytes, void* self)
@@ -313,12 +316,12 @@ void PulseOutput::write(std::size_t bytes)
     void* data = nullptr;
     std::size_t size = frames * kFrameBytes;
     float* samples = nullptr;
-    if (pa_stream_begin_write(stream_, &data, &size) == 0 && data && size >= kFrameBytes) {
+    if (Pulse().pa_stream_begin_write(stream_, &data, &size) == 0 && data && size >= kFrameBytes) {
         frames = size / kFrameBytes;
         samples = static_cast<float*>(data);
     } else {
         if (data)
-            pa_stream_cancel_write(stream_);
+            Pulse().pa_stream_cancel_write(stream_);
         spare_.resize(frames * kChannels);
         samples = spare_.data();
     }
@@ -332,7 +335,7 @@ void PulseOutput::write(std::size_t bytes)
         soundStartNs_.store(nowNs());
     audible_ = audible;
     audibleNow_.store(audible);
-    pa_stream_write(stream_, samples, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+    Pulse().pa_stream_write(stream_, samples, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
 
     if (audible || Fluid().fluid_synth_get_active_voice_count(synth_) > 0) {
         silentFrames_ = 0;
@@ -351,7 +354,7 @@ void PulseOutput::write(std::size_t bytes)
         silentFrames_ = 0;
         return;
     }
-    drop(pa_stream_cork(stream_, 1, nullptr, nullptr));
+    drop(Pulse().pa_stream_cork(stream_, 1, nullptr, nullptr));
     audibleNow_.store(false);
 }
 
@@ -361,12 +364,12 @@ void PulseOutput::wake()
     if (!corked_.load() || lost_.load())
         return;
     Locked lock(loop_);
-    if (!corked_.load() || !stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY)
+    if (!corked_.load() || !stream_ || Pulse().pa_stream_get_state(stream_) != PA_STREAM_READY)
         return;
     // What the stream still holds is old silence: dropped, so the server asks
     // for fresh sound at once.
-    drop(pa_stream_flush(stream_, nullptr, nullptr));
-    drop(pa_stream_cork(stream_, 0, nullptr, nullptr));
+    drop(Pulse().pa_stream_flush(stream_, nullptr, nullptr));
+    drop(Pulse().pa_stream_cork(stream_, 0, nullptr, nullptr));
     silentFrames_ = 0;
     framesSinceStart_ = 0;
     corked_.store(false);
@@ -377,15 +380,15 @@ std::int64_t PulseOutput::bufferedUs()
     if (lost_.load() || !stream_)
         return -1;
     Locked lock(loop_);
-    pa_operation* op = pa_stream_update_timing_info(
-        stream_, [](pa_stream*, int, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
+    pa_operation* op = Pulse().pa_stream_update_timing_info(
+        stream_, [](pa_stream*, int, void* loop) { Pulse().pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
         loop_);
     if (!op)
         return -1;
-    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING && !lost_.load())
-        pa_threaded_mainloop_wait(loop_);
-    pa_operation_unref(op);
-    const pa_timing_info* t = pa_stream_get_timing_info(stream_);
+    while (Pulse().pa_operation_get_state(op) == PA_OPERATION_RUNNING && !lost_.load())
+        Pulse().pa_threaded_mainloop_wait(loop_);
+    Pulse().pa_operation_unref(op);
+    const pa_timing_info* t = Pulse().pa_stream_get_timing_info(stream_);
     if (!t || t->write_index_corrupt || t->read_index_corrupt)
         return -1;
     const std::int64_t bytes = std::max<std::int64_t>(t->write_index - t->read_index, 0);
