@@ -2,37 +2,28 @@
 
 #include "midi/services/sharedlibrary.h"
 
-#include <mutex>
-
 namespace fluidlib {
 namespace {
 
 Api api;
-bool loaded = false;
-std::string failure;
+sharedlibrary::Once library;
 
-void open()
+bool open(std::string& why)
 {
-    void* library = sharedlibrary::Open({"libfluidsynth.so.3", "libfluidsynth.so"}, "FluidSynth", failure);
-    if (!library)
-        return;
+    void* handle = sharedlibrary::Open({"libfluidsynth.so.3", "libfluidsynth.so"}, "FluidSynth", why);
+    if (!handle)
+        return false;
 #define SONAREL_FLUID_FIND(name) \
-    if (!sharedlibrary::Find(library, #name, api.name, "FluidSynth", failure)) return;
+    if (!sharedlibrary::Find(handle, #name, api.name, "FluidSynth", why)) \
+        return false;
     SONAREL_FLUID_FUNCTIONS(SONAREL_FLUID_FIND)
 #undef SONAREL_FLUID_FIND
-    loaded = true;  // the library stays open for the program's life
+    return true;
 }
 
 }  // namespace
 
-bool Load(std::string& why)
-{
-    static std::once_flag once;
-    std::call_once(once, open);
-    if (!loaded)
-        why = failure;
-    return loaded;
-}
+bool Load(std::string& why) { return library.load(open, why); }
 
 const Api& Fluid() { return api; }
 

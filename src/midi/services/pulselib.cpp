@@ -2,37 +2,28 @@
 
 #include "midi/services/sharedlibrary.h"
 
-#include <mutex>
-
 namespace pulselib {
 namespace {
 
 Api api;
-bool loaded = false;
-std::string failure;
+sharedlibrary::Once library;
 
-void open()
+bool open(std::string& why)
 {
-    void* library = sharedlibrary::Open({"libpulse.so.0", "libpulse.so"}, "PulseAudio", failure);
-    if (!library)
-        return;
+    void* handle = sharedlibrary::Open({"libpulse.so.0", "libpulse.so"}, "PulseAudio", why);
+    if (!handle)
+        return false;
 #define SONAREL_PULSE_FIND(name) \
-    if (!sharedlibrary::Find(library, #name, api.name, "PulseAudio", failure)) return;
+    if (!sharedlibrary::Find(handle, #name, api.name, "PulseAudio", why)) \
+        return false;
     SONAREL_PULSE_FUNCTIONS(SONAREL_PULSE_FIND)
 #undef SONAREL_PULSE_FIND
-    loaded = true;  // the library stays open for the program's life
+    return true;
 }
 
 }  // namespace
 
-bool Load(std::string& why)
-{
-    static std::once_flag once;
-    std::call_once(once, open);
-    if (!loaded)
-        why = failure;
-    return loaded;
-}
+bool Load(std::string& why) { return library.load(open, why); }
 
 const Api& Pulse() { return api; }
 

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <initializer_list>
+#include <mutex>
 #include <string>
 
 namespace sharedlibrary {
@@ -28,5 +29,25 @@ bool Find(void* library, const char* name, Function& function, const char* what,
         why = std::string(what) + " has no " + name + ": the installed library is too old";
     return function != nullptr;
 }
+
+// A library opened once, by whichever thread first needs it; it stays open
+// for the program's life.
+class Once {
+public:
+    // Runs `open` (which opens the library and finds its functions) the first
+    // time; false, with the reason it gave, when it failed.
+    bool load(bool (*open)(std::string& why), std::string& why)
+    {
+        std::call_once(once_, [&] { loaded_ = open(failure_); });
+        if (!loaded_)
+            why = failure_;
+        return loaded_;
+    }
+
+private:
+    std::once_flag once_;
+    bool loaded_ = false;
+    std::string failure_;
+};
 
 }  // namespace sharedlibrary
