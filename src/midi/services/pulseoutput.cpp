@@ -269,6 +269,9 @@ void PulseOutput::onUnderflow(pa_stream* stream, void* self)
     drop(Pulse().pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr));
     out->bufferFrames_.store(grown->frames);
     out->requestFrames_.store(grown->request);
+    // The server tells of the same stall again until the larger buffer has
+    // been filled: only a run dry after that asks for more.
+    out->framesSinceStart_ = 0;
     qCInfo(lcMidi, "The sound server ran dry: the stream's buffer grows to %d frames, asked for %d at a time",
            grown->frames, grown->request);
 }

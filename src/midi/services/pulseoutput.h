@@ -122,6 +122,6 @@ private:
     std::int64_t silentFrames_ = 0;
     bool audible_ = false;
     bool realtimeAsked_ = false;
-    std::int64_t framesSinceStart_ = 0;  // rendered since the stream last started to play
+    std::int64_t framesSinceStart_ = 0;  // rendered since the stream last started to play or grew
     std::vector<float> spare_;
 };
