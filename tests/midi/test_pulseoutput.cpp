@@ -70,11 +70,23 @@ TEST(PulseOutputTest, onlyARunDryAfterTheStreamWasFilledGrowsItsBuffer)
     options.requestFrames = 32;
     options.largestBufferFrames = 441;
     using Size = PulseOutput::Size;
-    // The first pull after a start finds the stream empty: the buffer stays.
-    EXPECT_EQ(PulseOutput::AfterUnderrun(96, 95, options), std::nullopt);
-    EXPECT_EQ(PulseOutput::AfterUnderrun(96, 96, options), (Size{384, 96}));
-    EXPECT_EQ(PulseOutput::AfterUnderrun(384, 384, options), (Size{441, 110}));
-    EXPECT_EQ(PulseOutput::AfterUnderrun(441, 100000, options), std::nullopt);
+    PulseOutput::Growth growth(options);
+    // The first pulls after a start (or a start again after resting) find
+    // the stream empty: the buffer stays.
+    growth.rendered(1000);
+    growth.started();
+    growth.rendered(95);
+    EXPECT_EQ(growth.ranDry(), std::nullopt);
+    growth.rendered(1);
+    EXPECT_EQ(growth.ranDry(), (Size{384, 96}));
+    // The server tells of the same stall again before the larger buffer is filled.
+    growth.rendered(383);
+    EXPECT_EQ(growth.ranDry(), std::nullopt);
+    growth.rendered(1);
+    EXPECT_EQ(growth.ranDry(), (Size{441, 110}));
+    growth.rendered(100000);
+    EXPECT_EQ(growth.ranDry(), std::nullopt);
+    EXPECT_EQ(growth.size(), (Size{441, 110}));
 }
 
 TEST(PulseOutputTest, stallsThatRunTheServerDryGrowTheBufferToItsLargest)

@@ -51,7 +51,10 @@ private:
 
 }  // namespace
 
-PulseOutput::PulseOutput(fluid_synth_t* synth, const Options& options) : synth_(synth), options_(options) {}
+PulseOutput::PulseOutput(fluid_synth_t* synth, const Options& options)
+    : synth_(synth), options_(options), growth_(options)
+{
+}
 
 std::unique_ptr<PulseOutput> PulseOutput::Open(fluid_synth_t* synth, const Options& options, std::string& why,
                                                bool* silent)
@@ -181,8 +184,8 @@ bool PulseOutput::connect(std::string& why)
     }
     if (!settle(&PulseOutput::streamSettled, &PulseOutput::streamReady, why))
         return false;
-    bufferFrames_.store(std::max(options_.bufferFrames, 1));
-    requestFrames_.store(std::max(options_.requestFrames, 1));
+    bufferFrames_.store(growth_.size().frames);
+    requestFrames_.store(growth_.size().request);
     if (const pa_buffer_attr* got = Pulse().pa_stream_get_buffer_attr(stream_)) {
         qCInfo(lcMidi, "PulseAudio stream: %u frames buffered, %u per request", unsigned(got->tlength / kFrameBytes),
                unsigned(got->minreq / kFrameBytes));
@@ -229,22 +232,27 @@ void PulseOutput::markLost()
         options_.onLost();
 }
 
-std::optional<PulseOutput::Size> PulseOutput::AfterUnderrun(int frames, std::int64_t framesSinceStart,
-                                                            const Options& options)
+PulseOutput::Growth::Growth(const Options& options)
+    : size_{std::max(options.bufferFrames, 1), std::max(options.requestFrames, 1)},
+      smallestRequest_(size_.request),
+      largest_(options.largestBufferFrames)
 {
-    // A stream that starts (or starts again after resting) is empty by
-    // design, so the server's first pull may find nothing: no sign of a busy
-    // machine, and no reason to make every later key wait longer.
-    if (framesSinceStart < frames)
+}
+
+std::optional<PulseOutput::Size> PulseOutput::Growth::ranDry()
+{
+    if (filled_ < size_.frames)
         return std::nullopt;
-    const int grown = std::min(frames * 4, options.largestBufferFrames);
-    if (grown <= frames)
+    const int grown = std::min(size_.frames * 4, largest_);
+    if (grown <= size_.frames)
         return std::nullopt;
     // The request grows to a quarter of the buffer: on a busy machine a
     // server asked for a tiny piece every millisecond falls behind its own
     // requests whatever the buffer holds, and a key waits for the next
     // request, so it stays a small part of the delay.
-    return Size{grown, std::max(options.requestFrames, grown / 4)};
+    size_ = Size{grown, std::max(smallestRequest_, grown / 4)};
+    filled_ = 0;
+    return size_;
 }
 
 // Runs on the mainloop thread with its lock held. The server played out
@@ -259,7 +267,7 @@ void PulseOutput::onUnderflow(pa_stream* stream, void* self)
         return;
     // Grown from what was asked for, not from what the server granted: with
     // an adjusted latency the server reports a part of it.
-    const auto grown = AfterUnderrun(out->bufferFrames_.load(), out->framesSinceStart_, out->options_);
+    const auto grown = out->growth_.ranDry();
     if (!grown)
         return;
     pa_buffer_attr attr = *now;
@@ -269,9 +277,6 @@ void PulseOutput::onUnderflow(pa_stream* stream, void* self)
     drop(Pulse().pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr));
     out->bufferFrames_.store(grown->frames);
     out->requestFrames_.store(grown->request);
-    // The server tells of the same stall again until the larger buffer has
-    // been filled: only a run dry after that asks for more.
-    out->framesSinceStart_ = 0;
     qCInfo(lcMidi, "The sound server ran dry: the stream's buffer grows to %d frames, asked for %d at a time",
            grown->frames, grown->request);
 }
@@ -329,7 +334,7 @@ void PulseOutput::write(std::size_t bytes)
         samples = spare_.data();
     }
     Fluid().fluid_synth_write_float(synth_, int(frames), samples, 0, kChannels, samples, 1, kChannels);
-    framesSinceStart_ += std::int64_t(frames);
+    growth_.rendered(std::int64_t(frames));
     float peak = 0;
     for (std::size_t i = 0; i < frames * kChannels; ++i)
         peak = std::max(peak, std::fabs(samples[i]));
@@ -374,7 +379,7 @@ void PulseOutput::wake()
     drop(Pulse().pa_stream_flush(stream_, nullptr, nullptr));
     drop(Pulse().pa_stream_cork(stream_, 0, nullptr, nullptr));
     silentFrames_ = 0;
-    framesSinceStart_ = 0;
+    growth_.started();
     corked_.store(false);
 }
 

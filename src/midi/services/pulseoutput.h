@@ -47,10 +47,26 @@ public:
         int request;  // what the server asks for at a time
         bool operator==(const Size&) const = default;
     };
-    // What the stream asks for after the server ran dry with a buffer of
-    // `frames` asked for, `framesSinceStart` frames after the stream last
-    // started to play; nothing when it stays as it is.
-    static std::optional<Size> AfterUnderrun(int frames, std::int64_t framesSinceStart, const Options& options);
+    // How the stream's buffer follows the server running dry. A stream that
+    // has just started (or started again after resting, or grown) has not
+    // yet filled the buffer it has, so the server may find it empty, and
+    // tells of one stall again until it is filled: only a run dry after that
+    // is a sign of a busy machine.
+    class Growth {
+    public:
+        explicit Growth(const Options& options);
+        Size size() const { return size_; }
+        void started() { filled_ = 0; }
+        void rendered(std::int64_t frames) { filled_ += frames; }
+        // The new size after the server ran dry; nothing when it stays.
+        std::optional<Size> ranDry();
+
+    private:
+        Size size_;
+        int smallestRequest_;
+        int largest_;
+        std::int64_t filled_ = 0;  // rendered since the stream last started or grew
+    };
 
     // Connects and creates the stream (corked until the first note). nullptr
     // with `why` set when there is no server or it refuses the stream;
@@ -122,6 +138,6 @@ private:
     std::int64_t silentFrames_ = 0;
     bool audible_ = false;
     bool realtimeAsked_ = false;
-    std::int64_t framesSinceStart_ = 0;  // rendered since the stream last started to play or grew
+    Growth growth_;
     std::vector<float> spare_;
 };
