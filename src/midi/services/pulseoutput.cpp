@@ -38,6 +38,16 @@ void drop(pa_operation* op)
         Pulse().pa_operation_unref(op);
 }
 
+// The stream's buffer and request as the server takes them. Playback starts
+// as soon as one request is written, not once the whole buffer is full again
+// after a flush.
+void askFor(pa_buffer_attr& attr, PulseOutput::Size size)
+{
+    attr.tlength = std::uint32_t(size.frames) * kFrameBytes;
+    attr.minreq = std::uint32_t(size.request) * kFrameBytes;
+    attr.prebuf = attr.minreq;
+}
+
 class Locked {
 public:
     explicit Locked(pa_threaded_mainloop* loop) : loop_(loop) { Pulse().pa_threaded_mainloop_lock(loop_); }
@@ -170,12 +180,8 @@ bool PulseOutput::connect(std::string& why)
     Pulse().pa_stream_set_underflow_callback(stream_, &PulseOutput::onUnderflow, this);
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
-    attr.tlength = std::uint32_t(std::max(options_.bufferFrames, 1) * kFrameBytes);
-    // Playback starts as soon as one request is written, not once the
-    // whole buffer is full again after a flush.
-    attr.prebuf = std::uint32_t(std::max(options_.requestFrames, 1) * kFrameBytes);
-    attr.minreq = std::uint32_t(std::max(options_.requestFrames, 1) * kFrameBytes);
     attr.fragsize = std::uint32_t(-1);
+    askFor(attr, growth_.size());
     // Corked from the start: nothing is rendered or sent until the first note.
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
     if (Pulse().pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
@@ -271,9 +277,7 @@ void PulseOutput::onUnderflow(pa_stream* stream, void* self)
     if (!grown)
         return;
     pa_buffer_attr attr = *now;
-    attr.tlength = std::uint32_t(grown->frames) * kFrameBytes;
-    attr.minreq = std::uint32_t(grown->request) * kFrameBytes;
-    attr.prebuf = attr.minreq;
+    askFor(attr, *grown);
     drop(Pulse().pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr));
     out->bufferFrames_.store(grown->frames);
     out->requestFrames_.store(grown->request);
