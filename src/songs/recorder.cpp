@@ -52,6 +52,7 @@ bool SongRecorder::writeQueued()
             i += run;
     }
     if (!ok) {
+        failed_ = true;
         // Counted only once written: the end marker takes the first slot of
         // a new record that did not reach the file.
         for (std::size_t k = i; k < queued_.size(); ++k)
@@ -88,6 +89,7 @@ bool SongRecorder::start(const std::string& path, const std::string& titleUtf8, 
 {
     releaseWrites();
     file_.close();
+    failed_ = true;  // until the header is written
     if (unlink(path.c_str()) != 0 && errno != ENOENT)
         return false;
     if (!WriteHeaderLine(path, titleUtf8, authorUtf8))
@@ -103,19 +105,22 @@ bool SongRecorder::start(const std::string& path, const std::string& titleUtf8, 
         return false;
     }
     LastNoteRecord = -1;
+    failed_ = false;
     return true;
 }
 
-void SongRecorder::stop()
+bool SongRecorder::stop()
 {
     if (!file_.isOpen())
-        return;
+        return false;
     // The end marker comes after the last release or pedal move.
     if (LastNoteRecord > 0 && lastLengthTicks_ >= kLastNoteTicks)
         queue(LastNoteRecord, false, NumberText(LastKey), NumberText(lastLengthTicks_ + 1));
     releaseWrites();
-    writeNext(Tag::End, "0");
+    const bool ended = writeNext(Tag::End, "0");
+    const bool onDisk = file_.flush();
     file_.close();
+    return ended && onDisk && !failed_;
 }
 
 bool SongRecorder::writeSettingRecord(Tag tag, std::string_view value)

@@ -35,10 +35,13 @@ public:
     // left open, when the file cannot be deleted, created or written.
     bool start(const std::string& path, const std::string& titleUtf8, const std::string& authorUtf8,
                const HalfSettings& upper, const HalfSettings& lower);
-    // Writes "@END " "0" at the next slot and closes the file. Nothing happens
-    // when no recording is open.
-    void stop();
+    // Writes "@END " "0" at the next slot and closes the file. True when the
+    // whole take, its end marker included, is on the disk; false (and nothing
+    // happens) when no recording is open.
+    bool stop();
     bool isOpen() const { return file_.isOpen(); }
+    // A record of this recording did not reach the file.
+    bool failed() const { return failed_; }
     // Puts what was recorded so far on the disk (the window is closing).
     bool flush();
 
@@ -89,6 +92,7 @@ private:
     std::int16_t lastLengthTicks_ = 0;  // the latest length record after the last note
     std::vector<Held> queued_;
     bool holding_ = false;
+    bool failed_ = false;
 };
 
 std::string NumberText(long long value);  // plain decimal, no leading blank

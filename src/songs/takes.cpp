@@ -40,6 +40,22 @@ std::string fileNamePart(std::string title)
     return title;
 }
 
+// Only a take with a note in it is worth keeping: a rewrite that failed (a
+// full disk) leaves the scratch file empty or with its header alone, and
+// keeping those would push real takes out of the folder.
+bool holdsANote(const std::string& path)
+{
+    SongFile song;
+    if (!song.openForReading(path))
+        return false;
+    Record record;
+    std::int16_t key = 0;
+    for (std::int32_t slot = kFirstRecordSlot; song.readRecord(slot, record) == ReadStatus::Ok; ++slot)
+        if (!record.isSetting() && KeyNumber(record.tag, key))
+            return true;
+    return false;
+}
+
 }  // namespace
 
 std::string TakesFolder(const std::string& scratchPath)
@@ -58,6 +74,8 @@ bool KeepTake(const std::string& scratchPath, const std::string& takesFolder, st
         error = "cannot keep the last take: " + scratchPath + " is not a regular file";
         return false;
     }
+    if (!holdsANote(scratchPath))
+        return true;  // nothing to keep; the new recording replaces it
     if (::mkdir(takesFolder.c_str(), 0777) != 0 && errno != EEXIST) {
         error = "cannot make " + takesFolder + ": " + std::strerror(errno);
         return false;

@@ -12,12 +12,14 @@ std::string TakesFolder(const std::string& scratchPath);
 // Moves the scratch file, if there is one, into `takesFolder` as
 // "YYYY-MM-DD HH-MM-SS TITLE.hbk" (the time it was last written, the title
 // of its header), never over another file. `kept` is the new path, empty when
-// there was nothing to keep. False, with the reason, when the take could not
+// there was nothing to keep (no scratch file, or one without a note). False, with the reason, when the take could not
 // be kept; the scratch file is then untouched.
 bool KeepTake(const std::string& scratchPath, const std::string& takesFolder, std::string& kept, std::string& error);
 
 // Deletes the oldest takes that KeepTake named beyond the newest `keep`; a
 // file of any other name (a song the user saved there) is never touched.
+// Called once the recording that will become the next take has been written,
+// so that a recording the disk refused never costs an older take.
 void PruneTakes(const std::string& takesFolder, int keep);
 constexpr int kTakesKept = 50;
 

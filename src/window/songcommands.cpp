@@ -345,7 +345,6 @@ void SongCommands::RecordCommand()
     const bool keptLast = songs::KeepTake(scratch.toStdString(), takes, kept, error);
     bool started = false;
     if (keptLast) {
-        songs::PruneTakes(takes, songs::kTakesKept);
         started = recorder.start(scratch.toStdString(), parts_.title->text().toStdString(),
                                  parts_.author->text().toStdString(), performance::SettingsOf(*parts_.upper),
                                  performance::SettingsOf(*parts_.lower));
@@ -368,8 +367,21 @@ void SongCommands::endRecording()
 {
     setButtonsEnabled({kPlay, kSave, kOpen}, true);
     paintFace(kRecord, false);
-    recorder.stop();  // the end marker, where a recording was written
+    // The end marker, where a recording was written. Only a take that holds a
+    // note and reached the disk whole makes room for itself among the kept
+    // ones: a recording the disk refused never costs an older take.
+    const bool holdsANote = recorder.isOpen() && recorder.LastNoteRecord > 0;
+    if (recorder.stop() && holdsANote)
+        songs::PruneTakes(songs::TakesFolder(SongPath.toStdString()), songs::kTakesKept);
     scratchLock_.unlock();
+}
+
+void SongCommands::recordingCannotGoOn()
+{
+    // Said once: the take ends here with what reached the file.
+    std::fprintf(stderr, "sonarel: cannot write %s\n", SongPath.toLocal8Bit().constData());
+    RecordCommand();
+    say(QStringLiteral("录音已停止：无法写入录音文件"));
 }
 
 QString SongCommands::lockScratch()
@@ -405,7 +417,7 @@ void SongCommands::releaseRecords()
 {
     // A record the file refused ends the recording, with its end marker.
     if (!recorder.releaseWrites() && Recording && recorder.isOpen())
-        RecordCommand();
+        recordingCannotGoOn();
 }
 
 bool SongCommands::awaitingFirstKey() const { return Recording && recorder.isOpen() && recorder.LastNoteRecord == -1; }
@@ -417,7 +429,11 @@ void SongCommands::RecordNote(std::int16_t Note)
     // The next gap counts from this key press.
     const bool room = recorder.recordNote(Note, GapTicks());
     gapStartMs_ = monotonicMs_();
-    if (!room)
+    if (room)
+        return;
+    if (recorder.failed())
+        recordingCannotGoOn();
+    else
         RecordCommand();  // the song is full: end it with its end marker
 }
 
@@ -519,7 +535,7 @@ void SongCommands::recordLength(int keyboard, int key, bool down)
         r.key = key;
     }
     if (!recorder.writeLengthRecord(r, GapTicks()))
-        RecordCommand();  // the file refused it: the take ends with its end marker
+        recordingCannotGoOn();  // the take ends with its end marker
 }
 
 void SongCommands::StopCommand()

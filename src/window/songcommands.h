@@ -130,6 +130,8 @@ private:
     // The buttons back from a recording, its end marker written and the
     // scratch file free for another keyboard.
     void endRecording();
+    // A record the file refused: the take ends, and the display says so.
+    void recordingCannotGoOn();
     // The scratch file this recording may write: the shared one, or one of
     // its own when another keyboard is recording into that.
     QString lockScratch();

@@ -415,6 +415,7 @@ TEST_F(RecordingTest, theLastTakeIsKeptAndACancelledRecordTouchesNothing)
     confirmPanelSoon(f, QStringLiteral("录音B"));
     f.Com_Click(1);
     ASSERT_TRUE(w.Recording);
+    strike(w.MIDi1, 24);
     f.Com_Click(7);
     const QStringList kept = QDir(takes).entryList({QStringLiteral("*.hbk")}, QDir::Files, QDir::Name);
     EXPECT_EQ(kept.size(), 51);
@@ -441,4 +442,71 @@ TEST_F(RecordingTest, theLastTakeIsKeptAndACancelledRecordTouchesNothing)
     EXPECT_EQ(title, "录音B");
     ASSERT_TRUE(songs::ReadHeaderLine(w.SongPath.toStdString(), title, author));
     EXPECT_EQ(title, "录音C");
+}
+
+TEST_F(RecordingTest, aFullDiskNeverLetsEmptyTakesPushOutRealOnes)
+{
+    Form2& f = make();
+    FormParts w(f);
+    f.Activate();
+    std::vector<QString> notices;
+    f.songCommands().notice = [&notices](const QString& text) { notices.push_back(text); };
+    auto recordOneKey = [&](const QString& title) {
+        confirmPanelSoon(f, title);
+        f.Com_Click(1);
+        strike(w.MIDi1, 24);
+        f.Com_Click(7);
+    };
+    const QString takes = w.AppDir + QStringLiteral("Music/录音");
+    auto takesHolding = [&](const char* title) {
+        return QDir(takes).entryList({QStringLiteral("* %1.hbk").arg(QString::fromUtf8(title))}, QDir::Files).size();
+    };
+    recordOneKey(QStringLiteral("甲"));
+    recordOneKey(QStringLiteral("乙"));  // 甲 is a take now, 乙 the scratch file
+    // 48 older takes: with 甲 and 乙 the folder is full.
+    QFile::copy(f.songCommands().scratchPath(), takes + QStringLiteral("/2001-01-01 00-00-00 old.hbk"));
+    for (int i = 1; i < 48; ++i)
+        QFile::copy(takes + QStringLiteral("/2001-01-01 00-00-00 old.hbk"),
+                    takes + QStringLiteral("/2001-01-01 00-00-%1 old.hbk").arg(i, 2, 10, QLatin1Char('0')));
+
+    {
+        // The disk is full: no file may grow.
+        FileSizeLimit full(0);
+        ASSERT_TRUE(full.active());
+        for (int attempt = 0; attempt < 5; ++attempt)
+            recordOneKey(QStringLiteral("丙"));
+        EXPECT_FALSE(w.Recording);
+    }
+    EXPECT_EQ(notices.size(), 5u) << "one notice for each Record that could not write";
+    EXPECT_EQ(takesHolding("甲"), 1);
+    EXPECT_EQ(takesHolding("乙"), 1);
+    // A scratch file the full disk left without a note is no take, and
+    // keeping nothing makes room for nothing.
+    EXPECT_EQ(takesHolding("old"), 48);
+    for (const QFileInfo& take : QDir(takes).entryInfoList({QStringLiteral("*.hbk")}, QDir::Files))
+        EXPECT_GT(take.size(), songs::kHeaderBytes) << take.fileName().toStdString();
+
+    // A disk that fills up during a recording: the take ends, says so once,
+    // and keeps what it wrote.
+    notices.clear();
+    confirmPanelSoon(f, QStringLiteral("丁"));
+    f.Com_Click(1);
+    strike(w.MIDi1, 24);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(w.Recording);
+    {
+        FileSizeLimit full(QFileInfo(f.songCommands().scratchPath()).size());
+        strike(w.MIDi1, 26);
+        QCoreApplication::processEvents();
+        strike(w.MIDi1, 28);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(w.Recording);
+    }
+    f.Com_Click(7);
+    EXPECT_EQ(notices.size(), 1u);
+    // The next recording that can be written makes room for itself.
+    recordOneKey(QStringLiteral("戊"));
+    EXPECT_EQ(takesHolding("丁"), 1);
+    EXPECT_EQ(takesHolding("乙"), 1);
+    EXPECT_EQ(QDir(takes).entryList({QStringLiteral("*.hbk")}, QDir::Files).size(), 50);
 }
