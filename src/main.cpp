@@ -27,6 +27,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -149,6 +150,9 @@ int main(int argc, char** argv)
 
     int status = 0;
     {
+        // The song named on the command line plays once the kept choices are
+        // in force (边听边弹 among them), after the window shows.
+        const QString startSong = std::exchange(options.songArgument, QString());
         Form2 form(options);
         offerExports(form.songCommands(), midi.soundfont);
         // A controller plays the keyboards; one that is missing leaves them to
@@ -179,7 +183,11 @@ int main(int argc, char** argv)
                 synth->start();
         });
         QTimer::singleShot(0, &app, [&app] { loadTranslations(app); });
-        QTimer::singleShot(0, &form, [&form, &ports, &command] { keepChoices(form, ports, command); });
+        QTimer::singleShot(0, &form, [&form, &ports, &command, &startSong] {
+            keepChoices(form, ports, command);
+            if (!startSong.isEmpty())
+                form.songCommands().playSongArgument(startSong);
+        });
         status = app.exec();
     }
     MidiOut::CloseMidiOut();

@@ -649,7 +649,7 @@ void Form2::setChoices(const PlayingChoices& choices)
     // The piano map is the lower keyboard's; the upper one keeps the
     // classic right-hand block.
     MIDi1->setKeyLayout(choices.pianoKeys ? keymap::Layout::Piano : keymap::Layout::Classic);
-    commands_->playAlong = choices.playAlong;
+    commands_->setPlayAlong(choices.playAlong);
     MIDi1->setDigitKey(choices.digitKey);
     MIDi2->setDigitKey(choices.digitKey);
 }

@@ -454,8 +454,8 @@ std::int16_t SongCommands::GapTicks() const
 void SongCommands::PlayCommand()
 {
     // Playing along, the keyboards stay the player's while the song plays.
-    parts_.lower->SetEnabled(playAlong);
-    parts_.upper->SetEnabled(playAlong);
+    parts_.lower->SetEnabled(playAlong_);
+    parts_.upper->SetEnabled(playAlong_);
     host_.setActive(ActiveMIDi);
     paintFace(kPlay, true);
     const bool opened = player.start(SongPath.toStdString());  // closes a file it opened before
@@ -469,6 +469,15 @@ void SongCommands::PlayCommand()
     gridStartMs_ = monotonicMs_();
     ticksDone_ = 0;
     armPlayback();
+}
+
+void SongCommands::setPlayAlong(bool on)
+{
+    playAlong_ = on;
+    if (player.isOpen() && !Recording) {
+        parts_.lower->SetEnabled(on);
+        parts_.upper->SetEnabled(on);
+    }
 }
 
 void SongCommands::Timer3_Timer() { player.tick(host_); }

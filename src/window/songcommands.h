@@ -72,9 +72,14 @@ public:
     // 锁定: while on, a playback skips the song's setting records.
     void toggleLock() { LockSettings = !LockSettings; }
     bool locked() const { return LockSettings; }
-    // 边听边弹: the keyboards stay playable while a song plays.
-    bool playAlong = false;
+    // 边听边弹: the keyboards stay playable while a song plays; a change
+    // during a playback applies at once.
+    void setPlayAlong(bool on);
+    bool playAlong() const { return playAlong_; }
 
+    // The song named on the command line (quotes around it dropped): its
+    // title shows and it plays.
+    void playSongArgument(QString path);
     // A song handed over by a second start: whatever runs (the song panel, a
     // recording, a playback) ends first, then it plays.
     void playHandedSong(const QString& path);
@@ -137,7 +142,6 @@ private:
     QString lockScratch();
     void playbackDue();   // the timer: the ticks the clock says are due
     void armPlayback();   // the timer, for the next tick on the grid
-    void playSongArgument(QString path);
     // A MIDI file or jianpu text opened becomes a song beside the scratch
     // recording.
     static bool isMidiFile(const QString& path);
@@ -161,6 +165,7 @@ private:
     QString SongPath;
     bool Recording = false;
     bool LockSettings = false;
+    bool playAlong_ = false;
     songs::SongRecorder recorder;
     songs::SongPlayer player;
     performance::InstrumentHost host_;

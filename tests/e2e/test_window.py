@@ -240,6 +240,21 @@ class Window(unittest.TestCase):
         s.stop()
         self.assertIn('ignored the broken settings file', open(os.path.join(s.dir, 'stderr.txt')).read())
 
+    def test_play_along_with_a_song_from_the_command_line(self):
+        s = self.s
+        # Key 40 on the lower keyboard every 3 s: the song plays for a while.
+        path = os.path.join(s.dir, 'long.hbk')
+        with open(path, 'wb') as f:
+            f.write(song([('40', 300)] * 5 + [('@END', 0)]))
+        s.start('--play-along', path)
+        self.assertTrue(wait_for(lambda: (0x90, 76) in [(st, n) for _, st, n in note_ons(s.read_trace())], 10))
+        s.focus()
+        mark = len(s.read_trace())
+        s.key('z')
+        s.key('KP_Insert')
+        played = lambda: {(0x90, 48), (0x91, 55)} <= {(st, n) for _, st, n in note_ons(s.read_trace()[mark:])}
+        self.assertTrue(wait_for(played, 5), s.read_trace()[mark:])
+
     def test_sigterm_closes_the_window_and_keeps_the_take(self):
         s = self.s
         s.start()

@@ -222,6 +222,20 @@ TEST_F(RecordingTest, playingAlongTheKeyboardsStayPlayableAndTheSongKeepsItsKeyb
         else
             EXPECT_EQ(notes, (std::vector<std::pair<int, int>>{{0x90, 60}, {0x90, 64}}));
     }
+
+    // 边听边弹 changed in the menu while a song plays applies at once.
+    PlayingChoices choices;
+    f.setChoices(choices);
+    f.Com_Click(2);
+    ASSERT_TRUE(w.Timer3.isActive());
+    EXPECT_FALSE(w.MIDi1->Enabled());
+    choices.playAlong = true;
+    f.setChoices(choices);
+    EXPECT_TRUE(w.MIDi1->Enabled());
+    EXPECT_TRUE(w.MIDi2->Enabled());
+    choices.playAlong = false;
+    f.setChoices(choices);
+    EXPECT_FALSE(w.MIDi2->Enabled());
 }
 
 TEST_F(RecordingTest, aHeldNoteKeepsItsLengthInTheSongAndInItsPlaybackAndExport)
