@@ -255,8 +255,9 @@ std::int16_t MIDi::Instrument() const { return instrument_; }
 void MIDi::SetInstrument(int value)
 {
     instrument_ = std::int16_t(std::clamp(value, 0, 127));
+    // Before StartMIDi the port is not open yet: the program goes out there.
     // A loaded channel outside 0..15 would turn this into another message.
-    if (channel_ >= kLowestChannel && channel_ <= kHighestChannel)
+    if (Started && channel_ >= kLowestChannel && channel_ <= kHighestChannel)
         MidiOut::ProgramChange(channel_, 0, instrument_);
 }
 

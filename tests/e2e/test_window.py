@@ -51,6 +51,14 @@ class Window(unittest.TestCase):
         trace = self.s.read_trace()
         self.assertIn((0xC0, 0), [(s, d1) for _, s, d1, _ in trace])
         self.assertIn((0xC1, 12), [(s, d1) for _, s, d1, _ in trace])
+        # Nothing goes out before the port is open, and a key's note and its
+        # countdown are no failure: stderr has no line about the port.
+        self.s.focus()
+        self.s.key('z')
+        self.s.key('KP_Insert')
+        self.assertTrue(wait_for(lambda: {(0x80, 48), (0x81, 55)} <= {(t[1], t[2]) for t in self.s.read_trace()}, 5))
+        self.s.stop()
+        self.assertNotIn('MIDI port failure', open(os.path.join(self.s.dir, 'stderr.txt')).read())
 
     def test_hold_a_key_for_two_seconds(self):
         self.s.start()

@@ -248,7 +248,12 @@ void EngineTest::playClampsAndReleasesAfterItsTicks()
 void EngineTest::settersClampAndOnlyInstrumentSends()
 {
     Rig rig;
-    rig.start();
+    // Before the start the port is not open: the program waits for StartMIDi.
+    rig.midi->SetInstrument(5);
+    QVERIFY(rig.service.attempts.empty());
+    rig.midi->StartMIDi();
+    QCOMPARE(rig.bytes(), std::string("B0 00 00,C0 05 00"));
+    rig.service.clear();
     rig.midi->SetPitch(70);
     QCOMPARE(rig.midi->Pitch(), std::int16_t(63));
     rig.midi->SetPitch(-4);

@@ -294,14 +294,23 @@ private:
 };
 
 // Hands one decoded message to the synthesizer.
+// FluidSynth fails a note-off that finds no voice of the note: one that died
+// away by itself (a marimba's, a piano's long-held one) or was taken for a
+// newer note. The note is over either way, which is what was asked.
+int noteOff(fluid_synth_t* synth, int channel, int note)
+{
+    Fluid().fluid_synth_noteoff(synth, channel, note);
+    return FLUID_OK;
+}
+
 int playMessage(fluid_synth_t* synth, const ShortMessage& m)
 {
     const int channel = m.status & 0x0F;
     switch (m.status & 0xF0) {
     case 0x80:
-        return Fluid().fluid_synth_noteoff(synth, channel, m.data1);
+        return noteOff(synth, channel, m.data1);
     case 0x90:
-        return m.data2 == 0 ? Fluid().fluid_synth_noteoff(synth, channel, m.data1)
+        return m.data2 == 0 ? noteOff(synth, channel, m.data1)
                             : Fluid().fluid_synth_noteon(synth, channel, m.data1, m.data2);
     case 0xA0:
         return Fluid().fluid_synth_key_pressure(synth, channel, m.data1, m.data2);
