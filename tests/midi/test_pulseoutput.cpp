@@ -3,6 +3,7 @@
 // its buffer, up to its largest. (That the dropouts then stop is measured by
 // make bench on a loaded machine: a test here would count the VM's own pauses.)
 #include "midi/services/pulseoutput.h"
+#include "midi/services/synthservice.h"
 
 #include <fluidsynth.h>
 #include <gtest/gtest.h>
@@ -122,6 +123,48 @@ TEST(PulseOutputTest, stallsThatRunTheServerDryGrowTheBufferToItsLargest)
     EXPECT_EQ(out->requestFrames(), options.largestBufferFrames / 4);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(out->bufferFrames(), options.largestBufferFrames);
+    out.reset();
+    delete_fluid_synth(synth);
+    delete_fluid_settings(settings);
+}
+
+TEST(PulseOutputTest, aLongRestClosesTheStreamAndTheNextNoteOpensItAgain)
+{
+    PulseServer pulse;
+    if (!pulse.start())
+        GTEST_SKIP() << "no PulseAudio server could be started";
+    fluid_settings_t* settings = new_fluid_settings();
+    fluid_synth_t* synth = new_fluid_synth(settings);
+    const std::string soundfont = SynthService::FindSoundfont("");
+    if (soundfont.empty())
+        GTEST_SKIP() << "no General MIDI soundfont installed";
+    ASSERT_GE(fluid_synth_sfload(synth, soundfont.c_str(), 1), 0);
+    PulseOutput::Options options;
+    options.server = pulse.server();
+    options.idleMs = 100;
+    options.closeMs = 200;
+    std::string why;
+    auto out = PulseOutput::Open(synth, options, why);
+    ASSERT_TRUE(out) << why;
+    const auto waitFor = [](auto done) {
+        for (int i = 0; i < 400 && !done(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        return done();
+    };
+    // A rest long enough, from the start or after a note: the server is left
+    // alone, with no stream of ours.
+    EXPECT_TRUE(waitFor([&] { return out->closed(); }));
+    for (int round = 0; round < 2; ++round) {
+        const std::int64_t before = out->soundStartNs();
+        fluid_synth_noteon(synth, 0, 60, 100);
+        out->wake();
+        EXPECT_TRUE(waitFor([&] { return out->soundStartNs() > before; })) << "round " << round;
+        fluid_synth_noteoff(synth, 0, 60);
+        EXPECT_TRUE(waitFor([&] { return out->closed(); })) << "round " << round;
+        EXPECT_TRUE(out->resting());
+        EXPECT_EQ(out->bufferedUs(), -1);
+    }
+    EXPECT_FALSE(out->lost());
     out.reset();
     delete_fluid_synth(synth);
     delete_fluid_settings(settings);

@@ -167,6 +167,21 @@ bool PulseOutput::connect(std::string& why)
     if (!settle(&PulseOutput::contextSettled, &PulseOutput::contextReady, why))
         return false;
 
+    // Corked from the start: nothing is rendered or sent until the first note.
+    if (!openStream(true, why) || !settle(&PulseOutput::streamSettled, &PulseOutput::streamReady, why))
+        return false;
+    bufferFrames_.store(growth_.size().frames);
+    requestFrames_.store(growth_.size().request);
+    if (const pa_buffer_attr* got = Pulse().pa_stream_get_buffer_attr(stream_)) {
+        qCInfo(lcMidi, "PulseAudio stream: %u frames buffered, %u per request", unsigned(got->tlength / kFrameBytes),
+               unsigned(got->minreq / kFrameBytes));
+    }
+    connected_ = true;
+    return true;
+}
+
+bool PulseOutput::openStream(bool corked, std::string& why)
+{
     const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, std::uint32_t(options_.sampleRate), kChannels};
     pa_channel_map map;
     Pulse().pa_channel_map_init_stereo(&map);
@@ -182,22 +197,46 @@ bool PulseOutput::connect(std::string& why)
     attr.maxlength = std::uint32_t(-1);
     attr.fragsize = std::uint32_t(-1);
     askFor(attr, growth_.size());
-    // Corked from the start: nothing is rendered or sent until the first note.
-    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | (corked ? PA_STREAM_START_CORKED : 0));
     if (Pulse().pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
         why = Pulse().pa_strerror(Pulse().pa_context_errno(context_));
         return false;
     }
-    if (!settle(&PulseOutput::streamSettled, &PulseOutput::streamReady, why))
-        return false;
-    bufferFrames_.store(growth_.size().frames);
-    requestFrames_.store(growth_.size().request);
-    if (const pa_buffer_attr* got = Pulse().pa_stream_get_buffer_attr(stream_)) {
-        qCInfo(lcMidi, "PulseAudio stream: %u frames buffered, %u per request", unsigned(got->tlength / kFrameBytes),
-               unsigned(got->minreq / kFrameBytes));
-    }
-    connected_ = true;
+    closed_.store(false);
+    if (corked)
+        armIdleTimer();  // a keyboard nobody plays leaves the server alone too
     return true;
+}
+
+void PulseOutput::closeStream()
+{
+    stopIdleTimer();
+    if (!stream_)
+        return;
+    // Callbacks first: the stream's own end is no loss of the server.
+    Pulse().pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    Pulse().pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+    Pulse().pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    Pulse().pa_stream_disconnect(stream_);
+    Pulse().pa_stream_unref(stream_);
+    stream_ = nullptr;
+    closed_.store(true);
+}
+
+void PulseOutput::stopIdleTimer()
+{
+    if (idleTimer_)
+        Pulse().pa_threaded_mainloop_get_api(loop_)->time_free(idleTimer_);
+    idleTimer_ = nullptr;
+}
+
+// Runs on the mainloop thread with its lock held; a note-on since would have
+// uncorked and stopped the timer under the same lock.
+void PulseOutput::restIdle()
+{
+    idleTimer_ = nullptr;  // a fired timer is freed by the caller below
+    if (corked_.load() && stream_)
+        closeStream();
 }
 
 PulseOutput::~PulseOutput()
@@ -207,14 +246,7 @@ PulseOutput::~PulseOutput()
     if (loop_) {
         {
             Locked lock(loop_);
-            if (stream_) {
-                Pulse().pa_stream_set_write_callback(stream_, nullptr, nullptr);
-                Pulse().pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
-                Pulse().pa_stream_set_state_callback(stream_, nullptr, nullptr);
-                Pulse().pa_stream_disconnect(stream_);
-                Pulse().pa_stream_unref(stream_);
-                stream_ = nullptr;
-            }
+            closeStream();
             if (context_) {
                 Pulse().pa_context_set_state_callback(context_, nullptr, nullptr);
                 Pulse().pa_context_disconnect(context_);
@@ -289,7 +321,8 @@ void PulseOutput::onContextState(pa_context* context, void* self)
 {
     auto* out = static_cast<PulseOutput*>(self);
     const pa_context_state_t s = Pulse().pa_context_get_state(context);
-    if (!PA_CONTEXT_IS_GOOD(s) && out->stream_)
+    // A closed stream is no reason to miss the server going away.
+    if (!PA_CONTEXT_IS_GOOD(s) && (out->stream_ || out->connected_))
         out->markLost();
     Pulse().pa_threaded_mainloop_signal(out->loop_, 0);
 }
@@ -368,6 +401,19 @@ void PulseOutput::write(std::size_t bytes)
     }
     drop(Pulse().pa_stream_cork(stream_, 1, nullptr, nullptr));
     audibleNow_.store(false);
+    armIdleTimer();
+}
+
+void PulseOutput::armIdleTimer()
+{
+    stopIdleTimer();
+    idleTimer_ = Pulse().pa_context_rttime_new(
+        context_, Pulse().pa_rtclock_now() + pa_usec_t(options_.closeMs) * 1000,
+        [](pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* self) {
+            static_cast<PulseOutput*>(self)->restIdle();
+            api->time_free(event);
+        },
+        this);
 }
 
 void PulseOutput::wake()
@@ -376,12 +422,26 @@ void PulseOutput::wake()
     if (!corked_.load() || lost_.load())
         return;
     Locked lock(loop_);
-    if (!corked_.load() || !stream_ || Pulse().pa_stream_get_state(stream_) != PA_STREAM_READY)
+    if (!corked_.load() || lost_.load())
         return;
-    // What the stream still holds is old silence: dropped, so the server asks
-    // for fresh sound at once.
-    drop(Pulse().pa_stream_flush(stream_, nullptr, nullptr));
-    drop(Pulse().pa_stream_cork(stream_, 0, nullptr, nullptr));
+    stopIdleTimer();
+    if (!stream_) {
+        // Closed after a long rest: a new stream, playing as soon as the
+        // server has it; nothing here waits for the server.
+        std::string why;
+        if (!openStream(false, why)) {
+            qCWarning(lcMidi, "The sound server refused a new stream: %s", why.c_str());
+            closeStream();
+            return;
+        }
+    } else {
+        if (Pulse().pa_stream_get_state(stream_) != PA_STREAM_READY)
+            return;
+        // What the stream still holds is old silence: dropped, so the server
+        // asks for fresh sound at once.
+        drop(Pulse().pa_stream_flush(stream_, nullptr, nullptr));
+        drop(Pulse().pa_stream_cork(stream_, 0, nullptr, nullptr));
+    }
     silentFrames_ = 0;
     growth_.started();
     corked_.store(false);
@@ -389,9 +449,11 @@ void PulseOutput::wake()
 
 std::int64_t PulseOutput::bufferedUs()
 {
-    if (lost_.load() || !stream_)
+    if (lost_.load())
         return -1;
     Locked lock(loop_);
+    if (!stream_)
+        return -1;  // closed while resting
     pa_operation* op = Pulse().pa_stream_update_timing_info(
         stream_, [](pa_stream*, int, void* loop) { Pulse().pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
         loop_);

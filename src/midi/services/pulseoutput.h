@@ -17,9 +17,11 @@ struct pa_stream;
 // The synthesizer played into a PulseAudio (or PipeWire) server through the
 // asynchronous client API. The stream's write callback renders exactly what
 // the server asks for. While no voice sounds for `idleMs` the stream is
-// corked: the server stops asking, and neither process wakes up for it. The
-// next note-on flushes the stale silence and uncorks, so the note is rendered
-// at the next request instead of behind a buffer of old silence.
+// corked: the server stops asking. The next note-on flushes the stale silence
+// and uncorks, so the note is rendered at the next request instead of behind
+// a buffer of old silence. A corked stream still keeps the server's sink
+// running at the stream's short latency, so after `closeMs` more of rest the
+// stream is closed, and the next note-on opens a new one.
 class PulseOutput : public AudioOutput {
 public:
     struct Options {
@@ -27,6 +29,7 @@ public:
         int requestFrames = 64;  // how much the server asks for at a time
         int sampleRate = 44100;
         int idleMs = 1000;       // silence after which the stream rests
+        int closeMs = 30000;     // rest after which the stream is closed
         int connectTimeoutMs = 2000;
         // An underrun makes the buffer four times as long, up to this, and the
         // request a quarter of it: a busy machine
@@ -83,6 +86,7 @@ public:
 
     // For tests and benchmarks.
     bool resting() const { return corked_.load(); }
+    bool closed() const { return closed_.load(); }
     bool lost() const { return lost_.load(); }
     // steady_clock nanoseconds at which the last sound began: a buffer with
     // an audible sample handed to the server after one without.
@@ -108,6 +112,13 @@ private:
     bool streamReady() const;
     // Waits until `settled`; true when `ready` then holds, else `why` says why not.
     bool settle(bool (PulseOutput::*settled)() const, bool (PulseOutput::*ready)() const, std::string& why);
+    // Under the mainloop's lock: a new stream at the size the growth holds
+    // now, corked or playing at once; false with `why` when the server refused.
+    bool openStream(bool corked, std::string& why);
+    void closeStream();
+    void restIdle();  // the rest has lasted closeMs
+    void armIdleTimer();  // the rest begins
+    void stopIdleTimer();
 
     static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
@@ -126,6 +137,7 @@ private:
 
     // Shared with the UI thread (see wake() and write()).
     std::atomic<bool> corked_{true};
+    std::atomic<bool> closed_{false};
     std::atomic<std::uint64_t> wakes_{0};
     std::atomic<bool> lost_{false};
     std::atomic<std::int64_t> soundStartNs_{0};
@@ -138,6 +150,7 @@ private:
     std::int64_t silentFrames_ = 0;
     bool audible_ = false;
     bool realtimeAsked_ = false;
+    struct pa_time_event* idleTimer_ = nullptr;
     Growth growth_;
     std::vector<float> spare_;
 };

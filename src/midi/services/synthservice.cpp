@@ -494,6 +494,7 @@ bool SynthService::Engine::openPulse(std::string& why, bool& silent)
         }
     }
     pulse.sampleRate = kSampleRate;
+    pulse.closeMs = config.closeStreamAfterMs;
     char* server = nullptr;
     if (Fluid().fluid_settings_dupstr(settings, "audio.pulseaudio.server", &server) == FLUID_OK && server) {
         if (std::string(server) != "default")

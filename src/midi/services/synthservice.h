@@ -25,6 +25,9 @@ struct SynthConfig {
     // The soundfont and the output wait for start() (the window calls it once
     // it shows, so that they do not take the processor from its start).
     bool waitForStart = false;
+    // How long the sound server's stream rests corked before it is closed, so
+    // that the server idles too; the next note opens a new one.
+    int closeStreamAfterMs = 30000;
 };
 
 // What the built-in synthesizer's sound is doing, for the window to show.
