@@ -3,6 +3,8 @@ starting it to its window, what it costs while it waits for the player (with
 a sound server and without one), how soon a key sounds through the sound
 server, and how soon a real key's note-on goes out while a recording runs. Runs the real program in a private X server (Xvfb) against a private
 PulseAudio server with a null sink, as make bench does."""
+import array
+import math
 import os
 import shutil
 import socket
@@ -95,33 +97,71 @@ def silent_runs(samples, start, end, shortest=RATE // 1000):
     return runs
 
 
+def tone(path, seconds):
+    """A steady 440 Hz tone, float32 stereo: never 1 ms of exact silence."""
+    frames = array.array('f')
+    for i in range(int(seconds * RATE)):
+        v = 0.25 * math.sin(2 * math.pi * 440 * i / RATE)
+        frames.extend((v, v))
+    with open(path, 'wb') as f:
+        frames.tofile(f)
+
+
+def heard_runs(samples):
+    """Runs of silence between the first and last second of sound, or None
+    when nothing was heard."""
+    first = onset(samples)
+    loud = [i for i in range(len(samples) - 1, -1, -RATE // 100) if abs(samples[i]) > 300]
+    last = loud[0] if loud else -1
+    if first < 0 or last < first + RATE:
+        return None, 0
+    return silent_runs(samples, first + RATE, last), (last - first) / RATE
+
+
 def dropouts(env, server, folder, seconds=20):
-    """Dense playback on the sound server while two busy processes run."""
+    """Dense playback on the sound server while two busy processes run, and
+    beside it a plain player (pacat) of a steady tone into a sink of its own
+    with the stream's largest buffer: where the plain player drops out too,
+    the server itself was starved of the processor."""
     path = os.path.join(folder, 'dense.hbk')
     dense_song(path, seconds + 1)
+    tone_path = os.path.join(folder, 'tone.raw')
+    tone(tone_path, seconds + 2)
+    server.pactl('load-module', 'module-null-sink', 'sink_name=plain')
+    server.pactl('set-default-sink', 'out')
     busy = [subprocess.Popen([sys.executable, '-c', 'while True: pass']) for _ in range(2)]
     rec = Recorder(server)
+    plain_rec = Recorder(server, 'plain')
+    plain = None
     try:
         ms, pid = start(env, 'Sonarel', [PROGRAM, path])
+        plain = subprocess.Popen(['pacat', '--device=plain', '--raw', '--format=float32le', '--rate=%d' % RATE,
+                                  '--channels=2', '--latency-msec=10', '--process-time-msec=2.5', tone_path],
+                                 env=server.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(seconds + 1.5)
         latency = ''
         for line in server.pactl('list', 'sink-inputs').stdout.splitlines():
-            if 'Buffer Latency' in line:
+            if 'Buffer Latency' in line and not latency:
                 latency = line.split(':', 1)[1].strip()
         stop(pid)
     finally:
         for p in busy:
             p.kill()
-    samples = rec.stop()
-    first = onset(samples)
-    loud = [i for i in range(len(samples) - 1, -1, -RATE // 100) if abs(samples[i]) > 300]
-    last = loud[0] if loud else -1
-    if first < 0 or last < first + RATE:
+        if plain:
+            plain.kill()
+    runs, heard = heard_runs(rec.stop())
+    plain_runs, _ = heard_runs(plain_rec.stop())
+    if runs is None:
         print('dropouts: the dense song was not heard')
         return
-    runs = silent_runs(samples, first + RATE, last)
     print('dropouts in %.0f s of dense playback with two busy processes: %d runs of >= 1 ms of silence after '
-          'the first second (target 0); the stream settled on %s of buffer' % ((last - first) / RATE, runs, latency))
+          'the first second (target 0); the stream settled on %s of buffer' % (heard, runs, latency))
+    if plain_runs is None:
+        print('  a plain player (pacat, 10 ms buffer) beside it was not heard')
+    else:
+        print('  a plain player (pacat of a steady tone, 10 ms buffer) beside it: %d runs%s'
+              % (plain_runs, ': the server itself was starved, the figure above is the server\'s'
+                 if plain_runs else ''))
 
 
 def sound_back(env, server, display):

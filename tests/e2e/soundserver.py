@@ -71,10 +71,10 @@ class PulseServer:
 class Recorder:
     """What the null sink plays, as 16-bit mono samples."""
 
-    def __init__(self, server):
-        self.path = os.path.join(server.dir, 'monitor.raw')
+    def __init__(self, server, sink='out'):
+        self.path = os.path.join(server.dir, '%s-monitor.raw' % sink)
         self.proc = subprocess.Popen(
-            ['parecord', '--device=out.monitor', '--raw', '--format=s16le', '--rate=%d' % RATE, '--channels=1',
+            ['parecord', '--device=%s.monitor' % sink, '--raw', '--format=s16le', '--rate=%d' % RATE, '--channels=1',
              '--latency-msec=20', self.path], env=server.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def recorded_seconds(self):
