@@ -133,7 +133,9 @@ bool ScratchLock::tryLock(const std::string& scratchPath)
 {
     unlock();
     const std::string path = scratchPath + ".lock";
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // Never through a link: in a Music folder that others can write in, a
+    // link would have us make or lock a file wherever it points.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0)
         return false;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -16,18 +16,33 @@
 
 namespace {
 
-// A running keyboard answers at once; one that does not is stuck, and
-// waiting longer would only hold up the start.
-constexpr int kConnectMs = 500;
-constexpr int kAnswerMs = 1000;
-const QByteArray kAnswer = "ok\n";
-// A song's path and its newline; a caller that sends more is no second start.
-constexpr qsizetype kLongestLine = 64 * 1024;
+using std::chrono::steady_clock;
 
-QString runtimeFolder()
+// Callers still come while the program is out of descriptors; trying again
+// at once would only spin.
+constexpr std::chrono::milliseconds kAcceptPause{250};
+// How often a second start tries a keyboard whose backlog is full.
+constexpr int kConnectRetryMs = 20;
+
+// A folder another user made, or may write in, would let that user listen at
+// the socket's name and be handed this user's songs.
+bool onlyOurs(const QString& folder)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::getuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The session's runtime folder, else a folder of our own in the temporary
+// folder, where anyone may take a name first; empty when neither is only ours.
+QString socketFolder()
 {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return runtime.isEmpty() || !QDir(runtime).exists() ? QDir::tempPath() : runtime;
+    if (!runtime.isEmpty() && onlyOurs(QDir::cleanPath(runtime)))
+        return QDir::cleanPath(runtime);
+    const QString own = QStringLiteral("%1/sonarel-%2").arg(QDir::tempPath()).arg(::getuid());
+    ::mkdir(QFile::encodeName(own).constData(), 0700);
+    return onlyOurs(own) ? own : QString();
 }
 
 bool addressOf(const QString& path, sockaddr_un& address)
@@ -42,10 +57,10 @@ bool addressOf(const QString& path, sockaddr_un& address)
 }
 
 // Waits for `events` on `fd` until `deadline`; false when the time is up.
-bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline)
+bool waitFor(int fd, short events, steady_clock::time_point deadline)
 {
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now());
         if (left.count() <= 0)
             return false;
         pollfd p{fd, events, 0};
@@ -57,26 +72,29 @@ bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadlin
     }
 }
 
-// Hands the song to whoever listens at `path`: true when it answered.
-bool handOver(const QString& path, const QByteArray& line)
+// Hands the song to whoever listens at `address`, if that is this user:
+// true when it answered.
+bool handOver(const sockaddr_un& address, const QByteArray& line)
 {
-    sockaddr_un address;
-    if (!addressOf(path, address))
+    struct stat st {};
+    if (::lstat(address.sun_path, &st) != 0 || !S_ISSOCK(st.st_mode) || st.st_uid != ::getuid())
         return false;
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    const auto start = std::chrono::steady_clock::now();
+    // A full backlog refuses at once: the keyboard is busy with other callers.
+    const auto connectBy = steady_clock::now() + handover::kConnectTime;
+    int connected;
+    while ((connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address))) != 0 &&
+           (errno == EAGAIN || errno == EINTR) && steady_clock::now() < connectBy)
+        ::poll(nullptr, 0, kConnectRetryMs);
+    ucred peer{};
+    socklen_t size = sizeof(peer);
     bool answered = false;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ||
-        ((errno == EINPROGRESS || errno == EAGAIN) &&
-         waitFor(fd, POLLOUT, start + std::chrono::milliseconds(kConnectMs)))) {
-        int error = 0;
-        socklen_t size = sizeof(error);
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+    if (connected == 0 && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid()) {
         qsizetype sent = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerMs);
-        while (error == 0 && sent < line.size() && waitFor(fd, POLLOUT, deadline)) {
+        const auto deadline = steady_clock::now() + handover::kAnswerTime;
+        while (sent < line.size() && waitFor(fd, POLLOUT, deadline)) {
             const ssize_t n = ::send(fd, line.constData() + sent, std::size_t(line.size() - sent), MSG_NOSIGNAL);
             if (n < 0 && errno != EAGAIN && errno != EINTR)
                 break;
@@ -91,7 +109,7 @@ bool handOver(const QString& path, const QByteArray& line)
             if (n > 0)
                 answer.append(buffer, n);
         }
-        answered = answer == kAnswer;
+        answered = handover::IsAnswer(answer);
     }
     ::close(fd);
     return answered;
@@ -99,27 +117,23 @@ bool handOver(const QString& path, const QByteArray& line)
 
 }  // namespace
 
-struct SingleInstance::Caller {
-    QSocketNotifier* notifier;  // a child of the SingleInstance
-    QByteArray line;
-};
-
-SingleInstance::SingleInstance(const QString& desktop, QObject* parent) : QObject(parent)
+SingleInstance::SingleInstance(const QString& desktop, QObject* parent) : QObject(parent), tag_(desktop)
 {
-    QString tag = desktop;
-    for (QChar& c : tag)
+    for (QChar& c : tag_)
         if (!c.isLetterOrNumber())
             c = QLatin1Char('_');
-    path_ = QStringLiteral("%1/sonarel-%2%3.socket").arg(runtimeFolder()).arg(getuid()).arg(tag.isEmpty() ? QString() : QLatin1Char('-') + tag);
+    acceptPause_.setSingleShot(true);
+    acceptPause_.setInterval(kAcceptPause);
+    connect(&acceptPause_, &QTimer::timeout, this, &SingleInstance::listenWhenRoom);
+    connect(&callers_, &handover::Callers::silent, this, [this](qintptr fd) { dropCaller(int(fd)); });
 }
 
 SingleInstance::~SingleInstance()
 {
-    for (auto& [fd, caller] : callers_) {
-        caller->notifier->setEnabled(false);
+    for (auto& [fd, notifier] : notifiers_) {
+        notifier->setEnabled(false);
         ::close(fd);
     }
-    callers_.clear();
     if (listener_ >= 0) {
         listening_->setEnabled(false);
         ::close(listener_);
@@ -129,18 +143,27 @@ SingleInstance::~SingleInstance()
 
 SingleInstance::Outcome SingleInstance::start(const QString& song)
 {
+    const QString folder = socketFolder();
+    sockaddr_un address;
+    path_ = folder.isEmpty() ? QString()
+                             : QStringLiteral("%1/sonarel-%2%3.socket")
+                                   .arg(folder)
+                                   .arg(::getuid())
+                                   .arg(tag_.isEmpty() ? QString() : QLatin1Char('-') + tag_);
+    if (path_.isEmpty() || !addressOf(path_, address)) {
+        path_.clear();
+        return Outcome::Alone;
+    }
     // Two starts at the same moment take turns: the first listens, the
     // second finds it.
     QLockFile lock(path_ + QStringLiteral(".lock"));
-    lock.tryLock(kConnectMs + kAnswerMs);
+    lock.tryLock(int((handover::kConnectTime + handover::kAnswerTime).count()));
 
-    if (handOver(path_, song.toUtf8() + '\n'))
+    if (handOver(address, handover::LineOf(song)))
         return Outcome::HandedOver;
-    // Nobody answers: a socket left by a keyboard that is gone, or one that
-    // is stuck, whose socket this start takes over.
-    sockaddr_un address;
-    if (!addressOf(path_, address))
-        return Outcome::Alone;
+    // Nobody of ours answers: a socket left by a keyboard that is gone, or
+    // one that is stuck, whose name this start takes over; the folder is
+    // ours, so whatever else was there goes too.
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return Outcome::Alone;
@@ -155,58 +178,76 @@ SingleInstance::Outcome SingleInstance::start(const QString& song)
     }
     listener_ = fd;
     listening_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(listening_, &QSocketNotifier::activated, this, &SingleInstance::takeConnection);
+    connect(listening_, &QSocketNotifier::activated, this, &SingleInstance::takeConnections);
     return Outcome::Listening;
 }
 
-void SingleInstance::takeConnection()
+void SingleInstance::takeConnections()
 {
-    for (;;) {
+    while (!callers_.full()) {
         const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0)
-            return;
-        auto caller = std::make_unique<Caller>(Caller{new QSocketNotifier(fd, QSocketNotifier::Read, this), {}});
-        connect(caller->notifier, &QSocketNotifier::activated, this, [this, fd] { readCaller(fd); });
-        callers_[fd] = std::move(caller);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            // Out of descriptors, or anything else that would fail again at
+            // once: the caller waits in the backlog meanwhile.
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                acceptPause_.start();
+            break;
+        }
+        callers_.add(fd);
+        auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this, fd] { readCaller(fd); });
+        notifiers_[fd] = notifier;
     }
+    listenWhenRoom();
+}
+
+void SingleInstance::listenWhenRoom()
+{
+    if (listening_)
+        listening_->setEnabled(!callers_.full() && !acceptPause_.isActive());
 }
 
 void SingleInstance::readCaller(int fd)
 {
-    Caller& caller = *callers_.at(fd);
     char buffer[4096];
+    QString song;
     for (;;) {
         const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
-        if (n > 0) {
-            caller.line.append(buffer, n);
-            if (caller.line.size() > kLongestLine) {
-                dropCaller(fd);
-                return;
-            }
+        if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;  // the rest of the line is still on its way
+        if (n <= 0) {
+            dropCaller(fd);  // gone before its line was whole
+            return;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            break;
-        dropCaller(fd);  // gone before its line was whole
-        return;
+        switch (callers_.hear(fd, QByteArrayView(buffer, n), song)) {
+        case handover::Callers::Heard::More:
+            continue;
+        case handover::Callers::Heard::Refused:
+            dropCaller(fd);
+            return;
+        case handover::Callers::Heard::Line:
+            ::send(fd, handover::Answer().data(), std::size_t(handover::Answer().size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+            dropCaller(fd);
+            emit songHanded(song);
+            return;
+        }
     }
-    const qsizetype end = caller.line.indexOf('\n');
-    if (end < 0)
-        return;
-    const QString song = QString::fromUtf8(caller.line.left(end));
-    ::send(fd, kAnswer.constData(), std::size_t(kAnswer.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-    dropCaller(fd);
-    emit songHanded(song);
 }
 
 void SingleInstance::dropCaller(int fd)
 {
-    const auto it = callers_.find(fd);
-    if (it == callers_.end())
+    const auto it = notifiers_.find(fd);
+    if (it == notifiers_.end())
         return;
-    it->second->notifier->setEnabled(false);
+    it->second->setEnabled(false);
     // The notifier may be the one calling: it goes once the event is done.
-    it->second->notifier->deleteLater();
-    callers_.erase(it);
+    it->second->deleteLater();
+    notifiers_.erase(it);
+    callers_.remove(fd);
     ::close(fd);
+    listenWhenRoom();
 }

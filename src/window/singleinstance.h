@@ -1,13 +1,16 @@
 #pragma once
 // One keyboard per desktop: the first program listens on a local socket in
-// the user's runtime folder; a second start hands its song to it and ends.
-// Plain Unix sockets: the window needs no network library for this.
-#include <QByteArray>
+// a folder only its user can reach; a second start of the same user hands
+// its song to it and ends. Plain Unix sockets: the window needs no network
+// library for this. What is said, and how long a caller may take, is
+// handover's.
+#include "window/handover.h"
+
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <map>
-#include <memory>
 
 class QSocketNotifier;
 
@@ -21,12 +24,14 @@ public:
     enum class Outcome {
         HandedOver,  // a running keyboard took the song: this program ends
         Listening,   // this program is the keyboard of the desktop
-        Alone,       // a keyboard runs but does not answer: this one runs beside it
+        Alone,       // no safe place to listen, or the socket would not bind: this one runs on its own
     };
-    // Hands `song` (an absolute path, or empty) to a running keyboard, or
-    // becomes the one others hand theirs to. Waits at most about a second.
+    // Hands `song` (an absolute path, or empty) to a running keyboard of this
+    // user, or becomes the one others hand theirs to. Waits at most about a
+    // second and a half.
     Outcome start(const QString& song);
 
+    // Set by start(); empty when no folder only this user can reach was found.
     QString socketPath() const { return path_; }
 
 signals:
@@ -34,13 +39,16 @@ signals:
     void songHanded(const QString& path);
 
 private:
-    struct Caller;
-    void takeConnection();
+    void takeConnections();
     void readCaller(int fd);
     void dropCaller(int fd);
+    void listenWhenRoom();
 
+    QString tag_;
     QString path_;
     int listener_ = -1;
     QSocketNotifier* listening_ = nullptr;
-    std::map<int, std::unique_ptr<Caller>> callers_;
+    handover::Callers callers_;
+    std::map<int, QSocketNotifier*> notifiers_;  // children, one per held caller
+    QTimer acceptPause_;  // while it runs, no caller is taken
 };

@@ -1,9 +1,13 @@
 """The whole program as a user meets it: real window, real keys, real clicks."""
 import os
+import pathlib
+import resource
 import shutil
 import signal
+import socket
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -325,8 +329,11 @@ class Window(unittest.TestCase):
         self.assertEqual(note_ons(s.read_trace()[mark:]), [])
 
     def test_a_second_start_hands_its_song_to_the_running_keyboard(self):
+        self.s.start()
+        self.second_start_plays_its_song()
+
+    def second_start_plays_its_song(self):
         s = self.s
-        s.start()
         with open(os.path.join(s.dir, '小星星.hbk'), 'wb') as f:
             f.write(song([('24', 5), ('26', 5), ('@END', 0)], title='小星星'))
         mark = len(s.read_trace())
@@ -336,6 +343,106 @@ class Window(unittest.TestCase):
         self.assertEqual([n for _, _, n in note_ons(s.read_trace()[mark:])], [60, 62])
         windows = s.xdo('search', '--onlyvisible', '--name', '^Sonarel$').stdout.split()
         self.assertEqual(len(windows), 1)
+
+    def test_silent_callers_neither_spin_nor_starve_the_keyboard(self):
+        # A stuck script of the user's own: more callers that connect and never
+        # speak than the program has descriptors.
+        s = self.s
+        s.env['XDG_RUNTIME_DIR'] = s.dir
+        s.start()
+        pid = s.proc.pid
+        resource.prlimit(pid, resource.RLIMIT_NOFILE, (256, resource.prlimit(pid, resource.RLIMIT_NOFILE)[1]))
+        resource.setrlimit(resource.RLIMIT_NOFILE, (2048, max(2048, resource.getrlimit(resource.RLIMIT_NOFILE)[1])))
+        descriptors = lambda: sorted(int(fd) for fd in os.listdir('/proc/%d/fd' % pid))
+        idle = len(descriptors())
+        stat = pathlib.Path('/proc/%d/task/%d/stat' % (pid, pid))
+        ui_ticks = lambda: sum(int(v) for v in stat.read_text().rsplit(')', 1)[1].split()[11:13])
+        callers = []
+
+        def call_for_5s(n):  # a full backlog refuses at once: they call again; the UI thread's ticks meanwhile
+            callers.extend(socket.socket(socket.AF_UNIX) for _ in range(n))
+            waiting = callers[-n:]
+            for c in waiting:
+                c.setblocking(False)
+            before, end = ui_ticks(), time.time() + 5
+            while time.time() < end:
+                waiting = [c for c in waiting if c.connect_ex(os.path.join(s.dir, socket_name(s))) != 0]
+                time.sleep(0.02)
+            return ui_ticks() - before
+        self.assertLessEqual(call_for_5s(1100), 25)
+        self.assertLessEqual(len(descriptors()), idle + 8)
+        self.assertEqual(callers[0].recv(1), b'')  # let go after its second
+        mark = len(s.read_trace())
+        s.key('z')
+        self.assertTrue(wait_for(lambda: note_ons(s.read_trace()[mark:]), 3))
+
+        # Out of descriptors for other reasons, it waits for them.
+        for c in callers:
+            c.close()
+        self.assertTrue(wait_for(lambda: len(descriptors()) <= idle, 5))
+        fds = descriptors()
+        free = next(n for n in range(len(fds) + 1) if n not in fds)
+        resource.prlimit(pid, resource.RLIMIT_NOFILE, (free, 256))
+        self.assertLessEqual(call_for_5s(100), 25)
+        resource.prlimit(pid, resource.RLIMIT_NOFILE, (256, 256))
+        for c in callers:
+            c.close()
+        self.second_start_plays_its_song()
+
+    @unittest.skipUnless(os.getuid() == 0, 'another user is root turned nobody')
+    def test_a_listener_of_another_user_is_handed_nothing(self):
+        s = self.s
+        tmp = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, tmp)
+        os.chmod(tmp, 0o1777)  # like /tmp
+        s.env.pop('XDG_RUNTIME_DIR', None)
+        s.env['TMPDIR'] = tmp
+        folder = os.path.join(tmp, 'sonarel-%d' % os.getuid())
+        # It takes the names before this user's first start: in a folder of its
+        # own, or (bound by this user, listening as nobody) in this user's.
+        for case in ('stranger', 'peer'):
+            squatter = subprocess.Popen([sys.executable, '-c', SQUATTER, case, folder, socket_name(s)],
+                                        stdout=subprocess.PIPE, text=True)
+            self.addCleanup(squatter.kill)
+            self.assertEqual(squatter.stdout.readline(), 'listening\n')
+            s.start('小星星.hbk')  # the window opens
+            s.stop()
+            squatter.kill()
+            self.assertEqual(squatter.communicate()[0], '', case)
+            shutil.rmtree(folder)
+            os.unlink(os.path.join(tmp, socket_name(s)))
+
+
+def socket_name(session):
+    return 'sonarel-%d-%s.socket' % (os.getuid(), session.display.replace(':', '_'))
+
+
+# Another user's program at the keyboard's socket names, answering as a
+# keyboard does and telling what it was handed.
+SQUATTER = r"""
+import os, select, socket, sys
+case, folder, name = sys.argv[1:]
+nobody = lambda: (os.setgid(65534), os.setuid(65534))
+if case == 'stranger':
+    nobody()
+os.mkdir(folder)
+listeners = [socket.socket(socket.AF_UNIX) for _ in range(2)]
+for l, path in zip(listeners, (os.path.join(folder, name), os.path.join(os.path.dirname(folder), name))):
+    l.bind(path)
+if case == 'peer':
+    nobody()
+for l in listeners:
+    l.listen()
+print('listening', flush=True)
+while True:
+    for l in select.select(listeners, [], [])[0]:
+        c = l.accept()[0]
+        line = c.makefile('rb').readline()
+        if line.endswith(b'\n'):
+            print(line.decode(), end='', flush=True)
+            c.sendall(b'ok\n')
+        c.close()
+"""
 
 
 if __name__ == '__main__':

@@ -1,8 +1,10 @@
 #include "songs/recorder.h"
+#include "songs/takes.h"
 
 #include "testutil.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "filesizelimit.h"
 
@@ -189,6 +191,17 @@ TEST(SongRecorder, failingStartLeavesNothingOpen)
     EXPECT_TRUE(rec.recordNote(24, 5));
     rec.stop();
     EXPECT_FALSE(rec.isOpen());
+}
+
+// The Music folder may be shared: a link left in place of the lock file
+// would have the program make or lock a file wherever the link points.
+TEST(ScratchLock, aLinkInPlaceOfTheLockFileIsNotFollowed)
+{
+    TempDir dir;
+    ASSERT_EQ(::symlink(dir.file("elsewhere").c_str(), dir.file("~Mid.Dat.lock").c_str()), 0);
+    ScratchLock lock;
+    EXPECT_FALSE(lock.tryLock(dir.file("~Mid.Dat")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere")));
 }
 
 TEST(SongRecorder, numberTagAndBoolTexts)
