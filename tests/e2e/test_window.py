@@ -137,10 +137,13 @@ class Window(unittest.TestCase):
         self.assertTrue(wait_for(lambda: len(note_ons(self.s.read_trace())) >= 71, 10))
         ons = note_ons(self.s.read_trace())
         self.assertEqual(len(ons), 71)
-        self.assertLess(ons[64][0] - ons[0][0], 8 * SLOWER)  # 65 keys in one tick
-        # The other 6 in the next tick, 10 ms on the song's clock after the first.
-        self.assertGreaterEqual(ons[65][0] - ons[0][0], 8)
-        self.assertLess(ons[70][0] - ons[65][0], 8 * SLOWER)
+        # 65 keys in one tick: at a tick each they would take 640 ms. (How
+        # fast one tick plays is the benchmark's to measure, not this test's.)
+        self.assertLess(ons[64][0] - ons[0][0], 200 * SLOWER)
+        # The other 6 in the next tick, which waits its 10 ms on the song's
+        # clock after the first tick has played.
+        self.assertGreaterEqual(ons[65][0] - ons[64][0], 9)
+        self.assertLess(ons[70][0] - ons[65][0], 200 * SLOWER)
 
     def test_a_midi_file_on_the_command_line_plays_on_both_keyboards(self):
         import mido
