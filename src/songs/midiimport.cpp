@@ -29,25 +29,11 @@ constexpr int kLower = kLowerKeyboard, kUpper = kUpperKeyboard;
 // Slot 24 holds the first record after the header; the last slot a song reaches.
 constexpr int kFirstBodySlot = kFirstRecordSlot + 14;
 
-bool isUtf8(std::string_view s)
-{
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const auto c = std::uint8_t(s[i]);
-        const int more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-        if (more < 0 || s.size() - i - 1 < std::size_t(more))
-            return false;
-        for (int k = 0; k < more; ++k)
-            if ((std::uint8_t(s[++i]) & 0xC0) != 0x80)
-                return false;
-    }
-    return true;
-}
-
 // Names in MIDI files are bytes: UTF-8 from newer tools, GBK from Chinese
 // ones, Latin-1 from the oldest.
 std::string textOf(const std::string& bytes)
 {
-    if (isUtf8(bytes))
+    if (IsUtf8(bytes))
         return bytes;
     const std::string gbk = GbkToUtf8(bytes);
     if (gbk.find("\xEF\xBF\xBD") == std::string::npos)

@@ -547,7 +547,9 @@ bool SongCommands::openImportedFile(const QString& path, QString* why)
         // A typed tune with a mistake says where it is.
         const QRegularExpressionMatch at =
             QRegularExpression(QStringLiteral("line (\\d+)(, column (\\d+))?")).match(QString::fromStdString(error));
-        if (why && at.hasMatch())
+        if (why && error.find(notation::kNotUtf8) != std::string::npos)
+            *why = QStringLiteral("不是 UTF-8 文本");
+        else if (why && at.hasMatch())
             *why = at.captured(3).isEmpty() ? QStringLiteral("第%1行有误").arg(at.captured(1))
                                             : QStringLiteral("第%1行第%2列有误").arg(at.captured(1), at.captured(3));
         return false;

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <time.h>
 
 using namespace notation;
 
@@ -180,4 +181,41 @@ TEST(JianpuScore, thePrintedPageHasItsGlyphsWhereTheLayoutPutsThem)
     EXPECT_GT(ink(QRectF(low.left(), low.bottom() - 4, low.width(), 8)), 0) << "the dot below 1,";
     // Between the two lines of a system, nothing.
     EXPECT_EQ(ink(QRectF(100, high.bottom() + 8, 300, low.top() - high.bottom() - 16)), 0);
+}
+
+TEST(JianpuText, aLongLineIsReadInLinearTimeAndQuotedShortAndOtherEncodingsAreNamed)
+{
+    // A line of 300,000 notes and one of 200,000 dashes, under the size
+    // limit: read in moments, not in the minutes a reader that counts each
+    // token's column from the line's start takes. Timed on this thread's
+    // processor clock, which other work on the machine does not advance.
+    const auto cpuSeconds = [] {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return double(t.tv_sec) + t.tv_nsec / 1e9;
+    };
+    std::string notes = "上: ", dashes = "上: 1 ";
+    for (int i = 0; i < 300000; ++i)
+        notes += "1 ";
+    for (int i = 0; i < 200000; ++i)
+        dashes += "- ";
+    for (const std::string& text : {notes + "||", dashes + "||"}) {
+        ASSERT_LT(text.size(), kMostTextBytes);
+        const double start = cpuSeconds();
+        Score score;
+        std::string error;
+        std::vector<std::string> warnings;
+        EXPECT_TRUE(ParseJianpu(text, score, error, warnings)) << error;
+        EXPECT_LT(cpuSeconds() - start, 10.0) << text.size() << " bytes";
+    }
+    EXPECT_EQ(parse(notes + "||").upper.size(), 300000u);
+    EXPECT_EQ(parse(dashes + "||").upper.front().length, 16 * 200001);
+
+    // A refused token of 100 KB is quoted by its start, not whole.
+    const std::string error = parseError("上: 1 2 " + std::string(100000, 'x') + " 3");
+    EXPECT_EQ(error, "line 1, column 8: \"" + std::string(24, 'x') + "\xE2\x80\xA6\" is not a note");
+    // A text in another encoding (GBK here) is named for what it is; its
+    // bytes are not echoed.
+    EXPECT_EQ(parseError("1=D\n上: 1 \xB2\xE2 2"), "line 2: not UTF-8 text");
+    EXPECT_EQ(parseError("% \xB2\xE2\n1"), "line 1: not UTF-8 text");
 }

@@ -323,6 +323,13 @@ TEST_F(CommandTest, anOpenedJianpuTextPlaysAndTheScoreFollowsTheNotes)
     f.Com_Click(4);
     EXPECT_FALSE(w.Timer3.isActive());
     EXPECT_EQ(w.Label3->text(), QStringLiteral("tune.txt 第2行第8列有误"));
+    // One saved as GBK says so, in words.
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("\xB1\xEA\xCC\xE2: \xD0\xA1\xC7\xFA\n1 2 3 |\n");  // 标题: 小曲
+    file.close();
+    f.Com_Click(4);
+    EXPECT_FALSE(w.Timer3.isActive());
+    EXPECT_EQ(w.Label3->text(), QStringLiteral("tune.txt 不是 UTF-8 文本"));
 }
 
 TEST_F(CommandTest, openPlaysTheChosenSongAndACancelDoesNothing)
