@@ -99,6 +99,30 @@ bool soundingOf(const std::string& songPath, std::vector<Sounding>& notes, int& 
     return true;
 }
 
+// A jianpu text file read; its errors name the file.
+bool readJianpuFile(const std::string& textPath, Score& score, std::string& error, std::vector<std::string>& warnings)
+{
+    std::string text;
+    switch (songs::ReadWholeFile(textPath, text, kMostTextBytes)) {
+    case songs::ReadOutcome::Ok:
+        break;
+    case songs::ReadOutcome::TooLarge:
+        error = textPath + " is longer than 1 MB: more than a song can hold";
+        return false;
+    default: {
+        // Said as a MIDI file that cannot be read says it.
+        const std::string why = songs::WhyUnreadable(textPath);
+        error = "cannot read " + textPath + ": " + (why.empty() ? "is not a regular file" : why);
+        return false;
+    }
+    }
+    if (!ParseJianpu(text, score, error, warnings)) {
+        error = textPath.substr(textPath.find_last_of('/') + 1) + ", " + error;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 songs::SmfSong ToSmf(const Score& score)
@@ -217,26 +241,10 @@ bool HasJianpuExtension(const std::string& path)
 bool ImportJianpuFile(const std::string& textPath, const std::string& songPath, songs::ImportedSong& song,
                       std::string& error, std::vector<std::string>& notices)
 {
-    std::string text;
-    switch (songs::ReadWholeFile(textPath, text, kMostTextBytes)) {
-    case songs::ReadOutcome::Ok:
-        break;
-    case songs::ReadOutcome::TooLarge:
-        error = textPath + " is longer than 1 MB: more than a song can hold";
-        return false;
-    default: {
-        // Said as a MIDI file that cannot be read says it.
-        const std::string why = songs::WhyUnreadable(textPath);
-        error = "cannot read " + textPath + ": " + (why.empty() ? "is not a regular file" : why);
-        return false;
-    }
-    }
     Score score;
     std::vector<std::string> warnings;
-    if (!ParseJianpu(text, score, error, warnings)) {
-        error = textPath.substr(textPath.find_last_of('/') + 1) + ", " + error;
+    if (!readJianpuFile(textPath, score, error, warnings))
         return false;
-    }
     for (const std::string& w : warnings)
         notices.push_back(w);
     const songs::SmfSong midi = ToSmf(score);
@@ -286,6 +294,18 @@ bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score
         }
         if (midi.hasKey)
             tonic = ((7 * midi.keySharps) % 12 + 12) % 12;
+    } else if (HasJianpuExtension(path)) {
+        // A text is written down as it reads: its own tempo, meter and key.
+        std::vector<std::string> warnings;
+        if (!readJianpuFile(path, score, error, warnings))
+            return false;
+        for (const std::string& w : warnings)
+            notices.push_back(w);
+        if (tempo)
+            score.tempo = *tempo;
+        if (score.title.empty())
+            score.title = stemOf(path);  // as the song made of it is titled
+        return true;
     } else {
         if (!songs::ReadHeaderLine(path, title, author)) {
             error = "cannot read " + path + ": not a song file";

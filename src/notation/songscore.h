@@ -39,9 +39,10 @@ Score ScoreOf(const std::vector<Sounding>& notes, double quarterMs, int beats, i
 bool ImportJianpuFile(const std::string& textPath, const std::string& songPath, songs::ImportedSong& song,
                       std::string& error, std::vector<std::string>& notices);
 
-// A song or MIDI file written down. `tempo` (quarter notes a minute) when
-// given, else the MIDI file's own, else estimated; `notices` say which, and
-// what was left out. Needs a QApplication.
+// A song, MIDI file or jianpu text (by its name, as the window opens it)
+// written down. `tempo` (quarter notes a minute) when given, else the text's
+// or MIDI file's own, else estimated; `notices` say which, and what was left
+// out. Needs a QApplication.
 bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score, std::string& error,
                  std::vector<std::string>& notices);
 

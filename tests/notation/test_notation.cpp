@@ -219,3 +219,27 @@ TEST(JianpuText, aLongLineIsReadInLinearTimeAndQuotedShortAndOtherEncodingsAreNa
     EXPECT_EQ(parseError("1=D\n上: 1 \xB2\xE2 2"), "line 2: not UTF-8 text");
     EXPECT_EQ(parseError("% \xB2\xE2\n1"), "line 1: not UTF-8 text");
 }
+
+TEST(JianpuSong, aTextIsWrittenDownAsItReadsWithItsOwnTempoMeterAndKey)
+{
+    QTemporaryDir dir;
+    const std::string text = dir.filePath(QStringLiteral("tune.txt")).toStdString();
+    std::ofstream(text) << "标题: 小调\n调: 1=bE\n拍号: 3/4\n速度: 132\n上: 5 3 1' | 7. 6_ 5 ||\n下: 1, - - | 5,, - - ||\n";
+    Score score;
+    std::string error;
+    std::vector<std::string> notices;
+    ASSERT_TRUE(ScoreOfFile(text, std::nullopt, score, error, notices)) << error;
+    std::ifstream in(text);
+    const Score original = parse(std::string(std::istreambuf_iterator<char>(in), {}));
+    EXPECT_EQ(WriteJianpu(score), WriteJianpu(original));
+    EXPECT_EQ(score.tempo, 132);
+    EXPECT_EQ(score.tonic, 3);
+    EXPECT_EQ(score.barLength(), 48);
+    EXPECT_TRUE(notices.empty());
+    // A tempo asked for still rules; a faulty text says where, with its name.
+    ASSERT_TRUE(ScoreOfFile(text, 60, score, error, notices)) << error;
+    EXPECT_EQ(score.tempo, 60);
+    std::ofstream(text) << "上: 1 2 x\n";
+    EXPECT_FALSE(ScoreOfFile(text, std::nullopt, score, error, notices));
+    EXPECT_EQ(error, "tune.txt, line 1, column 8: \"x\" is not a note");
+}
