@@ -81,7 +81,7 @@ bool soundingOf(const std::string& songPath, std::vector<Sounding>& notes, int& 
     performance::SongCapture capture;
     if (!performance::CaptureSong(songPath, capture, error))
         return false;
-    std::map<int, std::vector<std::size_t>> sounding;  // channel * 128 + note -> notes not yet ended
+    std::map<int, std::vector<std::size_t>> sounding;  // channel * 128 + note -> notes struck since it last ended
     for (const songs::TimedMessage& m : capture.messages) {
         const int kind = m.status & 0xF0, channel = m.status & 0x0F;
         if (channel > 1)
@@ -91,9 +91,14 @@ bool soundingOf(const std::string& songPath, std::vector<Sounding>& notes, int& 
             open.push_back(notes.size());
             notes.push_back({double(m.timeMs), -1, channel == 1, m.d1});
         } else if ((kind == 0x80 || kind == 0x90) && !open.empty()) {
+            // A note-off ends the key's sound. It is the release of the note
+            // struck first; a strike of the key while it sounded has no
+            // release of its own left (the capture keeps one note-off a
+            // sounding key), so it is written as long as the gap to the next,
+            // and the key's next note-off belongs to its next note.
             if (lengths)
                 notes[open.front()].lengthMs = double(m.timeMs) - notes[open.front()].ms;
-            open.erase(open.begin());
+            open.clear();
         }
     }
     return true;

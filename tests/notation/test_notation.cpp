@@ -4,6 +4,7 @@
 #include "notation/scoredrawing.h"
 #include "notation/scorefile.h"
 #include "notation/songscore.h"
+#include "songs/recorder.h"
 
 #include <QImage>
 #include <QProcess>
@@ -242,4 +243,37 @@ TEST(JianpuSong, aTextIsWrittenDownAsItReadsWithItsOwnTempoMeterAndKey)
     std::ofstream(text) << "上: 1 2 x\n";
     EXPECT_FALSE(ScoreOfFile(text, std::nullopt, score, error, notices));
     EXPECT_EQ(error, "tune.txt, line 1, column 8: \"x\" is not a note");
+}
+
+TEST(JianpuSong, eachReleaseEndsTheNoteItBelongsTo)
+{
+    QTemporaryDir dir;
+    std::string error;
+    std::vector<std::string> notices;
+    // The tune: the upper voice's last note keeps its half.
+    const std::string text = dir.filePath(QStringLiteral("two.txt")).toStdString();
+    const std::string song = dir.filePath(QStringLiteral("two.hbk")).toStdString();
+    std::ofstream(text) << "上: 1 1 5 5 | 2 2 1 - ||\n下: 1, - 5, - | 4, 5, 1, - ||\n";
+    songs::ImportedSong imported;
+    ASSERT_TRUE(ImportJianpuFile(text, song, imported, error, notices)) << error;
+    Score back;
+    ASSERT_TRUE(ScoreOfFile(song, std::nullopt, back, error, notices)) << error;
+    EXPECT_EQ(notesOf(back.upper), (Notes{{60, 16}, {60, 16}, {67, 16}, {67, 16}, {62, 16}, {62, 16}, {60, 32}}));
+
+    // A key struck again while it sounds, its first release coming just
+    // after: that release is the first note's, which leaves the second
+    // without one, and the key's next release is the third note's.
+    songs::SongRecorder rec;
+    ASSERT_TRUE(rec.start(song, "重音", "", songs::HalfSettings{}, songs::HalfSettings{}));
+    const songs::LengthRecord release{songs::LengthRecord::Kind::Release, songs::kLowerKeyboard, 24};
+    rec.recordNote(24, 0);
+    rec.recordNote(24, 67);
+    rec.writeLengthRecord(release, 1);
+    rec.recordNote(31, 67);
+    rec.writeLengthRecord({songs::LengthRecord::Kind::Release, songs::kLowerKeyboard, 31}, 60);
+    rec.recordNote(24, 67);
+    rec.writeLengthRecord(release, 133);
+    rec.stop();
+    ASSERT_TRUE(ScoreOfFile(song, 90, back, error, notices)) << error;
+    EXPECT_EQ(notesOf(back.lower), (Notes{{60, 16}, {60, 16}, {67, 16}, {60, 32}}));
 }
