@@ -340,6 +340,9 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
     bool shortened = false, cut = false;
     std::vector<Placed> placed;
     std::vector<LengthAt> lengths;
+    std::array<std::array<std::ptrdiff_t, kKeys>, 3> releaseOf;  // by keyboard and key: its last release, -1 none
+    for (auto& keys : releaseOf)
+        keys.fill(-1);
     for (std::size_t g = 0; g < slots.size(); ++g) {
         const Slot& slot = slots[g];
         const bool switching = slot.keyboard != active;
@@ -366,8 +369,16 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
         for (std::size_t k = 0; k < slot.keys.size(); ++k) {
             body.push_back({NumberText(slot.keys[k]), "0"});
             ++song.notes;
-            if (slot.lengths[k] >= 0)
+            // A note struck a tick late keeps its length, but its release
+            // must not follow the key's next strike, which it would end.
+            std::ptrdiff_t& last = releaseOf[std::size_t(slot.keyboard)][std::size_t(slot.keys[k])];
+            if (last >= 0)
+                lengths[std::size_t(last)].tick = std::min(lengths[std::size_t(last)].tick, at);
+            last = -1;
+            if (slot.lengths[k] >= 0) {
+                last = std::ptrdiff_t(lengths.size());
                 lengths.push_back({at + slot.lengths[k], {LengthRecord::Kind::Release, slot.keyboard, slot.keys[k]}});
+            }
         }
         lastNote = body.size() - 1;
         placed.push_back({at, lastNote});

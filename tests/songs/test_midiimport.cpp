@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 using namespace songs;
 
@@ -140,4 +141,31 @@ TEST(MidiImport, aFileWithoutPlayableNotesIsRefused)
     midi.notes = {note(0, 9, 36)};
     EXPECT_FALSE(MakeSong(midi, "x", song, error));
     EXPECT_NE(error.find("only drums"), std::string::npos);
+}
+
+TEST(MidiImport, aNoteStruckLateIsReleasedBeforeItsKeyIsStruckAgain)
+{
+    // Both parts start together, so the upper one goes a tick late; its
+    // first note, as long as the gap to its next, must not be released
+    // after that next strike of the same key, which it would cut off.
+    SmfSong midi;
+    midi.notes = {note(0, 0, 48), note(0, 1, 60), note(670, 1, 60), note(1340, 1, 60)};
+    for (SmfNote& n : midi.notes)
+        n.lengthMs = n.channel == 0 ? 2000 : 670;
+    const ImportedSong song = make(midi);
+    std::map<std::string, bool> sounding;  // keyboard and key
+    int keyboard = 1, strikes = 0;
+    for (const auto& [tag, value] : song.body) {
+        if (tag == "@TonD") {
+            keyboard = std::stoi(value);
+        } else if (tag[0] != '@') {
+            const std::string key = std::to_string(keyboard) + "/" + std::to_string(std::stoi(tag));
+            EXPECT_FALSE(sounding[key]) << "key " << key << " struck again before its release";
+            sounding[key] = true;
+            ++strikes;
+        } else if (tag[1] == 'R') {
+            sounding[tag.substr(2, 1) + "/" + std::to_string(std::stoi(tag.substr(3)))] = false;
+        }
+    }
+    EXPECT_EQ(strikes, 4);
 }
