@@ -64,6 +64,7 @@ bool soundingOf(const std::string& songPath, std::vector<Sounding>& notes, int& 
         return false;
     }
     bool lengths = false;
+    songs::HalfSettings lower;
     songs::Record r;
     for (std::int32_t slot = songs::kFirstRecordSlot; slot < 2 * 32768 && file.readRecord(slot, r) == songs::ReadStatus::Ok;
          ++slot) {
@@ -73,11 +74,12 @@ bool soundingOf(const std::string& songPath, std::vector<Sounding>& notes, int& 
         if (tag == songs::Tag::End)
             break;
         lengths = lengths || songs::ParseLengthTag(r.tag).has_value();
-        // The lower keyboard's key (the header's second "@DiaZ") is the score's.
+        // The header's second "@DiaZ" is the lower keyboard's.
         if (tag == songs::Tag::Tone && slot < songs::kFirstRecordSlot + 14)
-            tonic = ((r.number % 12) + 12) % 12;
+            lower.tone = r.number;
     }
     file.close();
+    tonic = SongTonic(lower);
     performance::SongCapture capture;
     if (!performance::CaptureSong(songPath, capture, error))
         return false;
@@ -155,6 +157,8 @@ songs::SmfSong ToSmf(const Score& score)
                      [](const songs::SmfNote& a, const songs::SmfNote& b) { return a.timeMs < b.timeMs; });
     return midi;
 }
+
+int SongTonic(const songs::HalfSettings& lower) { return ((lower.tone % 12) + 12) % 12; }
 
 double EstimateQuarterMs(const std::vector<Sounding>& notes)
 {

@@ -24,6 +24,10 @@ struct Sounding {
     int pitch = 60;
 };
 
+// The key a song is written down in: the 调 of the keyboard it starts on,
+// the lower one, which its header selects last.
+int SongTonic(const songs::HalfSettings& lower);
+
 // The quarter note's length that best puts the onsets on a grid of sixteenths,
 // between 40 and 240 a minute, the one nearest 100 of those that fit.
 double EstimateQuarterMs(const std::vector<Sounding>& notes);

@@ -346,9 +346,10 @@ void SongCommands::RecordCommand()
     bool started = false;
     if (keptLast) {
         songs::PruneTakes(takes, songs::kTakesKept);
+        const songs::HalfSettings lower = performance::SettingsOf(*parts_.lower);
         started = recorder.start(scratch.toStdString(), parts_.title->text().toStdString(),
-                                 parts_.author->text().toStdString(), performance::SettingsOf(*parts_.upper),
-                                 performance::SettingsOf(*parts_.lower));
+                                 parts_.author->text().toStdString(), performance::SettingsOf(*parts_.upper), lower);
+        recordingTonic_ = notation::SongTonic(lower);
         if (!started)
             error = "cannot write " + scratch.toStdString();
     }
