@@ -195,9 +195,15 @@ struct VoiceState {
     bool ended = false;
 };
 
-void checkBar(const Score& score, VoiceState& v, std::vector<std::string>& warnings)
+// Bars named one by one; a text of hundreds of thousands of such bars would
+// otherwise give as many lines.
+constexpr std::size_t kBarsNamed = 10;
+
+void checkBar(const Score& score, VoiceState& v, std::vector<std::string>& warnings, int& unnamed)
 {
-    if (v.inBar != 0 && v.inBar != score.barLength())
+    if (v.inBar != 0 && v.inBar != score.barLength() && warnings.size() == kBarsNamed)
+        ++unnamed;
+    else if (v.inBar != 0 && v.inBar != score.barLength())
         warnings.push_back(lineRef(v.barLine) + ": a bar of " + std::to_string(v.inBar) + "/64 where the meter " +
                            std::to_string(score.beats) + "/" + std::to_string(score.beatUnit) + " has " +
                            std::to_string(score.barLength()) + "/64; played as written");
@@ -276,7 +282,7 @@ bool ParseJianpu(std::string_view text, Score& score, std::string& error, std::v
     bool inHeader = true;
     VoiceState lower{&score.lower}, upper{&score.upper};
     VoiceState* voice = &lower;
-    int number = 0;
+    int number = 0, unnamed = 0;
     while (!text.empty()) {
         ++number;
         const auto eol = text.find('\n');
@@ -328,7 +334,7 @@ bool ParseJianpu(std::string_view text, Score& score, std::string& error, std::v
             if (c == '|') {
                 const bool last = i + 1 < line.size() && (line[i + 1] == '|' || line[i + 1] == ']');
                 i += last ? 2 : 1;
-                checkBar(score, *voice, warnings);
+                checkBar(score, *voice, warnings, unnamed);
                 if (!voice->notes->empty())
                     voice->notes->back().barAfter = true;
                 voice->ended = voice->ended || last;
@@ -366,7 +372,10 @@ bool ParseJianpu(std::string_view text, Score& score, std::string& error, std::v
         }
     }
     for (VoiceState* v : {&lower, &upper})
-        checkBar(score, *v, warnings);
+        checkBar(score, *v, warnings, unnamed);
+    if (unnamed > 0)
+        warnings.push_back(std::to_string(unnamed) + " more bar" + (unnamed > 1 ? "s differ" : " differs") +
+                           " from the meter; played as written");
     if (score.lower.empty() && score.upper.empty()) {
         error = "the text holds no notes";
         return false;

@@ -112,6 +112,13 @@ TEST(JianpuText, badInputGivesOneClearErrorNamingTheSpot)
     EXPECT_EQ(s.lower.size(), 6u);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_EQ(warnings[0], "line 2: a bar of 32/64 where the meter 3/4 has 48/64; played as written");
+    // A text of such bars names the first ten and counts the rest.
+    std::string bars = "3/4\n";
+    for (int i = 0; i < 30; ++i)
+        bars += "1 | ";
+    parse(bars, &warnings);
+    ASSERT_EQ(warnings.size(), 11u);
+    EXPECT_EQ(warnings[10], "20 more bars differ from the meter; played as written");
 }
 
 TEST(JianpuSong, textToSongToTextKeepsEveryNoteRestAndLength)
