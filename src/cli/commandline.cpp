@@ -115,6 +115,8 @@ void PrintHelp(std::ostream& out)
            "  --tempo N                       the tempo --jianpu writes a song in (quarter notes\n"
            "                                  a minute); without it a text's or MIDI file's own,\n"
            "                                  or one estimated from the song's gaps\n"
+           "  A song holds about 32,700 notes: of a longer file only the start is written,\n"
+           "  stderr says how many notes, and the exit status is 2 (0 done, 1 failed).\n"
            "\n"
            "Jianpu text (UTF-8): header lines, then notes; % starts a comment.\n"
            "  标题: 茉莉花   作者: 民歌   调: 1=D (1=C, 1=#F, 1=bB ...)   拍号: 3/4   速度: 90\n"

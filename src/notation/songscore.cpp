@@ -256,10 +256,22 @@ bool ImportJianpuFile(const std::string& textPath, const std::string& songPath, 
         return false;
     for (const std::string& w : warnings)
         notices.push_back(w);
-    const songs::SmfSong midi = ToSmf(score);
+    // What the song has no room for is not placed at all: of each voice no
+    // more notes than the song holds, and of both the first that many.
+    for (std::vector<Note>* voice : {&score.lower, &score.upper}) {
+        std::size_t notes = 0, keep = 0;
+        while (keep < voice->size() && notes <= songs::kMostSongNotes)
+            notes += (*voice)[keep++].pitch >= 0 ? 1 : 0;
+        voice->resize(keep);
+    }
+    songs::SmfSong midi = ToSmf(score);
     if (midi.notes.empty()) {
         error = "the text holds only rests";
         return false;
+    }
+    if (midi.notes.size() > songs::kMostSongNotes) {
+        midi.notes.resize(songs::kMostSongNotes + 1);
+        midi.cut = true;
     }
     // Both keyboards in the text's key: 1 lies on the keys marked 1, and the
     // key chooser shows the key.
@@ -271,8 +283,10 @@ bool ImportJianpuFile(const std::string& textPath, const std::string& songPath, 
 }
 
 bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score, std::string& error,
-                 std::vector<std::string>& notices)
+                 std::vector<std::string>& notices, bool* partial)
 {
+    if (partial)
+        *partial = false;
     std::vector<Sounding> notes;
     int tonic = 0, beats = 4, beatUnit = 4;
     double quarterMs = 0;
@@ -283,13 +297,19 @@ bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score
                         (songs::IsRegularFile(path) && std::ifstream(path, std::ios::binary).read(magic, 4) &&
                          songs::LooksLikeSmf(std::string_view(magic, 4)));
     if (isMidi) {
-        if (!songs::ReadSmfFile(path, midi, error))
+        if (!songs::ReadSmfFile(path, midi, error, songs::kMostSongNotes))
             return false;
         QTemporaryDir dir;
         const std::string song = dir.filePath(QStringLiteral("score.hbk")).toStdString();
         songs::ImportedSong imported;
         if (!songs::MakeSong(midi, stemOf(path), imported, error) || !songs::WriteImportedSong(imported, song, error))
             return false;
+        // Written down through a song, the file's start is all there is.
+        if (imported.partial) {
+            notices.push_back(imported.notices.back());
+            if (partial)
+                *partial = true;
+        }
         int ignored = 0;
         if (!soundingOf(song, notes, ignored, error))
             return false;

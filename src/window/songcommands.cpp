@@ -559,6 +559,10 @@ bool SongCommands::openImportedFile(const QString& path, QString* why)
     shownSong_ = SongPath;
     parts_.title->setText(QString::fromStdString(song.title));
     parts_.author->setText(QString::fromStdString(song.author));
+    // A file longer than a song plays its start, and the display says so
+    // over the title for a moment.
+    if (song.partial)
+        say(QStringLiteral("只导入了前 %1 个音符").arg(song.notes));
     return true;
 }
 

@@ -283,6 +283,19 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
     f.endNotice();
     EXPECT_EQ(w.Label3->text(), QStringLiteral("小调"));
     EXPECT_TRUE(warnings.empty());
+
+    // One longer than a song plays its start, and the display says how much.
+    std::vector<songs::TimedMessage> many;
+    for (int i = 0; i < 40000; ++i)
+        many.push_back({i * 20, songs::kLowerTrack, 0x90, std::uint8_t(48 + i % 24), 100});
+    ASSERT_TRUE(songs::WriteSmf(midi.toStdString(), many, "长曲"));
+    answer = midi;
+    f.Com_Click(4);
+    EXPECT_TRUE(w.Timer3.isActive());
+    EXPECT_EQ(w.Label3->text(), QStringLiteral("只导入了前 32743 个音符"));
+    f.endNotice();
+    EXPECT_EQ(w.Label3->text(), QStringLiteral("长曲"));
+    f.Com_Click(7);
 }
 
 TEST_F(CommandTest, anOpenedJianpuTextPlaysAndTheScoreFollowsTheNotes)
