@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 
 using namespace songs;
 
@@ -153,19 +152,8 @@ TEST(MidiImport, aNoteStruckLateIsReleasedBeforeItsKeyIsStruckAgain)
     for (SmfNote& n : midi.notes)
         n.lengthMs = n.channel == 0 ? 2000 : 670;
     const ImportedSong song = make(midi);
-    std::map<std::string, bool> sounding;  // keyboard and key
-    int keyboard = 1, strikes = 0;
-    for (const auto& [tag, value] : song.body) {
-        if (tag == "@TonD") {
-            keyboard = std::stoi(value);
-        } else if (tag[0] != '@') {
-            const std::string key = std::to_string(keyboard) + "/" + std::to_string(std::stoi(tag));
-            EXPECT_FALSE(sounding[key]) << "key " << key << " struck again before its release";
-            sounding[key] = true;
-            ++strikes;
-        } else if (tag[1] == 'R') {
-            sounding[tag.substr(2, 1) + "/" + std::to_string(std::stoi(tag.substr(3)))] = false;
-        }
-    }
-    EXPECT_EQ(strikes, 4);
+    std::string order;  // of the upper keyboard's key 24 (note 60): strikes and releases
+    for (const auto& [tag, value] : song.body)
+        order += tag == "24" ? "s" : tag == "@R224" ? "r" : "";
+    EXPECT_EQ(order, "srsrsr");
 }
