@@ -431,3 +431,33 @@ void BM_JianpuImportAndPrint(benchmark::State& state)
     }
 }
 BENCHMARK(BM_JianpuImportAndPrint)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The longest texts the reader takes, one line each, just under the size
+// limit: blank-separated notes, and one note held by dashes.
+void BM_JianpuLongestLine(benchmark::State& state)
+{
+    const auto line = [](const char* start, const char* token) {
+        std::string text = start;
+        while (text.size() + 2 + 3 < notation::kMostTextBytes)
+            text += token;
+        return text + "||";
+    };
+    const std::string notes = line("上: ", "1 "), dashes = line("上: 1 ", "- ");
+    for (auto _ : state) {
+        double took[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            notation::Score score;
+            std::string error;
+            std::vector<std::string> warnings;
+            const auto start = std::chrono::steady_clock::now();
+            if (!notation::ParseJianpu(i == 0 ? notes : dashes, score, error, warnings))
+                state.SkipWithError(error.c_str());
+            took[i] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        }
+        state.SetIterationTime(took[0] + took[1]);
+        std::fprintf(stderr, "jianpu: a line of %zu KB read in %.1f ms as notes, in %.1f ms as dashes (target <= 200 ms "
+                             "each)\n",
+                     notes.size() / 1024, took[0] * 1000, took[1] * 1000);
+    }
+}
+BENCHMARK(BM_JianpuLongestLine)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -49,10 +49,11 @@ int RunSongTool(int argc, char** argv, const CommandLine& command)
         std::string error;
         if (!songs::ImportMidiFile(args[0], args[1], song, error))
             return fail(error);
-        // What the song could not keep is said, but the import succeeded.
+        // What the song could not keep is said; a song of the file's start
+        // only is a status of its own.
         for (const std::string& notice : song.notices)
             std::fprintf(stderr, "sonarel: %s\n", notice.c_str());
-        return 0;
+        return song.partial ? kWrittenInPart : 0;
     }
     if (tool == "--import-jianpu") {
         songs::ImportedSong song;
@@ -62,7 +63,7 @@ int RunSongTool(int argc, char** argv, const CommandLine& command)
             return fail(error);
         for (const std::string& notice : notices)
             std::fprintf(stderr, "sonarel: %s\n", notice.c_str());
-        return 0;
+        return song.partial ? kWrittenInPart : 0;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -75,14 +76,14 @@ int RunSongTool(int argc, char** argv, const CommandLine& command)
     int qtArgc = ToolkitArgc(argc, argv);
     QApplication app(qtArgc, argv);
     std::string error;
-    bool ok;
+    bool ok, partial = false;
     if (tool == "--export-midi") {
         ok = performance::ExportMidi(args[0], args[1], error);
     } else if (tool == "--jianpu") {
         notation::Score score;
         std::vector<std::string> notices;
         const std::optional<int> tempo = command.tempo > 0 ? std::optional<int>(command.tempo) : std::nullopt;
-        ok = notation::ScoreOfFile(args[0], tempo, score, error, notices) &&
+        ok = notation::ScoreOfFile(args[0], tempo, score, error, notices, &partial) &&
              notation::WriteScoreFile(score, args[1], error);
         for (const std::string& notice : notices)
             std::fprintf(stderr, "sonarel: %s\n", notice.c_str());
@@ -95,6 +96,6 @@ int RunSongTool(int argc, char** argv, const CommandLine& command)
         if (progressShown)
             std::fprintf(stderr, "\n");
     }
-    return ok ? 0 : fail(error);
+    return !ok ? fail(error) : partial ? kWrittenInPart : 0;
 }
 

@@ -1,6 +1,7 @@
 #include "notation/jianpu.h"
 
 #include "songs/scale.h"
+#include "songs/songfile.h"
 
 #include <algorithm>
 #include <array>
@@ -30,14 +31,37 @@ std::string trim(std::string_view s)
     return std::string(s);
 }
 
-// Characters, not bytes, so that a column matches what an editor shows.
-int columnOf(std::string_view line, std::size_t byte)
+// A line's columns in characters, not bytes, so that a column matches what
+// an editor shows; counted on from the last one asked for, so that a line
+// is counted once however many tokens it holds.
+class Columns {
+public:
+    explicit Columns(std::string_view line) : line_(line) {}
+    int at(std::size_t byte)
+    {
+        for (; byte_ < byte && byte_ < line_.size(); ++byte_)
+            if ((std::uint8_t(line_[byte_]) & 0xC0) != 0x80)
+                ++column_;
+        return column_;
+    }
+
+private:
+    std::string_view line_;
+    std::size_t byte_ = 0;
+    int column_ = 1;
+};
+
+// What an error line quotes of the text: enough to find it, not a whole
+// line of a megabyte.
+std::string quoted(std::string_view s)
 {
-    int column = 1;
-    for (std::size_t i = 0; i < byte && i < line.size(); ++i)
-        if ((std::uint8_t(line[i]) & 0xC0) != 0x80)
-            ++column;
-    return column;
+    constexpr int kMostChars = 24;
+    std::size_t end = 0;
+    for (int chars = 0; end < s.size() && chars < kMostChars; ++chars)
+        do
+            ++end;
+        while (end < s.size() && (std::uint8_t(s[end]) & 0xC0) == 0x80);
+    return "\"" + std::string(s.substr(0, end)) + (end < s.size() ? "\xE2\x80\xA6\"" : "\"");  // …
 }
 
 bool number(std::string_view s, int& out)
@@ -125,19 +149,19 @@ bool headerLine(const std::string& line, int number, Score& score, std::string& 
         } else if (name == "调" || name == "key") {
             const std::string_view v = std::string_view(value).substr(value.rfind("1=", 0) == 0 ? 2 : 0);
             if (!parseTonic(v, score.tonic))
-                error = lineRef(number) + ": the key \"" + value + "\" is none of 1=C, 1=#F, 1=bB ...";
+                error = lineRef(number) + ": the key " + quoted(value) + " is none of 1=C, 1=#F, 1=bB ...";
         } else if (name == "拍号" || name == "meter") {
             if (!parseMeter(value, score.beats, score.beatUnit))
-                error = lineRef(number) + ": the meter \"" + value + "\" is not like 3/4";
+                error = lineRef(number) + ": the meter " + quoted(value) + " is not like 3/4";
         } else if (name == "速度" || name == "tempo") {
             const std::string_view v = std::string_view(value).substr(
                 value.rfind(std::string(kQuarterSign) + "=", 0) == 0 ? kQuarterSign.size() + 1 : 0);
             if (!parseTempo(v, score.tempo))
-                error = lineRef(number) + ": the tempo \"" + value + "\" is no number of quarter notes a minute (20 to 400)";
+                error = lineRef(number) + ": the tempo " + quoted(value) + " is no number of quarter notes a minute (20 to 400)";
         } else if (name == "上" || name == "下") {
             return false;  // a voice's first line of notes
         } else {
-            error = lineRef(number) + ": unknown header \"" + name + "\" (标题 作者 调 拍号 速度)";
+            error = lineRef(number) + ": unknown header " + quoted(name) + " (标题 作者 调 拍号 速度)";
         }
         return true;
     }
@@ -155,7 +179,7 @@ bool headerLine(const std::string& line, int number, Score& score, std::string& 
         if (b == Bare::No)
             return false;
         if (b == Bare::Bad) {
-            error = lineRef(number) + ": bad header \"" + std::string(item) + "\" (1=D, 3/4, " +
+            error = lineRef(number) + ": bad header " + quoted(item) + " (1=D, 3/4, " +
                     std::string(kQuarterSign) + "=90)";
             return true;
         }
@@ -171,9 +195,15 @@ struct VoiceState {
     bool ended = false;
 };
 
-void checkBar(const Score& score, VoiceState& v, std::vector<std::string>& warnings)
+// Bars named one by one; a text of hundreds of thousands of such bars would
+// otherwise give as many lines.
+constexpr std::size_t kBarsNamed = 10;
+
+void checkBar(const Score& score, VoiceState& v, std::vector<std::string>& warnings, int& unnamed)
 {
-    if (v.inBar != 0 && v.inBar != score.barLength())
+    if (v.inBar != 0 && v.inBar != score.barLength() && warnings.size() == kBarsNamed)
+        ++unnamed;
+    else if (v.inBar != 0 && v.inBar != score.barLength())
         warnings.push_back(lineRef(v.barLine) + ": a bar of " + std::to_string(v.inBar) + "/64 where the meter " +
                            std::to_string(score.beats) + "/" + std::to_string(score.beatUnit) + " has " +
                            std::to_string(score.barLength()) + "/64; played as written");
@@ -252,12 +282,18 @@ bool ParseJianpu(std::string_view text, Score& score, std::string& error, std::v
     bool inHeader = true;
     VoiceState lower{&score.lower}, upper{&score.upper};
     VoiceState* voice = &lower;
-    int number = 0;
+    int number = 0, unnamed = 0;
     while (!text.empty()) {
         ++number;
         const auto eol = text.find('\n');
         std::string line(text.substr(0, eol));
         text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
+        // Bytes of another encoding (GBK, as older Chinese editors save)
+        // would be read as no notes and echoed undecodable.
+        if (!songs::IsUtf8(line)) {
+            error = lineRef(number) + ": " + std::string(kNotUtf8);
+            return false;
+        }
         if (const auto comment = line.find('%'); comment != std::string::npos)
             line.resize(comment);
         std::size_t start = line.find_first_not_of(" \t\r");
@@ -288,17 +324,17 @@ bool ParseJianpu(std::string_view text, Score& score, std::string& error, std::v
             voice = v;
             start = at + colon;
         }
+        Columns columns(line);
         for (std::size_t i = start; i < line.size();) {
             const char c = line[i];
             if (c == ' ' || c == '\t' || c == '\r') {
                 ++i;
                 continue;
             }
-            const int column = columnOf(line, i);
             if (c == '|') {
                 const bool last = i + 1 < line.size() && (line[i + 1] == '|' || line[i + 1] == ']');
                 i += last ? 2 : 1;
-                checkBar(score, *voice, warnings);
+                checkBar(score, *voice, warnings, unnamed);
                 if (!voice->notes->empty())
                     voice->notes->back().barAfter = true;
                 voice->ended = voice->ended || last;
@@ -308,14 +344,14 @@ bool ParseJianpu(std::string_view text, Score& score, std::string& error, std::v
             while (end < line.size() && line[end] != ' ' && line[end] != '\t' && line[end] != '\r' && line[end] != '|')
                 ++end;
             const std::string_view token = std::string_view(line).substr(i, end - i);
-            const std::string where = lineRef(number) + ", column " + std::to_string(column) + ": ";
+            const auto where = [&] { return lineRef(number) + ", column " + std::to_string(columns.at(i)) + ": "; };
             if (voice->ended) {
-                error = where + "notes after the final bar line";
+                error = where() + "notes after the final bar line";
                 return false;
             }
             if (token == "-") {
                 if (voice->notes->empty() || voice->notes->back().barAfter) {
-                    error = where + "a dash with no note before it in its bar";
+                    error = where() + "a dash with no note before it in its bar";
                     return false;
                 }
                 voice->notes->back().length += kQuarter;
@@ -324,7 +360,7 @@ bool ParseJianpu(std::string_view text, Score& score, std::string& error, std::v
                 Note note;
                 std::string why;
                 if (!parseNote(token, score, number, note, why)) {
-                    error = where + "\"" + std::string(token) + "\" is " + why;
+                    error = where() + quoted(token) + " is " + why;
                     return false;
                 }
                 if (voice->inBar == 0)
@@ -336,7 +372,10 @@ bool ParseJianpu(std::string_view text, Score& score, std::string& error, std::v
         }
     }
     for (VoiceState* v : {&lower, &upper})
-        checkBar(score, *v, warnings);
+        checkBar(score, *v, warnings, unnamed);
+    if (unnamed > 0)
+        warnings.push_back(std::to_string(unnamed) + " more bar" + (unnamed > 1 ? "s differ" : " differs") +
+                           " from the meter; played as written");
     if (score.lower.empty() && score.upper.empty()) {
         error = "the text holds no notes";
         return false;

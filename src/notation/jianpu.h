@@ -42,6 +42,9 @@ struct Score {
 // The largest text read: more notes than a song holds, by far.
 constexpr std::size_t kMostTextBytes = 1 << 20;
 
+// Said of a line that is not UTF-8, after its number.
+constexpr std::string_view kNotUtf8 = "not UTF-8 text";
+
 // False with one line naming line and column (or line) of the first fault.
 // Bars whose length differs from the meter are played as written and listed
 // in `warnings`.

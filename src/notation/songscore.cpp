@@ -64,6 +64,7 @@ bool soundingOf(const std::string& songPath, std::vector<Sounding>& notes, int& 
         return false;
     }
     bool lengths = false;
+    songs::HalfSettings lower;
     songs::Record r;
     for (std::int32_t slot = songs::kFirstRecordSlot; slot < 2 * 32768 && file.readRecord(slot, r) == songs::ReadStatus::Ok;
          ++slot) {
@@ -73,15 +74,16 @@ bool soundingOf(const std::string& songPath, std::vector<Sounding>& notes, int& 
         if (tag == songs::Tag::End)
             break;
         lengths = lengths || songs::ParseLengthTag(r.tag).has_value();
-        // The lower keyboard's key (the header's second "@DiaZ") is the score's.
+        // The header's second "@DiaZ" is the lower keyboard's.
         if (tag == songs::Tag::Tone && slot < songs::kFirstRecordSlot + 14)
-            tonic = ((r.number % 12) + 12) % 12;
+            lower.tone = r.number;
     }
     file.close();
+    tonic = SongTonic(lower);
     performance::SongCapture capture;
     if (!performance::CaptureSong(songPath, capture, error))
         return false;
-    std::map<int, std::vector<std::size_t>> sounding;  // channel * 128 + note -> notes not yet ended
+    std::map<int, std::vector<std::size_t>> sounding;  // channel * 128 + note -> notes struck since it last ended
     for (const songs::TimedMessage& m : capture.messages) {
         const int kind = m.status & 0xF0, channel = m.status & 0x0F;
         if (channel > 1)
@@ -91,10 +93,39 @@ bool soundingOf(const std::string& songPath, std::vector<Sounding>& notes, int& 
             open.push_back(notes.size());
             notes.push_back({double(m.timeMs), -1, channel == 1, m.d1});
         } else if ((kind == 0x80 || kind == 0x90) && !open.empty()) {
+            // A note-off ends the key's sound. It is the release of the note
+            // struck first; a strike of the key while it sounded has no
+            // release of its own left (the capture keeps one note-off a
+            // sounding key), so it is written as long as the gap to the next,
+            // and the key's next note-off belongs to its next note.
             if (lengths)
                 notes[open.front()].lengthMs = double(m.timeMs) - notes[open.front()].ms;
-            open.erase(open.begin());
+            open.clear();
         }
+    }
+    return true;
+}
+
+// A jianpu text file read; its errors name the file.
+bool readJianpuFile(const std::string& textPath, Score& score, std::string& error, std::vector<std::string>& warnings)
+{
+    std::string text;
+    switch (songs::ReadWholeFile(textPath, text, kMostTextBytes)) {
+    case songs::ReadOutcome::Ok:
+        break;
+    case songs::ReadOutcome::TooLarge:
+        error = textPath + " is longer than 1 MB: more than a song can hold";
+        return false;
+    default: {
+        // Said as a MIDI file that cannot be read says it.
+        const std::string why = songs::WhyUnreadable(textPath);
+        error = "cannot read " + textPath + ": " + (why.empty() ? "is not a regular file" : why);
+        return false;
+    }
+    }
+    if (!ParseJianpu(text, score, error, warnings)) {
+        error = textPath.substr(textPath.find_last_of('/') + 1) + ", " + error;
+        return false;
     }
     return true;
 }
@@ -126,6 +157,8 @@ songs::SmfSong ToSmf(const Score& score)
                      [](const songs::SmfNote& a, const songs::SmfNote& b) { return a.timeMs < b.timeMs; });
     return midi;
 }
+
+int SongTonic(const songs::HalfSettings& lower) { return ((lower.tone % 12) + 12) % 12; }
 
 double EstimateQuarterMs(const std::vector<Sounding>& notes)
 {
@@ -217,32 +250,28 @@ bool HasJianpuExtension(const std::string& path)
 bool ImportJianpuFile(const std::string& textPath, const std::string& songPath, songs::ImportedSong& song,
                       std::string& error, std::vector<std::string>& notices)
 {
-    std::string text;
-    switch (songs::ReadWholeFile(textPath, text, kMostTextBytes)) {
-    case songs::ReadOutcome::Ok:
-        break;
-    case songs::ReadOutcome::TooLarge:
-        error = textPath + " is longer than 1 MB: more than a song can hold";
-        return false;
-    default: {
-        // Said as a MIDI file that cannot be read says it.
-        const std::string why = songs::WhyUnreadable(textPath);
-        error = "cannot read " + textPath + ": " + (why.empty() ? "is not a regular file" : why);
-        return false;
-    }
-    }
     Score score;
     std::vector<std::string> warnings;
-    if (!ParseJianpu(text, score, error, warnings)) {
-        error = textPath.substr(textPath.find_last_of('/') + 1) + ", " + error;
+    if (!readJianpuFile(textPath, score, error, warnings))
         return false;
-    }
     for (const std::string& w : warnings)
         notices.push_back(w);
-    const songs::SmfSong midi = ToSmf(score);
+    // What the song has no room for is not placed at all: of each voice no
+    // more notes than the song holds, and of both the first that many.
+    for (std::vector<Note>* voice : {&score.lower, &score.upper}) {
+        std::size_t notes = 0, keep = 0;
+        while (keep < voice->size() && notes <= songs::kMostSongNotes)
+            notes += (*voice)[keep++].pitch >= 0 ? 1 : 0;
+        voice->resize(keep);
+    }
+    songs::SmfSong midi = ToSmf(score);
     if (midi.notes.empty()) {
         error = "the text holds only rests";
         return false;
+    }
+    if (midi.notes.size() > songs::kMostSongNotes) {
+        midi.notes.resize(songs::kMostSongNotes + 1);
+        midi.cut = true;
     }
     // Both keyboards in the text's key: 1 lies on the keys marked 1, and the
     // key chooser shows the key.
@@ -254,8 +283,10 @@ bool ImportJianpuFile(const std::string& textPath, const std::string& songPath, 
 }
 
 bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score, std::string& error,
-                 std::vector<std::string>& notices)
+                 std::vector<std::string>& notices, bool* partial)
 {
+    if (partial)
+        *partial = false;
     std::vector<Sounding> notes;
     int tonic = 0, beats = 4, beatUnit = 4;
     double quarterMs = 0;
@@ -266,13 +297,19 @@ bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score
                         (songs::IsRegularFile(path) && std::ifstream(path, std::ios::binary).read(magic, 4) &&
                          songs::LooksLikeSmf(std::string_view(magic, 4)));
     if (isMidi) {
-        if (!songs::ReadSmfFile(path, midi, error))
+        if (!songs::ReadSmfFile(path, midi, error, songs::kMostSongNotes))
             return false;
         QTemporaryDir dir;
         const std::string song = dir.filePath(QStringLiteral("score.hbk")).toStdString();
         songs::ImportedSong imported;
         if (!songs::MakeSong(midi, stemOf(path), imported, error) || !songs::WriteImportedSong(imported, song, error))
             return false;
+        // Written down through a song, the file's start is all there is.
+        if (imported.partial) {
+            notices.push_back(imported.notices.back());
+            if (partial)
+                *partial = true;
+        }
         int ignored = 0;
         if (!soundingOf(song, notes, ignored, error))
             return false;
@@ -286,6 +323,18 @@ bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score
         }
         if (midi.hasKey)
             tonic = ((7 * midi.keySharps) % 12 + 12) % 12;
+    } else if (HasJianpuExtension(path)) {
+        // A text is written down as it reads: its own tempo, meter and key.
+        std::vector<std::string> warnings;
+        if (!readJianpuFile(path, score, error, warnings))
+            return false;
+        for (const std::string& w : warnings)
+            notices.push_back(w);
+        if (tempo)
+            score.tempo = *tempo;
+        if (score.title.empty())
+            score.title = stemOf(path);  // as the song made of it is titled
+        return true;
     } else {
         if (!songs::ReadHeaderLine(path, title, author)) {
             error = "cannot read " + path + ": not a song file";

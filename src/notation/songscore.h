@@ -24,6 +24,10 @@ struct Sounding {
     int pitch = 60;
 };
 
+// The key a song is written down in: the 调 of the keyboard it starts on,
+// the lower one, which its header selects last.
+int SongTonic(const songs::HalfSettings& lower);
+
 // The quarter note's length that best puts the onsets on a grid of sixteenths,
 // between 40 and 240 a minute, the one nearest 100 of those that fit.
 double EstimateQuarterMs(const std::vector<Sounding>& notes);
@@ -34,16 +38,19 @@ double EstimateQuarterMs(const std::vector<Sounding>& notes);
 Score ScoreOf(const std::vector<Sounding>& notes, double quarterMs, int beats, int beatUnit, int tonic,
               int& chordNotesLeft);
 
-// Reads a jianpu text file and writes it as a song. Bar-length reports and
+// Reads a jianpu text file and writes it as a song (its start, with
+// `song.partial`, when the song has no room for all). Bar-length reports and
 // what the song could not keep go to `notices`.
 bool ImportJianpuFile(const std::string& textPath, const std::string& songPath, songs::ImportedSong& song,
                       std::string& error, std::vector<std::string>& notices);
 
-// A song or MIDI file written down. `tempo` (quarter notes a minute) when
-// given, else the MIDI file's own, else estimated; `notices` say which, and
-// what was left out. Needs a QApplication.
+// A song, MIDI file or jianpu text (by its name, as the window opens it)
+// written down. `tempo` (quarter notes a minute) when given, else the text's
+// or MIDI file's own, else estimated; `notices` say which, and what was left
+// out; `partial`, when given, whether a MIDI file was more than a song holds
+// and only its start is written. Needs a QApplication.
 bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score, std::string& error,
-                 std::vector<std::string>& notices);
+                 std::vector<std::string>& notices, bool* partial = nullptr);
 
 // What a file name says: ".txt" and ".jianpu" in any case.
 bool HasJianpuExtension(const std::string& path);

@@ -26,28 +26,12 @@ constexpr double kTickMs = 10;
 constexpr int kPitches[] = {0, 12, 24, 36, 48};  // the pitch knob's stops
 constexpr int kLongestGap = 32767;               // a record's value is a 16-bit number
 constexpr int kLower = kLowerKeyboard, kUpper = kUpperKeyboard;
-// Slot 24 holds the first record after the header; the last slot a song reaches.
-constexpr int kFirstBodySlot = kFirstRecordSlot + 14;
-
-bool isUtf8(std::string_view s)
-{
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const auto c = std::uint8_t(s[i]);
-        const int more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-        if (more < 0 || s.size() - i - 1 < std::size_t(more))
-            return false;
-        for (int k = 0; k < more; ++k)
-            if ((std::uint8_t(s[++i]) & 0xC0) != 0x80)
-                return false;
-    }
-    return true;
-}
 
 // Names in MIDI files are bytes: UTF-8 from newer tools, GBK from Chinese
 // ones, Latin-1 from the oldest.
 std::string textOf(const std::string& bytes)
 {
-    if (isUtf8(bytes))
+    if (IsUtf8(bytes))
         return bytes;
     const std::string gbk = GbkToUtf8(bytes);
     if (gbk.find("\xEF\xBF\xBD") == std::string::npos)
@@ -242,7 +226,7 @@ bool addLengthRecords(std::vector<std::pair<std::string, std::string>>& body, co
     if (lastOffset >= std::stoll(lastNote.second))
         lastNote.second = NumberText(std::min<std::int64_t>(lastOffset + 1, kLongestGap));
     std::vector<std::pair<std::string, std::string>> merged;
-    merged.reserve(body.size() + lengths.size());
+    merged.reserve(body.size() + lengths.size() + 1);  // and the end marker
     for (std::size_t i = 0; i < body.size(); ++i) {
         merged.push_back(std::move(body[i]));
         for (auto& r : after[i])
@@ -264,7 +248,7 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
 {
     song = ImportedSong{};
     std::array<Part, 16> parts;
-    bool drums = false;
+    bool drums = midi.drums;
     for (const SmfNote& n : midi.notes) {
         if (n.channel == kDrumChannel) {
             drums = true;
@@ -347,13 +331,16 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
     // value is the wait before the next slot is read, and a "@TonD" read
     // after a slot's notes ends that tick, so the next slot comes a tick later.
     auto& body = song.body;
-    const std::size_t room = std::size_t(kLastNoteSlot - kFirstBodySlot);  // "@END " takes the last
+    const std::size_t room = kMostSongNotes;
     int active = kLower;  // the header ends with the lower keyboard selected
     std::int64_t at = 0, lastTick = 0;
     std::size_t lastNote = 0;
-    bool shortened = false, cut = false;
+    bool shortened = false, cut = midi.cut;
     std::vector<Placed> placed;
     std::vector<LengthAt> lengths;
+    std::array<std::array<std::ptrdiff_t, kKeys>, 3> releaseOf;  // by keyboard and key: its last release, -1 none
+    for (auto& keys : releaseOf)
+        keys.fill(-1);
     for (std::size_t g = 0; g < slots.size(); ++g) {
         const Slot& slot = slots[g];
         const bool switching = slot.keyboard != active;
@@ -380,8 +367,16 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
         for (std::size_t k = 0; k < slot.keys.size(); ++k) {
             body.push_back({NumberText(slot.keys[k]), "0"});
             ++song.notes;
-            if (slot.lengths[k] >= 0)
+            // A note struck a tick late keeps its length, but its release
+            // must not follow the key's next strike, which it would end.
+            std::ptrdiff_t& last = releaseOf[std::size_t(slot.keyboard)][std::size_t(slot.keys[k])];
+            if (last >= 0)
+                lengths[std::size_t(last)].tick = std::min(lengths[std::size_t(last)].tick, at);
+            last = -1;
+            if (slot.lengths[k] >= 0) {
+                last = std::ptrdiff_t(lengths.size());
                 lengths.push_back({at + slot.lengths[k], {LengthRecord::Kind::Release, slot.keyboard, slot.keys[k]}});
+            }
         }
         lastNote = body.size() - 1;
         placed.push_back({at, lastNote});
@@ -411,7 +406,8 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
         song.notices.push_back(std::to_string(folded) + " note(s) were moved by octaves onto the keys");
     if (shortened)
         song.notices.push_back("pauses longer than 327 seconds are shortened");
-    if (cut)
+    song.partial = cut;
+    if (cut)  // the last notice, so that a score made through the song can say it alone
         song.notices.push_back("the song holds the first " + std::to_string(song.notes) + " notes: a song has no room for more");
     return true;
 }
@@ -419,7 +415,7 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
 bool ImportMidiFile(const std::string& midiPath, const std::string& songPath, ImportedSong& song, std::string& error)
 {
     SmfSong midi;
-    if (!ReadSmfFile(midiPath, midi, error))
+    if (!ReadSmfFile(midiPath, midi, error, kMostSongNotes))
         return false;
     std::string stem = midiPath.substr(midiPath.find_last_of('/') + 1);
     if (HasMidiExtension(stem))

@@ -9,6 +9,10 @@
 
 namespace songs {
 
+// The notes a song holds at most: its note records lie after the 14 of its
+// header and before the slot of its end marker.
+constexpr std::size_t kMostSongNotes = std::size_t(kLastNoteSlot - (kFirstRecordSlot + 14));
+
 struct ImportedSong {
     std::string title, author;  // UTF-8
     HalfSettings upper, lower;
@@ -16,10 +20,12 @@ struct ImportedSong {
     // the next group), "@TonD" switches.
     std::vector<std::pair<std::string, std::string>> body;
     int notes = 0;               // note records written
+    bool partial = false;        // the song holds only the start of the file: it has no room for more
     std::vector<std::string> notices;  // what the song cannot keep of the file, one line each
 };
 
-// The two melodic parts (channels, drums left out) with the most notes go to
+// The two melodic parts (channels, drums left out) with the most notes (of
+// those read, when the reading stopped with the song full) go to
 // the keyboards, the lower channel to the lower keyboard; each part's first
 // program is its keyboard's instrument, its median velocity its intensity,
 // and its pitch the knob's value that puts most of its notes on the keys.
@@ -31,8 +37,8 @@ struct ImportedSong {
 bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSong& song, std::string& error,
               int tone = 0);
 
-// Reads `midiPath` and writes the song to `songPath`, replacing it only by a
-// complete new one.
+// Reads `midiPath` (as far as a song holds) and writes the song to
+// `songPath`, replacing it only by a complete new one.
 bool ImportMidiFile(const std::string& midiPath, const std::string& songPath, ImportedSong& song, std::string& error);
 
 // Writes a song made by MakeSong to `songPath`, replacing it only by a

@@ -483,6 +483,20 @@ std::string Utf8ToGbk(std::string_view utf8)
     return out;
 }
 
+bool IsUtf8(std::string_view s)
+{
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto c = std::uint8_t(s[i]);
+        const int more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+        if (more < 0 || s.size() - i - 1 < std::size_t(more))
+            return false;
+        for (int k = 0; k < more; ++k)
+            if ((std::uint8_t(s[++i]) & 0xC0) != 0x80)
+                return false;
+    }
+    return true;
+}
+
 std::string GbkToUtf8(std::string_view gbk)
 {
     iconv_t cd = openConverter("UTF-8", kHeaderCodePage);

@@ -132,5 +132,7 @@ bool ParseHeaderLine(std::string_view bytes, std::string& titleUtf8, std::string
 // for bytes that are not UTF-8); decoding puts U+FFFD for bytes that are not GBK.
 std::string Utf8ToGbk(std::string_view utf8);
 std::string GbkToUtf8(std::string_view gbk);
+// Whether the bytes are well-formed UTF-8 (an empty text is).
+bool IsUtf8(std::string_view bytes);
 
 }  // namespace songs

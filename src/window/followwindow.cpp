@@ -145,8 +145,9 @@ void FollowWindow::struck(bool upper, int note)
     }
 }
 
-void FollowWindow::recorded(bool upper, int note)
+void FollowWindow::recorded(bool upper, int note, const Heading& heading)
 {
+    heading_ = heading;
     if (!recording_) {
         recording_ = true;
         taken_.clear();
@@ -161,8 +162,9 @@ void FollowWindow::recorded(bool upper, int note)
 void FollowWindow::rescoreRecording()
 {
     int left = 0;
-    notation::Score score = notation::ScoreOf(taken_, notation::EstimateQuarterMs(taken_), 4, 4, 0, left);
-    score.title = "录音";
+    notation::Score score =
+        notation::ScoreOf(taken_, notation::EstimateQuarterMs(taken_), 4, 4, heading_.tonic, left);
+    score.title = heading_.title.toStdString();
     setScore(score);
     // The last note taken is the one marked.
     const bool upper = !taken_.empty() && taken_.back().upper;

@@ -55,8 +55,13 @@ public:
     void showSong(const QString& path);
     // A key a song struck: the next note of that pitch in its voice is marked.
     void struck(bool upper, int note);
-    // A key struck while recording: the score of the recording so far.
-    void recorded(bool upper, int note);
+    // A key struck while recording: the score of the recording so far, in
+    // the recording's key and under its title.
+    struct Heading {
+        QString title;
+        int tonic = 0;
+    };
+    void recorded(bool upper, int note, const Heading& heading);
 
     const notation::Score& score() const { return score_; }
     std::pair<bool, int> marked() const { return page_->marked(); }
@@ -74,6 +79,7 @@ private:
     notation::Score score_;
     std::array<int, 2> next_{};  // by voice (lower, upper): the note to look from
     bool recording_ = false;
+    Heading heading_;
     std::vector<notation::Sounding> taken_;
     QElapsedTimer clock_;
     QTimer rescore_;

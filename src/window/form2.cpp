@@ -621,11 +621,14 @@ void Form2::NotePlayed(MIDi* reporter, std::int16_t& Note)
         const int sounding = Note + reporter->Pitch() + reporter->Tone();
         const bool recording = commands_->isRecording();
         const bool fromSong = reporter->strikingFromSong();
+        // A recording is written down as its song will be: in its key, under
+        // the title the display shows.
+        const FollowWindow::Heading heading{displayedTitle(), commands_->recordingTonic()};
         QMetaObject::invokeMethod(
             follow_,
-            [follow = follow_, upper, sounding, recording, fromSong] {
+            [follow = follow_, upper, sounding, recording, fromSong, heading] {
                 if (recording)
-                    follow->recorded(upper, sounding);
+                    follow->recorded(upper, sounding, heading);
                 else if (fromSong)
                     follow->struck(upper, sounding);
             },

@@ -345,9 +345,10 @@ void SongCommands::RecordCommand()
     const bool keptLast = songs::KeepTake(scratch.toStdString(), takes, kept, error);
     bool started = false;
     if (keptLast) {
+        const songs::HalfSettings lower = performance::SettingsOf(*parts_.lower);
         started = recorder.start(scratch.toStdString(), parts_.title->text().toStdString(),
-                                 parts_.author->text().toStdString(), performance::SettingsOf(*parts_.upper),
-                                 performance::SettingsOf(*parts_.lower));
+                                 parts_.author->text().toStdString(), performance::SettingsOf(*parts_.upper), lower);
+        recordingTonic_ = notation::SongTonic(lower);
         if (!started)
             error = "cannot write " + scratch.toStdString();
     }
@@ -572,7 +573,9 @@ bool SongCommands::openImportedFile(const QString& path, QString* why)
         // A typed tune with a mistake says where it is.
         const QRegularExpressionMatch at =
             QRegularExpression(QStringLiteral("line (\\d+)(, column (\\d+))?")).match(QString::fromStdString(error));
-        if (why && at.hasMatch())
+        if (why && error.find(notation::kNotUtf8) != std::string::npos)
+            *why = QStringLiteral("不是 UTF-8 文本");
+        else if (why && at.hasMatch())
             *why = at.captured(3).isEmpty() ? QStringLiteral("第%1行有误").arg(at.captured(1))
                                             : QStringLiteral("第%1行第%2列有误").arg(at.captured(1), at.captured(3));
         return false;
@@ -581,6 +584,10 @@ bool SongCommands::openImportedFile(const QString& path, QString* why)
     shownSong_ = SongPath;
     parts_.title->setText(QString::fromStdString(song.title));
     parts_.author->setText(QString::fromStdString(song.author));
+    // A file longer than a song plays its start, and the display says so
+    // over the title for a moment.
+    if (song.partial)
+        say(QStringLiteral("只导入了前 %1 个音符").arg(song.notes));
     return true;
 }
 

@@ -94,6 +94,8 @@ public:
     // "@TonD" and the keyboard's settings whatever keyboard it is on.
     bool awaitingFirstKey() const;
     bool isRecording() const { return Recording; }
+    // The key the recording is written down in, as its song will be.
+    int recordingTonic() const { return recordingTonic_; }
     void RecordNote(std::int16_t Note);
     // A held key released or the pedal moved on keyboard 1 or 2 (key
     // MIDi::kPedalEvent): a recording keeps it, with its time.
@@ -179,6 +181,7 @@ public:
 
 private:
     songs::ScratchLock scratchLock_;
+    int recordingTonic_ = 0;
     bool waitingForTitle_ = false;
     bool recordCancelled_ = false;
     QString pendingSong_;  // handed over while the song panel waited

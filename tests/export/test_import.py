@@ -196,6 +196,50 @@ class Import(InFolder):
         with open(keep, 'rb') as f:
             self.assertEqual(f.read(), b'old song')
 
+    def test_a_file_longer_than_a_song_gives_its_start_and_says_so_in_little_memory(self):
+        def chunk(kind, body):
+            return kind + struct.pack('>I', len(body)) + body
+
+        def track(channel, notes):
+            # Each note struck and released 10 ticks later, 24 keys in turn.
+            turn = b''.join(bytes([10, 0x90 | channel, 48 + k, 90, 10, 0x80 | channel, 48 + k, 0]) for k in range(24))
+            return chunk(b'MTrk', turn * (notes // 24) + b'\x00\xff\x2f\x00')
+
+        def peak(*args):
+            """Exit status, stderr and the peak memory in MB of one run."""
+            with open(self.path('err'), 'w+') as err:
+                p = subprocess.Popen([SONAREL, *args], stdout=subprocess.DEVNULL, stderr=err)
+                _, status, usage = os.wait4(p.pid, 0)  # this run's own peak, not the largest of all so far
+                p.returncode = os.waitstatus_to_exitcode(status)
+                err.seek(0)
+                return p.returncode, err.read(), usage.ru_maxrss / 1024
+
+        def notes(song_path):
+            with open(song_path, 'rb') as f:
+                data = f.read()[108:]
+            return sum(1 for i in range(0, len(data), 12) if data[i + 2:i + 7].strip().isdigit())
+
+        # A million notes in one track, and in sixteen (one part each).
+        files = {'one.mid': chunk(b'MThd', struct.pack('>HHH', 0, 1, 96)) + track(0, 1000008),
+                 'sixteen.mid': chunk(b'MThd', struct.pack('>HHH', 1, 16, 96)) +
+                 b''.join(track(c, 62496) for c in range(16))}
+        for name, data in files.items():
+            out = self.path(name + '.hbk')
+            status, err, mb = peak('--import-midi', self.write(name, data), out)
+            self.assertEqual(status, 2, (name, err))
+            kept = notes(out)
+            self.assertIn('the song holds the first %d notes' % kept, err)
+            self.assertGreater(kept, 16000, name)  # two parts take turns: a switch record between
+            self.assertLess(mb, 50, name)
+            if name == 'one.mid':
+                self.assertEqual(kept, 32743)
+        # A jianpu text of more notes than a song holds, the same way.
+        text = self.write('long.txt', ('上: ' + '1 ' * 40000 + '||').encode())
+        status, err, _ = peak('--import-jianpu', text, self.path('long.hbk'))
+        self.assertEqual(status, 2, err)
+        self.assertIn('the song holds the first 32743 notes', err)
+        self.assertEqual(notes(self.path('long.hbk')), 32743)
+
 
 class Jianpu(InFolder):
     def test_a_midi_file_from_an_independent_tool_is_written_down_with_its_key_meter_and_lengths(self):

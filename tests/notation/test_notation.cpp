@@ -4,6 +4,7 @@
 #include "notation/scoredrawing.h"
 #include "notation/scorefile.h"
 #include "notation/songscore.h"
+#include "songs/recorder.h"
 
 #include <QImage>
 #include <QProcess>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <time.h>
 
 using namespace notation;
 
@@ -110,6 +112,13 @@ TEST(JianpuText, badInputGivesOneClearErrorNamingTheSpot)
     EXPECT_EQ(s.lower.size(), 6u);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_EQ(warnings[0], "line 2: a bar of 32/64 where the meter 3/4 has 48/64; played as written");
+    // A text of such bars names the first ten and counts the rest.
+    std::string bars = "3/4\n";
+    for (int i = 0; i < 30; ++i)
+        bars += "1 | ";
+    parse(bars, &warnings);
+    ASSERT_EQ(warnings.size(), 11u);
+    EXPECT_EQ(warnings[10], "20 more bars differ from the meter; played as written");
 }
 
 TEST(JianpuSong, textToSongToTextKeepsEveryNoteRestAndLength)
@@ -180,4 +189,84 @@ TEST(JianpuScore, thePrintedPageHasItsGlyphsWhereTheLayoutPutsThem)
     EXPECT_GT(ink(QRectF(low.left(), low.bottom() - 4, low.width(), 8)), 0) << "the dot below 1,";
     // Between the two lines of a system, nothing.
     EXPECT_EQ(ink(QRectF(100, high.bottom() + 8, 300, low.top() - high.bottom() - 16)), 0);
+}
+
+TEST(JianpuText, aLongLineIsReadInLinearTimeAndQuotedShortAndOtherEncodingsAreNamed)
+{
+    // A line of 300,000 notes and one of 200,000 dashes, under the size
+    // limit: read in moments, not in the minutes a reader that counts each
+    // token's column from the line's start takes. Timed on this thread's
+    // processor clock, which other work on the machine does not advance.
+    std::string notes = "上: ", dashes = "上: 1 ";
+    for (int i = 0; i < 300000; ++i) {
+        notes += "1 ";
+        dashes += i < 200000 ? "- " : "";
+    }
+    for (const auto& [text, count, length] : {std::tuple{notes + "||", 300000u, 16}, {dashes + "||", 1u, 16 * 200001}}) {
+        ASSERT_LT(text.size(), kMostTextBytes);
+        timespec start{}, end{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+        const Score score = parse(text);
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+        EXPECT_LT(double(end.tv_sec - start.tv_sec), 10.0) << text.size() << " bytes";
+        EXPECT_EQ(score.upper.size(), count);
+        EXPECT_EQ(score.upper.front().length, length);
+    }
+
+    // A refused token of 100 KB is quoted by its start, not whole.
+    const std::string error = parseError("上: 1 2 " + std::string(100000, 'x') + " 3");
+    EXPECT_EQ(error, "line 1, column 8: \"" + std::string(24, 'x') + "\xE2\x80\xA6\" is not a note");
+    // A text in another encoding (GBK here) is named for what it is; its
+    // bytes are not echoed.
+    EXPECT_EQ(parseError("1=D\n上: 1 \xB2\xE2 2"), "line 2: not UTF-8 text");
+    EXPECT_EQ(parseError("% \xB2\xE2\n1"), "line 1: not UTF-8 text");
+}
+
+TEST(JianpuSong, aTextIsWrittenDownAsItReadsWithItsOwnTempoMeterAndKey)
+{
+    QTemporaryDir dir;
+    const std::string text = dir.filePath(QStringLiteral("tune.txt")).toStdString();
+    std::ofstream(text) << "标题: 小调\n调: 1=bE\n拍号: 3/4\n速度: 132\n上: 5 3 1' | 7. 6_ 5 ||\n下: 1, - - | 5,, - - ||\n";
+    Score score;
+    std::string error;
+    std::vector<std::string> notices;
+    ASSERT_TRUE(ScoreOfFile(text, std::nullopt, score, error, notices)) << error;
+    std::ifstream in(text);
+    const Score original = parse(std::string(std::istreambuf_iterator<char>(in), {}));
+    EXPECT_EQ(WriteJianpu(score), WriteJianpu(original));
+    EXPECT_EQ(score.tempo, 132);
+    EXPECT_EQ(score.tonic, 3);
+    EXPECT_EQ(score.barLength(), 48);
+    EXPECT_TRUE(notices.empty());
+    // A tempo asked for still rules; a faulty text says where, with its name.
+    ASSERT_TRUE(ScoreOfFile(text, 60, score, error, notices)) << error;
+    EXPECT_EQ(score.tempo, 60);
+    std::ofstream(text) << "上: 1 2 x\n";
+    EXPECT_FALSE(ScoreOfFile(text, std::nullopt, score, error, notices));
+    EXPECT_EQ(error, "tune.txt, line 1, column 8: \"x\" is not a note");
+}
+
+TEST(JianpuSong, eachReleaseEndsTheNoteItBelongsTo)
+{
+    QTemporaryDir dir;
+    std::string error;
+    std::vector<std::string> notices;
+    const std::string song = dir.filePath(QStringLiteral("two.hbk")).toStdString();
+    // A key struck again while it sounds, its first release coming just
+    // after: that release is the first note's, which leaves the second
+    // without one, and the key's next release is the third note's.
+    songs::SongRecorder rec;
+    ASSERT_TRUE(rec.start(song, "重音", "", songs::HalfSettings{}, songs::HalfSettings{}));
+    const songs::LengthRecord release{songs::LengthRecord::Kind::Release, songs::kLowerKeyboard, 24};
+    rec.recordNote(24, 0);
+    rec.recordNote(24, 67);
+    rec.writeLengthRecord(release, 1);
+    rec.recordNote(31, 67);
+    rec.writeLengthRecord({songs::LengthRecord::Kind::Release, songs::kLowerKeyboard, 31}, 60);
+    rec.recordNote(24, 67);
+    rec.writeLengthRecord(release, 133);
+    rec.stop();
+    Score back;
+    ASSERT_TRUE(ScoreOfFile(song, 90, back, error, notices)) << error;
+    EXPECT_EQ(notesOf(back.lower), (Notes{{60, 16}, {60, 16}, {67, 16}, {60, 32}}));
 }

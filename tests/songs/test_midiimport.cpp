@@ -141,3 +141,19 @@ TEST(MidiImport, aFileWithoutPlayableNotesIsRefused)
     EXPECT_FALSE(MakeSong(midi, "x", song, error));
     EXPECT_NE(error.find("only drums"), std::string::npos);
 }
+
+TEST(MidiImport, aNoteStruckLateIsReleasedBeforeItsKeyIsStruckAgain)
+{
+    // Both parts start together, so the upper one goes a tick late; its
+    // first note, as long as the gap to its next, must not be released
+    // after that next strike of the same key, which it would cut off.
+    SmfSong midi;
+    midi.notes = {note(0, 0, 48), note(0, 1, 60), note(670, 1, 60), note(1340, 1, 60)};
+    for (SmfNote& n : midi.notes)
+        n.lengthMs = n.channel == 0 ? 2000 : 670;
+    const ImportedSong song = make(midi);
+    std::string order;  // of the upper keyboard's key 24 (note 60): strikes and releases
+    for (const auto& [tag, value] : song.body)
+        order += tag == "24" ? "s" : tag == "@R224" ? "r" : "";
+    EXPECT_EQ(order, "srsrsr");
+}

@@ -283,6 +283,19 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
     f.endNotice();
     EXPECT_EQ(w.Label3->text(), QStringLiteral("小调"));
     EXPECT_TRUE(warnings.empty());
+
+    // One longer than a song plays its start, and the display says how much.
+    std::vector<songs::TimedMessage> many;
+    for (int i = 0; i < 40000; ++i)
+        many.push_back({i * 20, songs::kLowerTrack, 0x90, std::uint8_t(48 + i % 24), 100});
+    ASSERT_TRUE(songs::WriteSmf(midi.toStdString(), many, "长曲"));
+    answer = midi;
+    f.Com_Click(4);
+    EXPECT_TRUE(w.Timer3.isActive());
+    EXPECT_EQ(w.Label3->text(), QStringLiteral("只导入了前 32743 个音符"));
+    f.endNotice();
+    EXPECT_EQ(w.Label3->text(), QStringLiteral("长曲"));
+    f.Com_Click(7);
 }
 
 TEST_F(CommandTest, anOpenedJianpuTextPlaysAndTheScoreFollowsTheNotes)
@@ -323,6 +336,13 @@ TEST_F(CommandTest, anOpenedJianpuTextPlaysAndTheScoreFollowsTheNotes)
     f.Com_Click(4);
     EXPECT_FALSE(w.Timer3.isActive());
     EXPECT_EQ(w.Label3->text(), QStringLiteral("tune.txt 第2行第8列有误"));
+    // One saved as GBK says so, in words.
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("\xB1\xEA\xCC\xE2: \xD0\xA1\xC7\xFA\n1 2 3 |\n");  // 标题: 小曲
+    file.close();
+    f.Com_Click(4);
+    EXPECT_FALSE(w.Timer3.isActive());
+    EXPECT_EQ(w.Label3->text(), QStringLiteral("tune.txt 不是 UTF-8 文本"));
 }
 
 TEST_F(CommandTest, openPlaysTheChosenSongAndACancelDoesNothing)

@@ -2,7 +2,9 @@
 // action writes, in order, and what playback does with them.
 #include "formfixture.h"
 
+#include "notation/songscore.h"
 #include "performance/capture.h"
+#include "window/followwindow.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -523,4 +525,38 @@ TEST_F(RecordingTest, aFullDiskNeverLetsEmptyTakesPushOutRealOnes)
     EXPECT_EQ(takesHolding("丁"), 1);
     EXPECT_EQ(takesHolding("乙"), 1);
     EXPECT_EQ(QDir(takes).entryList({QStringLiteral("*.hbk")}, QDir::Files).size(), 50);
+}
+
+TEST_F(RecordingTest, theLiveScoreOfARecordingIsInItsKeyUnderItsTitle)
+{
+    Form2& f = make();
+    FormParts w(f);
+    f.Activate();
+    f.settingsPanel().setListIndex(w.ComDevies, 2);  // 调 D on the lower keyboard
+    f.showFollowWindow();
+    FollowWindow& follow = *f.followWindowIfShown();
+    confirmPanelSoon(f, QStringLiteral("我的曲子"));
+    f.Com_Click(1);
+    for (const int key : {24, 26, 28})  // D E F#
+        strike(w.MIDi1, key);
+    QCoreApplication::processEvents();
+    follow.rescoreRecording();
+    // (Struck within moments, the keys may be written as one chord.)
+    const notation::Score& live = follow.score();
+    EXPECT_EQ(live.title, "我的曲子");
+    EXPECT_EQ(live.tonic, 2);
+    ASSERT_FALSE(live.lower.empty());
+    for (const notation::Note& n : live.lower) {
+        if (n.pitch >= 0) {
+            EXPECT_EQ(notation::Spell(live, n).digit, char('1' + (n.pitch - 62) / 2)) << n.pitch;  // D E F# are 1 2 3
+        }
+    }
+    // The same take written down afterwards is in the same key.
+    f.Com_Click(7);
+    notation::Score written;
+    std::string error;
+    std::vector<std::string> notices;
+    ASSERT_TRUE(notation::ScoreOfFile(f.songCommands().scratchPath().toStdString(), std::nullopt, written, error, notices))
+        << error;
+    EXPECT_EQ(written.tonic, live.tonic);
 }
