@@ -33,6 +33,7 @@
 #include <QSpinBox>
 #include <QTextEdit>
 #include <QTime>
+#include <QWindow>
 
 #include <random>
 
@@ -407,7 +408,15 @@ void Form2::Activate()
 
 void Form2::mousePressEvent(QMouseEvent* e)
 {
-    Form_MouseDown(e->position().x() * twips::kPerPixel, e->position().y() * twips::kPerPixel);
+    const double X = e->position().x() * twips::kPerPixel, Y = e->position().y() * twips::kPerPixel;
+    // Where the compositor alone places the windows (Wayland), a window that
+    // moves itself stays where it is: the press hands the drag to the
+    // compositor. The right button opens the menu, which a compositor's move
+    // would take the pointer from.
+    if (compositorPlacesWindows_ && X != 0 && Y != 0 && e->button() != Qt::RightButton && windowHandle() &&
+        windowHandle()->startSystemMove())
+        return;
+    Form_MouseDown(X, Y);
 }
 
 void Form2::mouseMoveEvent(QMouseEvent* e)

@@ -8,6 +8,7 @@
 #include "window/co.h"
 #include "window/soundlamp.h"
 
+#include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
 #include <QTimer>
@@ -159,6 +160,7 @@ private:
     MIDi* ActiveMIDi = nullptr;
     double DragStartX = 0, DragStartY = 0;
     std::int16_t DragMoves = 0;
+    const bool compositorPlacesWindows_ = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     bool liveVelocity_ = false;
     std::unique_ptr<SettingsPanel> panel_;
     std::unique_ptr<SongCommands> commands_;
