@@ -9,7 +9,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', 'export'))
 from songbytes import song  # noqa: E402
-from x11session import Session, OK_BUTTON, note_ons, records, number, wait_for  # noqa: E402
+from x11session import Session, OK_BUTTON, note_ons, records, number, struck_and_ended, wait_for  # noqa: E402
 
 BINARY = sys.argv.pop(1)
 ARTEFACTS = sys.argv.pop(1)
@@ -56,24 +56,14 @@ class Window(unittest.TestCase):
         self.s.start()
         start = len(self.s.read_trace())
         self.s.key('z', hold=2.0)
-
-        def ended():
-            trace = self.s.read_trace()[start:]
-            ons = [i for i, t in enumerate(trace) if t[1] == 0x90 and t[2] == 48]
-            return ons and any(t[1] == 0x80 and t[2] == 48 for t in trace[ons[0] + 1:])
-        self.assertTrue(wait_for(ended, 5))
+        self.assertTrue(wait_for(lambda: struck_and_ended(self.s.read_trace()[start:], 0, 48), 5))
         trace = self.s.read_trace()[start:]
-        ons = [t for t in trace if t[1] == 0x90 and t[2] == 48]
-        self.assertEqual(len(ons), 1, trace)
-        # The idle key gets a note-off at every countdown tick, also before
-        # the strike: only those after it count.
-        after = trace[trace.index(ons[0]) + 1:]
-        offs = [t for t in after if t[1] == 0x80 and t[2] == 48]
+        self.assertEqual(len([t for t in note_ons(trace) if t[1:] == (0x90, 48)]), 1, trace)
         # The countdown ends the note about a second later; the repeated
         # note-offs of the idle key follow every 100 ms.
-        self.assertTrue(offs)
-        self.assertGreaterEqual(offs[0][0] - ons[0][0], 900)
-        self.assertLessEqual(offs[0][0] - ons[0][0], 1400)
+        on, off = struck_and_ended(trace, 0, 48)
+        self.assertGreaterEqual(off[0] - on[0], 900)
+        self.assertLessEqual(off[0] - on[0], 1400)
 
     def test_record_then_play_back(self):
         s = self.s
@@ -224,12 +214,10 @@ class Window(unittest.TestCase):
         # X is D (key 14) on the piano map: held 2 s, it ends at its release.
         mark = len(s.read_trace())
         s.key('x', hold=2.0)
-        self.assertTrue(wait_for(lambda: any(t[1] == 0x80 and t[2] == 50 for t in s.read_trace()[mark:]), 3))
-        trace = s.read_trace()[mark:]
-        on = next(t[0] for t in trace if t[1] == 0x90 and t[2] == 50 and t[3] > 0)
-        off = next(t[0] for t in trace if t[1] == 0x80 and t[2] == 50 and t[0] > on)
-        self.assertGreaterEqual(off - on, 1900)
-        self.assertLess(off - on, 2600)
+        self.assertTrue(wait_for(lambda: struck_and_ended(s.read_trace()[mark:], 0, 50), 3))
+        on, off = struck_and_ended(s.read_trace()[mark:], 0, 50)
+        self.assertGreaterEqual(off[0] - on[0], 1900)
+        self.assertLess(off[0] - on[0], 2600)
         # S is the black key between: C# (key 13).
         s.key('s')
         self.assertTrue(wait_for(lambda: (0x90, 49) in [(st, n) for _, st, n in note_ons(s.read_trace()[mark:])], 3))
@@ -267,14 +255,8 @@ class Window(unittest.TestCase):
         self.assertEqual(note_ons(s.read_trace()[mark:]), [])
         s.key('z')
 
-        def ended():
-            trace = s.read_trace()[mark:]
-            ons = note_ons(trace)
-            return ons and any(t[1] == 0x80 and t[2] == 48 and t[0] > ons[0][0] for t in trace)
-        self.assertTrue(wait_for(ended, 6))
-        trace = s.read_trace()[mark:]
-        on = note_ons(trace)[0]
-        off = next(t for t in trace if t[1] == 0x80 and t[2] == 48 and t[0] > on[0])
+        self.assertTrue(wait_for(lambda: struck_and_ended(s.read_trace()[mark:], 0, 48), 6))
+        on, off = struck_and_ended(s.read_trace()[mark:], 0, 48)
         self.assertGreaterEqual(off[0] - on[0], 2800)
         self.assertLessEqual(off[0] - on[0], 3500)
 

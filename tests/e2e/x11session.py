@@ -170,6 +170,16 @@ def note_ons(trace):
     return [(ms, s, d1) for ms, s, d1, d2 in trace if s & 0xF0 == 0x90 and d2 > 0]
 
 
+def struck_and_ended(trace, channel, note):
+    """The first note-on of `note` on `channel` and the first note-off of it
+    after that line, or None while either is missing. The trace's order
+    says what came after: an idle key's note-off, sent every countdown tick,
+    can share the note-on's millisecond and stand before it."""
+    on = next((i for i, t in enumerate(trace) if t[1:3] == (0x90 | channel, note) and t[3] > 0), None)
+    off = None if on is None else next((t for t in trace[on + 1:] if t[1:3] == (0x80 | channel, note)), None)
+    return (trace[on], off) if off else None
+
+
 def records(path):
     data = open(path, 'rb').read()
     out = []
