@@ -573,7 +573,12 @@ bool SongCommands::isMidiFile(const QString& path)
 void SongCommands::OpenCommand()
 {
     Co& co = *parts_.dialog;
-    co.Filter = Co::kSongFilter + QStringLiteral("|MIDI 文件|*.mid *.midi|简谱文件|*.txt *.jianpu");
+    // Everything the keyboard opens first, then each kind.
+    const QString kinds = Co::kSongFilter + QStringLiteral("|MIDI 文件|*.mid *.midi|简谱文件|*.txt *.jianpu");
+    QStringList patterns;
+    for (int i = 1; i < kinds.count(QLatin1Char('|')) + 1; i += 2)
+        patterns << kinds.section(QLatin1Char('|'), i, i);
+    co.Filter = QStringLiteral("全部可打开的文件|") + patterns.join(QLatin1Char(' ')) + QLatin1Char('|') + kinds;
     const bool chosen = co.ShowOpen(parts_.window);
     co.Filter = Co::kSongFilter;
     if (!chosen)
