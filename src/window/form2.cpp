@@ -288,6 +288,7 @@ void Form2::wireParts()
     commands_->notice = [this](const QString& text) { notice(text); };
     commands_->displayedTitle = [this] { return displayedTitle(); };
     commands_->focusAway = [this] { moveFocusToClose(); };
+    commands_->activeChanged = [this] { showKeyNames(); };
     commands_->playbackStarting = [this](const QString& song) {
         if (follow_ && follow_->isVisible())
             follow_->showSong(song);
@@ -322,6 +323,7 @@ void Form2::Load()
 
     // From here on a failing step is skipped.
     panel_->RefreshSilencer();
+    showKeyNames();
     commands_->load(songArgument_);
 }
 
@@ -576,6 +578,7 @@ void Form2::Com_Click(int Index)
         break;
     case kKeyNames:
         ActiveMIDi->SetLogo(!ActiveMIDi->Logo());
+        showKeyNames();
         break;
     case kSilencer:
         ActiveMIDi->Mute();
@@ -601,6 +604,8 @@ void Form2::Com_Click(int Index)
     }
 }
 
+void Form2::showKeyNames() { Com[buttons::kKeyNames]->paintFace(ActiveMIDi->Logo() ? Image5 : Image4); }
+
 void Form2::moveFocusToClose()
 {
     // Keeps typed keys out of the list or box just edited; before the window
@@ -622,6 +627,7 @@ void Form2::NotePlayed(MIDi* reporter, std::int16_t& Note)
                                       QString::number(reporter == MIDi1 ? songs::kLowerKeyboard : songs::kUpperKeyboard));
         // The panel still shows the instrument active before: push only what differs.
         panel_->showDifferences(*other);
+        showKeyNames();
     }
     commands_->RecordNote(Note);
     if (follow_ && follow_->isVisible()) {

@@ -127,6 +127,8 @@ private:
     // a menu or a dialog has the keys.
     bool keysBelongToKeyboard() const;
     void moveFocusToClose();
+    // The lamp of 键名: lit while the active keyboard shows its digit strip.
+    void showKeyNames();
     MIDi* keyboardOfChannel(int channel) const;
     // The title the display shows under a notice.
     QString displayedTitle() const;

@@ -60,7 +60,12 @@ SongCommands::SongCommands(const Parts& parts, MIDi*& active, const QString& app
             Timer3.stop();
     };
     host_.ended = [this] { finishPlayback(); };
-    host_.selected = [this](MIDi* keyboard) { ActiveMIDi = keyboard; };
+    host_.selected = [this](MIDi* keyboard) {
+        const bool changed = keyboard != ActiveMIDi;
+        ActiveMIDi = keyboard;
+        if (changed && activeChanged)
+            activeChanged();
+    };
     // The panel shows the song's settings while it edits the keyboard the
     // song plays (a player playing along may have the other one).
     host_.settingApplied = [this](songs::Tag tag, std::int16_t value) {

@@ -33,6 +33,37 @@ TEST_F(CommandTest, aClickWhileRandomPlayRunsSwitchesItOffFirst)
     EXPECT_FALSE(w.Timer4.isActive());
 }
 
+TEST_F(CommandTest, theKeyNamesLampShowsWhetherTheActiveKeyboardsStripShows)
+{
+    Form2& f = make();
+    FormParts w(f);
+    const auto lit = [&] { return w.Com[5]->face().toImage() == w.Image5.toImage(); };
+    EXPECT_TRUE(w.MIDi1->Logo());
+    EXPECT_TRUE(lit());  // the strip shows from the start
+    f.Com_MouseDown(5);
+    f.Com_MouseUp(5);
+    f.Com_Click(5);
+    EXPECT_FALSE(w.MIDi1->Logo());
+    EXPECT_FALSE(lit());
+    strike(w.MIDi2, 3);  // the upper keyboard, without its strip, becomes the active one
+    f.Com_Click(5);
+    EXPECT_TRUE(w.MIDi2->Logo());
+    EXPECT_TRUE(lit());
+    strike(w.MIDi1, 3);
+    EXPECT_FALSE(lit());
+    // A song that plays on the upper keyboard makes it the active one too.
+    songs::SongRecorder rec;
+    ASSERT_TRUE(rec.start(f.songCommands().scratchPath().toStdString(), "歌", "人", songs::HalfSettings{}, songs::HalfSettings{}));
+    rec.writeSettingRecord(songs::Tag::Keyboard, "2");
+    rec.recordNote(5, 0);
+    rec.stop();
+    f.Com_Click(2);
+    for (int tick = 0; tick < 100 && w.Timer3.isActive(); ++tick)
+        f.songCommands().Timer3_Timer();
+    EXPECT_EQ(w.ActiveMIDi, w.MIDi2);
+    EXPECT_TRUE(lit());
+}
+
 TEST_F(CommandTest, pressedNormalAndLitFaces)
 {
     Form2& f = make();
