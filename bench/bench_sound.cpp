@@ -140,17 +140,22 @@ BENCHMARK(BM_KeyToSound)->Arg(1)->Arg(0)->Arg(2)->Iterations(15)->UseManualTime(
 class StampingService : public RecordingService {
 public:
     std::int64_t noteOnNs = 0, noteOffNs = 0;
+    int struckNote = -1;
     std::function<void()> onNoteOn, onNoteOff;
     int sendShortMsg(std::uint32_t handle, std::uint32_t message) override
     {
         const bool on = (message & 0xF0) == 0x90 && ((message >> 16) & 0x7F) > 0;
         const bool off = (message & 0xF0) == 0x80 || ((message & 0xF0) == 0x90 && ((message >> 16) & 0x7F) == 0);
+        const int note = int((message >> 8) & 0x7F);
         if (noteOnNs == 0 && on) {
             noteOnNs = nowNs();
+            struckNote = note;
             if (onNoteOn)
                 onNoteOn();
         }
-        if (noteOnNs != 0 && noteOffNs == 0 && off) {
+        // Only the struck note's own note-off: the countdown sends one for
+        // every idle key on each tick, and one may come first.
+        if (noteOnNs != 0 && noteOffNs == 0 && off && note == struckNote) {
             noteOffNs = nowNs();
             if (onNoteOff)
                 onNoteOff();

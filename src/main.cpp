@@ -17,11 +17,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QLibraryInfo>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
-#include <QTranslator>
 
 #include <cstdio>
 #include <iostream>
@@ -87,15 +85,6 @@ void keepChoices(Form2& form, ServicePortChooser& ports, const CommandLine& comm
         changed.midiIn = ports.inputName();
         SaveChoices(path, changed);
     };
-}
-
-// The file and message dialogs speak Chinese like the rest of the window;
-// read once the window shows, since only a dialog needs it.
-void loadTranslations(QApplication& app)
-{
-    auto* translator = new QTranslator(&app);
-    if (translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(translator);
 }
 
 }  // namespace
@@ -182,7 +171,9 @@ int main(int argc, char** argv)
             if (SynthService* synth = service->synth())
                 synth->start();
         });
-        QTimer::singleShot(0, &app, [&app] { loadTranslations(app); });
+        // The file and message dialogs speak Chinese like the rest of the
+        // window; read once the window shows, since only a dialog needs it.
+        QTimer::singleShot(0, &app, [] { Co::UseChinese(); });
         QTimer::singleShot(0, &form, [&form, &ports, &command, &startSong] {
             keepChoices(form, ports, command);
             if (!startSong.isEmpty())

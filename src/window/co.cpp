@@ -3,11 +3,27 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
+#include <QLocale>
+#include <QCoreApplication>
 #include <QHeaderView>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QTreeView>
 #include <QUrl>
 
 const QString Co::kSongFilter = QStringLiteral("  *.hbk(Harbeck音乐文件 )|*.hbk");
+
+void Co::UseChinese()
+{
+    // The file types are named by the system's descriptions in the
+    // program's locale.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+}
 
 QStringList Co::qtFilters() const
 {
@@ -19,6 +35,32 @@ QStringList Co::qtFilters() const
 }
 
 namespace {
+
+// The file list's size and date columns are written in the system's locale,
+// and its folders are a "Folder" that the toolkit's Chinese texts leave out:
+// here all three are in the program's locale.
+class LocalDetails : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (role != Qt::DisplayRole || !files || index.column() == 0)
+            return QIdentityProxyModel::data(index, role);
+        const QModelIndex source = mapToSource(index);
+        const QLocale locale;
+        switch (index.column()) {
+        case 1:
+            return files->isDir(source) ? QString() : locale.formattedDataSize(files->size(source));
+        case 2:
+            return files->isDir(source) ? QStringLiteral("文件夹") : QIdentityProxyModel::data(index, role);
+        case 3:
+            return locale.toString(files->lastModified(source), QLocale::ShortFormat);
+        default:
+            return QIdentityProxyModel::data(index, role);
+        }
+    }
+};
 
 QString patternOf(const QString& qtFilter)
 {
@@ -48,6 +90,7 @@ static bool show(Co& co, QWidget* parent, bool save)
             start = QFileInfo(co.FileName).isAbsolute() ? co.FileName : QDir(co.InitDir).filePath(co.FileName);
         QFileDialog dialog(parent, QString(), start);
         dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setProxyModel(new LocalDetails(&dialog));
         dialog.setNameFilters(co.qtFilters());
         dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);

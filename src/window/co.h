@@ -19,6 +19,11 @@ public:
     QString FileName;
     QString SelectedFilter;            // pattern of the filter the user chose ("*.hbk")
 
+    // The dialogs in Chinese like the rest of the window, whatever the
+    // system's language: the toolkit's own texts (buttons, columns,
+    // messages), and the Chinese locale for sizes, dates and file types.
+    static void UseChinese();
+
     bool ShowOpen(QWidget* parent);
     bool ShowSave(QWidget* parent);
 

@@ -33,6 +33,7 @@
 #include <QSpinBox>
 #include <QTextEdit>
 #include <QTime>
+#include <QWindow>
 
 #include <random>
 
@@ -287,6 +288,7 @@ void Form2::wireParts()
     commands_->notice = [this](const QString& text) { notice(text); };
     commands_->displayedTitle = [this] { return displayedTitle(); };
     commands_->focusAway = [this] { moveFocusToClose(); };
+    commands_->activeChanged = [this] { showKeyNames(); };
     commands_->playbackStarting = [this](const QString& song) {
         if (follow_ && follow_->isVisible())
             follow_->showSong(song);
@@ -321,6 +323,7 @@ void Form2::Load()
 
     // From here on a failing step is skipped.
     panel_->RefreshSilencer();
+    showKeyNames();
     commands_->load(songArgument_);
 }
 
@@ -407,7 +410,15 @@ void Form2::Activate()
 
 void Form2::mousePressEvent(QMouseEvent* e)
 {
-    Form_MouseDown(e->position().x() * twips::kPerPixel, e->position().y() * twips::kPerPixel);
+    const double X = e->position().x() * twips::kPerPixel, Y = e->position().y() * twips::kPerPixel;
+    // Where the compositor alone places the windows (Wayland), a window that
+    // moves itself stays where it is: the press hands the drag to the
+    // compositor. The right button opens the menu, which a compositor's move
+    // would take the pointer from.
+    if (compositorPlacesWindows_ && X != 0 && Y != 0 && e->button() != Qt::RightButton && windowHandle() &&
+        windowHandle()->startSystemMove())
+        return;
+    Form_MouseDown(X, Y);
 }
 
 void Form2::mouseMoveEvent(QMouseEvent* e)
@@ -567,6 +578,7 @@ void Form2::Com_Click(int Index)
         break;
     case kKeyNames:
         ActiveMIDi->SetLogo(!ActiveMIDi->Logo());
+        showKeyNames();
         break;
     case kSilencer:
         ActiveMIDi->Mute();
@@ -592,6 +604,8 @@ void Form2::Com_Click(int Index)
     }
 }
 
+void Form2::showKeyNames() { Com[buttons::kKeyNames]->paintFace(ActiveMIDi->Logo() ? Image5 : Image4); }
+
 void Form2::moveFocusToClose()
 {
     // Keeps typed keys out of the list or box just edited; before the window
@@ -613,6 +627,7 @@ void Form2::NotePlayed(MIDi* reporter, std::int16_t& Note)
                                       QString::number(reporter == MIDi1 ? songs::kLowerKeyboard : songs::kUpperKeyboard));
         // The panel still shows the instrument active before: push only what differs.
         panel_->showDifferences(*other);
+        showKeyNames();
     }
     commands_->RecordNote(Note);
     if (follow_ && follow_->isVisible()) {

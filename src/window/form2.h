@@ -8,6 +8,7 @@
 #include "window/co.h"
 #include "window/soundlamp.h"
 
+#include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
 #include <QTimer>
@@ -126,6 +127,8 @@ private:
     // a menu or a dialog has the keys.
     bool keysBelongToKeyboard() const;
     void moveFocusToClose();
+    // The lamp of 键名: lit while the active keyboard shows its digit strip.
+    void showKeyNames();
     MIDi* keyboardOfChannel(int channel) const;
     // The title the display shows under a notice.
     QString displayedTitle() const;
@@ -159,6 +162,7 @@ private:
     MIDi* ActiveMIDi = nullptr;
     double DragStartX = 0, DragStartY = 0;
     std::int16_t DragMoves = 0;
+    const bool compositorPlacesWindows_ = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     bool liveVelocity_ = false;
     std::unique_ptr<SettingsPanel> panel_;
     std::unique_ptr<SongCommands> commands_;

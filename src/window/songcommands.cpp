@@ -60,7 +60,12 @@ SongCommands::SongCommands(const Parts& parts, MIDi*& active, const QString& app
             Timer3.stop();
     };
     host_.ended = [this] { finishPlayback(); };
-    host_.selected = [this](MIDi* keyboard) { ActiveMIDi = keyboard; };
+    host_.selected = [this](MIDi* keyboard) {
+        const bool changed = keyboard != ActiveMIDi;
+        ActiveMIDi = keyboard;
+        if (changed && activeChanged)
+            activeChanged();
+    };
     // The panel shows the song's settings while it edits the keyboard the
     // song plays (a player playing along may have the other one).
     host_.settingApplied = [this](songs::Tag tag, std::int16_t value) {
@@ -605,7 +610,12 @@ bool SongCommands::isMidiFile(const QString& path)
 void SongCommands::OpenCommand()
 {
     Co& co = *parts_.dialog;
-    co.Filter = Co::kSongFilter + QStringLiteral("|MIDI 文件|*.mid *.midi|简谱文件|*.txt *.jianpu");
+    // Everything the keyboard opens first, then each kind.
+    const QString kinds = Co::kSongFilter + QStringLiteral("|MIDI 文件|*.mid *.midi|简谱文件|*.txt *.jianpu");
+    QStringList patterns;
+    for (int i = 1; i < kinds.count(QLatin1Char('|')) + 1; i += 2)
+        patterns << kinds.section(QLatin1Char('|'), i, i);
+    co.Filter = QStringLiteral("全部可打开的文件|") + patterns.join(QLatin1Char(' ')) + QLatin1Char('|') + kinds;
     const bool chosen = co.ShowOpen(parts_.window);
     co.Filter = Co::kSongFilter;
     if (!chosen)

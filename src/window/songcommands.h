@@ -118,6 +118,7 @@ public:
     std::function<void()> commandGiven;                // a command starts: random play stops
     std::function<void()> focusAway;                   // the keys go back to the keyboards
     std::function<void(const QString& song)> playbackStarting;  // a song is about to play
+    std::function<void()> activeChanged;               // a song made the other keyboard the active one
     // Exports offered by the Save dialog besides copying the song; false
     // (with the target left alone) on failure.
     std::function<bool(const QString& song, const QString& target)> exportMidi;

@@ -10,7 +10,7 @@ import tempfile
 import time
 import unittest
 
-from x11session import Session, OK_BUTTON, die_with_parent, note_ons, records, wait_for
+from x11session import Session, die_with_parent, note_ons, records, wait_for
 
 BINARY = sys.argv.pop(1)
 HEADER = 14
@@ -106,9 +106,7 @@ class MidiIn(unittest.TestCase):
 
     def test_channels_choose_the_keyboards_and_a_recording_keeps_the_switches(self):
         s = self.s
-        s.click_com(1)  # Record: the title panel opens
-        s.click(*OK_BUTTON)
-        s.focus()
+        s.record()
         mark = len(s.read_trace())
         self.keys.send((0x90, 60, 100))             # channel 1: the lower keyboard, key 24
         self.assertTrue(wait_for(lambda: self.struck(mark) == [(0x90, 60)], 5), self.stderr())

@@ -13,13 +13,15 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', 'export'))
 from songbytes import song  # noqa: E402
-from x11session import Session, OK_BUTTON, note_ons, records, number, wait_for  # noqa: E402
+from x11session import Session, note_ons, records, number, struck_and_ended, wait_for  # noqa: E402
 
 BINARY = sys.argv.pop(1)
 ARTEFACTS = sys.argv.pop(1)
 HEADER = 14
-# A sanitized build (make sanitize) strikes keys a few times slower.
-SLOWER = 4 if os.environ.get('SONAREL_SANITIZED') else 1
+# A sanitized build (make sanitize) runs several times slower and by fits
+# and starts: there, how late a note comes says nothing, only that it comes,
+# in order, and never early. Lateness is checked in the other builds.
+TIMED = not os.environ.get('SONAREL_SANITIZED')
 
 
 class Window(unittest.TestCase):
@@ -68,31 +70,20 @@ class Window(unittest.TestCase):
         self.s.start()
         start = len(self.s.read_trace())
         self.s.key('z', hold=2.0)
-
-        def ended():
-            trace = self.s.read_trace()[start:]
-            ons = [i for i, t in enumerate(trace) if t[1] == 0x90 and t[2] == 48]
-            return ons and any(t[1] == 0x80 and t[2] == 48 for t in trace[ons[0] + 1:])
-        self.assertTrue(wait_for(ended, 5))
+        self.assertTrue(wait_for(lambda: struck_and_ended(self.s.read_trace()[start:], 0, 48), 5))
         trace = self.s.read_trace()[start:]
-        ons = [t for t in trace if t[1] == 0x90 and t[2] == 48]
-        self.assertEqual(len(ons), 1, trace)
-        # The idle key gets a note-off at every countdown tick, also before
-        # the strike: only those after it count.
-        after = trace[trace.index(ons[0]) + 1:]
-        offs = [t for t in after if t[1] == 0x80 and t[2] == 48]
+        self.assertEqual(len([t for t in note_ons(trace) if t[1:] == (0x90, 48)]), 1, trace)
         # The countdown ends the note about a second later; the repeated
         # note-offs of the idle key follow every 100 ms.
-        self.assertTrue(offs)
-        self.assertGreaterEqual(offs[0][0] - ons[0][0], 900)
-        self.assertLessEqual(offs[0][0] - ons[0][0], 1400)
+        on, off = struck_and_ended(trace, 0, 48)
+        self.assertGreaterEqual(off[0] - on[0], 900)
+        if TIMED:
+            self.assertLessEqual(off[0] - on[0], 1400)
 
     def test_record_then_play_back(self):
         s = self.s
         s.start()
-        s.click_com(1)  # Record: the title panel opens
-        s.click(*OK_BUTTON)
-        s.focus()
+        s.record()
         mark = len(s.read_trace())
         # The pauses between the keys are the performance: they are recorded.
         s.key('z')
@@ -117,7 +108,8 @@ class Window(unittest.TestCase):
         gaps = [number(v) for t, v in body if not t.startswith('@')]
         real = [(b[0] - a[0]) / 10 for a, b in zip(played, played[1:])]
         for recorded, measured in zip(gaps, real):
-            self.assertLessEqual(abs(recorded - measured), 3, (gaps, real))
+            if TIMED:
+                self.assertLessEqual(abs(recorded - measured), 3, (gaps, real))
         self.assertEqual(gaps[-1], 10)
 
         mark = len(s.read_trace())
@@ -126,7 +118,8 @@ class Window(unittest.TestCase):
         back = note_ons(s.read_trace()[mark:])
         self.assertEqual([(st, n) for _, st, n in back], [(st, n) for _, st, n in played])
         for (a, b), (c, d) in zip(zip(played, played[1:]), zip(back, back[1:])):
-            self.assertLessEqual(abs((b[0] - a[0]) - (d[0] - c[0])), 50)
+            if TIMED:
+                self.assertLessEqual(abs((b[0] - a[0]) - (d[0] - c[0])), 50)
 
     def test_seventy_keys_in_one_group(self):
         body = [(str(k % 60), 0) for k in range(70)] + [('5', 5), ('@END', 0)]
@@ -136,7 +129,7 @@ class Window(unittest.TestCase):
         self.s.start('--', '-chord.hbk')  # a song on the command line plays at start-up
         self.assertTrue(wait_for(lambda: len(note_ons(self.s.read_trace())) >= 71, 10))
         ons = note_ons(self.s.read_trace())
-        self.assertEqual(len(ons), 71)
+        self.assertEqual([n for _, _, n in ons], [36 + k % 60 for k in range(70)] + [41])
         # 65 keys in one tick: at a tick each they would take 640 ms. (How
         # fast one tick plays is the benchmark's to measure, not this test's.)
         self.assertLess(ons[64][0] - ons[0][0], 200 * SLOWER)
@@ -166,7 +159,8 @@ class Window(unittest.TestCase):
                          [(0x90, 60), (0x91, 48), (0x90, 64), (0x91, 55), (0x90, 67), (0x90, 72)])
         # The lower keys every 500 ms, the upper ones between them.
         for (ms, _, _), due in zip(ons, [0, 250, 500, 750, 1000, 1500]):
-            self.assertLessEqual(abs(ms - ons[0][0] - due), 50 * SLOWER, ons)
+            if TIMED:
+                self.assertLessEqual(abs(ms - ons[0][0] - due), 50, ons)
 
     def test_lock_keeps_settings_during_playback(self):
         self.put_scratch(song([('24', 10), ('@YueQ', 40), ('26', 10), ('@END', 0)]))
@@ -203,9 +197,7 @@ class Window(unittest.TestCase):
     def test_a_killed_recording_keeps_its_records_and_plays(self):
         s = self.s
         s.start()
-        s.click_com(1)
-        s.click(*OK_BUTTON)
-        s.focus()
+        s.record()
         for name in ('z', 'a', 'x'):
             s.key(name)
             time.sleep(0.2)
@@ -239,12 +231,11 @@ class Window(unittest.TestCase):
         # X is D (key 14) on the piano map: held 2 s, it ends at its release.
         mark = len(s.read_trace())
         s.key('x', hold=2.0)
-        self.assertTrue(wait_for(lambda: any(t[1] == 0x80 and t[2] == 50 for t in s.read_trace()[mark:]), 3))
-        trace = s.read_trace()[mark:]
-        on = next(t[0] for t in trace if t[1] == 0x90 and t[2] == 50 and t[3] > 0)
-        off = next(t[0] for t in trace if t[1] == 0x80 and t[2] == 50 and t[0] > on)
-        self.assertGreaterEqual(off - on, 1900)
-        self.assertLess(off - on, 2600)
+        self.assertTrue(wait_for(lambda: struck_and_ended(s.read_trace()[mark:], 0, 50), 3))
+        on, off = struck_and_ended(s.read_trace()[mark:], 0, 50)
+        self.assertGreaterEqual(off[0] - on[0], 1900)
+        if TIMED:
+            self.assertLess(off[0] - on[0], 2600)
         # S is the black key between: C# (key 13).
         s.key('s')
         self.assertTrue(wait_for(lambda: (0x90, 49) in [(st, n) for _, st, n in note_ons(s.read_trace()[mark:])], 3))
@@ -273,9 +264,7 @@ class Window(unittest.TestCase):
     def test_sigterm_closes_the_window_and_keeps_the_take(self):
         s = self.s
         s.start()
-        s.click_com(1)
-        s.click(*OK_BUTTON)
-        s.focus()
+        s.record()
         s.key('z')
         self.assertTrue(wait_for(lambda: note_ons(s.read_trace()), 3))
         s.proc.send_signal(signal.SIGTERM)  # what a logout sends
@@ -293,43 +282,44 @@ class Window(unittest.TestCase):
         for k in '300':
             s.key(k)
         s.key('Return')  # gives the keys back to the keyboards
-        time.sleep(0.3)
-        self.assertEqual(note_ons(s.read_trace()[mark:]), [])
         s.key('z')
-
-        def ended():
-            trace = s.read_trace()[mark:]
-            ons = note_ons(trace)
-            return ons and any(t[1] == 0x80 and t[2] == 48 and t[0] > ons[0][0] for t in trace)
-        self.assertTrue(wait_for(ended, 6))
-        trace = s.read_trace()[mark:]
-        on = note_ons(trace)[0]
-        off = next(t for t in trace if t[1] == 0x80 and t[2] == 48 and t[0] > on[0])
+        self.assertTrue(wait_for(lambda: struck_and_ended(s.read_trace()[mark:], 0, 48), 6))
+        # The keys come in in order: a digit that played would stand before Z.
+        self.assertEqual([(st, n) for _, st, n in note_ons(s.read_trace()[mark:])], [(0x90, 48)])
+        on, off = struck_and_ended(s.read_trace()[mark:], 0, 48)
         self.assertGreaterEqual(off[0] - on[0], 2800)
-        self.assertLessEqual(off[0] - on[0], 3500)
+        if TIMED:
+            self.assertLessEqual(off[0] - on[0], 3500)
 
         # The open instrument list takes the arrows: the lower keyboard's
         # program changes, the upper keyboard (whose keys they are) does not.
         mark = len(s.read_trace())
         s.click(684, 167)
+        self.assertTrue(wait_for(lambda: s.popups() == 1, 5))  # the list is open
         for k in ('Down', 'Down', 'Down', 'Return'):
             s.key(k)
         self.assertTrue(wait_for(lambda: (0xC0, 3) in [(t[1], t[2]) for t in s.read_trace()[mark:]], 3))
-        time.sleep(0.2)
-        trace = s.read_trace()[mark:]
-        self.assertEqual([(t[1], t[2]) for t in trace if t[1] & 0xF0 == 0xC0], [(0xC0, 3)])
-        self.assertEqual(note_ons(trace), [])
         s.key('KP_End')  # the window has the keys again: the upper keyboard plays
-        self.assertTrue(wait_for(lambda: [st for _, st, _ in note_ons(s.read_trace()[mark:])] == [0x91], 3))
+        self.assertTrue(wait_for(lambda: note_ons(s.read_trace()[mark:]), 3))
+        trace = s.read_trace()[mark:]
+        self.assertEqual([st for _, st, _ in note_ons(trace)], [0x91])
+        # The list changed the lower keyboard's program; the upper keyboard
+        # kept its own (sent again as it becomes the active one).
+        programs = [(t[1], t[2]) for t in trace if t[1] & 0xF0 == 0xC0]
+        self.assertEqual([p for p in programs if p[0] == 0xC0], [(0xC0, 3)])
+        self.assertEqual({p for p in programs if p[0] != 0xC0} - {(0xC1, 12)}, set())
 
         # The save dialog speaks Chinese, and a name typed into it is no music.
         mark = len(s.read_trace())
         s.click_com(3)
-        self.assertTrue(wait_for(lambda: s.xdo('search', '--onlyvisible', '--name', '另存为', check=False).stdout.strip(), 5))
+        self.assertTrue(wait_for(lambda: s.xdo('search', '--onlyvisible', '--name', '另存为', check=False).stdout.strip(), 10))
         s.xdo('type', '--delay', '50', 'zxc')
         s.key('Escape')
-        time.sleep(0.3)
-        self.assertEqual(note_ons(s.read_trace()[mark:]), [])
+        self.assertTrue(wait_for(lambda: s.popups() == 0, 5))  # the dialog has closed
+        s.focus()
+        s.key('v')  # the keyboard's again: V plays, and it alone
+        self.assertTrue(wait_for(lambda: note_ons(s.read_trace()[mark:]), 3))
+        self.assertEqual([(st, n) for _, st, n in note_ons(s.read_trace()[mark:])], [(0x90, 53)])
 
     def test_a_second_start_hands_its_song_to_the_running_keyboard(self):
         self.s.start()

@@ -20,6 +20,12 @@ OK_BUTTON = (256 + 104 + 28, 96 + 88 + 12)
 _next_display = [random.randint(200, 800)]
 
 
+# A wait's deadline is only how late the program's signal may be before the
+# test gives up: a loaded machine, and more so a sanitized build, answers
+# several times slower than an idle one.
+PATIENCE = 8 if os.environ.get('SONAREL_SANITIZED') else 3
+
+
 def free_display():
     while True:
         n = _next_display[0]
@@ -53,7 +59,7 @@ class Session:
         # The choices a run keeps stay with the test.
         self.env.setdefault('XDG_CONFIG_HOME', os.path.join(self.dir, 'config'))
         self.env.pop('QT_QPA_PLATFORM', None)
-        deadline = time.time() + 10
+        deadline = time.time() + 10 * PATIENCE
         while subprocess.run(['xdpyinfo'], env=self.env, capture_output=True).returncode != 0:
             if time.time() > deadline:
                 raise RuntimeError('Xvfb did not start')
@@ -67,7 +73,7 @@ class Session:
             os.remove(self.trace)
         self.proc = subprocess.Popen([self.app, '--midi-trace', self.trace, *args], env=self.env, cwd=self.dir,
                                      stdout=subprocess.DEVNULL, stderr=self.log, preexec_fn=die_with_parent)
-        deadline = time.time() + 15
+        deadline = time.time() + 15 * PATIENCE
         while True:
             r = self.xdo('search', '--onlyvisible', '--name', '^Sonarel$', check=False)
             if r.returncode == 0 and r.stdout.strip():
@@ -96,7 +102,23 @@ class Session:
         wx, wy, _, _ = self.geometry()
         self.xdo('mousemove', '--sync', str(wx + x), str(wy + y))
         self.xdo('click', '1')
-        time.sleep(0.15)
+
+    def record(self):
+        """Record, and OK on the title panel: the recording has begun once its
+        header and starting settings are in the scratch file."""
+        self.click_com(1)
+        self.click(*OK_BUTTON)
+        if not wait_for(lambda: os.path.exists(self.scratch()) and len(records(self.scratch())) >= 14, 10):
+            raise RuntimeError('the recording did not start')
+        self.focus()
+
+    def popups(self):
+        """How many windows of the program show beside its main one: an open
+        list, a menu or a dialog is a window of its own; a tooltip does not count."""
+        shown = self.xdo('search', '--onlyvisible', '--pid', str(self.proc.pid), check=False).stdout.split()
+        kinds = [subprocess.run(['xprop', '-id', w, '_NET_WM_WINDOW_TYPE'], env=self.env, capture_output=True,
+                                text=True).stdout for w in shown if w != self.wid]
+        return sum('_NET_WM_WINDOW_TYPE_TOOLTIP' not in k for k in kinds)
 
     def click_com(self, index):
         x, y, w, h = COM[index]
@@ -158,7 +180,7 @@ class Session:
 
 def wait_for(predicate, timeout):
     """Waits for a condition (a trace line, a file, a window property) rather than a time."""
-    deadline = time.time() + timeout
+    deadline = time.time() + timeout * PATIENCE
     while time.time() < deadline:
         if predicate():
             return True
@@ -168,6 +190,16 @@ def wait_for(predicate, timeout):
 
 def note_ons(trace):
     return [(ms, s, d1) for ms, s, d1, d2 in trace if s & 0xF0 == 0x90 and d2 > 0]
+
+
+def struck_and_ended(trace, channel, note):
+    """The first note-on of `note` on `channel` and the first note-off of it
+    after that line, or None while either is missing. The trace's order
+    says what came after: an idle key's note-off, sent every countdown tick,
+    can share the note-on's millisecond and stand before it."""
+    on = next((i for i, t in enumerate(trace) if t[1:3] == (0x90 | channel, note) and t[3] > 0), None)
+    off = None if on is None else next((t for t in trace[on + 1:] if t[1:3] == (0x80 | channel, note)), None)
+    return (trace[on], off) if off else None
 
 
 def records(path):

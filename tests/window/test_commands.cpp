@@ -5,6 +5,11 @@
 #include "songs/recorder.h"
 #include "songs/smf.h"
 
+#include <QFileDialog>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTreeView>
+
 #include <deque>
 
 using CommandTest = FormTest;
@@ -26,6 +31,37 @@ TEST_F(CommandTest, aClickWhileRandomPlayRunsSwitchesItOffFirst)
     f.Com_Click(9);
     f.Com_Click(9);  // a click on random play itself only stops it
     EXPECT_FALSE(w.Timer4.isActive());
+}
+
+TEST_F(CommandTest, theKeyNamesLampShowsWhetherTheActiveKeyboardsStripShows)
+{
+    Form2& f = make();
+    FormParts w(f);
+    const auto lit = [&] { return w.Com[5]->face().toImage() == w.Image5.toImage(); };
+    EXPECT_TRUE(w.MIDi1->Logo());
+    EXPECT_TRUE(lit());  // the strip shows from the start
+    f.Com_MouseDown(5);
+    f.Com_MouseUp(5);
+    f.Com_Click(5);
+    EXPECT_FALSE(w.MIDi1->Logo());
+    EXPECT_FALSE(lit());
+    strike(w.MIDi2, 3);  // the upper keyboard, without its strip, becomes the active one
+    f.Com_Click(5);
+    EXPECT_TRUE(w.MIDi2->Logo());
+    EXPECT_TRUE(lit());
+    strike(w.MIDi1, 3);
+    EXPECT_FALSE(lit());
+    // A song that plays on the upper keyboard makes it the active one too.
+    songs::SongRecorder rec;
+    ASSERT_TRUE(rec.start(f.songCommands().scratchPath().toStdString(), "歌", "人", songs::HalfSettings{}, songs::HalfSettings{}));
+    rec.writeSettingRecord(songs::Tag::Keyboard, "2");
+    rec.recordNote(5, 0);
+    rec.stop();
+    f.Com_Click(2);
+    for (int tick = 0; tick < 100 && w.Timer3.isActive(); ++tick)
+        f.songCommands().Timer3_Timer();
+    EXPECT_EQ(w.ActiveMIDi, w.MIDi2);
+    EXPECT_TRUE(lit());
 }
 
 TEST_F(CommandTest, pressedNormalAndLitFaces)
@@ -222,11 +258,56 @@ TEST_F(CommandTest, theSaveDialogOffersSongsFirstThenMidiAndAudio)
     f.Com_Click(3);
     EXPECT_EQ(exported, (QStringList{QStringLiteral("mid ") + f.songCommands().scratchPath() + QStringLiteral(" -> ") + dir.path() + QStringLiteral("/out.mid"),
                                      QStringLiteral("wav ") + f.songCommands().scratchPath() + QStringLiteral(" -> ") + dir.path() + QStringLiteral("/out.wav")}));
-    // The open dialog offers the songs first, then MIDI files and jianpu texts.
+    // The open dialog offers everything it opens first, then the songs, MIDI
+    // files and jianpu texts each.
     answer.clear();
     f.Com_Click(4);
-    EXPECT_EQ(offered, (QStringList{QStringLiteral("  *.hbk(Harbeck音乐文件 ) (*.hbk)"),
+    EXPECT_EQ(offered, (QStringList{QStringLiteral("全部可打开的文件 (*.hbk *.mid *.midi *.txt *.jianpu)"),
+                                    QStringLiteral("  *.hbk(Harbeck音乐文件 ) (*.hbk)"),
                                     QStringLiteral("MIDI 文件 (*.mid *.midi)"), QStringLiteral("简谱文件 (*.txt *.jianpu)")}));
+}
+
+TEST_F(CommandTest, theRealOpenDialogSpeaksChineseWhateverTheSystemLocale)
+{
+    Form2& f = make();
+    FormParts w(f);
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    Co::UseChinese();  // as the program does once its window shows
+    const QString music = w.AppDir + QStringLiteral("Music");
+    QFile song(music + QStringLiteral("/歌.hbk"));
+    ASSERT_TRUE(song.open(QIODevice::WriteOnly));
+    song.write(QByteArray(552, 's'));
+    song.close();
+    ASSERT_TRUE(QDir(music).mkpath(QStringLiteral("旧歌")));
+    QStringList shown, filters;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        filters = dialog->nameFilters();
+        auto* view = dialog->findChild<QTreeView*>();
+        const auto row = [view](const QString& name) {
+            QAbstractItemModel* model = view->model();
+            return model->match(model->index(0, 0, view->rootIndex()), Qt::DisplayRole, name, 1, Qt::MatchExactly).value(0);
+        };
+        // The folder is read on a thread of the dialog's own.
+        QTest::qWaitFor([&] { return row(QStringLiteral("歌.hbk")).isValid() && row(QStringLiteral("旧歌")).isValid(); }, 10000);
+        for (const QString& name : {QStringLiteral("歌.hbk"), QStringLiteral("旧歌")})
+            for (int column = 1; column < 4; ++column)
+                shown << row(name).siblingAtColumn(column).data().toString();
+        dialog->reject();
+    });
+    w.co.chooser = nullptr;
+    f.Com_Click(4);
+    QLocale::setDefault(before);
+    EXPECT_EQ(filters.value(0), QStringLiteral("全部可打开的文件 (*.hbk *.mid *.midi *.txt *.jianpu)"));
+    ASSERT_EQ(shown.size(), 6) << shown.join(QLatin1Char('|')).toStdString();
+    const QLocale chinese(QLocale::Chinese, QLocale::China);
+    EXPECT_EQ(shown[0], chinese.formattedDataSize(552));
+    EXPECT_EQ(shown[2], chinese.toString(QFileInfo(song).lastModified(), QLocale::ShortFormat));
+    EXPECT_EQ(shown[4], QStringLiteral("文件夹"));
+    for (const QString& text : shown)
+        EXPECT_FALSE(text.contains(QRegularExpression(QStringLiteral("[A-Za-z]{3}")))) << text.toStdString();
 }
 
 TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)

@@ -1,5 +1,6 @@
 // drawart: draws every picture of the program and writes it into the assets
-// folder given on the command line (default: ./assets).
+// folder given on the command line (default: ./assets), and the pictures of
+// the README into the docs folder given after it (default: ./docs).
 //
 //   instrument/strip.png, strip@2x.png      numbered-notation digits under the white keys
 //   instrument/dragicon.png, dragicon16.png pointer shown while the mouse plays the keys
@@ -10,6 +11,7 @@
 //   window/icon16.png, icon32.png, icon48.png
 //   desktop/icon-*.png, icon.svg            the icon for the desktop's menus, 16 to 256 pixels
 //                                           and scalable
+//   docs/keymap.png, keymap-piano.png       the notes the computer keys play, both maps
 //
 // The strip is an opaque RGB picture with exactly two colours, white and the
 // digit grey: white is the mask colour, and with no anti-aliasing there is no
@@ -33,6 +35,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("assets");
+    const QString docs = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("docs");
 
     bool ok = true;
     ok &= save(drawStrip(1), out + "/instrument/strip.png");
@@ -53,6 +56,8 @@ int main(int argc, char** argv)
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
         ok &= save(drawIcon(size), out + QStringLiteral("/desktop/icon-%1.png").arg(size));
     ok &= saveScalableIcon(out + QStringLiteral("/desktop/icon.svg"));
+    ok &= save(drawKeymap(keymap::Layout::Classic), docs + QStringLiteral("/keymap.png"));
+    ok &= save(drawKeymap(keymap::Layout::Piano), docs + QStringLiteral("/keymap-piano.png"));
     return ok ? 0 : 1;
 }
 

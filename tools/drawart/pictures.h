@@ -1,5 +1,7 @@
 #pragma once
 // Every picture the program shows, each drawn by the file named after it.
+#include "instrument/keymap.h"
+
 #include <QImage>
 #include <QString>
 
@@ -20,6 +22,8 @@ enum class Face { Normal, Pressed, Lit, Unused };
 QImage drawFace(Face face);
 // icon.cpp: the window's and the desktop's icon, at any size.
 QImage drawIcon(int size);
+// keymap.cpp: the computer keyboard's keys and the notes they play, for the README.
+QImage drawKeymap(keymap::Layout layout);
 // The same icon as SVG, where this build of drawart has Qt's SVG module.
 bool saveScalableIcon(const QString& path);
 

@@ -10,12 +10,17 @@
 #include <algorithm>
 #include <bitset>
 #include <cctype>
+#include <chrono>
+#include <thread>
 
 namespace {
 
 constexpr const char* kPortName = "Sonarel out";
 constexpr int kAllSoundOff = 120;
 constexpr int kAllNotesOff = 123;
+// A few JACK process cycles: one is 1024 frames at 48 kHz (21 ms) at most in
+// the usual set-ups.
+constexpr std::chrono::milliseconds kJackCycles(60);
 
 std::unique_ptr<RtMidiOut> makeOut(RtMidi::Api api, bool* failed)
 {
@@ -164,12 +169,21 @@ int PortService::close(std::uint32_t handle)
     try {
         // Notes still sounding are ended first, so that closing the port (or
         // quitting) never leaves the instrument at the other end droning.
+        bool ended = false;
         for (std::size_t i = 0; i < port.sounding.size(); ++i) {
             if (port.sounding.test(i)) {
                 const unsigned char noteOff[3] = {std::uint8_t(0x80 + i / 128), std::uint8_t(i % 128), 0};
                 port.out->sendMessage(noteOff, sizeof noteOff);
+                ended = true;
             }
         }
+        // RtMidi's JACK output hands its messages to the server in a later
+        // process cycle and tells nobody when: a port unregistered before
+        // that cycle has passed loses them (one close in five on a loaded
+        // machine). The note-offs get a few cycles first; this is a close,
+        // never a key's way to its note.
+        if (ended && port.out->getCurrentApi() == RtMidi::UNIX_JACK)
+            std::this_thread::sleep_for(kJackCycles);
         port.out->closePort();
     } catch (const std::exception& e) {
         qCDebug(lcMidi, "rtmidi: %s", e.what());
