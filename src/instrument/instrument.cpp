@@ -255,9 +255,11 @@ std::int16_t MIDi::Instrument() const { return instrument_; }
 void MIDi::SetInstrument(int value)
 {
     instrument_ = std::int16_t(std::clamp(value, 0, 127));
-    // Before StartMIDi the port is not open yet: the program goes out there.
-    // A loaded channel outside 0..15 would turn this into another message.
-    if (Started && channel_ >= kLowestChannel && channel_ <= kHighestChannel)
+    // A keyboard not started, before any port is open, sends its program at
+    // StartMIDi instead (the window's start sets the panel first). A loaded
+    // channel outside 0..15 would turn this into another message.
+    const bool portExpected = Started || MidiOut::MidiOutHandle != 0;
+    if (portExpected && channel_ >= kLowestChannel && channel_ <= kHighestChannel)
         MidiOut::ProgramChange(channel_, 0, instrument_);
 }
 
