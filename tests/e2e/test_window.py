@@ -134,7 +134,7 @@ class Window(unittest.TestCase):
         # The first 65 in one tick, the other 6 in the next, which waits its
         # 10 ms on the song's clock after the first tick has played (how fast
         # one tick plays is the benchmark's to measure, not this test's).
-        self.assertGreaterEqual(ons[65][0] - ons[64][0], 9)
+        self.assertGreaterEqual(ons[65][0] - ons[64][0], 8)  # to the millisecond, on two clocks
 
     def test_a_midi_file_on_the_command_line_plays_on_both_keyboards(self):
         import mido
