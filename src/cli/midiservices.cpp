@@ -17,9 +17,12 @@ std::unique_ptr<CombinedService> CreateMidiService(const MidiOptions& options, b
     config.waitForStart = synthWaitsForStart;
     config.soundfont = options.soundfont;
     config.options = options.synthOptions;
-    return std::make_unique<CombinedService>(std::make_unique<SynthService>(std::move(config)),
-                                             std::make_unique<PortService>(options.midiOut),
-                                             !options.midiOut.empty());
+    // Where there is no built-in synthesizer the default device is the
+    // system's own (the MIDI mapper on Windows).
+    auto synth = SynthService::Available() ? std::make_unique<SynthService>(std::move(config)) : nullptr;
+    const bool defaultIsPort = !options.midiOut.empty() || !synth;
+    return std::make_unique<CombinedService>(std::move(synth), std::make_unique<PortService>(options.midiOut),
+                                             defaultIsPort);
 }
 
 void LogMidiFailures()

@@ -75,6 +75,7 @@ private:
 };
 
 // The keyboard scan code of a key event's native scan code, or -1 for a key
-// the table has no place for. Native codes are XKB key codes (Linux input
-// key code + 8), as X11 and Wayland report them.
+// the table has no place for. Native codes are the platform's: XKB key codes
+// (Linux input key code + 8) on X11 and Wayland, set-1 scan codes with bit 8
+// for extended keys on Windows (platform/scancode_*.cpp).
 int ScanCodeFromNative(quint32 nativeScanCode);

@@ -1,18 +1,16 @@
 #pragma once
-// One keyboard per desktop: the first program listens on a local socket in
-// a folder only its user can reach; a second start of the same user hands
-// its song to it and ends. Plain Unix sockets: the window needs no network
-// library for this. What is said, and how long a caller may take, is
-// handover's.
+// One keyboard per desktop: the first program listens where only its user
+// can reach it (a Unix socket in a folder of the user's own, a named pipe
+// only the user may open on Windows); a second start of the same user hands
+// its song to it and ends. The platform's own means: the window needs no
+// network library for this. What is said, and how long a caller may take, is
+// handover's; how callers reach the keyboard is platform/singleinstance_*.
 #include "window/handover.h"
 
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
-#include <map>
-
-class QSocketNotifier;
+#include <memory>
 
 class SingleInstance : public QObject {
     Q_OBJECT
@@ -31,7 +29,8 @@ public:
     // second and a half.
     Outcome start(const QString& song);
 
-    // Set by start(); empty when no folder only this user can reach was found.
+    // Where callers reach it, set by start(); empty when no place only this
+    // user can reach was found.
     QString socketPath() const { return path_; }
 
 signals:
@@ -39,16 +38,9 @@ signals:
     void songHanded(const QString& path);
 
 private:
-    void takeConnections();
-    void readCaller(int fd);
-    void dropCaller(int fd);
-    void listenWhenRoom();
+    class Listener;  // the platform's
 
     QString tag_;
     QString path_;
-    int listener_ = -1;
-    QSocketNotifier* listening_ = nullptr;
-    handover::Callers callers_;
-    std::map<int, QSocketNotifier*> notifiers_;  // children, one per held caller
-    QTimer acceptPause_;  // while it runs, no caller is taken
+    std::unique_ptr<Listener> listener_;
 };

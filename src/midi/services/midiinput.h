@@ -1,9 +1,9 @@
 #pragma once
 // A MIDI input port of the system (a controller keyboard, through the ALSA
-// sequencer or JACK). Its notes are handed on on the thread the input lives
-// on; RtMidi calls back on a thread of its own.
+// sequencer or JACK, or WinMM on Windows). Its notes are handed on on the
+// thread the input lives on; the MIDI system calls back on a thread of its own.
 #include "midi/midiinparser.h"
-#include "midi/services/rtmidisystems.h"
+#include "midi/services/midiport.h"
 
 #include <QObject>
 
@@ -18,7 +18,7 @@ public:
     ~MidiInput() override;
 
     // The input ports present now, in the order --midi-in numbers them.
-    static std::vector<rtmidisystems::Port> Ports();
+    static std::vector<MidiPort> Ports();
 
     // Opens the port that `wanted` names (a number or part of a name), closing
     // the one open before. False, with a one-line reason, when there is none.
@@ -29,15 +29,18 @@ public:
 
     // What arrived, as bytes off the wire, on the input's own thread (tests).
     void deliver(const std::vector<unsigned char>& bytes);
+    // The same from the MIDI system's thread: the bytes go on to the input's.
+    void arrivedOnItsThread(std::vector<unsigned char> bytes);
 
 signals:
     void note(bool on, int channel, int note, int velocity);
     void pedal(bool down, int channel);
 
 private:
-    static void arrived(double stamp, std::vector<unsigned char>* message, void* self);
+    // The open port of the platform's MIDI system.
+    struct Device;
 
-    std::unique_ptr<RtMidiIn> in_;
+    std::unique_ptr<Device> in_;
     std::string name_;
     bool failed_ = false;
     MidiInParser parser_;

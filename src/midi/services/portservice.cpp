@@ -4,20 +4,17 @@
 #include "midi/services/rtmidisystems.h"
 #include "midi/services/servicelog.h"
 #include "midi/services/shortmessage.h"
+#include "midi/services/soundingnotes.h"
 
 #include <rtmidi/RtMidi.h>
 
 #include <algorithm>
-#include <bitset>
-#include <cctype>
 #include <chrono>
 #include <thread>
 
 namespace {
 
 constexpr const char* kPortName = "Sonarel out";
-constexpr int kAllSoundOff = 120;
-constexpr int kAllNotesOff = 123;
 // A few JACK process cycles: one is 1024 frames at 48 kHz (21 ms) at most in
 // the usual set-ups.
 constexpr std::chrono::milliseconds kJackCycles(60);
@@ -33,31 +30,7 @@ struct PortService::OpenPort {
     std::unique_ptr<RtMidiOut> out;
     std::string name;
     bool failed = false;  // set by RtMidi's error callback
-    // Notes struck and not yet ended, channel * 128 + note. An instrument at
-    // the other end of the cable keeps a note sounding until it hears its
-    // note-off, also after we are gone.
-    std::bitset<16 * 128> sounding;
-
-    void track(const ShortMessage& m)
-    {
-        const int channel = m.status & 0x0F;
-        switch (m.status & 0xF0) {
-        case 0x90:
-            sounding.set(std::size_t(channel * 128 + m.data1), m.data2 != 0);
-            break;
-        case 0x80:
-            sounding.reset(std::size_t(channel * 128 + m.data1));
-            break;
-        case 0xB0:
-            if (m.data1 == kAllSoundOff || m.data1 == kAllNotesOff) {
-                for (int note = 0; note < 128; ++note)
-                    sounding.reset(std::size_t(channel * 128 + note));
-            }
-            break;
-        default:
-            break;
-        }
-    }
+    SoundingNotes sounding;
 };
 
 PortService::PortService(std::string defaultPort)
@@ -81,7 +54,7 @@ const std::vector<PortService::Port>& PortService::refresh()
 
 int PortService::findPort(const std::string& name) const
 {
-    return rtmidisystems::FindPort(ports_, name);
+    return FindMidiPort(ports_, name);
 }
 
 int PortService::resolve(int deviceId, bool refreshFirst)
@@ -170,13 +143,11 @@ int PortService::close(std::uint32_t handle)
         // Notes still sounding are ended first, so that closing the port (or
         // quitting) never leaves the instrument at the other end droning.
         bool ended = false;
-        for (std::size_t i = 0; i < port.sounding.size(); ++i) {
-            if (port.sounding.test(i)) {
-                const unsigned char noteOff[3] = {std::uint8_t(0x80 + i / 128), std::uint8_t(i % 128), 0};
-                port.out->sendMessage(noteOff, sizeof noteOff);
-                ended = true;
-            }
-        }
+        port.sounding.forEachSounding([&](std::uint8_t status, std::uint8_t note) {
+            const unsigned char noteOff[3] = {status, note, 0};
+            port.out->sendMessage(noteOff, sizeof noteOff);
+            ended = true;
+        });
         // RtMidi's JACK output hands its messages to the server in a later
         // process cycle and tells nobody when: a port unregistered before
         // that cycle has passed loses them (one close in five on a loaded
@@ -204,11 +175,7 @@ int PortService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
     // padding, and sending it would read as a running-status data byte.
     const unsigned char bytes[3] = {m.status, m.data1, m.data2};
     OpenPort& port = *it->second;
-    // The countdown sends a note-off for every idle key on every tick. Through
-    // a 31,250-baud cable that flood never ends and a real note waits behind
-    // it: a note-off for a note not sounding since its last one stays here.
-    const bool noteOff = (m.status & 0xF0) == 0x80 || ((m.status & 0xF0) == 0x90 && m.data2 == 0);
-    if (noteOff && !passEverything_ && !port.sounding.test(std::size_t((m.status & 0x0F) * 128 + m.data1)))
+    if (!passEverything_ && port.sounding.idleNoteOff(m))
         return MidiResult::Ok;
     port.failed = false;
     try {
@@ -219,6 +186,6 @@ int PortService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
     }
     if (port.failed)
         return MidiResult::Error;
-    port.track(m);
+    port.sounding.track(m);
     return MidiResult::Ok;
 }

@@ -9,21 +9,7 @@
 namespace rtmidisystems {
 namespace {
 
-std::string lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return text;
-}
-
 bool isThroughPort(const std::string& name) { return name.rfind("Midi Through", 0) == 0; }
-
-bool parseNumber(const std::string& text, int& number)
-{
-    if (text.empty() || text.size() > 6 || !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
-        return false;
-    number = std::stoi(text);
-    return true;
-}
 
 }  // namespace
 
@@ -104,22 +90,5 @@ template std::unique_ptr<RtMidiOut> MakeClient<RtMidiOut>(RtMidi::Api, bool*);
 template std::unique_ptr<RtMidiIn> MakeClient<RtMidiIn>(RtMidi::Api, bool*);
 template std::vector<Port> ListPorts<RtMidiOut>();
 template std::vector<Port> ListPorts<RtMidiIn>();
-
-int FindPort(const std::vector<Port>& ports, const std::string& name)
-{
-    int number = -1;
-    if (parseNumber(name, number))
-        return number < int(ports.size()) ? number : -1;
-    if (name.empty())
-        return -1;
-    const std::string wanted = lower(name);
-    for (std::size_t i = 0; i < ports.size(); ++i)
-        if (lower(ports[i].name) == wanted)
-            return int(i);
-    for (std::size_t i = 0; i < ports.size(); ++i)
-        if (lower(ports[i].name).find(wanted) != std::string::npos)
-            return int(i);
-    return -1;
-}
 
 }  // namespace rtmidisystems

@@ -33,9 +33,4 @@ std::unique_ptr<Client> MakeClient(RtMidi::Api api, bool* failed);
 template <typename Client>
 std::vector<Port> ListPorts();
 
-// The index in `ports` that `name` names, or -1: a number is an index,
-// anything else the port whose name is it, or else the first whose name
-// contains it (case does not matter).
-int FindPort(const std::vector<Port>& ports, const std::string& name);
-
 }  // namespace rtmidisystems

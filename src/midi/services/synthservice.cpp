@@ -735,6 +735,8 @@ std::string SynthService::findSoundfont() const
     return foundSoundfont_;
 }
 
+bool SynthService::Available() { return true; }
+
 int SynthService::deviceAnswers(int deviceId)
 {
     if (deviceId != -1)

@@ -69,6 +69,10 @@ public:
     // within this time; an older one would only sound late.
     static constexpr int kLateNoteMs = 500;
 
+    // Whether this build has the synthesizer at all (Windows plays through
+    // the system's MIDI mapper instead).
+    static bool Available();
+
     explicit SynthService(SynthConfig config = {});
     ~SynthService() override;
     SynthService(const SynthService&) = delete;

@@ -4,10 +4,12 @@
 #include <QFile>
 #include <QLockFile>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <map>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -117,28 +119,55 @@ bool handOver(const sockaddr_un& address, const QByteArray& line)
 
 }  // namespace
 
+// The listening socket and the callers it holds.
+class SingleInstance::Listener : public QObject {
+public:
+    Listener(SingleInstance& owner, int fd, QString path);
+    ~Listener() override;
+
+private:
+    void takeConnections();
+    void readCaller(int fd);
+    void dropCaller(int fd);
+    void listenWhenRoom();
+
+    SingleInstance& owner_;
+    int fd_;
+    QString path_;
+    QSocketNotifier* listening_;
+    handover::Callers callers_;
+    std::map<int, QSocketNotifier*> notifiers_;  // children, one per held caller
+    QTimer acceptPause_;  // while it runs, no caller is taken
+};
+
 SingleInstance::SingleInstance(const QString& desktop, QObject* parent) : QObject(parent), tag_(desktop)
 {
     for (QChar& c : tag_)
         if (!c.isLetterOrNumber())
             c = QLatin1Char('_');
-    acceptPause_.setSingleShot(true);
-    acceptPause_.setInterval(kAcceptPause);
-    connect(&acceptPause_, &QTimer::timeout, this, &SingleInstance::listenWhenRoom);
-    connect(&callers_, &handover::Callers::silent, this, [this](qintptr fd) { dropCaller(int(fd)); });
 }
 
-SingleInstance::~SingleInstance()
+SingleInstance::~SingleInstance() = default;
+
+SingleInstance::Listener::Listener(SingleInstance& owner, int fd, QString path)
+    : owner_(owner), fd_(fd), path_(std::move(path)), listening_(new QSocketNotifier(fd, QSocketNotifier::Read, this))
+{
+    acceptPause_.setSingleShot(true);
+    acceptPause_.setInterval(kAcceptPause);
+    connect(&acceptPause_, &QTimer::timeout, this, &Listener::listenWhenRoom);
+    connect(&callers_, &handover::Callers::silent, this, [this](qintptr caller) { dropCaller(int(caller)); });
+    connect(listening_, &QSocketNotifier::activated, this, &Listener::takeConnections);
+}
+
+SingleInstance::Listener::~Listener()
 {
     for (auto& [fd, notifier] : notifiers_) {
         notifier->setEnabled(false);
         ::close(fd);
     }
-    if (listener_ >= 0) {
-        listening_->setEnabled(false);
-        ::close(listener_);
-        ::unlink(QFile::encodeName(path_).constData());
-    }
+    listening_->setEnabled(false);
+    ::close(fd_);
+    ::unlink(QFile::encodeName(path_).constData());
 }
 
 SingleInstance::Outcome SingleInstance::start(const QString& song)
@@ -176,16 +205,14 @@ SingleInstance::Outcome SingleInstance::start(const QString& song)
         ::close(fd);
         return Outcome::Alone;
     }
-    listener_ = fd;
-    listening_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(listening_, &QSocketNotifier::activated, this, &SingleInstance::takeConnections);
+    listener_ = std::make_unique<Listener>(*this, fd, path_);
     return Outcome::Listening;
 }
 
-void SingleInstance::takeConnections()
+void SingleInstance::Listener::takeConnections()
 {
     while (!callers_.full()) {
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
@@ -203,13 +230,13 @@ void SingleInstance::takeConnections()
     listenWhenRoom();
 }
 
-void SingleInstance::listenWhenRoom()
+void SingleInstance::Listener::listenWhenRoom()
 {
     if (listening_)
         listening_->setEnabled(!callers_.full() && !acceptPause_.isActive());
 }
 
-void SingleInstance::readCaller(int fd)
+void SingleInstance::Listener::readCaller(int fd)
 {
     char buffer[4096];
     QString song;
@@ -232,13 +259,13 @@ void SingleInstance::readCaller(int fd)
         case handover::Callers::Heard::Line:
             ::send(fd, handover::Answer().data(), std::size_t(handover::Answer().size()), MSG_NOSIGNAL | MSG_DONTWAIT);
             dropCaller(fd);
-            emit songHanded(song);
+            emit owner_.songHanded(song);
             return;
         }
     }
 }
 
-void SingleInstance::dropCaller(int fd)
+void SingleInstance::Listener::dropCaller(int fd)
 {
     const auto it = notifiers_.find(fd);
     if (it == notifiers_.end())
