@@ -2,6 +2,7 @@
 // (export, render, dump) or opens the keyboard window.
 #include "cli/commandline.h"
 #include "cli/midiservices.h"
+#include "cli/platform/arguments.h"
 #include "cli/songtools.h"
 #include "midi/midiout.h"
 #include "midi/services/combinedservice.h"
@@ -93,7 +94,7 @@ int main(int argc, char** argv)
 {
     CommandLine command;
     std::string error;
-    if (!ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), command, error)) {
+    if (!ParseCommandLine(CommandLineArguments(argc, argv), command, error)) {
         std::fprintf(stderr, "sonarel: %s\n", error.c_str());
         return 1;
     }

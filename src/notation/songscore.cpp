@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <map>
 
 namespace notation {
@@ -20,7 +19,7 @@ constexpr int kSixteenth = kQuarter / 4;
 
 std::string stemOf(const std::string& path)
 {
-    std::string stem = path.substr(path.find_last_of('/') + 1);
+    std::string stem = songs::FileNameOf(path);
     if (const auto dot = stem.find_last_of('.'); dot != std::string::npos && dot > 0)
         stem.resize(dot);
     return stem;
@@ -124,7 +123,7 @@ bool readJianpuFile(const std::string& textPath, Score& score, std::string& erro
     }
     }
     if (!ParseJianpu(text, score, error, warnings)) {
-        error = textPath.substr(textPath.find_last_of('/') + 1) + ", " + error;
+        error = songs::FileNameOf(textPath) + ", " + error;
         return false;
     }
     return true;
@@ -292,10 +291,7 @@ bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score
     double quarterMs = 0;
     std::string title, author;
     songs::SmfSong midi;
-    char magic[4] = {};
-    const bool isMidi = songs::HasMidiExtension(path) ||
-                        (songs::IsRegularFile(path) && std::ifstream(path, std::ios::binary).read(magic, 4) &&
-                         songs::LooksLikeSmf(std::string_view(magic, 4)));
+    const bool isMidi = songs::HasMidiExtension(path) || songs::LooksLikeSmf(songs::ReadFileStart(path, 4));
     if (isMidi) {
         if (!songs::ReadSmfFile(path, midi, error, songs::kMostSongNotes))
             return false;

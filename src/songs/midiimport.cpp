@@ -14,8 +14,6 @@
 #include <cstdio>
 #include <deque>
 #include <limits>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace songs {
 namespace {
@@ -417,7 +415,7 @@ bool ImportMidiFile(const std::string& midiPath, const std::string& songPath, Im
     SmfSong midi;
     if (!ReadSmfFile(midiPath, midi, error, kMostSongNotes))
         return false;
-    std::string stem = midiPath.substr(midiPath.find_last_of('/') + 1);
+    std::string stem = FileNameOf(midiPath);
     if (HasMidiExtension(stem))
         stem = stem.substr(0, stem.find_last_of('.'));
     if (!MakeSong(midi, stem, song, error))

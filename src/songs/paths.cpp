@@ -1,63 +1,68 @@
 #include "songs/paths.h"
 
+#include "songs/platform/files.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace songs {
 
 bool IsRegularFile(const std::string& path)
 {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    files::Info info;
+    return files::InfoOf(path, info) && info.kind == files::Kind::File;
 }
 
 std::string WhyUnreadable(const std::string& path)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
+    files::Info info;
+    if (!files::InfoOf(path, info))
         return std::strerror(errno);
-    if (S_ISDIR(st.st_mode))
+    if (info.kind == files::Kind::Folder)
         return "is a folder";
-    if (!S_ISREG(st.st_mode))
+    if (info.kind != files::Kind::File)
         return "is not a regular file";
-    // O_NONBLOCK: a plain file never waits anyway, and this one was a plain
-    // file a moment ago; should it have become a pipe since, the open returns.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Opening never waits: should the plain file of a moment ago have become
+    // a pipe since, the open returns all the same.
+    bool notAFile = false;
+    const int fd = files::OpenToRead(path, &notAFile);
     if (fd < 0)
-        return std::strerror(errno);
-    ::close(fd);
+        return notAFile ? "is not a regular file" : std::strerror(errno);
+    files::Close(fd);
     return {};
 }
 
 bool SameFile(const std::string& a, const std::string& b)
 {
-    struct stat sa {}, sb {};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+    files::Info ia, ib;
+    return files::InfoOf(a, ia) && files::InfoOf(b, ib) && ia.device == ib.device && ia.id == ib.id;
 }
 
 std::string WhyNotTarget(const std::string& source, const std::string& target)
 {
-    struct stat st {};
-    if (::stat(target.c_str(), &st) != 0)
+    files::Info info;
+    if (!files::InfoOf(target, info))
         return {};  // a new file
-    if (S_ISDIR(st.st_mode))
+    if (info.kind == files::Kind::Folder)
         return "cannot write " + target + ": is a folder";
-    if (!S_ISREG(st.st_mode))
+    if (info.kind != files::Kind::File)
         return "cannot write " + target + ": is not a regular file";
     if (SameFile(source, target))
         return "cannot write " + target + ": it is the input file";
     return {};
 }
 
+std::string FileNameOf(const std::string& path)
+{
+    const auto slash = path.find_last_of(files::kSeparators);
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string LowerExtension(const std::string& path)
 {
     const auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
+    if (dot == std::string::npos || path.find_first_of(files::kSeparators, dot) != std::string::npos)
         return {};
     std::string ext = path.substr(dot + 1);
     for (char& c : ext)

@@ -22,6 +22,10 @@ bool SameFile(const std::string& a, const std::string& b);
 // is not a plain file (a pipe, a folder, a device) is never replaced.
 std::string WhyNotTarget(const std::string& source, const std::string& target);
 
+// The path's last part, after its last folder separator ("/", and on
+// Windows "\" as well).
+std::string FileNameOf(const std::string& path);
+
 // The file name's extension in lower case ("mid" of "Song.MID"), empty when
 // it has none.
 std::string LowerExtension(const std::string& path);

@@ -1,10 +1,11 @@
 #include "songs/recorder.h"
 
+#include "songs/platform/files.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <limits>
-#include <unistd.h>
 
 namespace songs {
 
@@ -90,7 +91,7 @@ bool SongRecorder::start(const std::string& path, const std::string& titleUtf8, 
     releaseWrites();
     file_.close();
     failed_ = true;  // until the header is written
-    if (unlink(path.c_str()) != 0 && errno != ENOENT)
+    if (!files::Remove(path) && errno != ENOENT)
         return false;
     if (!WriteHeaderLine(path, titleUtf8, authorUtf8))
         return false;

@@ -1,6 +1,7 @@
 #include "songs/smfread.h"
 
 #include "songs/paths.h"
+#include "songs/platform/files.h"
 
 #include <algorithm>
 #include <array>
@@ -10,9 +11,6 @@
 #include <deque>
 #include <map>
 #include <queue>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace songs {
 namespace {
@@ -45,7 +43,7 @@ public:
         buffer.resize(n);
         std::size_t got = 0;
         while (got < n) {
-            const ssize_t r = ::pread(fd_, buffer.data() + got, n - got, off_t(offset + got));
+            const long long r = files::ReadAt(fd_, buffer.data() + got, n - got, std::int64_t(offset + got));
             if (r < 0 && errno == EINTR)
                 continue;
             if (r <= 0) {
@@ -412,22 +410,22 @@ bool ReadSmf(std::string_view bytes, SmfSong& out, std::string& error, std::size
 bool ReadSmfFile(const std::string& path, SmfSong& out, std::string& error, std::size_t enough)
 {
     // Only a plain file is read: opening never waits for a pipe.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int fd = files::OpenToRead(path);
+    files::Info info;
+    if (fd < 0 || !files::InfoOf(fd, info)) {
         if (fd >= 0)
-            ::close(fd);
+            files::Close(fd);
         const std::string why = WhyUnreadable(path);
         return fail(error, "cannot read " + path + ": " + (why.empty() ? "is not a regular file" : why));
     }
-    if (std::uint64_t(st.st_size) > kLargestFile) {
-        ::close(fd);
+    if (std::uint64_t(info.size) > kLargestFile) {
+        files::Close(fd);
         return fail(error, path + " is too large for a MIDI file");
     }
-    const Bytes bytes(fd, std::uint64_t(st.st_size));
+    const Bytes bytes(fd, std::uint64_t(info.size));
     bool ok = read(bytes, out, error, enough);
     const int why = errno;
-    ::close(fd);
+    files::Close(fd);
     if (bytes.failed())
         ok = fail(error, "cannot read " + path + ": " + (why == 0 ? "the file was cut short" : std::strerror(why)));
     return ok;

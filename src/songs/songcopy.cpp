@@ -1,13 +1,11 @@
 #include "songs/songcopy.h"
 
 #include "songs/paths.h"
+#include "songs/platform/files.h"
 #include "songs/wholefile.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace songs {
 namespace {
@@ -37,15 +35,15 @@ CopyResult CopySongFile(const std::string& source, const std::string& target, st
         return CopyResult::Failed;
     }
 
-    struct stat existing {};
-    const bool exists = ::stat(target.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) {
+    files::Info existing;
+    const bool exists = files::InfoOf(target, existing);
+    if (exists && existing.kind != files::Kind::File) {
         error = "cannot save to " + target + ": not a file";
         return CopyResult::Failed;
     }
     // The copy gets the mode of the song it replaces, or that of a new file.
     bool folderRefused = false;
-    if (ReplaceFile(target, data, exists ? existing.st_mode & 07777 : NewFileMode(), &folderRefused))
+    if (ReplaceFile(target, data, exists ? existing.mode : NewFileMode(), &folderRefused))
         return CopyResult::Replaced;
     if (!folderRefused || !exists || !refusesNewFiles(errno)) {
         error = reason("cannot save to " + target);
@@ -54,15 +52,15 @@ CopyResult CopySongFile(const std::string& source, const std::string& target, st
 
     // Written over the old song from its start; what is left of a longer old
     // song is cut off only once the whole new one is in place.
-    const int out = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    const int out = files::OpenToWrite(target, files::kWriteOnly);
     if (out < 0) {
         error = reason("cannot save to " + target);
         return CopyResult::Failed;
     }
-    const bool ok = WriteAll(out, data) && ftruncate(out, off_t(data.size())) == 0 && SyncData(out);
+    const bool ok = WriteAll(out, data) && files::Truncate(out, std::int64_t(data.size())) && SyncData(out);
     if (!ok)
         error = reason("cannot save to " + target);
-    ::close(out);
+    files::Close(out);
     return ok ? CopyResult::WrittenInPlace : CopyResult::Failed;
 }
 

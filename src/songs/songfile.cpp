@@ -1,5 +1,7 @@
 #include "songs/songfile.h"
 
+#include "songs/platform/codepage.h"
+#include "songs/platform/files.h"
 #include "songs/wholefile.h"
 
 #include <algorithm>
@@ -8,20 +10,11 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
-#include <cstring>
-#include <fcntl.h>
-#include <iconv.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace songs {
 
 namespace {
 
-// The code page of the header line; "GBK" is tried where a C library does
-// not know it as CP936.
-constexpr const char* kHeaderCodePage = "CP936";
-constexpr const char* kHeaderCodePageFallback = "GBK";
 constexpr const char* kReplacementUtf8 = "\xEF\xBF\xBD";  // U+FFFD
 constexpr const char* kFullWidthQuoteUtf8 = "\xEF\xBC\x82";  // U+FF02, GBK A3 A2
 constexpr std::int16_t kInt16Min = -32768;
@@ -104,43 +97,41 @@ std::size_t utf8SequenceLength(std::string_view s, std::size_t i)
     return n;
 }
 
-iconv_t openConverter(const char* to, const char* from)
+// The code point of a whole UTF-8 sequence; false for what UTF-8 forbids
+// (a longer form than needed, a surrogate, past U+10FFFF).
+bool utf8CodePoint(std::string_view s, char32_t& c)
 {
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        const bool toGbk = std::strcmp(to, kHeaderCodePage) == 0;
-        cd = toGbk ? iconv_open(kHeaderCodePageFallback, from) : iconv_open(to, kHeaderCodePageFallback);
-    }
-    return cd;
+    static constexpr char32_t kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    c = static_cast<unsigned char>(s[0]) & kLeadMask[s.size()];
+    for (std::size_t k = 1; k < s.size(); ++k)
+        c = c << 6 | (static_cast<unsigned char>(s[k]) & 0x3F);
+    return c >= kLeast[s.size()] && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
 }
 
-// Runs iconv over the whole input; at each byte it cannot take, `onBad`
-// appends a stand-in and says how many input bytes to skip.
-template <typename OnBad>
-std::string convert(iconv_t cd, std::string_view in, OnBad onBad)
+void appendUtf8(std::string& out, char32_t c)
 {
-    std::string out;
-    char buffer[256];
-    std::size_t pos = 0;
-    while (pos < in.size()) {
-        char* inPtr = const_cast<char*>(in.data() + pos);
-        std::size_t inLeft = in.size() - pos;
-        char* outPtr = buffer;
-        std::size_t outLeft = sizeof buffer;
-        const std::size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-        const int err = errno;
-        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-        pos = in.size() - inLeft;
-        if (rc != static_cast<std::size_t>(-1))
-            break;
-        if (err == E2BIG)
-            continue;
-        // EILSEQ, EINVAL (cut short at the end) or anything else: replace and go on.
-        pos += onBad(out, pos);
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | c >> 6);
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | c >> 12);
+        out += char(0x80 | (c >> 6 & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | c >> 18);
+        out += char(0x80 | (c >> 12 & 0x3F));
+        out += char(0x80 | (c >> 6 & 0x3F));
+        out += char(0x80 | (c & 0x3F));
     }
-    return out;
 }
+
+// Windows maps code page 936's user-defined byte pairs to private-use
+// characters, iconv does not: they mean nothing from one computer to the
+// next, so on both systems no bytes hold them and no bytes read as them.
+bool isPrivateUse(char32_t c) { return c >= 0xE000 && c <= 0xF8FF; }
 
 // Makes a header field safe: at most 20 characters, no double quote (it would
 // end the field early), no line break (it would end the line).
@@ -164,12 +155,12 @@ std::string sanitizeHeaderField(std::string_view utf8)
     return out;
 }
 
-std::size_t readAll(int fd, char* data, std::size_t size, off_t offset, bool& failed)
+std::size_t readAll(int fd, char* data, std::size_t size, std::int64_t offset, bool& failed)
 {
     failed = false;
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = pread(fd, data + done, size - done, offset + static_cast<off_t>(done));
+        const long long n = files::ReadAt(fd, data + done, size - done, offset + static_cast<std::int64_t>(done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -200,22 +191,9 @@ bool dataSync(int fd)
 // Records written within this time reach the disk with one sync.
 constexpr auto kSyncBatch = std::chrono::milliseconds(500);
 
-// Only a plain file is a song: a folder opens but cannot be read, and a pipe
-// or a device would block the window. O_NONBLOCK keeps the open itself from
-// waiting on a pipe.
-int openRegularFileForReading(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    fcntl(fd, F_SETFL, 0);
-    return fd;
-}
+// Only a plain file is a song: a folder cannot be read, and a pipe or a
+// device would block the window.
+int openRegularFileForReading(const std::string& path) { return files::OpenToRead(path); }
 
 }  // namespace
 
@@ -350,8 +328,7 @@ SongFile::~SongFile() { close(); }
 bool SongFile::openForRecords(const std::string& path, bool create)
 {
     close();
-    const int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0);
-    fd_ = ::open(path.c_str(), flags, 0666);
+    fd_ = files::OpenToWrite(path, create ? unsigned(files::kCreate) : 0u);
     return fd_ >= 0;
 }
 
@@ -375,7 +352,7 @@ void SongFile::close()
         syncer_.reset();
     }
     if (fd_ >= 0)
-        ::close(fd_);
+        files::Close(fd_);
     fd_ = -1;
     readOnly_ = false;
     cache_.clear();
@@ -397,7 +374,7 @@ bool SongFile::writeRecords(std::int32_t slot, std::span<const Field> records)
         std::copy(one.begin(), one.end(), bytes.begin() + std::ptrdiff_t(size));
         size += one.size();
     }
-    const off_t offset = static_cast<off_t>(slot - 1) * kSlotSize;
+    const std::int64_t offset = static_cast<std::int64_t>(slot - 1) * kSlotSize;
     // In the file at once, so a killed program keeps every record written
     // before it; on the disk within the batch time, so a power cut costs at
     // most the last half second, and the key press that wrote it never waits.
@@ -422,7 +399,7 @@ ReadStatus SongFile::readRecord(std::int32_t slot, Record& out) const
     const char* bytes = one.data();
     std::size_t n = 0;
     bool failed = false;
-    const off_t offset = static_cast<off_t>(slot - 1) * kSlotSize;
+    const std::int64_t offset = static_cast<std::int64_t>(slot - 1) * kSlotSize;
     if (readOnly_) {
         // A song that is only read is read a block of slots at a time: a
         // playback or a dump reads each slot in order.
@@ -459,27 +436,26 @@ ReadStatus SongFile::readRecord(std::int32_t slot, Record& out) const
 
 std::int64_t SongFile::fileSize() const
 {
-    struct stat st;
-    if (fd_ < 0 || fstat(fd_, &st) != 0)
+    files::Info info;
+    if (fd_ < 0 || !files::InfoOf(fd_, info))
         return -1;
-    return st.st_size;
+    return info.size;
 }
 
 std::string Utf8ToGbk(std::string_view utf8)
 {
-    iconv_t cd = openConverter(kHeaderCodePage, "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        // No converter on this system: ASCII is the same in both.
-        std::string out;
-        for (std::size_t i = 0; i < utf8.size(); i += utf8SequenceLength(utf8, i))
-            out += static_cast<unsigned char>(utf8[i]) < 0x80 ? utf8[i] : '?';
-        return out;
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+            out += utf8[i++];
+            continue;
+        }
+        const std::size_t n = utf8SequenceLength(utf8, i);
+        char32_t c = 0;
+        if (n == 1 || !utf8CodePoint(utf8.substr(i, n), c) || isPrivateUse(c) || !codepage::Encode936(c, out))
+            out += '?';
+        i += n;
     }
-    std::string out = convert(cd, utf8, [utf8](std::string& o, std::size_t pos) {
-        o += '?';
-        return pos < utf8.size() ? utf8SequenceLength(utf8, pos) : std::size_t{1};
-    });
-    iconv_close(cd);
     return out;
 }
 
@@ -499,22 +475,26 @@ bool IsUtf8(std::string_view s)
 
 std::string GbkToUtf8(std::string_view gbk)
 {
-    iconv_t cd = openConverter("UTF-8", kHeaderCodePage);
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        std::string out;
-        for (char c : gbk) {
-            if (static_cast<unsigned char>(c) < 0x80)
-                out += c;
-            else
-                out += kReplacementUtf8;
+    std::string out;
+    for (std::size_t i = 0; i < gbk.size();) {
+        if (static_cast<unsigned char>(gbk[i]) < 0x80) {
+            out += gbk[i++];
+            continue;
         }
-        return out;
+        // A byte of its own (0x80, the euro sign), else a lead and a trail byte.
+        char32_t c = 0;
+        std::size_t n = 1;
+        if (!codepage::Decode936(gbk.substr(i, 1), c) || isPrivateUse(c)) {
+            n = 2;
+            if (i + 1 >= gbk.size() || !codepage::Decode936(gbk.substr(i, 2), c) || isPrivateUse(c)) {
+                out += kReplacementUtf8;
+                ++i;
+                continue;
+            }
+        }
+        appendUtf8(out, c);
+        i += n;
     }
-    std::string out = convert(cd, gbk, [](std::string& o, std::size_t) {
-        o += kReplacementUtf8;
-        return std::size_t{1};
-    });
-    iconv_close(cd);
     return out;
 }
 
@@ -527,11 +507,11 @@ std::string HeaderLine(const std::string& titleUtf8, const std::string& authorUt
 bool WriteHeaderLine(const std::string& path, const std::string& titleUtf8, const std::string& authorUtf8)
 {
     const std::string line = HeaderLine(titleUtf8, authorUtf8);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd = files::OpenToWrite(path, files::kWriteOnly | files::kCreate | files::kTruncate);
     if (fd < 0)
         return false;
     const bool ok = WriteAll(fd, line) && SyncData(fd);
-    const bool closed = ::close(fd) == 0;
+    const bool closed = files::Close(fd);
     if (ok)
         SyncFolder(FolderOf(path));  // a new file survives a power cut only with its folder entry
     return ok && closed;
@@ -589,7 +569,7 @@ bool ReadHeaderLine(const std::string& path, std::string& titleUtf8, std::string
     char bytes[kHeaderBytes];
     bool failed = false;
     const std::size_t n = readAll(fd, bytes, sizeof bytes, 0, failed);
-    ::close(fd);
+    files::Close(fd);
     if (failed)
         return false;
     return ParseHeaderLine(std::string_view(bytes, n), titleUtf8, authorUtf8);

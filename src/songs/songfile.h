@@ -128,8 +128,11 @@ bool ReadHeaderLine(const std::string& path, std::string& titleUtf8, std::string
 // ReadHeaderLine without the file); true when the line holds two fields.
 bool ParseHeaderLine(std::string_view bytes, std::string& titleUtf8, std::string& authorUtf8);
 
-// Code page 936 <-> UTF-8. Encoding puts '?' for what GBK cannot hold (and
-// for bytes that are not UTF-8); decoding puts U+FFFD for bytes that are not GBK.
+// Code page 936 <-> UTF-8, the same bytes on every system. Encoding puts '?'
+// for what GBK cannot hold (and for bytes that are not UTF-8); decoding puts
+// U+FFFD for bytes that are not GBK. Code page 936 is taken as Windows has it,
+// with 0x80 for the euro sign, but without its user-defined byte pairs: no
+// private-use character is written, and such a pair reads as U+FFFD.
 std::string Utf8ToGbk(std::string_view utf8);
 std::string GbkToUtf8(std::string_view gbk);
 // Whether the bytes are well-formed UTF-8 (an empty text is).

@@ -1,19 +1,16 @@
 #include "songs/wholefile.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "songs/platform/files.h"
 
+#include <cerrno>
 #include <utility>
 
 namespace songs {
 
-bool WriteAll(int fd, std::string_view bytes, off_t offset)
+bool WriteAll(int fd, std::string_view bytes, std::int64_t offset)
 {
     while (!bytes.empty()) {
-        const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), offset);
+        const long long n = files::WriteAt(fd, bytes.data(), bytes.size(), offset);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -29,7 +26,7 @@ bool WriteAll(int fd, std::string_view bytes, off_t offset)
 
 bool SyncData(int fd)
 {
-    while (fdatasync(fd) != 0) {
+    while (!files::SyncData(fd)) {
         if (errno == EINTR)
             continue;
         return errno == EINVAL;
@@ -39,29 +36,17 @@ bool SyncData(int fd)
 
 std::string FolderOf(const std::string& path)
 {
-    const auto slash = path.find_last_of('/');
+    const auto slash = path.find_last_of(files::kSeparators);
     if (slash == std::string::npos)
         return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
-void SyncFolder(const std::string& folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    fsync(fd);
-    ::close(fd);
-}
+void SyncFolder(const std::string& folder) { files::SyncFolder(folder); }
 
-mode_t NewFileMode()
-{
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
+unsigned NewFileMode() { return files::NewFileMode(); }
 
-ReplacingFile::ReplacingFile(std::string path, mode_t mode) : path_(std::move(path)), mode_(mode) {}
+ReplacingFile::ReplacingFile(std::string path, unsigned mode) : path_(std::move(path)), mode_(mode) {}
 
 ReplacingFile::~ReplacingFile() { discard(); }
 
@@ -70,8 +55,8 @@ void ReplacingFile::discard()
     if (fd_ < 0)
         return;
     const int why = errno;
-    ::close(fd_);
-    ::unlink(temp_.c_str());
+    files::Close(fd_);
+    files::Remove(temp_);
     fd_ = -1;
     errno = why;
 }
@@ -79,16 +64,9 @@ void ReplacingFile::discard()
 bool ReplacingFile::open()
 {
     discard();
-    temp_ = FolderOf(path_) + "/.sonarel-XXXXXX";
-    fd_ = mkstemp(temp_.data());
-    if (fd_ < 0)
-        return false;
+    fd_ = files::CreateTempIn(FolderOf(path_), mode_, temp_);
     written_ = 0;
-    if (fchmod(fd_, mode_) != 0) {
-        discard();
-        return false;
-    }
-    return true;
+    return fd_ >= 0;
 }
 
 bool ReplacingFile::write(std::string_view bytes)
@@ -101,7 +79,7 @@ bool ReplacingFile::write(std::string_view bytes)
         discard();
         return false;
     }
-    written_ += off_t(bytes.size());
+    written_ += std::int64_t(bytes.size());
     return true;
 }
 
@@ -116,9 +94,9 @@ bool ReplacingFile::commit()
         return false;
     }
     const int fd = std::exchange(fd_, -1);
-    if (::close(fd) != 0 || std::rename(temp_.c_str(), path_.c_str()) != 0) {
+    if (!files::Close(fd) || !files::Replace(temp_, path_)) {
         const int why = errno;
-        ::unlink(temp_.c_str());
+        files::Remove(temp_);
         errno = why;
         return false;
     }
@@ -126,7 +104,7 @@ bool ReplacingFile::commit()
     return true;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view bytes, mode_t mode, bool* folderRefused)
+bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned mode, bool* folderRefused)
 {
     ReplacingFile file(path, mode);
     const bool opened = file.open();
@@ -138,19 +116,21 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, mode_t mode, b
 ReadOutcome ReadWholeFile(const std::string& path, std::string& data, std::size_t largest)
 {
     data.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    bool notAFile = false;
+    const int fd = files::OpenToRead(path, &notAFile);
     if (fd < 0)
-        return ReadOutcome::CannotOpen;
-    struct stat st {};
+        return notAFile ? ReadOutcome::NotAFile : ReadOutcome::CannotOpen;
+    files::Info info;
     ReadOutcome outcome = ReadOutcome::Ok;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    if (!files::InfoOf(fd, info))
         outcome = ReadOutcome::NotAFile;
-    else if (std::size_t(st.st_size) > largest)
+    else if (std::uint64_t(info.size) > largest)
         outcome = ReadOutcome::TooLarge;
     // A file may still grow or shrink while it is read: what is there counts.
     char buffer[1 << 16];
+    std::int64_t offset = 0;
     while (outcome == ReadOutcome::Ok) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const long long n = files::ReadAt(fd, buffer, sizeof buffer, offset);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -161,13 +141,34 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string& data, std::size_
             outcome = ReadOutcome::TooLarge;
         else
             data.append(buffer, std::size_t(n));
+        offset += n > 0 ? n : 0;
     }
     const int why = errno;
-    ::close(fd);
+    files::Close(fd);
     errno = why;
     if (outcome != ReadOutcome::Ok)
         data.clear();
     return outcome;
+}
+
+std::string ReadFileStart(const std::string& path, std::size_t size)
+{
+    std::string data(size, '\0');
+    const int fd = files::OpenToRead(path);
+    if (fd < 0)
+        return {};
+    std::size_t got = 0;
+    while (got < size) {
+        const long long n = files::ReadAt(fd, data.data() + got, size - got, std::int64_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += std::size_t(n);
+    }
+    files::Close(fd);
+    data.resize(got);
+    return data;
 }
 
 }  // namespace songs

@@ -24,11 +24,11 @@ if ! "$cxx" -fsanitize=fuzzer "$probe" -o "$out/probe" 2>/dev/null; then
 fi
 
 # Only the song library: plain C++ that needs neither Qt nor the instrument.
-sources="$src/tests/songs/fuzz_songfile.cpp $(echo "$src"/src/songs/*.cpp)"
+sources="$src/tests/songs/fuzz_songfile.cpp $(echo "$src"/src/songs/*.cpp) $src/src/songs/platform/files_posix.cpp $src/src/songs/platform/codepage_iconv.cpp"
 binary="$out/fuzz_songfile"
 rebuild=no
 [ -x "$binary" ] || rebuild=yes
-for f in $sources "$src"/src/songs/*.h; do
+for f in $sources "$src"/src/songs/*.h "$src"/src/songs/platform/*.h; do
   [ "$f" -nt "$binary" ] && rebuild=yes
 done
 if [ $rebuild = yes ]; then

@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/testsystem.h"
+
 #include <functional>
-#include <sys/stat.h>
 #include <vector>
 
 using namespace songs;
@@ -275,11 +276,11 @@ TEST(SongPlayer, unopenableFileAndReentrantStopAreHandled)
     EXPECT_FALSE(player.start(dir.file("missing.hbk")));
     EXPECT_FALSE(player.start(dir.path()));
     // A pipe is no song, and opening it must not wait for a writer.
-    const std::string fifo = dir.file("pipe.hbk");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_FALSE(player.start(fifo));
+    const Pipe fifo(dir.file("pipe.hbk"));
+    ASSERT_TRUE(fifo.made());
+    EXPECT_FALSE(player.start(fifo.path()));
     std::string title, author;
-    EXPECT_FALSE(ReadHeaderLine(fifo, title, author));
+    EXPECT_FALSE(ReadHeaderLine(fifo.path(), title, author));
     EXPECT_FALSE(player.isOpen());
     // A host that ticks anyway is ended at once, without counting.
     player.WaitTicks = 5;

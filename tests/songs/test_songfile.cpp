@@ -4,10 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
-#include <sys/stat.h>
-
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -198,9 +194,28 @@ TEST(SongFile, headerLineNeverBreaksOnItsText)
     // An empty header is a header; a file without one says so.
     for (const std::string& bytes : {std::string(), std::string("no header here"), std::string(120, '\0'),
                                      std::string("\"only a title\"\r\n,\"x\"")}) {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        writeBytes(path, bytes);
         EXPECT_FALSE(ReadHeaderLine(path, title, author)) << bytes;
     }
+}
+
+TEST(SongFile, headerBytesAreTheSameOnEverySystem)
+{
+    // What both systems' tables hold alike (the euro sign at 0x80, marks and
+    // full-width forms among them), and what no system writes: a private-use
+    // character (Windows has them for the user-defined pairs), a tag character
+    // (which iconv drops without a byte), an emoji.
+    TempDir dir;
+    const std::string path = dir.file("h.hbk");
+    ASSERT_TRUE(WriteHeaderLine(path, "小星星€·—～", "张三\uE000\U000E0041😀"));
+    EXPECT_EQ(readBytes(path), readBytes(dataFile("header_gbk.hbk")));
+    std::string title, author;
+    ASSERT_TRUE(ReadHeaderLine(path, title, author));
+    EXPECT_EQ(title, "小星星€·—～");
+    EXPECT_EQ(author, "张三???");
+    // A user-defined pair reads as no character, as do bytes that are none.
+    EXPECT_EQ(GbkToUtf8("\xAA\xA1\x80\xFF\xA1"), "\uFFFD\uFFFD€\uFFFD\uFFFD");
+    EXPECT_EQ(GbkToUtf8("\xFE\xFE" "a\xD0\xA1"), "\uFFFD\uFFFDa小");
 }
 
 TEST(SongFile, headerReadingToleratesForeignLines)

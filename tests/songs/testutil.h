@@ -1,28 +1,40 @@
 #pragma once
 // Temporary folders and raw bytes for the song tests; nothing is written
-// inside the repository.
-#include <cstdlib>
+// inside the repository. Paths are UTF-8, as the library takes them.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 namespace songtest {
+
+// A UTF-8 path as the standard library takes it on every system.
+inline std::filesystem::path fsPath(const std::string& utf8)
+{
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
 
 class TempDir {
 public:
     TempDir()
     {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/sonarel-songs-XXXXXX";
-        if (mkdtemp(pattern.data()))
-            path_ = pattern;
+        std::error_code ec;
+        const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const std::filesystem::path p = base / ("sonarel-songs-" + std::to_string(random()));
+            if (std::filesystem::create_directory(p, ec)) {
+                const std::u8string name = p.u8string();
+                path_.assign(name.begin(), name.end());
+            }
+        }
     }
     ~TempDir()
     {
         std::error_code ec;
         if (!path_.empty())
-            std::filesystem::remove_all(path_, ec);
+            std::filesystem::remove_all(fsPath(path_), ec);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -36,13 +48,13 @@ private:
 
 inline std::string readBytes(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fsPath(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline void writeBytes(const std::string& path, const std::string& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(fsPath(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
