@@ -1,8 +1,9 @@
 // Sonarel: reads the command line, then either runs one of the song tools
 // (export, render, dump) or opens the keyboard window.
 #include "cli/commandline.h"
-#include "cli/midiservices.h"
 #include "cli/platform/arguments.h"
+#include "cli/platform/console.h"
+#include "cli/midiservices.h"
 #include "cli/songtools.h"
 #include "midi/midiout.h"
 #include "midi/services/combinedservice.h"
@@ -92,6 +93,7 @@ void keepChoices(Form2& form, ServicePortChooser& ports, const CommandLine& comm
 
 int main(int argc, char** argv)
 {
+    UseStartingConsole();
     CommandLine command;
     std::string error;
     if (!ParseCommandLine(CommandLineArguments(argc, argv), command, error)) {
@@ -164,6 +166,7 @@ int main(int argc, char** argv)
         QuitOnTerminationSignals(&form, [&form] { form.close(); });
         QObject::connect(&instance, &SingleInstance::songHanded, &form, &Form2::playHandedSong);
         form.Load();
+        ports.showSound();
         form.show();
         form.activateWindow();
         // The sound comes up once the window is there, so that loading the

@@ -15,6 +15,14 @@
 namespace {
 
 const QString kPortPlaying = QStringLiteral("声音输出：MIDI 端口");
+const QString kPortSilent = QStringLiteral("没有声音：MIDI 输出打不开（这台电脑可能没有 MIDI 输出设备）");
+
+// A system port plays when it opened; one that did not leaves the keyboard silent.
+std::pair<SoundLamp::State, QString> portLamp()
+{
+    return MidiOut::MidiOutHandle != 0 ? std::pair{SoundLamp::State::Playing, kPortPlaying}
+                                       : std::pair{SoundLamp::State::Silent, kPortSilent};
+}
 
 }  // namespace
 
@@ -57,8 +65,6 @@ ServicePortChooser::ServicePortChooser(CombinedService& service, MidiInput& inpu
                                        std::function<void(SoundLamp::State, const QString&)> lamp)
     : service_(service), input_(input), lower_(lower), upper_(upper), lamp_(std::move(lamp))
 {
-    if (service_.defaultIsPort())
-        lamp_(SoundLamp::State::Playing, kPortPlaying);
     SynthService* synth = service_.synth();
     if (!synth)
         return;
@@ -118,9 +124,10 @@ void ServicePortChooser::useOutput(const std::string& name)
 
 void ServicePortChooser::showSound()
 {
-    if (service_.defaultIsPort())
-        lamp_(SoundLamp::State::Playing, kPortPlaying);
-    else if (SynthService* synth = service_.synth()) {
+    if (service_.defaultIsPort()) {
+        const auto [state, why] = portLamp();
+        lamp_(state, why);
+    } else if (SynthService* synth = service_.synth()) {
         const auto [state, why] = LampOf(synth->status());
         lamp_(state, why);
     }

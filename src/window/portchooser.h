@@ -54,10 +54,11 @@ public:
     QString outputName() const;
     QString inputName() const;
     void restore(const QString& output, const QString& input);
+    // The lamp shows what plays now: the keyboards have opened the port.
+    void showSound();
 
 private:
     void useOutput(const std::string& name);
-    void showSound();
 
     CombinedService& service_;
     MidiInput& input_;

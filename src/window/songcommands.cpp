@@ -11,6 +11,7 @@
 #include "window/co.h"
 #include "window/controls.h"
 #include "window/look.h"
+#include "window/platform/folders.h"
 #include "window/settingspanel.h"
 #include "instrument/twips.h"
 
@@ -153,15 +154,12 @@ void SongCommands::chooseAppDir(const QString& appDir, const QString& dataDir)
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
     // An installed program's folder is not the user's to write: an installed
-    // program (one in a bin folder), or one whose folder can neither hold nor
-    // make a writable Music, keeps Music in the user's data folder instead.
-    // Root may write to /usr/bin, which must not get a Music folder.
+    // program, or one whose folder can neither hold nor make a writable
+    // Music, keeps Music in the user's own folder instead.
     const QFileInfo music(dir + QStringLiteral("Music"));
-    const bool installed = QDir(dir).dirName() == QLatin1String("bin");
-    const bool usable = !installed && (music.isDir() ? music.isWritable() : QFileInfo(dir).isWritable());
+    const bool usable = !InstalledProgram(dir) && (music.isDir() ? music.isWritable() : QFileInfo(dir).isWritable());
     if (!usable) {
-        QString fallback = dataDir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-                                             : dataDir;
+        QString fallback = dataDir.isEmpty() ? UserSongsFolder() : dataDir;
         if (!fallback.isEmpty()) {
             QDir().mkpath(fallback);
             dir = QDir::cleanPath(fallback);

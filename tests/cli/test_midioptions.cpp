@@ -3,6 +3,7 @@
 #include "midi/services/combinedservice.h"
 #include "midi/services/synthservice.h"
 
+#include <QByteArray>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -20,8 +21,8 @@ protected:
         // No port system: a JACK server of a name nobody runs, and this machine
         // has no ALSA sequencer (elsewhere its ports may add devices).
         const std::string server = "sonarel-nobody-" + std::to_string(::getpid());
-        ::setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
-        ::setenv("JACK_NO_START_SERVER", "1", 1);
+        qputenv("JACK_DEFAULT_SERVER", QByteArray::fromStdString(server));
+        qputenv("JACK_NO_START_SERVER", QByteArray("1"));
     }
     void TearDown() override
     {

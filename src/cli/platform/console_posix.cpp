@@ -1,0 +1,3 @@
+#include "cli/platform/console.h"
+
+void UseStartingConsole() {}
