@@ -2,7 +2,7 @@ BUILD ?= build
 PREFIX ?= /usr/local
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build deps configure bench clean install uninstall deb sanitize
+.PHONY: run test build deps configure bench clean install uninstall deb sanitize windows test-windows
 
 deps:
 	@sh scripts/install-deps
@@ -37,8 +37,20 @@ bench: build
 	./$(BUILD)/bench/sonarel_bench --benchmark_filter=-KeyTo
 	/usr/bin/python3 bench/desktop/desktop_bench.py $(BUILD)
 
+# The Windows program, cross-built with mingw-w64 against a Qt built once
+# from Debian's source and kept in ~/.cache/sonarel: its installer and
+# portable zip land in $(WINDOWS_BUILD)/package/. test-windows runs its unit
+# tests and the installed program under Wine on a private X server.
+WINDOWS_BUILD ?= build-windows
+windows: build
+	@sh scripts/install-deps windows
+	@sh scripts/build-windows $(WINDOWS_BUILD) $(BUILD)
+
+test-windows: windows
+	@sh scripts/test-windows $(WINDOWS_BUILD) $(BUILD)
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(WINDOWS_BUILD)
 
 # DESTDIR is honoured. The desktop's caches are brought up to date only for a
 # real install, not for one staged into DESTDIR.
