@@ -73,6 +73,8 @@ bool RenderToWav(const std::vector<TimedMessage>& messages, const std::string& w
     config.soundfont = options.soundfont;
     config.options = options.synthOptions;
     config.audio = false;
+    if (!SynthService::Available())
+        return fail(error, "audio needs the built-in synthesizer, which this build of the program has not");
     SynthService synth(config);
     std::uint32_t handle = 0;
     if (synth.findSoundfont().empty())
