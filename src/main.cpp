@@ -60,6 +60,10 @@ void offerExports(SongCommands& commands, const std::string& soundfont)
         std::string error;
         return performance::ExportMidi(song.toStdString(), target.toStdString(), error);
     };
+    // Audio is rendered by the built-in synthesizer: where there is none
+    // (Windows), Save offers no WAV.
+    if (!SynthService::Available())
+        return;
     commands.exportWav = [soundfont](const QString& song, const QString& target) {
         std::string error;
         return performance::RenderSong(song.toStdString(), target.toStdString(), soundfont, error);

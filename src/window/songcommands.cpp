@@ -655,7 +655,8 @@ void SongCommands::SaveCommand()
     co.FileName = (displayedTitle ? displayedTitle() : parts_.title->text()).trimmed();
     // The song filter stays first and is the default; the song can also
     // leave as a MIDI file or as audio.
-    co.Filter = Co::kSongFilter + QStringLiteral("|MIDI 文件|*.mid|WAV 音频|*.wav");
+    co.Filter = Co::kSongFilter + QStringLiteral("|MIDI 文件|*.mid") +
+                (exportWav ? QStringLiteral("|WAV 音频|*.wav") : QString());
     const bool chosen = co.ShowSave(parts_.window);
     co.Filter = Co::kSongFilter;
     if (!chosen)

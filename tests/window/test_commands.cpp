@@ -258,6 +258,11 @@ TEST_F(CommandTest, theSaveDialogOffersSongsFirstThenMidiAndAudio)
     f.Com_Click(3);
     EXPECT_EQ(exported, (QStringList{QStringLiteral("mid ") + f.songCommands().scratchPath() + QStringLiteral(" -> ") + dir.path() + QStringLiteral("/out.mid"),
                                      QStringLiteral("wav ") + f.songCommands().scratchPath() + QStringLiteral(" -> ") + dir.path() + QStringLiteral("/out.wav")}));
+    // Without a synthesizer to render it (Windows) no audio is offered.
+    f.songCommands().exportWav = nullptr;
+    answer.clear();
+    f.Com_Click(3);
+    EXPECT_EQ(offered.size(), 2);
     // The open dialog offers everything it opens first, then the songs, MIDI
     // files and jianpu texts each.
     answer.clear();
