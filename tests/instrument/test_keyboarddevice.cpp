@@ -2,6 +2,7 @@
 // held keys never strike twice, and nothing sticks when the application loses
 // the focus.
 #include "instrument/keyboarddevice.h"
+#include "platform/nativecodes.h"
 #include "rig.h"
 
 #include <QApplication>
@@ -18,14 +19,12 @@
 
 namespace {
 
-constexpr quint32 kXkbOffset = 8;
-
-// A key event as the X server delivers it: the native scan code is the Linux
-// key code + 8. Qt's key is deliberately unhelpful: only the scan code counts.
-void sendKey(QObject* target, QEvent::Type type, int linuxCode, bool autoRepeat = false,
+// A key event as the window system delivers it, for the key of `code` in the
+// key map's table. Qt's key is deliberately unhelpful: only the scan code counts.
+void sendKey(QObject* target, QEvent::Type type, int code, bool autoRepeat = false,
              Qt::Key key = Qt::Key_unknown)
 {
-    QKeyEvent event(type, key, Qt::NoModifier, quint32(linuxCode) + kXkbOffset, 0, 0, QString(), autoRepeat);
+    QKeyEvent event(type, key, Qt::NoModifier, NativeCodeOf(code), 0, 0, QString(), autoRepeat);
     QCoreApplication::sendEvent(target, &event);
 }
 
@@ -44,20 +43,11 @@ private slots:
 
 void KeyboardDeviceTest::nativeScanCodesBecomeKeyMapCodes()
 {
-    // Main block and numeric pad: the Linux code is the scan code.
-    for (int code : {2, 11, 16, 30, 41, 44, 53, 55, 57, 69, 70, 71, 82, 83})
-        QCOMPARE(ScanCodeFromNative(quint32(code) + kXkbOffset), code);
-    // Extended keys sit 0x80 above their plain scan code.
-    const std::pair<int, int> extended[] = {
-        {96, 156}, {98, 181}, {99, 183}, {119, 197}, {102, 199}, {103, 200}, {104, 201},
-        {105, 203}, {106, 205}, {107, 207}, {108, 208}, {109, 209}, {110, 210}, {111, 211},
-    };
-    for (const auto& [linuxCode, scanCode] : extended)
-        QCOMPARE(ScanCodeFromNative(quint32(linuxCode) + kXkbOffset), scanCode);
+    for (const auto& [native, code] : PlatformKeyCodes())
+        QCOMPARE(ScanCodeFromNative(native), code);
     // No native code (QTest's own key clicks) and keys outside the table.
     QCOMPARE(ScanCodeFromNative(0), -1);
-    QCOMPARE(ScanCodeFromNative(kXkbOffset), -1);
-    QCOMPARE(ScanCodeFromNative(200 + kXkbOffset), -1);
+    QCOMPARE(ScanCodeFromNative(0x1FF + 0x100), -1);
 }
 
 void KeyboardDeviceTest::keyEventsFillTheTableWhicheverWidgetHasFocus()
@@ -71,7 +61,7 @@ void KeyboardDeviceTest::keyEventsFillTheTableWhicheverWidgetHasFocus()
     // The numeric pad 0 is found by its scan code whatever Num Lock makes of it.
     sendKey(&edit, QEvent::KeyPress, 82, false, Qt::Key_Insert);
     QVERIFY(keyboard.isDown(82));
-    sendKey(&edit, QEvent::KeyPress, 105, false, Qt::Key_Left);
+    sendKey(&edit, QEvent::KeyPress, 203, false, Qt::Key_Left);
     QVERIFY(keyboard.isDown(203));
     QCOMPARE(changes.count(), 3);
 
@@ -137,7 +127,7 @@ void KeyboardDeviceTest::deactivationReleasesEveryKey()
     ApplicationKeyboard keyboard;
     QWidget target;
     sendKey(&target, QEvent::KeyPress, 44);
-    sendKey(&target, QEvent::KeyPress, 105);
+    sendKey(&target, QEvent::KeyPress, 203);
     QEvent deactivate(QEvent::ApplicationDeactivate);
     QCoreApplication::sendEvent(qApp, &deactivate);
     QVERIFY(!keyboard.isDown(44));
@@ -202,7 +192,7 @@ void KeyboardDeviceTest::aKeyFromTheWindowSystemSoundsBeforeWaitingEvents()
         auto deliver = [&](std::uint8_t type, int linuxCode) {
             xcb_key_press_event_t event{};
             event.response_type = type;
-            event.detail = xcb_keycode_t(linuxCode + int(kXkbOffset));
+            event.detail = xcb_keycode_t(NativeCodeOf(linuxCode));
             for (auto* device : devices)
                 dynamic_cast<ApplicationKeyboard*>(device)->nativeEventFilter("xcb_generic_event_t", &event, nullptr);
         };
@@ -224,12 +214,12 @@ void KeyboardDeviceTest::aKeyFromTheWindowSystemSoundsBeforeWaitingEvents()
         QCOMPARE(service.bytes(), std::string("81 24 00,91 37 7F"));
         xcb_button_press_event_t button{};
         button.response_type = XCB_BUTTON_PRESS;
-        button.detail = 45 + kXkbOffset;
+        button.detail = xcb_keycode_t(NativeCodeOf(45));
         for (auto* device : devices) {
             dynamic_cast<ApplicationKeyboard*>(device)->nativeEventFilter("xcb_generic_event_t", &button, nullptr);
             xcb_key_press_event_t key{};
             key.response_type = XCB_KEY_PRESS;
-            key.detail = 45 + kXkbOffset;
+            key.detail = xcb_keycode_t(NativeCodeOf(45));
             dynamic_cast<ApplicationKeyboard*>(device)->nativeEventFilter("windows_generic_MSG", &key, nullptr);
         }
         QVERIFY(!lower.keyboardDevice()->isDown(45));
