@@ -20,9 +20,17 @@ void Co::UseChinese()
     // The file types are named by the system's descriptions in the
     // program's locale.
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    // The Windows program carries Qt's catalogue in a folder of its own; a
+    // system's Qt has it where the toolkit keeps its translations.
+    const QString folders[] = {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
+                               QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
     auto* translator = new QTranslator(QCoreApplication::instance());
-    if (translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(translator);
+    for (const QString& folder : folders)
+        if (translator->load(QStringLiteral("qtbase_zh_CN"), folder)) {
+            QCoreApplication::installTranslator(translator);
+            return;
+        }
+    delete translator;
 }
 
 QStringList Co::qtFilters() const

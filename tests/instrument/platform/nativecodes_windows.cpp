@@ -11,7 +11,8 @@ std::vector<std::pair<quint32, int>> PlatformKeyCodes()
         {0x39, 57},   // space
         {0x52, 82},   // pad 0, NumLock on or off
         {0x4F, 79},   // pad 1
-        {0x45, 69},   // NumLock
+        {0x145, 69},  // NumLock: the extended 0x45 on Windows
+        {0x45, 197},  // Pause: the plain one
         {0x148, 200}, // Up
         {0x14B, 203}, // Left
         {0x152, 210}, // Insert
@@ -27,5 +28,7 @@ std::vector<std::pair<quint32, int>> PlatformKeyCodes()
 
 quint32 NativeCodeOf(int keyMapCode)
 {
+    if (keyMapCode == 69 || keyMapCode == 197)
+        return keyMapCode == 69 ? 0x145 : 0x45;
     return keyMapCode >= 0x80 ? quint32(keyMapCode - 0x80) | 0x100 : quint32(keyMapCode);
 }
