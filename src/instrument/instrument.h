@@ -178,7 +178,8 @@ private:
     bool Timer2 = false;
     QTimer Timer3;  // release of keys struck by Play
     QTimer Timer4;  // note countdown
-    // Timer4 is switched on but stands still while its interval is 0.
+    // The host program runs: the countdown may tick. It ticks only while the
+    // note length is above 0; at 0 Timer4 is stopped.
     bool countdownEnabled_ = false;
 
     // Engine state.

@@ -200,7 +200,7 @@ std::vector<Slot> placeNotes(std::vector<Timed> notes)
 bool addLengthRecords(std::vector<std::pair<std::string, std::string>>& body, const std::vector<Placed>& placed,
                       std::vector<LengthAt> lengths)
 {
-    constexpr std::size_t kMostSlots = 2 * 32768 - kFirstRecordSlot - 14;  // what a player reads lengths from
+    constexpr std::size_t kMostSlots = 2 * 32768 - kFirstRecordSlot - kHeaderRecords;  // what a player reads lengths from
     if (placed.empty() || lengths.empty())
         return true;
     if (body.size() + lengths.size() > kMostSlots)
@@ -427,16 +427,11 @@ bool ImportMidiFile(const std::string& midiPath, const std::string& songPath, Im
 bool WriteImportedSong(const ImportedSong& song, const std::string& songPath, std::string& error)
 {
     // The whole song is made in memory and replaces the target at once.
-    std::string bytes = HeaderLine(song.title, song.author);
-    bytes.resize(std::size_t(kHeaderBytes), '\0');
-    const auto append = [&bytes](std::string_view tag, std::string_view value) {
+    std::string bytes = SongHeader(song.title, song.author, song.upper, song.lower);
+    for (const auto& [tag, value] : song.body) {
         const auto record = EncodeRecord(tag, value);
         bytes.append(record.data(), record.size());
-    };
-    for (const auto& [tag, value] : HeaderRecords(song.upper, song.lower))
-        append(TagField(tag), value);
-    for (const auto& [tag, value] : song.body)
-        append(tag, value);
+    }
     if (!ReplaceFile(songPath, bytes, NewFileMode())) {
         error = "cannot write " + songPath;
         return false;

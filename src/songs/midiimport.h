@@ -9,9 +9,9 @@
 
 namespace songs {
 
-// The notes a song holds at most: its note records lie after the 14 of its
+// The notes a song holds at most: its note records lie after the records of its
 // header and before the slot of its end marker.
-constexpr std::size_t kMostSongNotes = std::size_t(kLastNoteSlot - (kFirstRecordSlot + 14));
+constexpr std::size_t kMostSongNotes = std::size_t(kLastNoteSlot - (kFirstRecordSlot + kHeaderRecords));
 
 struct ImportedSong {
     std::string title, author;  // UTF-8

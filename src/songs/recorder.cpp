@@ -1,6 +1,7 @@
 #include "songs/recorder.h"
 
 #include "songs/platform/files.h"
+#include "songs/wholefile.h"
 
 #include <algorithm>
 #include <array>
@@ -15,19 +16,25 @@ constexpr std::int16_t kLastNoteTicks = 10;  // the wait a note keeps until the 
 
 std::string NumberText(long long value) { return std::to_string(value); }
 
-std::vector<std::pair<Tag, std::string>> HeaderRecords(const HalfSettings& upper, const HalfSettings& lower)
+std::string SongHeader(const std::string& titleUtf8, const std::string& authorUtf8, const HalfSettings& upper,
+                       const HalfSettings& lower)
 {
-    std::vector<std::pair<Tag, std::string>> records;
+    std::string bytes = HeaderLine(titleUtf8, authorUtf8);
+    bytes.resize(std::size_t(kHeaderBytes), '\0');
+    const auto append = [&bytes](Tag tag, std::string_view value) {
+        const auto record = EncodeRecord(TagField(tag), value);
+        bytes.append(record.data(), record.size());
+    };
     for (const auto& [keyboard, half] : {std::pair{kUpperKeyboard, &upper}, std::pair{kLowerKeyboard, &lower}}) {
-        records.insert(records.end(), {{Tag::Keyboard, NumberText(keyboard)},
-                                       {Tag::Tone, NumberText(half->tone)},
-                                       {Tag::Intensity, NumberText(half->intensity)},
-                                       {Tag::Instrument, NumberText(half->instrument)},
-                                       {Tag::Pitch, NumberText(half->pitch)},
-                                       {Tag::Silencer, std::string(BoolText(half->silencer))},
-                                       {Tag::Mlong, NumberText(half->mlong)}});
+        append(Tag::Keyboard, NumberText(keyboard));
+        append(Tag::Tone, NumberText(half->tone));
+        append(Tag::Intensity, NumberText(half->intensity));
+        append(Tag::Instrument, NumberText(half->instrument));
+        append(Tag::Pitch, NumberText(half->pitch));
+        append(Tag::Silencer, BoolText(half->silencer));
+        append(Tag::Mlong, NumberText(half->mlong));
     }
-    return records;
+    return bytes;
 }
 
 void SongRecorder::queue(std::int32_t slot, bool appended, std::string_view tag, std::string_view value)
@@ -93,18 +100,11 @@ bool SongRecorder::start(const std::string& path, const std::string& titleUtf8, 
     failed_ = true;  // until the header is written
     if (!files::Remove(path) && errno != ENOENT)
         return false;
-    if (!WriteHeaderLine(path, titleUtf8, authorUtf8))
+    if (!ReplaceFile(path, SongHeader(titleUtf8, authorUtf8, upper, lower), NewFileMode()))
         return false;
     if (!file_.openForRecords(path, false))
         return false;
-    RecordNo = kFirstRecordSlot - 1;
-    bool written = true;
-    for (const auto& [tag, value] : HeaderRecords(upper, lower))
-        written = written && writeNext(tag, value);
-    if (!written) {
-        file_.close();
-        return false;
-    }
+    RecordNo = kFirstRecordSlot - 1 + kHeaderRecords;
     LastNoteRecord = -1;
     failed_ = false;
     return true;

@@ -30,9 +30,9 @@ public:
     SongRecorder(const SongRecorder&) = delete;
     SongRecorder& operator=(const SongRecorder&) = delete;
 
-    // Deletes the old scratch file, writes the header line and the fourteen
-    // header records (slots 10..23, upper half first). False, with nothing
-    // left open, when the file cannot be deleted, created or written.
+    // Deletes the old scratch file and writes the song's header in its place
+    // (SongHeader). False, with nothing left open, when the file cannot be
+    // deleted, created or written.
     bool start(const std::string& path, const std::string& titleUtf8, const std::string& authorUtf8,
                const HalfSettings& upper, const HalfSettings& lower);
     // Writes "@END " "0" at the next slot and closes the file. True when the
@@ -97,9 +97,15 @@ private:
 
 std::string NumberText(long long value);  // plain decimal, no leading blank
 
-// The fourteen records that open a song (slots 10..23): "@TonD" 2 and the
-// upper keyboard's settings, then "@TonD" 1 and the lower's, so that the
+// The records of a song's header.
+constexpr std::int32_t kHeaderRecords = 14;
+
+// The bytes every song opens with, whoever writes it (a recording, an
+// imported file): the header line with the title and author, zeros to the end
+// of slot 9, then the fourteen header records (slots 10..23): "@TonD" 2 and
+// the upper keyboard's settings, then "@TonD" 1 and the lower's, so that the
 // song goes on with the lower keyboard selected.
-std::vector<std::pair<Tag, std::string>> HeaderRecords(const HalfSettings& upper, const HalfSettings& lower);
+std::string SongHeader(const std::string& titleUtf8, const std::string& authorUtf8, const HalfSettings& upper,
+                       const HalfSettings& lower);
 
 }  // namespace songs

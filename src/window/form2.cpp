@@ -11,6 +11,7 @@
 #include "window/controls.h"
 #include "window/look.h"
 #include "window/portchooser.h"
+#include "window/randomplay.h"
 #include "window/settingspanel.h"
 #include "window/songcommands.h"
 #include "instrument/twips.h"
@@ -293,11 +294,7 @@ void Form2::wireParts()
         if (follow_ && follow_->isVisible())
             follow_->showSong(song);
     };
-    // Any command first switches random play off.
-    commands_->commandGiven = [this] {
-        if (Timer4.isActive())
-            Com_Click(buttons::kRandom);
-    };
+    commands_->commandGiven = [this] { endRandomPlay(); };
 }
 
 void Form2::paintEvent(QPaintEvent*)
@@ -462,11 +459,9 @@ void Form2::Timer2_Timer()
 void Form2::Timer4_Timer()
 {
     Randomize();
-    const int a = int(RoundHalfEven(Rnd() * 3));
-    const int interval = int(RoundHalfEven(Rnd() * 300 * a + 1));
-    Timer4.setInterval(interval);
-    const int key = int(RoundHalfEven(Rnd() * 64));
-    ActiveMIDi->Play(key, int(RoundHalfEven(interval / 10.0)));
+    const RandomStep step = NextRandomStep(Rnd);
+    Timer4.setInterval(step.waitMs);
+    ActiveMIDi->Play(step.key, step.ticks);
 }
 
 // ---------------------------------------------------------------- ports menu
@@ -558,8 +553,8 @@ void Form2::Com_MouseUp(int Index) { Com[Index]->paintFace(Image4); }
 void Form2::Com_Click(int Index)
 {
     using namespace buttons;
-    if (Index != kRandom && Timer4.isActive())
-        Com_Click(kRandom);  // any other command first switches random play off
+    if (Index != kRandom)
+        endRandomPlay();
     switch (Index) {
     case kClose:
         Unload();
@@ -602,6 +597,12 @@ void Form2::Com_Click(int Index)
     default:
         break;
     }
+}
+
+void Form2::endRandomPlay()
+{
+    if (Timer4.isActive())
+        Com_Click(buttons::kRandom);
 }
 
 void Form2::showKeyNames() { Com[buttons::kKeyNames]->paintFace(ActiveMIDi->Logo() ? Image5 : Image4); }

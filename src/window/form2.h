@@ -50,6 +50,10 @@ public:
 
     SettingsPanel& settingsPanel() { return *panel_; }
     SongCommands& songCommands() { return *commands_; }
+    // The keyboard played last: the one the settings panel shows and edits.
+    MIDi& activeKeyboard() { return *ActiveMIDi; }
+    // The file dialog of Open and Save; its chooser answers in its place.
+    Co& fileDialog() { return co; }
 
     // What the window's own events run, public so that tests drive them as
     // the events would.
@@ -118,8 +122,6 @@ protected:
     bool event(QEvent*) override;
 
 private:
-    friend struct FormParts;
-
     // Every key a keyboard strikes: the keyboard played becomes the active
     // one, the panel shows it, and a recording writes it.
     void NotePlayed(MIDi* reporter, std::int16_t& Note);
@@ -127,6 +129,8 @@ private:
     // a menu or a dialog has the keys.
     bool keysBelongToKeyboard() const;
     void moveFocusToClose();
+    // Any command but random play's own switches random play off first.
+    void endRandomPlay();
     // The lamp of 键名: lit while the active keyboard shows its digit strip.
     void showKeyNames();
     MIDi* keyboardOfChannel(int channel) const;

@@ -59,8 +59,6 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    friend struct FormParts;
-
     void placePitchKnob();
     void placeVolumeKnob(int value);
     void write(songs::Tag tag, const QString& value);

@@ -94,6 +94,7 @@ public:
     // "@TonD" and the keyboard's settings whatever keyboard it is on.
     bool awaitingFirstKey() const;
     bool isRecording() const { return Recording; }
+    bool isPlaying() const { return Timer3.isActive(); }
     // The key the recording is written down in, as its song will be.
     int recordingTonic() const { return recordingTonic_; }
     void RecordNote(std::int16_t Note);
@@ -127,8 +128,6 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    friend struct FormParts;
-
     void chooseAppDir(const QString& appDir, const QString& dataDir);
     void setButtonsEnabled(std::initializer_list<int> indexes, bool on);
     void paintFace(int index, bool lit);

@@ -1,5 +1,6 @@
 #pragma once
 #include "instrument/instrument.h"
+#include "instrument/picture.h"
 #include "midi/midiout.h"
 #include "midi/services/recordingservice.h"
 #include "songs/songfile.h"
@@ -18,69 +19,16 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-// The window's parts, for the tests to look at and to set up: the controls a
-// user sees and the state the window keeps. The window keeps them private;
-// its handlers are what the tests drive.
-struct FormParts {
-    explicit FormParts(Form2& f)
-        : panel(*f.panel_), commands(*f.commands_), MIDi1(f.MIDi1), MIDi2(f.MIDi2), Label4(f.Label4),
-          Label2(f.Label2), Label3(f.Label3), Label9(f.Label9), Label10(f.Label10), Picture4(panel.Picture4),
-          Label6(f.Label6), Com(f.Com), Text3(panel.Text3), ComDevies(panel.ComDevies), ComSounds(panel.ComSounds),
-          LABEL1(f.LABEL1), Image1(f.Image1), Image3(f.Image3), Image4(f.Image4), Image5(f.Image5),
-          Picture1(commands.Picture1), Text1(commands.Text1), Text2(commands.Text2), Command1(commands.Command1),
-          co(f.co), Timer2(f.Timer2), Timer3(commands.Timer3), Timer4(f.Timer4), ActiveMIDi(f.ActiveMIDi),
-          AppDir(commands.AppDir), SongPath(commands.SongPath), Recording(commands.Recording),
-          LockSettings(commands.LockSettings), KnobDragY(panel.KnobDragY), KnobVolume(panel.KnobVolume),
-          DragMoves(f.DragMoves), recorder(commands.recorder), player(commands.player)
-    {
-    }
-    SettingsPanel& panel;
-    SongCommands& commands;
-    MIDi*& MIDi1;
-    MIDi*& MIDi2;
-    QLabel*& Label4;
-    std::array<QLabel*, 2>& Label2;
-    QLabel*& Label3;
-    QLabel*& Label9;
-    ClockFace*& Label10;
-    std::array<Knob*, 3>& Picture4;
-    std::array<QLabel*, 13>& Label6;
-    std::array<PictureButton*, 10>& Com;
-    QLineEdit*& Text3;
-    QComboBox*& ComDevies;
-    QComboBox*& ComSounds;
-    MouseZone*& LABEL1;
-    MouseZone*& Image1;
-    QPixmap& Image3;
-    QPixmap& Image4;
-    QPixmap& Image5;
-    QFrame*& Picture1;
-    QLineEdit*& Text1;
-    QLineEdit*& Text2;
-    QPushButton*& Command1;
-    Co& co;
-    QTimer& Timer2;
-    QTimer& Timer3;
-    QTimer& Timer4;
-    MIDi*& ActiveMIDi;
-    QString& AppDir;
-    QString& SongPath;
-    bool& Recording;
-    bool& LockSettings;
-    double& KnobDragY;
-    std::int16_t& KnobVolume;
-    std::int16_t& DragMoves;
-    songs::SongRecorder& recorder;
-    songs::SongPlayer& player;
-};
-
-// A window on a recording MIDI service, in a program folder of its own.
+// A window on a recording MIDI service, in a program folder of its own. The
+// tests see it as its user does: the controls by their names, the faces the
+// buttons show; they click, and work the window's public parts.
 class FormTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -107,7 +55,59 @@ protected:
         form->songCommands().setMonotonicClock([this] { return clockMs; });
         if (load)
             form->Load();
+        lower = &form->lowerKeyboard();
+        upper = &form->upperKeyboard();
         return *form;
+    }
+
+    template <class T = QWidget>
+    T* control(const QString& name) const
+    {
+        T* found = form->findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name.toStdString();
+        return found;
+    }
+    PictureButton* button(int index) const { return control<PictureButton>(QStringLiteral("Com_%1").arg(index)); }
+    QString title() const { return control<QLabel>(QStringLiteral("Label3"))->text(); }
+    QString author() const { return control<QLabel>(QStringLiteral("Label9"))->text(); }
+    QComboBox* keyList() const { return control<QComboBox>(QStringLiteral("ComDevies")); }
+    QComboBox* instrumentList() const { return control<QComboBox>(QStringLiteral("ComSounds")); }
+    Knob* knob(int index) const { return control<Knob>(QStringLiteral("Picture4_%1").arg(index)); }
+    bool playing() const { return form->songCommands().isPlaying(); }
+
+    // The left button pressed or released over a button (or, `away`, past its edge).
+    void mouse(int index, QEvent::Type type, bool away = false)
+    {
+        PictureButton* b = button(index);
+        const QPointF at = away ? QPointF(b->width() + 5, 1) : QPointF(b->width() / 2.0, b->height() / 2.0);
+        QMouseEvent e(type, at, b->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(b, &e);
+    }
+    void click(int index)
+    {
+        mouse(index, QEvent::MouseButtonPress);
+        mouse(index, QEvent::MouseButtonRelease);
+    }
+    // Confirms the song-information panel as soon as the Record command waits for it.
+    void confirmPanelSoon(const QString& title = QString())
+    {
+        QTimer::singleShot(0, form.get(), [this, title] {
+            if (!title.isNull())
+                control<QLineEdit>(QStringLiteral("Text1"))->setText(title);
+            form->songCommands().Command1_Click();
+        });
+    }
+    // The picture a button shows: "pressed", "normal" or "lit".
+    std::string face(int index) const
+    {
+        const QImage shown = button(index)->face().toImage();
+        for (const char* name : {"pressed", "normal", "lit"}) {
+            const QImage picture = ReadPicture(QStringLiteral(":/window/face_%1.png").arg(QLatin1String(name)));
+            if (shown == QPixmap::fromImage(picture).toImage())
+                return name;
+        }
+        return "none";
     }
 
     // Time passes on the window's monotonic clock.
@@ -142,6 +142,8 @@ protected:
     RecordingService service;
     QTemporaryDir dir;
     std::unique_ptr<Form2> form;
+    MIDi* lower = nullptr;
+    MIDi* upper = nullptr;
     std::int64_t clockMs = 1000;
     int exits = 0;
     int beeps = 0;

@@ -1,6 +1,7 @@
 // The ten picture buttons: dispatch, faces, enabled states, save and random play.
 #include "formfixture.h"
 #include "window/followwindow.h"
+#include "window/randomplay.h"
 
 #include "songs/recorder.h"
 #include "songs/smf.h"
@@ -16,40 +17,34 @@ using CommandTest = FormTest;
 
 TEST_F(CommandTest, aClickWhileRandomPlayRunsSwitchesItOffFirst)
 {
-    Form2& f = make();
-    FormParts w(f);
-    f.Com_Click(9);
-    EXPECT_TRUE(w.Timer4.isActive());
-    EXPECT_EQ(w.Com[9]->face().toImage(), w.Image5.toImage());
-    const bool logo = w.MIDi1->Logo();
-    f.Com_Click(5);  // key names, after random play is off
-    EXPECT_FALSE(w.Timer4.isActive());
-    EXPECT_EQ(w.Com[9]->face().toImage(), w.Image4.toImage());
-    EXPECT_EQ(w.MIDi1->Logo(), !logo);
-    EXPECT_EQ(w.MIDi2->Logo(), false);  // only the active keyboard
+    make();
+    click(9);
+    EXPECT_EQ(face(9), "lit");
+    const bool logo = lower->Logo();
+    click(5);  // key names, after random play is off
+    EXPECT_EQ(face(9), "normal");
+    EXPECT_EQ(lower->Logo(), !logo);
+    EXPECT_EQ(upper->Logo(), false);  // only the active keyboard
 
-    f.Com_Click(9);
-    f.Com_Click(9);  // a click on random play itself only stops it
-    EXPECT_FALSE(w.Timer4.isActive());
+    click(9);
+    click(9);  // a click on random play itself only stops it
+    EXPECT_EQ(face(9), "normal");
 }
 
 TEST_F(CommandTest, theKeyNamesLampShowsWhetherTheActiveKeyboardsStripShows)
 {
     Form2& f = make();
-    FormParts w(f);
-    const auto lit = [&] { return w.Com[5]->face().toImage() == w.Image5.toImage(); };
-    EXPECT_TRUE(w.MIDi1->Logo());
+    const auto lit = [&] { return face(5) == "lit"; };
+    EXPECT_TRUE(lower->Logo());
     EXPECT_TRUE(lit());  // the strip shows from the start
-    f.Com_MouseDown(5);
-    f.Com_MouseUp(5);
-    f.Com_Click(5);
-    EXPECT_FALSE(w.MIDi1->Logo());
+    click(5);
+    EXPECT_FALSE(lower->Logo());
     EXPECT_FALSE(lit());
-    strike(w.MIDi2, 3);  // the upper keyboard, without its strip, becomes the active one
-    f.Com_Click(5);
-    EXPECT_TRUE(w.MIDi2->Logo());
+    strike(upper, 3);  // the upper keyboard, without its strip, becomes the active one
+    click(5);
+    EXPECT_TRUE(upper->Logo());
     EXPECT_TRUE(lit());
-    strike(w.MIDi1, 3);
+    strike(lower, 3);
     EXPECT_FALSE(lit());
     // A song that plays on the upper keyboard makes it the active one too.
     songs::SongRecorder rec;
@@ -57,48 +52,46 @@ TEST_F(CommandTest, theKeyNamesLampShowsWhetherTheActiveKeyboardsStripShows)
     rec.writeSettingRecord(songs::Tag::Keyboard, "2");
     rec.recordNote(5, 0);
     rec.stop();
-    f.Com_Click(2);
-    for (int tick = 0; tick < 100 && w.Timer3.isActive(); ++tick)
+    click(2);
+    for (int tick = 0; tick < 100 && playing(); ++tick)
         f.songCommands().Timer3_Timer();
-    EXPECT_EQ(w.ActiveMIDi, w.MIDi2);
+    EXPECT_EQ(&f.activeKeyboard(), upper);
     EXPECT_TRUE(lit());
 }
 
 TEST_F(CommandTest, pressedNormalAndLitFaces)
 {
     Form2& f = make();
-    FormParts w(f);
-    f.Com_MouseDown(8);
-    EXPECT_EQ(w.Com[8]->face().toImage(), w.Image3.toImage());
-    f.Com_MouseUp(8);
-    EXPECT_EQ(w.Com[8]->face().toImage(), w.Image4.toImage());
-    f.Com_Click(8);
-    EXPECT_TRUE(w.LockSettings);
-    EXPECT_EQ(w.Com[8]->face().toImage(), w.Image5.toImage());
-    f.Com_Click(8);
-    EXPECT_FALSE(w.LockSettings);
-    EXPECT_EQ(w.Com[8]->face().toImage(), w.Image4.toImage());
+    mouse(8, QEvent::MouseButtonPress);
+    EXPECT_EQ(face(8), "pressed");
+    mouse(8, QEvent::MouseButtonRelease, true);  // let go past its edge: no click
+    EXPECT_EQ(face(8), "normal");
+    EXPECT_FALSE(f.songCommands().locked());
+    click(8);
+    EXPECT_TRUE(f.songCommands().locked());
+    EXPECT_EQ(face(8), "lit");
+    click(8);
+    EXPECT_FALSE(f.songCommands().locked());
+    EXPECT_EQ(face(8), "normal");
 }
 
 TEST_F(CommandTest, silencerTogglesMutesAndShowsItsFace)
 {
-    Form2& f = make();
-    FormParts w(f);
+    make();
     service.clear();
-    f.Com_Click(6);
-    EXPECT_FALSE(w.MIDi1->Silencer());
-    EXPECT_TRUE(w.MIDi2->Silencer());
-    EXPECT_EQ(w.Com[6]->face().toImage(), w.Image4.toImage());
+    click(6);
+    EXPECT_FALSE(lower->Silencer());
+    EXPECT_TRUE(upper->Silencer());
+    EXPECT_EQ(face(6), "normal");
     EXPECT_EQ(service.messages.size(), 65u);  // the notes still sounding are ended
-    f.Com_Click(6);
-    EXPECT_TRUE(w.MIDi1->Silencer());
-    EXPECT_EQ(w.Com[6]->face().toImage(), w.Image5.toImage());
+    click(6);
+    EXPECT_TRUE(lower->Silencer());
+    EXPECT_EQ(face(6), "lit");
 }
 
 TEST_F(CommandTest, playAndStopSetTheEnabledStates)
 {
     Form2& f = make();
-    FormParts w(f);
     songs::SongRecorder rec;
     ASSERT_TRUE(rec.start(f.songCommands().scratchPath().toStdString(), "歌", "人", songs::HalfSettings{}, songs::HalfSettings{}));
     rec.recordNote(5, 0);
@@ -107,24 +100,24 @@ TEST_F(CommandTest, playAndStopSetTheEnabledStates)
 
     // While a song plays, the keyboards take no mouse and Record, Save and
     // Open wait; Play shows it is lit. Stopped, everything is given back.
-    const auto expectPlaying = [&](bool playing) {
-        EXPECT_EQ(w.Timer3.isActive(), playing);
+    const auto expectPlaying = [&](bool on) {
+        EXPECT_EQ(playing(), on);
         for (int i : {1, 3, 4})
-            EXPECT_EQ(w.Com[i]->isEnabled(), !playing) << i;
-        EXPECT_EQ(w.MIDi1->Enabled(), !playing);
-        EXPECT_EQ(w.MIDi2->Enabled(), !playing);
-        EXPECT_EQ(w.Com[2]->face().toImage(), (playing ? w.Image5 : w.Image4).toImage());
+            EXPECT_EQ(button(i)->isEnabled(), !on) << i;
+        EXPECT_EQ(lower->Enabled(), !on);
+        EXPECT_EQ(upper->Enabled(), !on);
+        EXPECT_EQ(face(2), on ? "lit" : "normal");
     };
-    f.Com_Click(2);
+    click(2);
     expectPlaying(true);
-    f.Com_Click(7);  // Stop
+    click(7);  // Stop
     expectPlaying(false);
 
     // Without a scratch recording Play ends at once, as at the end marker:
     // no note, and everything it switched off is on again.
     QFile::remove(f.songCommands().scratchPath());
     service.clear();
-    f.Com_Click(2);
+    click(2);
     expectPlaying(false);
     for (const auto& m : service.messages)
         EXPECT_NE(m.status & 0xF0, 0x90);
@@ -133,27 +126,28 @@ TEST_F(CommandTest, playAndStopSetTheEnabledStates)
 TEST_F(CommandTest, saveCopiesTheScratchFileAndNeverDestroysTheTarget)
 {
     Form2& f = make();
-    FormParts w(f);
+    confirmPanelSoon(QStringLiteral("  我的歌  "));  // a take under a title with blanks around it
+    click(1);
+    click(7);
     QFile scratch(f.songCommands().scratchPath());
-    ASSERT_TRUE(scratch.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(scratch.open(QIODevice::WriteOnly | QIODevice::Truncate));
     scratch.write(QByteArray(300, 'r'));
     scratch.close();
-    w.Label3->setText(QStringLiteral("  我的歌  "));
 
     QString proposed;
     QString answer;
-    w.co.chooser = [&](bool save, const Co& d) {
+    f.fileDialog().chooser = [&](bool save, const Co& d) {
         EXPECT_TRUE(save);
         proposed = d.FileName;
         return answer;
     };
     // A cancelled dialog copies nothing.
-    f.Com_Click(3);
+    click(3);
     EXPECT_EQ(proposed, QStringLiteral("我的歌"));
-    EXPECT_FALSE(QFileInfo::exists(w.AppDir + QStringLiteral("Music/我的歌.hbk")));
+    EXPECT_FALSE(QFileInfo::exists(f.songCommands().musicFolder() + QStringLiteral("/我的歌.hbk")));
 
-    answer = w.AppDir + QStringLiteral("Music/我的歌.hbk");
-    f.Com_Click(3);
+    answer = f.songCommands().musicFolder() + QStringLiteral("/我的歌.hbk");
+    click(3);
     QFile copy(answer);
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
     EXPECT_EQ(copy.readAll(), QByteArray(300, 'r'));
@@ -165,77 +159,78 @@ TEST_F(CommandTest, saveCopiesTheScratchFileAndNeverDestroysTheTarget)
     ASSERT_TRUE(scratch.open(QIODevice::WriteOnly | QIODevice::Truncate));
     scratch.write(QByteArray(120, 's'));
     scratch.close();
-    f.Com_Click(3);
+    click(3);
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
     EXPECT_EQ(copy.readAll(), QByteArray(120, 's'));
     copy.close();
     // No half-written copy is left beside it.
-    EXPECT_TRUE(QDir(w.AppDir + QStringLiteral("Music")).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(QDir(f.songCommands().musicFolder()).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden).isEmpty());
 
     // A target that cannot be written is reported and nothing is created.
     answer = dir.path() + QStringLiteral("/no/such/folder/song.hbk");
-    f.Com_Click(3);
+    click(3);
     EXPECT_FALSE(QFileInfo::exists(answer));
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_TRUE(warnings[0].contains(QStringLiteral("song.hbk")));
 
     // Without a scratch recording the saved song stays as it was, and the
     // user hears that nothing was saved.
-    answer = w.AppDir + QStringLiteral("Music/我的歌.hbk");
+    answer = f.songCommands().musicFolder() + QStringLiteral("/我的歌.hbk");
     QFile::remove(f.songCommands().scratchPath());
-    f.Com_Click(3);
+    click(3);
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
     EXPECT_EQ(copy.readAll(), QByteArray(120, 's'));
     copy.close();
     EXPECT_EQ(warnings.size(), 2u);
 }
 
-TEST_F(CommandTest, randomPlayIntervalAndKeyComeFromTheGenerator)
+TEST_F(CommandTest, randomPlayStrikesTheActiveKeyboardAsTheGeneratorSays)
 {
-    Form2& f = make();
-    FormParts w(f);
     std::deque<double> draws;
-    f.Randomize = [] {};
-    f.Rnd = [&] {
+    const auto rnd = [&] {
         const double r = draws.front();
         draws.pop_front();
         return r;
     };
-    std::vector<std::int16_t> keys;
-    QObject::connect(w.MIDi1, &MIDi::NotePlayed, [&](std::int16_t& k) { keys.push_back(k); });
-
-    // a = round(0.9 * 3) = 3; interval = round(0.5 * 900 + 1) = 451; key = round(0.5 * 64) = 32.
-    draws = {0.9, 0.5, 0.5};
-    f.Timer4_Timer();
-    EXPECT_EQ(w.Timer4.interval(), 451);
-    ASSERT_EQ(keys.size(), 1u);
-    EXPECT_EQ(keys[0], 32);
-    // a = round(0.5) = 0 (halves to even): a 1 ms interval and nTime 0.
-    draws = {1.0 / 6, 0.7, 0.0};
-    f.Timer4_Timer();
-    EXPECT_EQ(w.Timer4.interval(), 1);
-    EXPECT_EQ(keys.back(), 0);
+    const auto step = [&](std::deque<double> three) {
+        draws = std::move(three);
+        const RandomStep s = NextRandomStep(rnd);
+        return std::vector<int>{s.waitMs, s.key, s.ticks};
+    };
+    // Spread round(0.9 * 3) = 3: wait round(0.5 * 900 + 1) = 451 ms; key round(0.5 * 64) = 32, held 45 ticks.
+    EXPECT_EQ(step({0.9, 0.5, 0.5}), (std::vector<int>{451, 32, 45}));
+    // Spread round(0.5) = 0 (halves to even): a 1 ms wait, held no tick.
+    EXPECT_EQ(step({1.0 / 6, 0.7, 0.0}), (std::vector<int>{1, 0, 0}));
     // Keys 0 and 64 are half as likely as the others; every key is reachable.
     std::vector<int> counts(65, 0);
     const int n = 64 * 200;
-    for (int i = 0; i < n; ++i) {
-        draws = {0.5, 0.5, (i + 0.5) / n};
-        f.Timer4_Timer();
-        ++counts[keys.back()];
-    }
+    for (int i = 0; i < n; ++i)
+        ++counts[step({0.5, 0.5, (i + 0.5) / n})[1]];
     EXPECT_EQ(counts[0], 100);
     EXPECT_EQ(counts[64], 100);
     EXPECT_EQ(counts[32], 200);
+
+    // Each tick re-seeds, then strikes on the keyboard played last.
+    Form2& f = make();
+    int seeds = 0;
+    f.Randomize = [&] { ++seeds; };
+    f.Rnd = rnd;
+    std::vector<std::int16_t> keys;
+    QObject::connect(upper, &MIDi::NotePlayed, [&](std::int16_t& k) { keys.push_back(k); });
+    strike(upper, 3);
+    draws = {0.9, 0.5, 0.5};
+    f.Timer4_Timer();
+    EXPECT_EQ(keys, (std::vector<std::int16_t>{3, 32}));
+    EXPECT_EQ(seeds, 1);
 }
 
 TEST_F(CommandTest, theSaveDialogOffersSongsFirstThenMidiAndAudio)
 {
     Form2& f = make();
-    FormParts w(f);
     EXPECT_EQ(Co::kSongFilter, QStringLiteral("  *.hbk(Harbeck音乐文件 )|*.hbk"));
     QStringList offered;
     QString answer;
-    w.co.chooser = [&](bool, const Co& d) {
+    f.fileDialog().chooser = [&](bool, const Co& d) {
         offered = d.qtFilters();
         return answer;
     };
@@ -249,24 +244,24 @@ TEST_F(CommandTest, theSaveDialogOffersSongsFirstThenMidiAndAudio)
         return true;
     };
     answer = dir.path() + QStringLiteral("/out.mid");
-    f.Com_Click(3);
+    click(3);
     ASSERT_EQ(offered.size(), 3);
     EXPECT_EQ(offered[0], QStringLiteral("  *.hbk(Harbeck音乐文件 ) (*.hbk)"));
     EXPECT_EQ(offered[1], QStringLiteral("MIDI 文件 (*.mid)"));
     EXPECT_EQ(offered[2], QStringLiteral("WAV 音频 (*.wav)"));
     answer = dir.path() + QStringLiteral("/out.wav");
-    f.Com_Click(3);
+    click(3);
     EXPECT_EQ(exported, (QStringList{QStringLiteral("mid ") + f.songCommands().scratchPath() + QStringLiteral(" -> ") + dir.path() + QStringLiteral("/out.mid"),
                                      QStringLiteral("wav ") + f.songCommands().scratchPath() + QStringLiteral(" -> ") + dir.path() + QStringLiteral("/out.wav")}));
     // Without a synthesizer to render it (Windows) no audio is offered.
     f.songCommands().exportWav = nullptr;
     answer.clear();
-    f.Com_Click(3);
+    click(3);
     EXPECT_EQ(offered.size(), 2);
     // The open dialog offers everything it opens first, then the songs, MIDI
     // files and jianpu texts each.
     answer.clear();
-    f.Com_Click(4);
+    click(4);
     EXPECT_EQ(offered, (QStringList{QStringLiteral("全部可打开的文件 (*.hbk *.mid *.midi *.txt *.jianpu)"),
                                     QStringLiteral("  *.hbk(Harbeck音乐文件 ) (*.hbk)"),
                                     QStringLiteral("MIDI 文件 (*.mid *.midi)"), QStringLiteral("简谱文件 (*.txt *.jianpu)")}));
@@ -275,11 +270,10 @@ TEST_F(CommandTest, theSaveDialogOffersSongsFirstThenMidiAndAudio)
 TEST_F(CommandTest, theRealOpenDialogSpeaksChineseWhateverTheSystemLocale)
 {
     Form2& f = make();
-    FormParts w(f);
     const QLocale before;
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     Co::UseChinese();  // as the program does once its window shows
-    const QString music = w.AppDir + QStringLiteral("Music");
+    const QString music = f.songCommands().musicFolder();
     QFile song(music + QStringLiteral("/歌.hbk"));
     ASSERT_TRUE(song.open(QIODevice::WriteOnly));
     song.write(QByteArray(552, 's'));
@@ -302,8 +296,8 @@ TEST_F(CommandTest, theRealOpenDialogSpeaksChineseWhateverTheSystemLocale)
                 shown << row(name).siblingAtColumn(column).data().toString();
         dialog->reject();
     });
-    w.co.chooser = nullptr;
-    f.Com_Click(4);
+    f.fileDialog().chooser = nullptr;
+    click(4);
     QLocale::setDefault(before);
     EXPECT_EQ(filters.value(0), QStringLiteral("全部可打开的文件 (*.hbk *.mid *.midi *.txt *.jianpu)"));
     ASSERT_EQ(shown.size(), 6) << shown.join(QLatin1Char('|')).toStdString();
@@ -318,7 +312,6 @@ TEST_F(CommandTest, theRealOpenDialogSpeaksChineseWhateverTheSystemLocale)
 TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
 {
     Form2& f = make();
-    FormParts w(f);
     // The last take, not saved yet.
     QFile scratch(f.songCommands().scratchPath());
     ASSERT_TRUE(scratch.open(QIODevice::WriteOnly));
@@ -329,12 +322,12 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
                                 {{0, songs::kLowerTrack, 0x90, 60, 100}, {500, songs::kLowerTrack, 0x90, 64, 100}},
                                 "小调"));
     QString answer = midi;
-    w.co.chooser = [&](bool, const Co&) { return answer; };
+    f.fileDialog().chooser = [&](bool, const Co&) { return answer; };
     service.clear();
-    f.Com_Click(4);
-    EXPECT_TRUE(w.Timer3.isActive());
-    EXPECT_EQ(w.Label3->text(), QStringLiteral("小调"));
-    for (int tick = 0; tick < 100 && w.Timer3.isActive(); ++tick)
+    click(4);
+    EXPECT_TRUE(playing());
+    EXPECT_EQ(title(), QStringLiteral("小调"));
+    for (int tick = 0; tick < 100 && playing(); ++tick)
         f.songCommands().Timer3_Timer();
     std::vector<int> notes;
     for (const auto& m : service.messages)
@@ -344,15 +337,15 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
 
     // Save keeps the song made of it; the take in the scratch file stays.
     answer = dir.path() + QStringLiteral("/kept.hbk");
-    f.Com_Click(3);
-    EXPECT_EQ(records(answer).size(), records(w.SongPath).size());
-    EXPECT_NE(w.SongPath, f.songCommands().scratchPath());
+    click(3);
+    EXPECT_EQ(records(answer).size(), records(f.songCommands().shownSong()).size());
+    EXPECT_NE(f.songCommands().shownSong(), f.songCommands().scratchPath());
     ASSERT_TRUE(scratch.open(QIODevice::ReadOnly));
     EXPECT_EQ(scratch.readAll(), QByteArray(300, 'r'));
     scratch.close();
-    std::string title, author;
-    ASSERT_TRUE(songs::ReadHeaderLine(answer.toStdString(), title, author));
-    EXPECT_EQ(title, "小调");
+    std::string savedTitle, savedAuthor;
+    ASSERT_TRUE(songs::ReadHeaderLine(answer.toStdString(), savedTitle, savedAuthor));
+    EXPECT_EQ(savedTitle, "小调");
 
     // A file that only looks like a MIDI file is refused without a word.
     const QString bad = dir.path() + QStringLiteral("/bad.mid");
@@ -360,14 +353,14 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("MThd\0\0\0\6\0\1\0\1\0\0");  // a division of 0
     file.close();
-    const QString before = w.SongPath;
+    const QString before = f.songCommands().shownSong();
     answer = bad;
-    f.Com_Click(4);
-    EXPECT_FALSE(w.Timer3.isActive());
-    EXPECT_EQ(w.SongPath, before);
-    EXPECT_EQ(w.Label3->text(), QStringLiteral("无法打开 bad.mid"));
+    click(4);
+    EXPECT_FALSE(playing());
+    EXPECT_EQ(f.songCommands().shownSong(), before);
+    EXPECT_EQ(title(), QStringLiteral("无法打开 bad.mid"));
     f.endNotice();
-    EXPECT_EQ(w.Label3->text(), QStringLiteral("小调"));
+    EXPECT_EQ(title(), QStringLiteral("小调"));
     EXPECT_TRUE(warnings.empty());
 
     // One longer than a song plays its start, and the display says how much.
@@ -376,18 +369,17 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
         many.push_back({i * 20, songs::kLowerTrack, 0x90, std::uint8_t(48 + i % 24), 100});
     ASSERT_TRUE(songs::WriteSmf(midi.toStdString(), many, "长曲"));
     answer = midi;
-    f.Com_Click(4);
-    EXPECT_TRUE(w.Timer3.isActive());
-    EXPECT_EQ(w.Label3->text(), QStringLiteral("只导入了前 32743 个音符"));
+    click(4);
+    EXPECT_TRUE(playing());
+    EXPECT_EQ(title(), QStringLiteral("只导入了前 32743 个音符"));
     f.endNotice();
-    EXPECT_EQ(w.Label3->text(), QStringLiteral("长曲"));
-    f.Com_Click(7);
+    EXPECT_EQ(title(), QStringLiteral("长曲"));
+    click(7);
 }
 
 TEST_F(CommandTest, anOpenedJianpuTextPlaysAndTheScoreFollowsTheNotes)
 {
     Form2& f = make();
-    FormParts w(f);
     const QString text = dir.path() + QStringLiteral("/tune.txt");
     QFile file(text);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -395,14 +387,14 @@ TEST_F(CommandTest, anOpenedJianpuTextPlaysAndTheScoreFollowsTheNotes)
     file.close();
     f.showFollowWindow();
     FollowWindow& follow = *f.followWindowIfShown();
-    w.co.chooser = [&](bool, const Co&) { return text; };
+    f.fileDialog().chooser = [&](bool, const Co&) { return text; };
     service.clear();
-    f.Com_Click(4);
-    EXPECT_TRUE(w.Timer3.isActive());
-    EXPECT_EQ(w.Label3->text(), QStringLiteral("小曲"));
+    click(4);
+    EXPECT_TRUE(playing());
+    EXPECT_EQ(title(), QStringLiteral("小曲"));
     EXPECT_EQ(follow.score().lower.size(), 4u);
     std::vector<int> notes, marked;
-    for (int tick = 0; tick < 300 && w.Timer3.isActive(); ++tick) {
+    for (int tick = 0; tick < 300 && playing(); ++tick) {
         f.songCommands().Timer3_Timer();
         QCoreApplication::processEvents();
         if (marked.empty() || marked.back() != follow.marked().second)
@@ -419,52 +411,52 @@ TEST_F(CommandTest, anOpenedJianpuTextPlaysAndTheScoreFollowsTheNotes)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("1=D\n下: 1 2 x 3 |\n");
     file.close();
-    f.Com_Click(4);
-    EXPECT_FALSE(w.Timer3.isActive());
-    EXPECT_EQ(w.Label3->text(), QStringLiteral("tune.txt 第2行第8列有误"));
+    click(4);
+    EXPECT_FALSE(playing());
+    EXPECT_EQ(title(), QStringLiteral("tune.txt 第2行第8列有误"));
     // One saved as GBK says so, in words.
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("\xB1\xEA\xCC\xE2: \xD0\xA1\xC7\xFA\n1 2 3 |\n");  // 标题: 小曲
     file.close();
-    f.Com_Click(4);
-    EXPECT_FALSE(w.Timer3.isActive());
-    EXPECT_EQ(w.Label3->text(), QStringLiteral("tune.txt 不是 UTF-8 文本"));
+    click(4);
+    EXPECT_FALSE(playing());
+    EXPECT_EQ(title(), QStringLiteral("tune.txt 不是 UTF-8 文本"));
 }
 
 TEST_F(CommandTest, openPlaysTheChosenSongAndACancelDoesNothing)
 {
     Form2& f = make();
-    FormParts w(f);
     const QString song = dir.path() + QStringLiteral("/chosen.hbk");
     songs::SongRecorder rec;
     ASSERT_TRUE(rec.start(song.toStdString(), "茉莉花", "李四", songs::HalfSettings{}, songs::HalfSettings{}));
+    rec.recordNote(5, 0);
     rec.stop();
 
     QString answer;
-    w.co.chooser = [&](bool save, const Co&) {
+    f.fileDialog().chooser = [&](bool save, const Co&) {
         EXPECT_FALSE(save);
         return answer;
     };
-    f.Com_Click(4);  // cancelled
-    EXPECT_EQ(w.SongPath, f.songCommands().scratchPath());
-    EXPECT_FALSE(w.Timer3.isActive());
+    click(4);  // cancelled
+    EXPECT_EQ(f.songCommands().shownSong(), f.songCommands().scratchPath());
+    EXPECT_FALSE(playing());
 
     answer = song;
-    f.Com_Click(4);
-    EXPECT_EQ(w.SongPath, song);
-    EXPECT_EQ(w.Label3->text(), QStringLiteral("茉莉花"));
-    EXPECT_EQ(w.Label9->text(), QStringLiteral("李四"));
-    EXPECT_TRUE(w.Timer3.isActive());
+    click(4);
+    EXPECT_EQ(f.songCommands().shownSong(), song);
+    EXPECT_EQ(title(), QStringLiteral("茉莉花"));
+    EXPECT_EQ(author(), QStringLiteral("李四"));
+    EXPECT_TRUE(playing());
     for (int i : {1, 3, 4})
-        EXPECT_FALSE(w.Com[i]->isEnabled()) << i;
-    f.Com_Click(7);
-    EXPECT_FALSE(w.Timer3.isActive());
+        EXPECT_FALSE(button(i)->isEnabled()) << i;
+    click(7);
+    EXPECT_FALSE(playing());
     for (int i : {1, 3, 4})
-        EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
+        EXPECT_TRUE(button(i)->isEnabled()) << i;
 
     // A file that holds no song header ends the command where its header
     // would be read: the chosen path is kept, the captions and the buttons
-    // stay as they were and nothing plays.
+    // stay as they were and nothing plays, then or on Play.
     for (const QByteArray& bytes : {QByteArray(), QByteArray("no header here"), QByteArray(200, '\0')}) {
         const QString bad = dir.path() + QStringLiteral("/bad.hbk");
         QFile file(bad);
@@ -473,24 +465,27 @@ TEST_F(CommandTest, openPlaysTheChosenSongAndACancelDoesNothing)
         file.close();
         answer = bad;
         service.clear();
-        f.Com_Click(4);
-        EXPECT_EQ(w.SongPath, bad);
-        EXPECT_EQ(w.Label3->text(), QStringLiteral("无法打开 bad.hbk"));
+        click(4);
+        EXPECT_EQ(title(), QStringLiteral("无法打开 bad.hbk"));
         f.endNotice();
-        EXPECT_EQ(w.Label3->text(), QStringLiteral("茉莉花")) << bytes.size();
-        EXPECT_EQ(w.Label9->text(), QStringLiteral("李四"));
-        EXPECT_FALSE(w.Timer3.isActive());
-        EXPECT_TRUE(w.MIDi1->Enabled());
+        EXPECT_EQ(title(), QStringLiteral("茉莉花")) << bytes.size();
+        EXPECT_EQ(author(), QStringLiteral("李四"));
+        EXPECT_FALSE(playing());
+        EXPECT_TRUE(lower->Enabled());
         for (int i : {1, 3, 4})
-            EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
-        EXPECT_EQ(w.Com[2]->face().toImage(), w.Image4.toImage());
+            EXPECT_TRUE(button(i)->isEnabled()) << i;
+        EXPECT_EQ(face(2), "normal");
+        click(2);  // it is the chosen file that Play plays: no note
+        for (int tick = 0; tick < 100 && playing(); ++tick)
+            f.songCommands().Timer3_Timer();
+        for (const auto& m : service.messages)
+            EXPECT_NE(m.status & 0xF0, 0x90);
     }
 }
 
 TEST_F(CommandTest, saveKeepsTheSongOnTheDisplayAndNeverOverwritesTheOpenSong)
 {
     Form2& f = make();
-    FormParts w(f);
     const auto write = [](const QString& path, const char* title) {
         songs::SongRecorder rec;
         EXPECT_TRUE(rec.start(path.toStdString(), title, "人", {}, {}));
@@ -501,17 +496,17 @@ TEST_F(CommandTest, saveKeepsTheSongOnTheDisplayAndNeverOverwritesTheOpenSong)
         return file.readAll();
     };
     const QByteArray take = write(f.songCommands().scratchPath(), "录音A");
-    const QString opened = w.AppDir + QStringLiteral("Music/qwe 小星星.hbk");
+    const QString opened = f.songCommands().musicFolder() + QStringLiteral("/qwe 小星星.hbk");
     const QByteArray song = write(opened, "qwe 小星星");
     QString proposed, answer = opened;
-    w.co.chooser = [&](bool, const Co& d) {
+    f.fileDialog().chooser = [&](bool, const Co& d) {
         proposed = d.FileName;
         return answer;
     };
-    f.Com_Click(4);
-    f.Com_Click(7);
+    click(4);
+    click(7);
     // Save proposes the title, whose file is the one open: nothing changes.
-    f.Com_Click(3);
+    click(3);
     EXPECT_EQ(proposed, QStringLiteral("qwe 小星星"));
     const auto bytes = [](const QString& path) {
         QFile file(path);
@@ -521,7 +516,7 @@ TEST_F(CommandTest, saveKeepsTheSongOnTheDisplayAndNeverOverwritesTheOpenSong)
     EXPECT_EQ(bytes(f.songCommands().scratchPath()), take);
     // Elsewhere it writes the song shown, not the last take.
     answer = dir.path() + QStringLiteral("/copy.hbk");
-    f.Com_Click(3);
+    click(3);
     EXPECT_EQ(bytes(answer), song);
     EXPECT_TRUE(warnings.empty());
 }

@@ -1,5 +1,6 @@
-// The window as it is created: every control at its place with its text,
-// colours, tooltip and initial state.
+// The window as it is created: its picture, every control inside it and clear
+// of the others, each caption over the control it names, and the texts,
+// colours and initial state the controls show.
 #include "formfixture.h"
 
 #include "instrument/picture.h"
@@ -9,83 +10,152 @@
 #include <QPushButton>
 #include <QResource>
 
+using LayoutTest = FormTest;
+
 namespace {
 
-struct Expect {
-    const char* name;
-    int left, top, width, height;  // twips
-    const char* text;               // caption or tooltip ("" for none)
-};
-
-QRect px(const Expect& e)
+// A widget found by its caption, its tooltip or its name.
+QWidget* shown(const Form2& f, const QString& what)
 {
-    auto p = [](int t) { return int(std::lround(t / 15.0)); };
-    return QRect(p(e.left), p(e.top), p(e.width), p(e.height));
+    for (QWidget* w : f.findChildren<QWidget*>()) {
+        const auto* label = qobject_cast<const QLabel*>(w);
+        if ((label && label->text() == what) || w->toolTip() == what || w->objectName() == what)
+            return w;
+    }
+    ADD_FAILURE() << "nothing shows " << what.toStdString();
+    return nullptr;
 }
 
 }  // namespace
 
-using LayoutTest = FormTest;
-
-TEST_F(LayoutTest, labelsSitAtTheirPlacesWithTheirCaptions)
+TEST_F(LayoutTest, everyControlLiesInsideTheWindowAndClearOfTheOthers)
 {
     Form2& f = make(QString(), false);
-    FormParts w(f);
-    const Expect labels[] = {
-        {"Label4", 3240, 600, 1695, 375, "Sonarel"},
-        {"Label3", 4080, 1140, 3135, 255, "自由弹奏"},
-        {"Label9", 4080, 1440, 2175, 255, "佚名"},
-        {"Label6_0", 720, 2130, 375, 255, "录制"},
-        {"Label6_1", 1320, 2130, 495, 255, "播放"},
-        {"Label6_2", 1920, 2130, 495, 255, "停止"},
-        {"Label6_3", 2520, 2130, 495, 255, "保存"},
-        {"Label6_4", 3120, 2130, 495, 255, "打开"},
-        {"Label6_5", 3720, 2130, 495, 255, "键名"},
-        {"Label6_6", 4320, 2130, 495, 255, "消音"},
-        {"Label6_10", 4920, 2130, 495, 255, "锁定"},
-        {"Label6_11", 7440, 2130, 495, 255, "音 长"},
-        {"Label6_7", 8520, 2130, 735, 255, "音 调"},
-        {"Label6_8", 9960, 2130, 735, 255, "乐 器"},
-        {"Label6_12", 180, 2760, 495, 255, "随机"},
-        {"Label6_9", 165, 3780, 495, 255, "关闭"},
-    };
-    for (const auto& e : labels) {
-        auto* label = f.findChild<QLabel*>(QString::fromLatin1(e.name));
-        ASSERT_NE(label, nullptr) << e.name;
-        EXPECT_EQ(label->geometry(), px(e)) << e.name;
-        EXPECT_EQ(label->text(), QString::fromUtf8(e.text)) << e.name;
+    EXPECT_EQ(f.size(), ReadPicture(QStringLiteral(SONAREL_ASSETS "/window/skin.jpg")).size());
+    EXPECT_TRUE(f.windowFlags() & Qt::FramelessWindowHint);
+    // The controls that take the mouse, and the texts, each in a place of its own.
+    std::vector<QWidget*> controls, texts;
+    for (QWidget* w : f.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (w->isHidden())
+            continue;
+        EXPECT_TRUE(f.rect().contains(w->geometry())) << w->objectName().toStdString();
+        (qobject_cast<Caption*>(w) || qobject_cast<ClockFace*>(w) ? texts : controls).push_back(w);
     }
-    // The two fixed captions are sized to their text and start at their place.
-    EXPECT_EQ(w.Label2[1]->text(), QStringLiteral("音乐名:"));
-    EXPECT_EQ(w.Label2[0]->text(), QStringLiteral("演奏者:"));
-    EXPECT_EQ(w.Label2[1]->pos(), QPoint(208, 76));
-    EXPECT_EQ(w.Label2[0]->pos(), QPoint(208, 96));
+    EXPECT_EQ(controls.size(), 20u);  // ten buttons, two knobs, the box, two lists, the keyboards, their zones, the lamp
+    for (const auto* group : {&controls, &texts})
+        for (std::size_t i = 0; i < group->size(); ++i)
+            for (std::size_t j = i + 1; j < group->size(); ++j)
+                EXPECT_FALSE((*group)[i]->geometry().intersects((*group)[j]->geometry()))
+                    << (*group)[i]->objectName().toStdString() << " " << (*group)[j]->objectName().toStdString();
+    // The song panel, when it shows, lies over the display and holds its own controls.
+    const QWidget* panel = control(QStringLiteral("Picture1"));
+    EXPECT_TRUE(panel->isHidden());
+    EXPECT_TRUE(f.rect().contains(panel->geometry()));
+    for (const QWidget* w : panel->findChildren<QWidget*>())
+        EXPECT_TRUE(panel->rect().contains(w->geometry())) << w->objectName().toStdString();
+    EXPECT_FALSE(control(QStringLiteral("Text1"))->geometry().intersects(control(QStringLiteral("Command1"))->geometry()));
+}
 
-    EXPECT_EQ(w.Label4->palette().color(QPalette::WindowText), QColor(255, 128, 0));
-    EXPECT_EQ(w.Label3->palette().color(QPalette::WindowText), QColor(0, 255, 0));
-    EXPECT_EQ(w.Label6[3]->palette().color(QPalette::WindowText), QColor(107, 115, 116));
-    EXPECT_TRUE(w.Label4->font().bold());
-    EXPECT_DOUBLE_EQ(w.Label4->font().pointSizeF(), 18);
-    EXPECT_DOUBLE_EQ(w.Label3->font().pointSizeF(), 10.5);
-    EXPECT_TRUE(w.Label4->font().families().contains(QStringLiteral("SimSun")));
+TEST_F(LayoutTest, eachCaptionNamesTheControlBeneathOrBesideIt)
+{
+    Form2& f = make(QString(), false);
+    const std::pair<const char*, const char*> above[] = {
+        {"录制", "录制音乐"}, {"播放", "播放音乐"}, {"停止", "停止操作"}, {"保存", "保存音乐"},
+        {"打开", "打开音乐文件"}, {"键名", "显示键名"}, {"消音", "自动消音"},
+        {"锁定", "自动播放音乐时锁定键盘属性"}, {"随机", "Com_9"}, {"关闭", "关闭程序"},
+        {"音 长", "Text3"}, {"音 调", "ComDevies"}, {"乐 器", "ComSounds"},
+    };
+    for (const auto& [caption, what] : above) {
+        const QRect c = shown(f, QString::fromUtf8(caption))->geometry(), w = shown(f, QString::fromUtf8(what))->geometry();
+        EXPECT_TRUE(c.center().y() < w.top() && w.top() - c.bottom() < 20) << caption;
+        EXPECT_TRUE(c.center().x() > w.left() && c.center().x() < w.right()) << caption;
+    }
+    // The display's captions stand left of their texts, on their rows.
+    for (const auto& [caption, what] : {std::pair{"音乐名:", "Label3"}, std::pair{"演奏者:", "Label9"}}) {
+        const QRect c = shown(f, QString::fromUtf8(caption))->geometry(), w = shown(f, QString::fromUtf8(what))->geometry();
+        EXPECT_TRUE(c.right() < w.left() && w.left() - c.right() < 20) << caption;
+        EXPECT_TRUE(c.center().y() > w.top() && c.center().y() < w.bottom()) << caption;
+    }
+    // The upper keyboard above the lower, as wide, each with its mute zone at its right.
+    const QRect up = upper->geometry(), low = lower->geometry();
+    EXPECT_LT(up.bottom(), low.top());
+    EXPECT_EQ(up.size(), low.size());
+    for (const auto& [zone, keys] : {std::pair{"LABEL1", up}, std::pair{"Image1", low}}) {
+        const QWidget* w = control(QString::fromLatin1(zone));
+        EXPECT_EQ(w->toolTip(), QStringLiteral("鼠标在此移动消音"));
+        EXPECT_GT(w->x(), keys.right());
+        EXPECT_TRUE(w->geometry().center().y() > keys.top() && w->geometry().center().y() < keys.bottom()) << zone;
+    }
+}
 
+TEST_F(LayoutTest, theControlsShowTheirTextsColoursAndFirstState)
+{
+    Form2& f = make(QString(), false);
+    const QLabel* name = control<QLabel>(QStringLiteral("Label4"));
+    EXPECT_EQ(name->text(), QStringLiteral("Sonarel"));
+    EXPECT_EQ(title(), QStringLiteral("自由弹奏"));
+    EXPECT_EQ(author(), QStringLiteral("佚名"));
+    EXPECT_EQ(name->palette().color(QPalette::WindowText), QColor(255, 128, 0));
+    EXPECT_EQ(control(QStringLiteral("Label3"))->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+    EXPECT_EQ(shown(f, QStringLiteral("保存"))->palette().color(QPalette::WindowText), QColor(107, 115, 116));
+    EXPECT_TRUE(name->font().bold());
+    EXPECT_DOUBLE_EQ(name->font().pointSizeF(), 18);
+    EXPECT_DOUBLE_EQ(control(QStringLiteral("Label3"))->font().pointSizeF(), 10.5);
+    EXPECT_TRUE(name->font().families().contains(QStringLiteral("SimSun")));
     // The clock shows the product's name until its first tick.
-    EXPECT_EQ(w.Label10->objectName(), QStringLiteral("Label10"));
-    EXPECT_EQ(w.Label10->geometry(), px({"Label10", 6360, 1410, 1215, 255, ""}));
-    EXPECT_EQ(w.Label10->text(), QStringLiteral("Sonarel"));
-    EXPECT_EQ(w.Label10->palette().color(QPalette::WindowText), QColor(255, 128, 0));
-    EXPECT_TRUE(w.Label10->font().bold());
-    EXPECT_DOUBLE_EQ(w.Label10->font().pointSizeF(), 12);
+    const ClockFace* clock = control<ClockFace>(QStringLiteral("Label10"));
+    EXPECT_EQ(clock->text(), QStringLiteral("Sonarel"));
+    EXPECT_EQ(clock->palette().color(QPalette::WindowText), QColor(255, 128, 0));
+    EXPECT_TRUE(clock->font().bold());
+    EXPECT_DOUBLE_EQ(clock->font().pointSizeF(), 12);
+    EXPECT_EQ(shown(f, QStringLiteral("Picture4_1"))->toolTip(), QStringLiteral("音高调节"));
+    EXPECT_EQ(shown(f, QStringLiteral("Picture4_2"))->toolTip(), QStringLiteral("音量调节"));
+    EXPECT_EQ(button(9)->toolTip(), QString());
+
+    // Lists: exact entries, no selection until the window first becomes active.
+    ASSERT_EQ(keyList()->count(), 12);
+    EXPECT_EQ(keyList()->itemText(0), QStringLiteral("C     调"));
+    EXPECT_EQ(keyList()->itemText(2), QStringLiteral("D     调             "));
+    EXPECT_EQ(keyList()->itemText(11), QStringLiteral("B     调"));
+    ASSERT_EQ(instrumentList()->count(), 128);
+    EXPECT_EQ(instrumentList()->itemText(12), QStringLiteral("立奏木琴"));
+    EXPECT_EQ(instrumentList()->itemText(53), QStringLiteral("（喔）语音 "));
+    EXPECT_EQ(instrumentList()->itemText(68), QStringLiteral("双簧管 "));
+    EXPECT_EQ(instrumentList()->itemText(3), instrumentList()->itemText(112));
+    EXPECT_EQ(instrumentList()->itemText(127), QStringLiteral("模拟声-枪声"));
+    EXPECT_EQ(keyList()->currentIndex(), -1);
+    EXPECT_EQ(instrumentList()->currentIndex(), -1);
+
+    const auto* length = control<QLineEdit>(QStringLiteral("Text3"));
+    const auto* songTitle = control<QLineEdit>(QStringLiteral("Text1"));
+    EXPECT_EQ(length->text(), QStringLiteral("100"));
+    EXPECT_EQ(length->maxLength(), 4);
+    EXPECT_EQ(songTitle->text(), QStringLiteral("自由弹奏"));
+    EXPECT_EQ(control<QLineEdit>(QStringLiteral("Text2"))->text(), QStringLiteral("佚名"));
+    EXPECT_EQ(songTitle->maxLength(), 20);
+    EXPECT_EQ(control<QPushButton>(QStringLiteral("Command1"))->text(), QStringLiteral("确  定"));
+    EXPECT_EQ(control(QStringLiteral("Picture1"))->palette().color(QPalette::Window), QColor(159, 164, 164));
+
+    // The instruments carry their designed settings.
+    EXPECT_TRUE(lower->Silencer());
+    EXPECT_EQ(lower->KeyBoardBlock(), 1);
+    EXPECT_TRUE(lower->Logo());
+    EXPECT_EQ(lower->Channel(), 0);
+    EXPECT_TRUE(upper->Silencer());
+    EXPECT_FALSE(upper->Logo());
+    EXPECT_EQ(upper->Channel(), 1);
+    EXPECT_EQ(upper->Instrument(), 12);
+    EXPECT_EQ(upper->KeyBoardBlock(), 2);
 }
 
 TEST_F(LayoutTest, theClockDrawsItsTextOverTheSkinBeneathIt)
 {
     Form2& f = make(QString(), false);
-    FormParts w(f);
+    ClockFace* face = control<ClockFace>(QStringLiteral("Label10"));
     const QImage skin = f.grab().toImage();
-    w.Label10->setText(QStringLiteral("12:34:56"));
-    const QImage clock = w.Label10->grab().toImage();
-    const QPoint at = w.Label10->pos();
+    face->setText(QStringLiteral("12:34:56"));
+    const QImage clock = face->grab().toImage();
+    const QPoint at = face->pos();
     int text = 0, skinShown = 0;
     for (int y = 0; y < clock.height(); ++y) {
         for (int x = 0; x < clock.width(); ++x) {
@@ -121,84 +191,4 @@ TEST_F(LayoutTest, theWindowShowsTheSkinItIsBuiltWith)
     EXPECT_TRUE(RawPicture(data(bytes), bytes.size() - 1).isNull());
     EXPECT_TRUE(RawPicture(data(bytes), 4).isNull());
     EXPECT_TRUE(RawPicture(nullptr, 0).isNull());
-}
-
-TEST_F(LayoutTest, buttonsKnobsZonesAndEntriesAtTheirPlaces)
-{
-    Form2& f = make(QString(), false);
-    FormParts w(f);
-    const Expect controls[] = {
-        {"Com_1", 720, 2390, 420, 270, "录制音乐"},
-        {"Com_2", 1320, 2390, 420, 270, "播放音乐"},
-        {"Com_7", 1920, 2390, 420, 270, "停止操作"},
-        {"Com_3", 2520, 2390, 420, 270, "保存音乐"},
-        {"Com_4", 3120, 2390, 420, 270, "打开音乐文件"},
-        {"Com_5", 3720, 2390, 420, 270, "显示键名"},
-        {"Com_6", 4320, 2390, 420, 270, "自动消音"},
-        {"Com_8", 4920, 2390, 420, 270, "自动播放音乐时锁定键盘属性"},
-        {"Com_9", 150, 3120, 420, 360, ""},
-        {"Com_0", 150, 4080, 420, 360, "关闭程序"},
-        {"Picture4_1", 8190, 600, 165, 285, "音高调节"},
-        {"Picture4_2", 8690, 360, 165, 285, "音量调节"},
-        {"Text3", 7320, 2360, 735, 300, ""},
-        {"ComDevies", 8160, 2360, 1335, 300, ""},
-        {"ComSounds", 9600, 2360, 1335, 300, ""},
-        {"MIDi2", 720, 2720, 10380, 1095, ""},
-        {"MIDi1", 720, 3840, 10380, 1095, ""},
-        {"LABEL1", 11160, 2640, 495, 1095, "鼠标在此移动消音"},
-        {"Image1", 11160, 3840, 495, 975, "鼠标在此移动消音"},
-        {"Picture1", 3840, 1440, 3975, 1815, ""},
-    };
-    for (const auto& e : controls) {
-        auto* w = f.findChild<QWidget*>(QString::fromLatin1(e.name));
-        ASSERT_NE(w, nullptr) << e.name;
-        EXPECT_EQ(w->geometry(), px(e)) << e.name;
-        EXPECT_EQ(w->toolTip(), QString::fromUtf8(e.text)) << e.name;
-    }
-    EXPECT_EQ(f.size(), QSize(785, 334));
-    EXPECT_TRUE(f.windowFlags() & Qt::FramelessWindowHint);
-
-    // Lists: exact entries, no selection until the window first becomes active.
-    ASSERT_EQ(w.ComDevies->count(), 12);
-    EXPECT_EQ(w.ComDevies->itemText(0), QStringLiteral("C     调"));
-    EXPECT_EQ(w.ComDevies->itemText(2), QStringLiteral("D     调             "));
-    EXPECT_EQ(w.ComDevies->itemText(11), QStringLiteral("B     调"));
-    ASSERT_EQ(w.ComSounds->count(), 128);
-    EXPECT_EQ(w.ComSounds->itemText(12), QStringLiteral("立奏木琴"));
-    EXPECT_EQ(w.ComSounds->itemText(53), QStringLiteral("（喔）语音 "));
-    EXPECT_EQ(w.ComSounds->itemText(68), QStringLiteral("双簧管 "));
-    EXPECT_EQ(w.ComSounds->itemText(3), w.ComSounds->itemText(112));
-    EXPECT_EQ(w.ComSounds->itemText(127), QStringLiteral("模拟声-枪声"));
-    EXPECT_EQ(w.ComDevies->currentIndex(), -1);
-    EXPECT_EQ(w.ComSounds->currentIndex(), -1);
-
-    EXPECT_EQ(w.Text3->text(), QStringLiteral("100"));
-    EXPECT_EQ(w.Text3->maxLength(), 4);
-    EXPECT_EQ(w.Text1->text(), QStringLiteral("自由弹奏"));
-    EXPECT_EQ(w.Text2->text(), QStringLiteral("佚名"));
-    EXPECT_EQ(w.Text1->maxLength(), 20);
-    EXPECT_EQ(w.Command1->text(), QStringLiteral("确  定"));
-    EXPECT_EQ(w.Command1->geometry(), QRect(104, 88, 57, 25));
-    EXPECT_EQ(w.Text1->geometry(), QRect(80, 16, 137, 22));
-    EXPECT_TRUE(w.Picture1->isHidden());
-    EXPECT_EQ(w.Picture1->palette().color(QPalette::Window), QColor(159, 164, 164));
-
-    // The instruments carry their designed settings.
-    EXPECT_TRUE(w.MIDi1->Silencer());
-    EXPECT_EQ(w.MIDi1->KeyBoardBlock(), 1);
-    EXPECT_TRUE(w.MIDi1->Logo());
-    EXPECT_EQ(w.MIDi1->Channel(), 0);
-    EXPECT_TRUE(w.MIDi2->Silencer());
-    EXPECT_FALSE(w.MIDi2->Logo());
-    EXPECT_EQ(w.MIDi2->Channel(), 1);
-    EXPECT_EQ(w.MIDi2->Instrument(), 12);
-    EXPECT_EQ(w.MIDi2->KeyBoardBlock(), 2);
-
-    // Timers: the clock runs, playback and random play wait.
-    EXPECT_TRUE(w.Timer2.isActive());
-    EXPECT_EQ(w.Timer2.interval(), 10);  // the first tick; then at each turn of the second
-    EXPECT_FALSE(w.Timer3.isActive());
-    EXPECT_EQ(w.Timer3.interval(), 10);
-    EXPECT_FALSE(w.Timer4.isActive());
-    EXPECT_EQ(w.Timer4.interval(), 500);
 }

@@ -8,6 +8,7 @@
 #include "window/portchooser.h"
 
 #include <QMenu>
+#include <QTest>
 #include <QTime>
 #include <QWheelEvent>
 
@@ -16,8 +17,7 @@ using PanelTest = FormTest;
 TEST_F(PanelTest, knobsMoveInBandsOnEveryFifthMove)
 {
     Form2& f = make();
-    FormParts w(f);
-    Knob* pitch = w.Picture4[1];
+    Knob* pitch = knob(1);
     // Four moves do nothing, the fifth acts (also without a drag).
     f.settingsPanel().Picture4_MouseDown(1, 30);
     for (int i = 0; i < 4; ++i)
@@ -25,7 +25,7 @@ TEST_F(PanelTest, knobsMoveInBandsOnEveryFifthMove)
     EXPECT_EQ(pitch->top(), 600);
     f.settingsPanel().Picture4_MouseMove(1, 30 + 240);
     EXPECT_EQ(pitch->top(), 840);
-    EXPECT_EQ(w.MIDi1->Pitch(), 24);
+    EXPECT_EQ(lower->Pitch(), 24);
 
     // Bands of the pitch knob.
     const struct { double top; int pitch; } bands[] = {
@@ -34,102 +34,98 @@ TEST_F(PanelTest, knobsMoveInBandsOnEveryFifthMove)
         pitch->setTop(b.top);
         for (int i = 0; i < 5; ++i)
             f.settingsPanel().Picture4_MouseMove(1, 30);  // the mouse stays where the press was: no movement
-        EXPECT_EQ(w.MIDi1->Pitch(), b.pitch) << b.top;
+        EXPECT_EQ(lower->Pitch(), b.pitch) << b.top;
     }
     // The knob never leaves its track.
     pitch->setTop(400);
     for (int i = 0; i < 5; ++i)
         f.settingsPanel().Picture4_MouseMove(1, 30 - 2000);
     EXPECT_EQ(pitch->top(), 360);
-    EXPECT_EQ(w.MIDi1->Pitch(), 48);
+    EXPECT_EQ(lower->Pitch(), 48);
     f.settingsPanel().Picture4_MouseUp(1);
-    EXPECT_EQ(w.KnobDragY, 0);
+    for (int i = 0; i < 5; ++i)
+        f.settingsPanel().Picture4_MouseMove(1, 30 + 240);
+    EXPECT_EQ(pitch->top(), 360);  // let go, it no longer follows the mouse
 
     // Volume: the top end asks for 128, the instrument keeps 127, the knob stays at 360.
-    Knob* volume = w.Picture4[2];
+    Knob* volume = knob(2);
     f.settingsPanel().Picture4_MouseDown(2, 15);
     for (int i = 0; i < 5; ++i)
         f.settingsPanel().Picture4_MouseMove(2, 15 - 500);
     EXPECT_EQ(volume->top(), 360);
-    EXPECT_EQ(w.KnobVolume, 128);
-    EXPECT_EQ(w.MIDi1->Intensity(), 127);
+    EXPECT_EQ(lower->Intensity(), 127);
     for (int i = 0; i < 5; ++i)
         f.settingsPanel().Picture4_MouseMove(2, 15 + 75);  // ten volume steps down
     EXPECT_EQ(volume->top(), 435);
-    EXPECT_EQ(w.MIDi1->Intensity(), 118);
+    EXPECT_EQ(lower->Intensity(), 118);
 }
 
 TEST_F(PanelTest, aPressOnTheKnobsTopRowStartsNoDrag)
 {
     Form2& f = make();
-    FormParts w(f);
     f.settingsPanel().Picture4_MouseDown(1, 0);
-    EXPECT_EQ(w.KnobDragY, 0);
     for (int i = 0; i < 5; ++i)
         f.settingsPanel().Picture4_MouseMove(1, 500);
-    EXPECT_EQ(w.Picture4[1]->top(), 600);  // it did not follow the mouse
-    EXPECT_EQ(w.MIDi1->Pitch(), 36);        // but the hover re-applied its value
+    EXPECT_EQ(knob(1)->top(), 600);  // it did not follow the mouse
+    EXPECT_EQ(lower->Pitch(), 36);        // but the hover re-applied its value
 }
 
 TEST_F(PanelTest, setPitchAndSetIntensityPlaceTheKnobs)
 {
     Form2& f = make();
-    FormParts w(f);
     f.settingsPanel().SetPitch(30);
-    EXPECT_EQ(w.Picture4[1]->top(), 720);
-    EXPECT_EQ(w.MIDi1->Pitch(), 30);
+    EXPECT_EQ(knob(1)->top(), 720);
+    EXPECT_EQ(lower->Pitch(), 30);
     f.settingsPanel().SetPitch(60);  // clamped by the instrument, placed from what it accepted
-    EXPECT_EQ(w.MIDi1->Pitch(), 60);
-    EXPECT_EQ(w.Picture4[1]->top(), 120);
+    EXPECT_EQ(lower->Pitch(), 60);
+    EXPECT_EQ(knob(1)->top(), 120);
     f.settingsPanel().SetIntensity(200);
-    EXPECT_EQ(w.MIDi1->Intensity(), 127);
-    EXPECT_EQ(w.Picture4[2]->top(), (128 - 200) * 7.5 + 360);
+    EXPECT_EQ(lower->Intensity(), 127);
+    EXPECT_EQ(knob(2)->top(), (128 - 200) * 7.5 + 360);
 }
 
 TEST_F(PanelTest, noteLengthBoxSetsTheActiveInstrument)
 {
-    Form2& f = make();
-    FormParts w(f);
-    w.Text3->setText(QStringLiteral("250"));
-    EXPECT_EQ(w.MIDi1->Mlong(), 250);
-    w.Text3->setText(QStringLiteral("abc"));
-    EXPECT_EQ(w.MIDi1->Mlong(), 0);
-    EXPECT_FALSE(w.MIDi1->countdownTimerActive());
-    w.Text3->setText(QStringLiteral("12.5"));
-    EXPECT_EQ(w.MIDi1->Mlong(), 12);  // halves to even
-    w.Text3->setText(QStringLiteral("-50"));
-    EXPECT_EQ(w.MIDi1->Mlong(), 12);  // refused: the note length is kept
-    w.Text3->setText(QStringLiteral("9.5."));
-    EXPECT_EQ(w.MIDi1->Mlong(), 10);  // the number stops at the second point
-    w.Text3->setText(QStringLiteral("7.5.3"));
-    EXPECT_EQ(w.MIDi1->Mlong(), 8);
-    w.Text3->setText(QStringLiteral(" 30ms"));
-    EXPECT_EQ(w.MIDi1->Mlong(), 30);
-    w.Text3->setText(QString());
-    EXPECT_EQ(w.MIDi1->Mlong(), 0);
-    EXPECT_EQ(w.MIDi2->Mlong(), 100);  // only the active instrument changes
+    make();
+    QLineEdit* length = control<QLineEdit>(QStringLiteral("Text3"));
+    length->setText(QStringLiteral("250"));
+    EXPECT_EQ(lower->Mlong(), 250);
+    length->setText(QStringLiteral("abc"));
+    EXPECT_EQ(lower->Mlong(), 0);
+    EXPECT_FALSE(lower->countdownTimerActive());
+    length->setText(QStringLiteral("12.5"));
+    EXPECT_EQ(lower->Mlong(), 12);  // halves to even
+    length->setText(QStringLiteral("-50"));
+    EXPECT_EQ(lower->Mlong(), 12);  // refused: the note length is kept
+    length->setText(QStringLiteral("9.5."));
+    EXPECT_EQ(lower->Mlong(), 10);  // the number stops at the second point
+    length->setText(QStringLiteral("7.5.3"));
+    EXPECT_EQ(lower->Mlong(), 8);
+    length->setText(QStringLiteral(" 30ms"));
+    EXPECT_EQ(lower->Mlong(), 30);
+    length->setText(QString());
+    EXPECT_EQ(lower->Mlong(), 0);
+    EXPECT_EQ(upper->Mlong(), 100);  // only the active instrument changes
 }
 
 TEST_F(PanelTest, listsSetKeyAndInstrumentOfTheActiveInstrument)
 {
     Form2& f = make();
-    FormParts w(f);
-    f.settingsPanel().setListIndex(w.ComDevies, 7);
-    EXPECT_EQ(w.MIDi1->Tone(), 7);
+    f.settingsPanel().setListIndex(keyList(), 7);
+    EXPECT_EQ(lower->Tone(), 7);
     service.clear();
-    f.settingsPanel().setListIndex(w.ComSounds, 40);
-    EXPECT_EQ(w.MIDi1->Instrument(), 40);
+    f.settingsPanel().setListIndex(instrumentList(), 40);
+    EXPECT_EQ(lower->Instrument(), 40);
     EXPECT_EQ(service.bytes(), "B0 00 00,C0 28 00");
-    EXPECT_EQ(w.MIDi2->Instrument(), 12);
+    EXPECT_EQ(upper->Instrument(), 12);
 }
 
 TEST_F(PanelTest, theWheelOverAClosedListChangesNothing)
 {
     Form2& f = make();
-    FormParts w(f);
     f.Activate();
     service.clear();
-    for (QComboBox* list : {w.ComDevies, w.ComSounds}) {
+    for (QComboBox* list : {keyList(), instrumentList()}) {
         for (const int delta : {-120, 120, -120}) {
             const QPointF at(list->width() / 2.0, list->height() / 2.0);
             QWheelEvent wheel(at, list->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
@@ -138,46 +134,44 @@ TEST_F(PanelTest, theWheelOverAClosedListChangesNothing)
         }
         EXPECT_EQ(list->currentIndex(), 0) << list->objectName().toStdString();
     }
-    EXPECT_EQ(w.MIDi1->Tone(), 0);
-    EXPECT_EQ(w.MIDi1->Instrument(), 0);
+    EXPECT_EQ(lower->Tone(), 0);
+    EXPECT_EQ(lower->Instrument(), 0);
     EXPECT_EQ(service.bytes(), "");  // no program change went out
 }
 
 TEST_F(PanelTest, aKeyOfTheOtherKeyboardPushesOnlyDifferingSettings)
 {
     Form2& f = make();
-    FormParts w(f);
     f.Activate();
     f.settingsPanel().SetPitch(24);
-    f.settingsPanel().setListIndex(w.ComDevies, 3);
-    ASSERT_EQ(w.ActiveMIDi, w.MIDi1);
+    f.settingsPanel().setListIndex(keyList(), 3);
+    ASSERT_EQ(&f.activeKeyboard(), lower);
 
-    strike(w.MIDi2, 30);
-    EXPECT_EQ(w.ActiveMIDi, w.MIDi2);
-    EXPECT_EQ(w.ComSounds->currentIndex(), 12);
-    EXPECT_EQ(w.Picture4[1]->top(), 600);  // MIDi2's pitch 36
-    EXPECT_EQ(w.ComDevies->currentIndex(), 0);
-    EXPECT_EQ(w.MIDi1->Tone(), 3);  // the pushes re-apply MIDi2's own values only
-    EXPECT_EQ(w.MIDi1->Pitch(), 24);
+    strike(upper, 30);
+    EXPECT_EQ(&f.activeKeyboard(), upper);
+    EXPECT_EQ(instrumentList()->currentIndex(), 12);
+    EXPECT_EQ(knob(1)->top(), 600);  // MIDi2's pitch 36
+    EXPECT_EQ(keyList()->currentIndex(), 0);
+    EXPECT_EQ(lower->Tone(), 3);  // the pushes re-apply MIDi2's own values only
+    EXPECT_EQ(lower->Pitch(), 24);
 
     // Staying on one keyboard moves nothing.
-    f.settingsPanel().setListIndex(w.ComSounds, 20);
-    strike(w.MIDi2, 31);
-    EXPECT_EQ(w.ComSounds->currentIndex(), 20);
+    f.settingsPanel().setListIndex(instrumentList(), 20);
+    strike(upper, 31);
+    EXPECT_EQ(instrumentList()->currentIndex(), 20);
 }
 
 TEST_F(PanelTest, muteZonesSilenceOnlyTheirOwnKeyboard)
 {
-    Form2& f = make();
-    FormParts w(f);
+    make();
     service.clear();
     QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(w.Image1, &move);
+    QCoreApplication::sendEvent(control(QStringLiteral("Image1")), &move);
     ASSERT_EQ(service.messages.size(), 65u);
     for (const auto& m : service.messages)
         EXPECT_EQ(m.status, 0x80);
     service.clear();
-    QCoreApplication::sendEvent(w.LABEL1, &move);
+    QCoreApplication::sendEvent(control(QStringLiteral("LABEL1")), &move);
     ASSERT_EQ(service.messages.size(), 65u);
     for (const auto& m : service.messages)
         EXPECT_EQ(m.status, 0x81);
@@ -186,46 +180,49 @@ TEST_F(PanelTest, muteZonesSilenceOnlyTheirOwnKeyboard)
 TEST_F(PanelTest, windowDragsOnEveryThirdMoveWithAnyButton)
 {
     Form2& f = make();
-    FormParts w(f);
     f.move(100, 100);
-    f.Form_MouseDown(150, 150);
-    f.Form_MouseMove(300, 450);
-    f.Form_MouseMove(300, 450);
+    const auto send = [&](QWidget* to, QEvent::Type type, QPointF at, Qt::MouseButton button = Qt::LeftButton) {
+        QMouseEvent e(type, at, to->mapToGlobal(at), button,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button), Qt::NoModifier);
+        QCoreApplication::sendEvent(to, &e);
+    };
+    send(&f, QEvent::MouseButtonPress, QPointF(10, 10));
+    send(&f, QEvent::MouseMove, QPointF(20, 30));
+    send(&f, QEvent::MouseMove, QPointF(20, 30));
     EXPECT_EQ(f.pos(), QPoint(100, 100));
-    f.Form_MouseMove(300, 450);
+    send(&f, QEvent::MouseMove, QPointF(20, 30));
     EXPECT_EQ(f.pos(), QPoint(110, 120));
-    f.Form_MouseUp();
+    send(&f, QEvent::MouseButtonRelease, QPointF(20, 30));
     for (int i = 0; i < 3; ++i)
-        f.Form_MouseMove(600, 600);
+        send(&f, QEvent::MouseMove, QPointF(40, 40), Qt::NoButton);
     EXPECT_EQ(f.pos(), QPoint(110, 120));
 
     // A press on the very first column starts no drag.
-    f.Form_MouseDown(0, 150);
+    send(&f, QEvent::MouseButtonPress, QPointF(0, 10));
     for (int i = 0; i < 3; ++i)
-        f.Form_MouseMove(600, 600);
+        send(&f, QEvent::MouseMove, QPointF(40, 40));
     EXPECT_EQ(f.pos(), QPoint(110, 120));
-    f.Form_MouseUp();
+    send(&f, QEvent::MouseButtonRelease, QPointF(40, 40));
 
     // Whichever button is held, the window follows the mouse.
     for (const Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton, Qt::LeftButton}) {
         const QPoint start = f.pos();
-        const auto send = [&](QEvent::Type type, QPointF at, Qt::MouseButtons held) {
-            QMouseEvent e(type, at, f.mapToGlobal(at), button, held, Qt::NoModifier);
-            QCoreApplication::sendEvent(&f, &e);
-        };
-        w.DragMoves = 0;
-        send(QEvent::MouseButtonPress, QPointF(10, 10), button);
+        send(&f, QEvent::MouseButtonPress, QPointF(10, 10), button);
         for (int i = 0; i < 3; ++i)
-            send(QEvent::MouseMove, QPointF(16, 14), button);
-        send(QEvent::MouseButtonRelease, QPointF(16, 14), Qt::NoButton);
+            send(&f, QEvent::MouseMove, QPointF(16, 14), button);
+        send(&f, QEvent::MouseButtonRelease, QPointF(16, 14), button);
         EXPECT_EQ(f.pos(), start + QPoint(6, 4)) << int(button);
     }
 
     // Moves over a caption neither move the window nor count.
-    w.DragMoves = 0;
-    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(w.Label3, &move);
-    EXPECT_EQ(w.DragMoves, 0);
+    const QPoint before = f.pos();
+    send(control(QStringLiteral("Label3")), QEvent::MouseMove, QPointF(5, 5), Qt::NoButton);
+    send(&f, QEvent::MouseButtonPress, QPointF(10, 10));
+    send(&f, QEvent::MouseMove, QPointF(16, 14));
+    send(&f, QEvent::MouseMove, QPointF(16, 14));
+    EXPECT_EQ(f.pos(), before);
+    send(&f, QEvent::MouseMove, QPointF(16, 14));
+    EXPECT_EQ(f.pos(), before + QPoint(6, 4));
 }
 
 TEST_F(PanelTest, gapTicksCountTenMillisecondsUpTo300)
@@ -244,21 +241,19 @@ TEST_F(PanelTest, gapTicksCountTenMillisecondsUpTo300)
 TEST_F(PanelTest, clockShowsTheTimeAndWakesWhenTheSecondTurns)
 {
     Form2& f = make();
-    FormParts w(f);
     const QTime before = QTime::currentTime();
     f.Timer2_Timer();
     const QTime after = QTime::currentTime();
     // Whatever the locale's separators and hour style, the minutes and the
     // seconds show as two digits each (a second may turn meanwhile).
-    const QString shown = w.Label10->text();
+    const QString shown = control<ClockFace>(QStringLiteral("Label10"))->text();
     const auto shows = [&](const QTime& t) {
         return shown.contains(t.toString(QStringLiteral("mm"))) && shown.contains(t.toString(QStringLiteral("ss")));
     };
     EXPECT_TRUE(shows(before) || shows(after)) << shown.toStdString();
     EXPECT_NE(shown, QStringLiteral("Sonarel"));
-    EXPECT_TRUE(w.Timer2.isActive());
-    EXPECT_GE(w.Timer2.remainingTime(), 0);
-    EXPECT_LE(w.Timer2.remainingTime(), 1000);
+    // The next second shows by itself.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return control<ClockFace>(QStringLiteral("Label10"))->text() != shown; }, 5000));
 }
 
 TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
@@ -304,8 +299,8 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     subs[5]->trigger();
     ASSERT_EQ(told.size(), 3u);
     EXPECT_TRUE(told.back().pianoKeys);
-    EXPECT_EQ(FormParts(f).MIDi1->keyLayout(), keymap::Layout::Piano);
-    EXPECT_EQ(FormParts(f).MIDi2->keyLayout(), keymap::Layout::Classic);
+    EXPECT_EQ(lower->keyLayout(), keymap::Layout::Piano);
+    EXPECT_EQ(upper->keyLayout(), keymap::Layout::Classic);
     // Kept between runs, as told.
     const QString kept = dir.filePath(QStringLiteral("config/sonarel.conf"));
     ASSERT_TRUE(SaveChoices(kept, told.back()));
@@ -320,9 +315,8 @@ TEST_F(PanelTest, choosingAnOutputReopensThePortAndResendsBothPrograms)
     qputenv("JACK_DEFAULT_SERVER", server.c_str());
     qputenv("JACK_NO_START_SERVER", "1");
     Form2& f = make();
-    FormParts w(f);
-    w.MIDi2->SetInstrument(40);
-    w.MIDi1->SetInstrument(12);
+    upper->SetInstrument(40);
+    lower->SetInstrument(12);
     SynthConfig silent;
     silent.soundfont = dir.filePath(QStringLiteral("none.sf2")).toStdString();
     CombinedService services(std::make_unique<SynthService>(silent), std::make_unique<PortService>(""), false);

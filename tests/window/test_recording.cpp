@@ -13,16 +13,6 @@
 
 namespace {
 
-// Confirms the song-information panel as soon as the Record command waits for it.
-void confirmPanelSoon(Form2& f, const QString& title = QString())
-{
-    QTimer::singleShot(0, &f, [&f, title] {
-        if (!title.isNull())
-            FormParts(f).Text1->setText(title);
-        f.songCommands().Command1_Click();
-    });
-}
-
 const char* const kHeaderOfDesignedKeyboards =
     "@TonD2    |@DiaZ0    |@YinL127  |@YueQ12   |@YinG36   |@XiaYTrue |@YinC100  |"
     "@TonD1    |@DiaZ0    |@YinL127  |@YueQ0    |@YinG36   |@XiaYTrue |@YinC100  ";
@@ -35,36 +25,35 @@ protected:
     void recordTwoKeys(Form2& f, MIDi* first, int a, std::int64_t gapMs, MIDi* second, int b)
     {
         f.Activate();
-        confirmPanelSoon(f);
-        f.Com_Click(1);
+        confirmPanelSoon();
+        click(1);
         strike(first, a);
         advance(gapMs);
         strike(second, b);
-        f.Com_Click(7);
+        click(7);
     }
 };
 
 TEST_F(RecordingTest, recordWaitsForThePanelThenWritesTheHeader)
 {
     Form2& f = make();
-    FormParts w(f);
     f.Activate();
-    confirmPanelSoon(f, QStringLiteral("小星星"));
-    f.Com_Click(1);
+    confirmPanelSoon(QStringLiteral("小星星"));
+    click(1);
     EXPECT_EQ(beeps, 1);
-    EXPECT_TRUE(w.Recording);
-    EXPECT_TRUE(w.Picture1->isHidden());
-    EXPECT_EQ(w.Label3->text(), QStringLiteral("小星星"));
+    EXPECT_TRUE(f.songCommands().isRecording());
+    EXPECT_TRUE(control(QStringLiteral("Picture1"))->isHidden());
+    EXPECT_EQ(title(), QStringLiteral("小星星"));
     for (int i : {0, 1, 5, 6, 7})
-        EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
+        EXPECT_TRUE(button(i)->isEnabled()) << i;
     for (int i : {2, 3, 4})
-        EXPECT_FALSE(w.Com[i]->isEnabled()) << i;
-    EXPECT_EQ(w.Com[1]->face().toImage(), w.Image5.toImage());
+        EXPECT_FALSE(button(i)->isEnabled()) << i;
+    EXPECT_EQ(face(1), "lit");
 
-    f.Com_Click(7);  // Stop ends the recording
-    EXPECT_FALSE(w.Recording);
+    click(7);  // Stop ends the recording
+    EXPECT_FALSE(f.songCommands().isRecording());
     for (int i : {2, 3, 4})
-        EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
+        EXPECT_TRUE(button(i)->isEnabled()) << i;
     const auto recs = records(f.songCommands().scratchPath());
     EXPECT_EQ(joined(recs), std::string(kHeaderOfDesignedKeyboards) + "|@END 0    ");
     std::string title, author;
@@ -76,20 +65,19 @@ TEST_F(RecordingTest, recordWaitsForThePanelThenWritesTheHeader)
 TEST_F(RecordingTest, switchingHalvesWritesTonDThenDifferingSettingsThenTheNote)
 {
     Form2& f = make();
-    FormParts w(f);
     f.Activate();
-    confirmPanelSoon(f);
-    f.Com_Click(1);
-    strike(w.MIDi1, 24);  // first key: "@TonD" even though MIDi1 is already active
+    confirmPanelSoon();
+    click(1);
+    strike(lower, 24);  // first key: "@TonD" even though MIDi1 is already active
     advance(55);
-    strike(w.MIDi1, 26);
+    strike(lower, 26);
     advance(75);
-    strike(w.MIDi2, 31);  // other half, different instrument only
-    f.settingsPanel().setListIndex(w.ComSounds, 12);  // now equal to MIDi1? no: MIDi2 already has 12
+    strike(upper, 31);  // other half, different instrument only
+    f.settingsPanel().setListIndex(instrumentList(), 12);  // now equal to MIDi1? no: MIDi2 already has 12
     advance(25);
-    w.MIDi1->SetInstrument(12);  // make the halves equal
-    strike(w.MIDi1, 28);
-    f.Com_Click(1);  // Record again stops
+    lower->SetInstrument(12);  // make the halves equal
+    strike(lower, 28);
+    click(1);  // Record again stops
 
     const auto recs = records(f.songCommands().scratchPath());
     ASSERT_GT(recs.size(), 14u);
@@ -102,13 +90,12 @@ TEST_F(RecordingTest, switchingHalvesWritesTonDThenDifferingSettingsThenTheNote)
 TEST_F(RecordingTest, aKeysNoteGoesOutBeforeItsRecordsWhichFollowAtOnce)
 {
     Form2& f = make();
-    FormParts w(f);
     f.Activate();
-    confirmPanelSoon(f);
-    f.Com_Click(1);
+    confirmPanelSoon();
+    click(1);
     const auto headerOnly = records(f.songCommands().scratchPath()).size();
     service.clear();
-    strike(w.MIDi1, 24);
+    strike(lower, 24);
     EXPECT_NE(service.bytes().find("90 "), std::string::npos);  // the note is out
     EXPECT_EQ(records(f.songCommands().scratchPath()).size(), headerOnly);      // its records are not yet
     QCoreApplication::processEvents();                            // the event loop comes back
@@ -120,32 +107,31 @@ TEST_F(RecordingTest, aKeysNoteGoesOutBeforeItsRecordsWhichFollowAtOnce)
     songtest::DiskFull full(std::uintmax_t(QFileInfo(f.songCommands().scratchPath()).size()));
     if (!full.active())
         GTEST_SKIP() << "no way here to make the disk full";
-    strike(w.MIDi1, 26);
+    strike(lower, 26);
     QCoreApplication::processEvents();
     full.lift();
-    EXPECT_FALSE(w.Recording);
-    EXPECT_TRUE(w.Com[2]->isEnabled());  // Play is offered again
+    EXPECT_FALSE(f.songCommands().isRecording());
+    EXPECT_TRUE(button(2)->isEnabled());  // Play is offered again
 }
 
 TEST_F(RecordingTest, aControllerPlaysTheKeyboardsByChannelAndIsRecorded)
 {
     Form2& f = make();
-    FormParts w(f);
     f.Activate();
-    confirmPanelSoon(f);
-    f.Com_Click(1);
+    confirmPanelSoon();
+    click(1);
     service.clear();
     f.MidiIn_Note(true, 0, 60, 90);  // channel 1: the lower keyboard, key 60 - 36
-    EXPECT_EQ(w.MIDi1->keyColor(24), QColor(250, 210, 0));
+    EXPECT_EQ(lower->keyColor(24), QColor(250, 210, 0));
     advance(50);
     f.MidiIn_Note(true, 1, 55, 90);  // channel 2: the upper keyboard
     f.MidiIn_Note(false, 1, 55, 0);  // the release restores the colour; the countdown ends the note
-    EXPECT_EQ(w.MIDi2->keyColor(19), QColor(255, 255, 255));
+    EXPECT_EQ(upper->keyColor(19), QColor(255, 255, 255));
     advance(30);
     f.MidiIn_Note(true, 9, 62, 90);  // any other channel: the keyboard played last
     f.MidiIn_Note(true, 0, 20, 90);  // below the lower keyboard's keys: nothing
     f.MidiIn_Note(true, 0, 101, 90);  // above them: nothing
-    f.Com_Click(1);
+    click(1);
 
     std::vector<std::string> ons;
     for (const auto& m : service.messages)
@@ -164,8 +150,8 @@ TEST_F(RecordingTest, aControllerPlaysTheKeyboardsByChannelAndIsRecorded)
     EXPECT_EQ(service.messages.back().data2, 33);
 
     // During a playback the keyboards are not read, from a controller neither.
-    f.Com_Click(2);
-    ASSERT_TRUE(w.Timer3.isActive());
+    click(2);
+    ASSERT_TRUE(playing());
     service.clear();
     f.MidiIn_Note(true, 0, 67, 90);
     for (const auto& m : service.messages)
@@ -175,46 +161,44 @@ TEST_F(RecordingTest, aControllerPlaysTheKeyboardsByChannelAndIsRecorded)
 TEST_F(RecordingTest, playbackRepeatsTheRecordedKeysOnTheirHalves)
 {
     Form2& f = make();
-    FormParts w(f);
-    recordTwoKeys(f, w.MIDi1, 24, 35, w.MIDi2, 31);
+    recordTwoKeys(f, lower, 24, 35, upper, 31);
 
     service.clear();
-    f.Com_Click(2);
-    EXPECT_TRUE(w.Timer3.isActive());
-    EXPECT_FALSE(w.Com[1]->isEnabled());
-    EXPECT_FALSE(w.MIDi1->Enabled());
+    click(2);
+    EXPECT_TRUE(playing());
+    EXPECT_FALSE(button(1)->isEnabled());
+    EXPECT_FALSE(lower->Enabled());
     std::vector<std::pair<int, int>> notes;  // (status, note) of note-ons, in order
-    for (int tick = 0; tick < 40 && w.Timer3.isActive(); ++tick) {
+    for (int tick = 0; tick < 40 && playing(); ++tick) {
         const auto before = service.messages.size();
         f.songCommands().Timer3_Timer();
         for (auto i = before; i < service.messages.size(); ++i)
             if ((service.messages[i].status & 0xF0) == 0x90)
                 notes.push_back({service.messages[i].status, service.messages[i].data1});
     }
-    EXPECT_FALSE(w.Timer3.isActive());  // ended at "@END "
+    EXPECT_FALSE(playing());  // ended at "@END "
     EXPECT_EQ(notes, (std::vector<std::pair<int, int>>{{0x90, 60}, {0x91, 67}}));
-    EXPECT_TRUE(w.Com[1]->isEnabled());
-    EXPECT_TRUE(w.MIDi1->Enabled());
-    EXPECT_EQ(w.ActiveMIDi, w.MIDi2);
-    EXPECT_EQ(w.ComSounds->currentIndex(), 12);  // the panel shows what playback applied
+    EXPECT_TRUE(button(1)->isEnabled());
+    EXPECT_TRUE(lower->Enabled());
+    EXPECT_EQ(&f.activeKeyboard(), upper);
+    EXPECT_EQ(instrumentList()->currentIndex(), 12);  // the panel shows what playback applied
 }
 
 TEST_F(RecordingTest, playingAlongTheKeyboardsStayPlayableAndTheSongKeepsItsKeyboards)
 {
     Form2& f = make();
-    FormParts w(f);
-    recordTwoKeys(f, w.MIDi1, 24, 30, w.MIDi1, 28);
+    recordTwoKeys(f, lower, 24, 30, lower, 28);
 
     for (const bool along : {false, true}) {
         PlayingChoices choices;
         choices.playAlong = along;
         f.setChoices(choices);
         service.clear();
-        f.Com_Click(2);
-        EXPECT_EQ(w.MIDi2->Enabled(), along);
+        click(2);
+        EXPECT_EQ(upper->Enabled(), along);
         f.songCommands().Timer3_Timer();  // the song's header: the lower keyboard selected
         f.MidiIn_Note(true, 1, 55, 90);   // the player's key on the upper keyboard
-        for (int tick = 0; tick < 40 && w.Timer3.isActive(); ++tick)
+        for (int tick = 0; tick < 40 && playing(); ++tick)
             f.songCommands().Timer3_Timer();
         std::vector<std::pair<int, int>> notes;
         for (const auto& m : service.messages)
@@ -229,43 +213,42 @@ TEST_F(RecordingTest, playingAlongTheKeyboardsStayPlayableAndTheSongKeepsItsKeyb
     // 边听边弹 changed in the menu while a song plays applies at once.
     PlayingChoices choices;
     f.setChoices(choices);
-    f.Com_Click(2);
-    ASSERT_TRUE(w.Timer3.isActive());
-    EXPECT_FALSE(w.MIDi1->Enabled());
+    click(2);
+    ASSERT_TRUE(playing());
+    EXPECT_FALSE(lower->Enabled());
     choices.playAlong = true;
     f.setChoices(choices);
-    EXPECT_TRUE(w.MIDi1->Enabled());
-    EXPECT_TRUE(w.MIDi2->Enabled());
+    EXPECT_TRUE(lower->Enabled());
+    EXPECT_TRUE(upper->Enabled());
     choices.playAlong = false;
     f.setChoices(choices);
-    EXPECT_FALSE(w.MIDi2->Enabled());
+    EXPECT_FALSE(upper->Enabled());
 }
 
 TEST_F(RecordingTest, aHeldNoteKeepsItsLengthInTheSongAndInItsPlaybackAndExport)
 {
     Form2& f = make();
-    FormParts w(f);
     PlayingChoices hold;
     hold.holdLower = true;
     f.setChoices(hold);
     f.Activate();
-    confirmPanelSoon(f);
-    f.Com_Click(1);
+    confirmPanelSoon();
+    click(1);
     f.MidiIn_Note(true, 0, 60, 90);  // key 24, held 2 s
     advance(2000);
     f.MidiIn_Note(false, 0, 60, 0);
     advance(500);
     f.MidiIn_Note(true, 0, 62, 90);  // key 26, released at once
     f.MidiIn_Note(false, 0, 62, 0);
-    f.Com_Click(7);
+    click(7);
     const auto recs = records(f.songCommands().scratchPath(), songs::kFirstRecordSlot + 14);
     EXPECT_EQ(joined(recs), "@TonD1    |@YueQ0    |24   250  |@R124200  |26   10   |@R1260    |@END 0    ");
 
     // Played back: the note-off comes at its recorded tick, not by the countdown.
     service.clear();
-    f.Com_Click(2);
+    click(2);
     std::vector<std::pair<int, int>> events;  // (tick, status) of note 60
-    for (int tick = 1; tick <= 400 && w.Timer3.isActive(); ++tick) {
+    for (int tick = 1; tick <= 400 && playing(); ++tick) {
         const auto before = service.messages.size();
         f.songCommands().Timer3_Timer();
         for (auto i = before; i < service.messages.size(); ++i)
@@ -294,7 +277,6 @@ TEST_F(RecordingTest, aHeldNoteKeepsItsLengthInTheSongAndInItsPlaybackAndExport)
 TEST_F(RecordingTest, playedSettingsMoveTheKnobsTheBoxAndTheSilencerFace)
 {
     Form2& f = make();
-    FormParts w(f);
     f.Activate();
     songs::SongRecorder rec;
     songs::HalfSettings half;
@@ -308,82 +290,77 @@ TEST_F(RecordingTest, playedSettingsMoveTheKnobsTheBoxAndTheSilencerFace)
     rec.recordNote(3, 0);
     rec.stop();
 
-    f.Com_Click(2);
-    for (int tick = 0; tick < 40 && w.Timer3.isActive(); ++tick)
+    click(2);
+    for (int tick = 0; tick < 40 && playing(); ++tick)
         f.songCommands().Timer3_Timer();
-    EXPECT_FALSE(w.Timer3.isActive());
+    EXPECT_FALSE(playing());
     // As the panel's own handlers would place them.
-    EXPECT_DOUBLE_EQ(w.Picture4[2]->top(), 360 + 7.5 * (128 - 64));
-    EXPECT_DOUBLE_EQ(w.Picture4[1]->top(), 360 + 240 * (4 - 12 / 12.0));
-    EXPECT_EQ(w.Text3->text(), QStringLiteral("250"));
-    EXPECT_EQ(w.MIDi1->Mlong(), 250);
-    EXPECT_FALSE(w.MIDi1->Silencer());
-    EXPECT_EQ(w.Com[6]->face().toImage(), w.Image4.toImage());
+    EXPECT_DOUBLE_EQ(knob(2)->top(), 360 + 7.5 * (128 - 64));
+    EXPECT_DOUBLE_EQ(knob(1)->top(), 360 + 240 * (4 - 12 / 12.0));
+    EXPECT_EQ(control<QLineEdit>(QStringLiteral("Text3"))->text(), QStringLiteral("250"));
+    EXPECT_EQ(lower->Mlong(), 250);
+    EXPECT_FALSE(lower->Silencer());
+    EXPECT_EQ(face(6), "normal");
 }
 
 TEST_F(RecordingTest, lockedSettingsAreSkippedDuringPlayback)
 {
     Form2& f = make();
-    FormParts w(f);
     f.Activate();
-    confirmPanelSoon(f);
-    f.Com_Click(1);
-    f.Com_Click(7);
-    w.MIDi1->SetInstrument(33);
-    f.Com_Click(8);
-    f.Com_Click(2);
-    for (int tick = 0; tick < 10 && w.Timer3.isActive(); ++tick)
+    confirmPanelSoon();
+    click(1);
+    click(7);
+    lower->SetInstrument(33);
+    click(8);
+    click(2);
+    for (int tick = 0; tick < 10 && playing(); ++tick)
         f.songCommands().Timer3_Timer();
-    EXPECT_EQ(w.MIDi1->Instrument(), 33);
-    EXPECT_EQ(w.ActiveMIDi, w.MIDi1);
+    EXPECT_EQ(lower->Instrument(), 33);
+    EXPECT_EQ(&f.activeKeyboard(), lower);
 }
 
 TEST_F(RecordingTest, aScratchFileThatCannotBeReplacedEndsTheCommandCleanly)
 {
     Form2& f = make();
-    FormParts w(f);
     // A folder where the scratch file should be: it can be neither deleted nor created.
     QDir().mkpath(f.songCommands().scratchPath());
     QFile inside(f.songCommands().scratchPath() + QStringLiteral("/keep"));
     ASSERT_TRUE(inside.open(QIODevice::WriteOnly));
     inside.close();
-    confirmPanelSoon(f);
-    f.Com_Click(1);
-    EXPECT_FALSE(w.Recording);
+    confirmPanelSoon();
+    click(1);
+    EXPECT_FALSE(f.songCommands().isRecording());
     for (int i : {1, 2, 3, 4})
-        EXPECT_TRUE(w.Com[i]->isEnabled()) << i;
-    EXPECT_EQ(w.Com[1]->face().toImage(), w.Image4.toImage());
+        EXPECT_TRUE(button(i)->isEnabled()) << i;
+    EXPECT_EQ(face(1), "normal");
     EXPECT_TRUE(QFileInfo::exists(f.songCommands().scratchPath() + QStringLiteral("/keep")));
-    strike(w.MIDi1, 24);  // playing on is harmless
+    strike(lower, 24);  // playing on is harmless
 }
 
 TEST_F(RecordingTest, keysDuringTheOpenPanelWriteNothing)
 {
     Form2& f = make();
-    FormParts w(f);
     f.Activate();
     QTimer::singleShot(0, &f, [&] {
-        strike(w.MIDi1, 40);  // random play reaching a key while the panel waits
+        strike(lower, 40);  // random play reaching a key while the panel waits
         f.songCommands().Command1_Click();
     });
-    f.Com_Click(1);
-    f.Com_Click(7);
+    click(1);
+    click(7);
     EXPECT_EQ(joined(records(f.songCommands().scratchPath())), std::string(kHeaderOfDesignedKeyboards) + "|@END 0    ");
 }
 
 TEST_F(RecordingTest, aFullSongStopsWithItsEndMarker)
 {
     Form2& f = make();
-    FormParts w(f);
     f.Activate();
-    confirmPanelSoon(f);
-    f.Com_Click(1);
-    strike(w.MIDi1, 24);
-    // Jump to the last slot a note record can take.
-    w.recorder.RecordNo = 32767;
-    strike(w.MIDi1, 26);
-    EXPECT_FALSE(w.Recording);
-    EXPECT_TRUE(w.Com[2]->isEnabled());
+    confirmPanelSoon();
+    click(1);
+    // Keys until the song has no slot left for a note.
+    for (int i = 0; i <= songs::kLastNoteSlot && f.songCommands().isRecording(); ++i)
+        strike(lower, 24 + i % 2);
+    EXPECT_FALSE(f.songCommands().isRecording());
+    EXPECT_TRUE(button(2)->isEnabled());
     const auto last = records(f.songCommands().scratchPath(), 32768);
     ASSERT_EQ(last.size(), 1u);
     EXPECT_EQ(last[0].tag + last[0].value, "@END 0    ");
@@ -392,7 +369,6 @@ TEST_F(RecordingTest, aFullSongStopsWithItsEndMarker)
 TEST_F(RecordingTest, theLastTakeIsKeptAndACancelledRecordTouchesNothing)
 {
     Form2& f = make();
-    FormParts w(f);
     f.Activate();
     const QByteArray take = [&] {
         songs::SongRecorder rec;
@@ -405,17 +381,17 @@ TEST_F(RecordingTest, theLastTakeIsKeptAndACancelledRecordTouchesNothing)
     }();
 
     // Esc on the panel: the command ends, the file and the buttons as before.
-    w.Com[4]->setEnabled(false);
-    QTimer::singleShot(0, &f, [&w] {
+    button(4)->setEnabled(false);
+    QTimer::singleShot(0, &f, [this] {
         QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QCoreApplication::sendEvent(w.Text1, &esc);
+        QCoreApplication::sendEvent(control<QLineEdit>(QStringLiteral("Text1")), &esc);
     });
-    f.Com_Click(1);
-    EXPECT_FALSE(w.Recording);
-    EXPECT_TRUE(w.Picture1->isHidden());
+    click(1);
+    EXPECT_FALSE(f.songCommands().isRecording());
+    EXPECT_TRUE(control(QStringLiteral("Picture1"))->isHidden());
     for (int i = 0; i <= 7; ++i)
-        EXPECT_EQ(w.Com[i]->isEnabled(), i != 4) << i;
-    EXPECT_TRUE(w.MIDi1->Enabled());
+        EXPECT_EQ(button(i)->isEnabled(), i != 4) << i;
+    EXPECT_TRUE(lower->Enabled());
     QFile scratch(f.songCommands().scratchPath());
     ASSERT_TRUE(scratch.open(QIODevice::ReadOnly));
     EXPECT_EQ(scratch.readAll(), take);
@@ -423,17 +399,17 @@ TEST_F(RecordingTest, theLastTakeIsKeptAndACancelledRecordTouchesNothing)
 
     // A take whose time stamp names it is pruned beyond the newest 50; a song
     // the user saved into the folder under a name of its own never is.
-    const QString takes = w.AppDir + QStringLiteral("Music/录音");
+    const QString takes = f.songCommands().musicFolder() + QStringLiteral("/录音");
     QDir().mkpath(takes);
     for (int i = 0; i < 55; ++i)
         QFile(takes + QStringLiteral("/2001-01-01 00-00-%1 old.hbk").arg(i, 2, 10, QLatin1Char('0'))).open(QIODevice::WriteOnly);
     QFile(takes + QStringLiteral("/我的歌.hbk")).open(QIODevice::WriteOnly);
 
-    confirmPanelSoon(f, QStringLiteral("录音B"));
-    f.Com_Click(1);
-    ASSERT_TRUE(w.Recording);
-    strike(w.MIDi1, 24);
-    f.Com_Click(7);
+    confirmPanelSoon(QStringLiteral("录音B"));
+    click(1);
+    ASSERT_TRUE(f.songCommands().isRecording());
+    strike(lower, 24);
+    click(7);
     const QStringList kept = QDir(takes).entryList({QStringLiteral("*.hbk")}, QDir::Files, QDir::Name);
     EXPECT_EQ(kept.size(), 51);
     EXPECT_TRUE(kept.contains(QStringLiteral("我的歌.hbk")));
@@ -451,30 +427,29 @@ TEST_F(RecordingTest, theLastTakeIsKeptAndACancelledRecordTouchesNothing)
     // records into a file of its own and Save offers that take.
     songs::ScratchLock other;
     ASSERT_TRUE(other.tryLock(f.songCommands().scratchPath().toStdString()));
-    confirmPanelSoon(f, QStringLiteral("录音C"));
-    f.Com_Click(1);
-    EXPECT_NE(w.SongPath, f.songCommands().scratchPath());
-    f.Com_Click(7);
+    confirmPanelSoon(QStringLiteral("录音C"));
+    click(1);
+    EXPECT_NE(f.songCommands().shownSong(), f.songCommands().scratchPath());
+    click(7);
     ASSERT_TRUE(songs::ReadHeaderLine(f.songCommands().scratchPath().toStdString(), title, author));
     EXPECT_EQ(title, "录音B");
-    ASSERT_TRUE(songs::ReadHeaderLine(w.SongPath.toStdString(), title, author));
+    ASSERT_TRUE(songs::ReadHeaderLine(f.songCommands().shownSong().toStdString(), title, author));
     EXPECT_EQ(title, "录音C");
 }
 
 TEST_F(RecordingTest, aFullDiskNeverLetsEmptyTakesPushOutRealOnes)
 {
     Form2& f = make();
-    FormParts w(f);
     f.Activate();
     std::vector<QString> notices;
     f.songCommands().notice = [&notices](const QString& text) { notices.push_back(text); };
     auto recordOneKey = [&](const QString& title) {
-        confirmPanelSoon(f, title);
-        f.Com_Click(1);
-        strike(w.MIDi1, 24);
-        f.Com_Click(7);
+        confirmPanelSoon(title);
+        click(1);
+        strike(lower, 24);
+        click(7);
     };
-    const QString takes = w.AppDir + QStringLiteral("Music/录音");
+    const QString takes = f.songCommands().musicFolder() + QStringLiteral("/录音");
     auto takesHolding = [&](const char* title) {
         return QDir(takes).entryList({QStringLiteral("* %1.hbk").arg(QString::fromUtf8(title))}, QDir::Files).size();
     };
@@ -493,7 +468,7 @@ TEST_F(RecordingTest, aFullDiskNeverLetsEmptyTakesPushOutRealOnes)
             GTEST_SKIP() << "no way here to make the disk full";
         for (int attempt = 0; attempt < 5; ++attempt)
             recordOneKey(QStringLiteral("丙"));
-        EXPECT_FALSE(w.Recording);
+        EXPECT_FALSE(f.songCommands().isRecording());
     }
     EXPECT_EQ(notices.size(), 5u) << "one notice for each Record that could not write";
     EXPECT_EQ(takesHolding("甲"), 1);
@@ -507,20 +482,20 @@ TEST_F(RecordingTest, aFullDiskNeverLetsEmptyTakesPushOutRealOnes)
     // A disk that fills up during a recording: the take ends, says so once,
     // and keeps what it wrote.
     notices.clear();
-    confirmPanelSoon(f, QStringLiteral("丁"));
-    f.Com_Click(1);
-    strike(w.MIDi1, 24);
+    confirmPanelSoon(QStringLiteral("丁"));
+    click(1);
+    strike(lower, 24);
     QCoreApplication::processEvents();
-    ASSERT_TRUE(w.Recording);
+    ASSERT_TRUE(f.songCommands().isRecording());
     {
         songtest::DiskFull full(QFileInfo(f.songCommands().scratchPath()).size());
-        strike(w.MIDi1, 26);
+        strike(lower, 26);
         QCoreApplication::processEvents();
-        strike(w.MIDi1, 28);
+        strike(lower, 28);
         QCoreApplication::processEvents();
-        EXPECT_FALSE(w.Recording);
+        EXPECT_FALSE(f.songCommands().isRecording());
     }
-    f.Com_Click(7);
+    click(7);
     EXPECT_EQ(notices.size(), 1u);
     // The next recording that can be written makes room for itself.
     recordOneKey(QStringLiteral("戊"));
@@ -532,15 +507,14 @@ TEST_F(RecordingTest, aFullDiskNeverLetsEmptyTakesPushOutRealOnes)
 TEST_F(RecordingTest, theLiveScoreOfARecordingIsInItsKeyUnderItsTitle)
 {
     Form2& f = make();
-    FormParts w(f);
     f.Activate();
-    f.settingsPanel().setListIndex(w.ComDevies, 2);  // 调 D on the lower keyboard
+    f.settingsPanel().setListIndex(keyList(), 2);  // 调 D on the lower keyboard
     f.showFollowWindow();
     FollowWindow& follow = *f.followWindowIfShown();
-    confirmPanelSoon(f, QStringLiteral("我的曲子"));
-    f.Com_Click(1);
+    confirmPanelSoon(QStringLiteral("我的曲子"));
+    click(1);
     for (const int key : {24, 26, 28})  // D E F#
-        strike(w.MIDi1, key);
+        strike(lower, key);
     QCoreApplication::processEvents();
     follow.rescoreRecording();
     // (Struck within moments, the keys may be written as one chord.)
@@ -554,7 +528,7 @@ TEST_F(RecordingTest, theLiveScoreOfARecordingIsInItsKeyUnderItsTitle)
         }
     }
     // The same take written down afterwards is in the same key.
-    f.Com_Click(7);
+    click(7);
     notation::Score written;
     std::string error;
     std::vector<std::string> notices;
