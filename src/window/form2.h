@@ -55,14 +55,9 @@ public:
     // The file dialog of Open and Save; its chooser answers in its place.
     Co& fileDialog() { return co; }
 
-    // What the window's own events run, public so that tests drive them as
-    // the events would.
+    // A click on picture button `Index` (buttons.h).
     void Com_Click(int Index);
-    void Com_MouseDown(int Index);
-    void Com_MouseUp(int Index);
-    void Form_MouseDown(double X, double Y);
-    void Form_MouseMove(double X, double Y);
-    void Form_MouseUp();
+    // One tick of each timer's work, as the timer runs it.
     void Timer2_Timer();  // the clock display
     void Timer4_Timer();  // random play
 
@@ -122,6 +117,13 @@ protected:
     bool event(QEvent*) override;
 
 private:
+    void Com_MouseDown(int Index);
+    void Com_MouseUp(int Index);
+    // The window dragged by its background, in twips.
+    void Form_MouseDown(double X, double Y);
+    void Form_MouseMove(double X, double Y);
+    void Form_MouseUp();
+
     // Every key a keyboard strikes: the keyboard played becomes the active
     // one, the panel shows it, and a recording writes it.
     void NotePlayed(MIDi* reporter, std::int16_t& Note);
