@@ -92,9 +92,13 @@ class Desk:
             if time.time() > deadline:
                 raise RuntimeError('Xvfb did not start')
             time.sleep(0.05)
+        os.makedirs(self.env['WINEPREFIX'])
         # One Wine server for the whole run, so no program's start pays for it.
         subprocess.run(['wineserver', '-p'], env=self.env, check=True)
-        subprocess.run(['wineboot', '-i'], env=self.env, capture_output=True, timeout=300)
+        # Wine's services live on after wineboot, holding whatever it was
+        # given as its output: a pipe would never end.
+        subprocess.run(['wineboot', '-i'], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=300)
         self.keys = XTest(self.display)
         self.proc = None
         self.trace = os.path.join(self.dir, 'trace.txt')
@@ -102,13 +106,22 @@ class Desk:
         self.drive_c = os.path.join(self.env['WINEPREFIX'], 'drive_c')
         self.folder = os.path.join(self.drive_c, 'Program Files', 'Sonarel')
 
-    def wine(self, *args, timeout=120, **kw):
-        return subprocess.run(['wine', *args], env=self.env, capture_output=True, timeout=timeout, **kw)
+    def wine(self, *args, timeout=120, text=False, **kw):
+        """Runs a Windows program to its end. Its output goes through files:
+        a program of Wine's that it starts may hold a pipe open for good."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            r = subprocess.run(['wine', *args], env=self.env, stdout=out, stderr=err, timeout=timeout, **kw)
+            out.seek(0)
+            err.seek(0)
+            r.stdout, r.stderr = out.read(), err.read()
+        if text:
+            r.stdout, r.stderr = (v.decode('utf-8', 'replace') for v in (r.stdout, r.stderr))
+        return r
 
     def reg(self, key, value=None):
         """A registry value's data, or None where the key or value is missing."""
         args = ['reg', 'query', key] + (['/ve'] if value is None else ['/v', value])
-        r = self.wine(*args, text=True, encoding='utf-8', errors='replace')
+        r = self.wine(*args, text=True)
         if r.returncode != 0:
             return None
         for line in r.stdout.splitlines():
@@ -330,7 +343,22 @@ class Installed(unittest.TestCase):
                                  capture_output=True, text=True).stdout.split()
         self.assertEqual(len(windows), 1)
 
-    def test_6_the_uninstaller_takes_away_what_the_installer_put(self):
+    def test_6_the_song_tools_print_and_end_as_on_linux(self):
+        d = self.d
+        path = os.path.join(d.home, '音乐', '小星星.hbk')
+        broken = os.path.join(d.home, '音乐', '坏.hbk')
+        with open(broken, 'wb') as f:
+            f.write(b'not a song')
+        exe = os.path.join(d.folder, 'sonarel.exe')
+        for args in (['--dump', path], ['--dump', broken], ['--help']):
+            linux = subprocess.run([os.path.join(HOST, 'sonarel'), *args], capture_output=True,
+                                   env=dict(os.environ, QT_QPA_PLATFORM='offscreen'))
+            wine = d.wine(exe, *[windows_path(a) if a.startswith('/') else a for a in args])
+            self.assertEqual(wine.returncode, linux.returncode, args)
+            self.assertEqual(wine.stdout.replace(b'\r\n', b'\n'), linux.stdout, args)
+            self.assertEqual(bool(wine.stderr.strip()), bool(linux.stderr.strip()), args)
+
+    def test_7_the_uninstaller_takes_away_what_the_installer_put(self):
         d = self.d
         d.quit()
         r = d.wine(os.path.join(d.folder, 'uninstall.exe'), '/S', timeout=120)
@@ -346,9 +374,10 @@ class Installed(unittest.TestCase):
         self.assertNotEqual(d.reg(classes + r'\.hbk'), 'Sonarel.Song')
         self.assertIsNone(d.reg(r'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Sonarel', 'DisplayName'))
         # The user's recordings stay.
-        self.assertTrue(glob.glob(os.path.join(d.home, '**', 'Sonarel', 'Music', '录音', '*.hbk'), recursive=True)
-                        or glob.glob(os.path.join(d.drive_c, 'users', '**', 'Sonarel', 'Music', '录音', '*.hbk'),
-                                     recursive=True))
+        music = [m for m in glob.glob(os.path.join(d.home, '**', 'Sonarel', 'Music'), recursive=True)
+                 + glob.glob(os.path.join(d.drive_c, 'users', '**', 'Sonarel', 'Music'), recursive=True)]
+        kept = [f for m in music for _, _, fs in os.walk(m) for f in fs if f.endswith('.hbk') or f == '~Mid.Dat']
+        self.assertTrue(kept, [(r, fs) for m in music for r, _, fs in os.walk(m)])
 
 
 def figures():
