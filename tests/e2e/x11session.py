@@ -203,7 +203,8 @@ def struck_and_ended(trace, channel, note):
 
 
 def records(path):
-    data = open(path, 'rb').read()
+    with open(path, 'rb') as f:
+        data = f.read()
     out = []
     for off in range(108, len(data) - 11, 12):
         rec = data[off:off + 12]
