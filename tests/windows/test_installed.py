@@ -295,6 +295,7 @@ class Installed(unittest.TestCase):
         time.sleep(0.3)
         trace = d.read_trace()[mark:]
         self.assertEqual([(st, n) for _, st, n in note_ons(trace)], self.linux_played)
+        print('\n  played on both:', ' '.join('%02X %02X' % k for k in self.linux_played), end=' ', flush=True)
         self.assertEqual(self.linux_played[0], (0x90, 0x30))
         self.assertEqual(self.linux_played[1], (0x91, 0x37))
         # Z's note-on at full velocity, then the countdown's note-off.
