@@ -421,6 +421,9 @@ void SynthService::Engine::setStatus(SynthStatus s)
 // sent from now on goes straight there.
 void SynthService::Engine::install(std::unique_ptr<AudioOutput> out, const std::string& name)
 {
+    // What was queued before an output went away is older than what waited
+    // meanwhile, and is played first.
+    commands->drain();
     // Settings first, outside the lock: a program change may read the
     // soundfont's samples from the disk, and the keyboards must not wait on that.
     for (;;) {
