@@ -335,7 +335,7 @@ struct SynthService::Engine {
     fluid_synth_t* synth = nullptr;  // set before `made`, then never changed
     std::unique_ptr<SynthCommands> commands;  // made with the synthesizer, before `ready`
     std::atomic<bool> made{false};
-    std::atomic<bool> ready{false};  // messages go straight to the synthesizer
+    std::atomic<bool> ready{false};  // messages go to `commands`, no longer to `pending`
     bool warnedNoAudio = false;      // the starter thread's own
 
     mutable std::mutex mutex;  // guards what follows; never held while waiting on a server
