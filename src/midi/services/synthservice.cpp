@@ -193,6 +193,16 @@ const Sdl& sdl()
     return sdlFunctions;
 }
 
+// SDL's start and stop are not made to run on two threads at once, and
+// FluidSynth asks SDL for its devices whenever it makes its settings: all of
+// that is done under this lock, since two synthesizers (a stuck one left to
+// end by itself, an export's) may be busy at the same time.
+std::mutex& sdlLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
 bool startSdlAudio()
 {
     if (!sdl().init)
@@ -209,6 +219,11 @@ void stopSdlAudio()
         sdl().quit(SDL_INIT_AUDIO);
 }
 #else
+std::mutex& sdlLock()
+{
+    static std::mutex lock;
+    return lock;
+}
 bool startSdlAudio() { return false; }
 void stopSdlAudio() {}
 #endif
@@ -223,6 +238,9 @@ public:
     }
     ~FluidDriverOutput() override
     {
+        std::optional<std::lock_guard<std::mutex>> lock;
+        if (sdl_)
+            lock.emplace(sdlLock());
         Fluid().delete_fluid_audio_driver(driver_);
         if (sdl_)
             stopSdlAudio();
@@ -370,7 +388,10 @@ bool SynthService::Engine::makeSynth(const std::string& font)
         return false;
     }
     routeFluidLog();
-    settings = Fluid().new_fluid_settings();
+    {
+        std::lock_guard lock(sdlLock());
+        settings = Fluid().new_fluid_settings();
+    }
     if (!settings)
         return false;
     Fluid().fluid_settings_setnum(settings, "synth.sample-rate", kSampleRate);
@@ -499,7 +520,9 @@ bool SynthService::Engine::openPulse(std::string& why, bool& silent)
 bool SynthService::Engine::openFluidDriver(const std::string& name, bool chosen)
 {
     bool sdl = false;
+    std::optional<std::lock_guard<std::mutex>> sdlLocked;
     if (name == "sdl2") {
+        sdlLocked.emplace(sdlLock());
         if (!startSdlAudio())
             return false;
         sdl = true;
@@ -518,6 +541,7 @@ bool SynthService::Engine::openFluidDriver(const std::string& name, bool chosen)
             stopSdlAudio();
         return false;
     }
+    sdlLocked.reset();
     install(std::make_unique<FluidDriverOutput>(driver, name, sdl), name);
     return true;
 }
