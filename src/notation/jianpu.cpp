@@ -630,8 +630,15 @@ bool ParseJianpu(std::string_view text, Score& score, std::string& error, std::v
                 continue;
             }
             std::size_t end = i;
-            while (end < line.size() && std::string_view(" \t\r|()~^[").find(line[end]) == std::string_view::npos &&
-                   line.compare(end, kTieSign.size(), kTieSign) != 0 && line.compare(end, 2, ":|") != 0)
+            const auto ends = [&line](std::size_t at) {
+                switch (line[at]) {
+                case ' ': case '\t': case '\r': case '|': case '(': case ')': case '~': case '^': case '[': return true;
+                case ':': return line.compare(at, 2, ":|") == 0;
+                case '\xE2': return line.compare(at, kTieSign.size(), kTieSign) == 0;
+                default: return false;
+                }
+            };
+            while (end < line.size() && !ends(end))
                 ++end;
             const std::string_view token = std::string_view(line).substr(i, end - i);
             if (token == "弱起") {
