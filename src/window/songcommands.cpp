@@ -2,6 +2,7 @@
 
 #include "instrument/instrument.h"
 #include "performance/settings.h"
+#include "notation/songbank.h"
 #include "notation/songscore.h"
 #include "songs/midiimport.h"
 #include "songs/paths.h"
@@ -25,6 +26,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QStandardPaths>
 
@@ -180,7 +182,10 @@ void SongCommands::load(const QString& songArgument)
     if (!QFileInfo::exists(musicFolder()))
         QDir().mkpath(musicFolder());
     parts_.dialog->InitDir = musicFolder();
+    bankFolder_ = QString::fromStdString(notation::BankFolder(QCoreApplication::applicationDirPath().toStdString()));
     parts_.dialog->Places = {musicFolder(), QString::fromStdString(songs::TakesFolder(scratchPath().toStdString()))};
+    if (!bankFolder_.isEmpty())
+        parts_.dialog->Places << bankFolder_;
     SongPath = scratchPath();
     shownSong_ = SongPath;
     if (!songArgument.isEmpty())
@@ -264,6 +269,34 @@ void SongCommands::playHandedSong(const QString& path)
     if (player.isOpen())
         StopPlayback();
     playSongArgument(path);
+}
+
+void SongCommands::addBankMenu(QMenu* menu)
+{
+    if (!bankRead_ && !bankFolder_.isEmpty()) {
+        bankRead_ = true;
+        std::vector<std::string> errors, warnings;
+        for (const notation::BankSong& song : notation::ReadBank(bankFolder_.toStdString(), errors, warnings)) {
+            bank_.emplace_back(song.score.group, notation::BankEntryLabel(song.score));
+            bankPaths_.push_back(QString::fromStdString(song.path));
+        }
+        for (const std::string& e : errors)
+            std::fprintf(stderr, "sonarel: %s\n", e.c_str());
+    }
+    QMenu* songsMenu = menu->addMenu(QStringLiteral("曲库"));
+    songsMenu->setEnabled(!bank_.empty());
+    for (const std::string_view group : notation::kBankGroups) {
+        QMenu* sub = nullptr;
+        for (std::size_t i = 0; i < bank_.size(); ++i) {
+            if (bank_[i].first != group)
+                continue;
+            if (!sub)
+                sub = songsMenu->addMenu(QString::fromUtf8(group.data(), qsizetype(group.size())));
+            const QString path = bankPaths_[i];
+            connect(sub->addAction(QString::fromStdString(bank_[i].second)), &QAction::triggered, this,
+                    [this, path] { playHandedSong(path); });
+        }
+    }
 }
 
 // ---------------------------------------------------------------- recording
