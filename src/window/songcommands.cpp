@@ -276,10 +276,9 @@ void SongCommands::addBankMenu(QMenu* menu)
     if (!bankRead_ && !bankFolder_.isEmpty()) {
         bankRead_ = true;
         std::vector<std::string> errors, warnings;
-        for (const notation::BankSong& song : notation::ReadBank(bankFolder_.toStdString(), errors, warnings)) {
-            bank_.emplace_back(song.score.group, notation::BankEntryLabel(song.score));
-            bankPaths_.push_back(QString::fromStdString(song.path));
-        }
+        for (const notation::BankSong& song : notation::ReadBank(bankFolder_.toStdString(), errors, warnings))
+            bank_.push_back({song.score.group, QString::fromStdString(notation::BankEntryLabel(song.score)),
+                             QString::fromStdString(song.path)});
         for (const std::string& e : errors)
             std::fprintf(stderr, "sonarel: %s\n", e.c_str());
     }
@@ -287,14 +286,13 @@ void SongCommands::addBankMenu(QMenu* menu)
     songsMenu->setEnabled(!bank_.empty());
     for (const std::string_view group : notation::kBankGroups) {
         QMenu* sub = nullptr;
-        for (std::size_t i = 0; i < bank_.size(); ++i) {
-            if (bank_[i].first != group)
+        for (const BankEntry& entry : bank_) {
+            if (entry.group != group)
                 continue;
             if (!sub)
                 sub = songsMenu->addMenu(QString::fromUtf8(group.data(), qsizetype(group.size())));
-            const QString path = bankPaths_[i];
-            connect(sub->addAction(QString::fromStdString(bank_[i].second)), &QAction::triggered, this,
-                    [this, path] { playHandedSong(path); });
+            const QString path = entry.path;
+            connect(sub->addAction(entry.label), &QAction::triggered, this, [this, path] { playHandedSong(path); });
         }
     }
 }

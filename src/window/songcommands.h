@@ -197,6 +197,9 @@ private:
     std::int64_t gapStartMs_ = 0;
     QString bankFolder_;
     bool bankRead_ = false;
-    std::vector<std::pair<std::string, std::string>> bank_;  // (group, label) with the path below
-    std::vector<QString> bankPaths_;
+    struct BankEntry {
+        std::string group;
+        QString label, path;
+    };
+    std::vector<BankEntry> bank_;
 };
