@@ -153,6 +153,8 @@ void SongCommands::chooseAppDir(const QString& appDir, const QString& dataDir)
 {
     QString dir = appDir.isEmpty() ? QCoreApplication::applicationDirPath() : appDir;
     dir = QDir::cleanPath(dir);
+    // The bank ships with the program, wherever its Music folder ends up.
+    programDir_ = dir;
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
     // An installed program's folder is not the user's to write: an installed
@@ -182,7 +184,7 @@ void SongCommands::load(const QString& songArgument)
     if (!QFileInfo::exists(musicFolder()))
         QDir().mkpath(musicFolder());
     parts_.dialog->InitDir = musicFolder();
-    bankFolder_ = QString::fromStdString(notation::BankFolder(QCoreApplication::applicationDirPath().toStdString()));
+    bankFolder_ = QString::fromStdString(notation::BankFolder(programDir_.toStdString()));
     parts_.dialog->Places = {musicFolder(), QString::fromStdString(songs::TakesFolder(scratchPath().toStdString()))};
     if (!bankFolder_.isEmpty())
         parts_.dialog->Places << bankFolder_;

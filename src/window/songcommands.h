@@ -195,6 +195,7 @@ private:
     bool unloaded_ = false;
     std::function<std::int64_t()> monotonicMs_;
     std::int64_t gapStartMs_ = 0;
+    QString programDir_;
     QString bankFolder_;
     bool bankRead_ = false;
     struct BankEntry {
