@@ -178,7 +178,7 @@ bool headerLine(const std::string& line, int number, Score& score, std::string& 
         } else if (name == "上" || name == "下") {
             return false;  // a voice's first line of notes
         } else {
-            error = lineRef(number) + ": unknown header " + quoted(name) + " (标题 作者 调 拍号 速度 分类 难度)";
+            error = lineRef(number) + ": unknown header " + quoted(name) + " (标题 作者 调 拍号 速度)";
         }
         return true;
     }

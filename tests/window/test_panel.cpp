@@ -271,10 +271,12 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     std::unique_ptr<QMenu> menu(f.portMenu());
     ASSERT_NE(menu, nullptr);
     const auto subs = menu->actions();
-    // The ports, the four ways of playing, the score and the digits on the keys.
-    ASSERT_EQ(subs.size(), 10);
-    EXPECT_EQ(subs[8]->text(), QStringLiteral("显示简谱"));
-    EXPECT_EQ(subs[9]->menu()->actions().size(), 13);  // 固定调, 首调 1=C .. 1=B
+    // The ports, the four ways of playing, the song bank, the score and the
+    // digits on the keys.
+    ASSERT_EQ(subs.size(), 11);
+    EXPECT_EQ(subs[8]->text(), QStringLiteral("曲库"));
+    EXPECT_EQ(subs[9]->text(), QStringLiteral("显示简谱"));
+    EXPECT_EQ(subs[10]->menu()->actions().size(), 13);  // 固定调, 首调 1=C .. 1=B
     EXPECT_EQ(subs[0]->text(), QStringLiteral("MIDI 输出"));
     EXPECT_EQ(subs[1]->text(), QStringLiteral("MIDI 输入"));
     const auto outs = subs[0]->menu()->actions();
