@@ -240,7 +240,7 @@ TEST(JianpuScore, thePrintedPageHasItsGlyphsWhereTheLayoutPutsThem)
                                            QStringLiteral("-singlefile"), QString::fromStdString(pdf),
                                            dir.filePath(QStringLiteral("page"))}),
               0);
-    const QImage page(dir.filePath(QStringLiteral("page.png")));
+    QImage page(dir.filePath(QStringLiteral("page.png")));
     ASSERT_FALSE(page.isNull());
     const auto ink = [&page](const QRectF& r) {
         int dark = 0;
@@ -259,8 +259,36 @@ TEST(JianpuScore, thePrintedPageHasItsGlyphsWhereTheLayoutPutsThem)
     EXPECT_GT(ink(QRectF(high.left(), high.top() - 4, high.width(), 6)), 0) << "the dot above 1'";
     const QRectF low = drawing.boxOf(false, 0);
     EXPECT_GT(ink(QRectF(low.left(), low.bottom() - 4, low.width(), 8)), 0) << "the dot below 1,";
-    // Between the two lines of a system, nothing.
-    EXPECT_EQ(ink(QRectF(100, high.bottom() + 8, 300, low.top() - high.bottom() - 16)), 0);
+    // Between the two lines of a system, nothing but the bar lines through both.
+    const QRectF firstBar = drawing.boxOf(true, 0).united(drawing.boxOf(true, 3));
+    EXPECT_EQ(ink(QRectF(firstBar.left(), high.bottom() + 8, firstBar.width(), low.top() - high.bottom() - 16)), 0);
+    EXPECT_GT(ink(QRectF(firstBar.right() + 2, high.bottom() + 8, 10, 6)), 0) << "a bar line through both";
+
+    // A lyric under its digit, the tie's arc over the tied notes, a repeat's
+    // dots before its closing bar line; in the SVG, the syllable as text there.
+    const Score sung = parse("上: |: 1 2 3 - ~ | 3 5 5 5 :|\n词: 天上星_ 亮\n下: 1, - - - | 5,, - - - ||");
+    ASSERT_TRUE(WriteScoreFile(sung, pdf, error)) << error;
+    ASSERT_EQ(QProcess::execute(pdftoppm, {QStringLiteral("-r"), QStringLiteral("72"), QStringLiteral("-png"),
+                                           QStringLiteral("-singlefile"), QString::fromStdString(pdf),
+                                           dir.filePath(QStringLiteral("page"))}),
+              0);
+    page = QImage(dir.filePath(QStringLiteral("page.png")));
+    const ScoreDrawing sungDrawing(sung, 595, 842);
+    const QRectF one = sungDrawing.boxOf(true, 0), three = sungDrawing.boxOf(true, 2), tiedOn = sungDrawing.boxOf(true, 3);
+    EXPECT_GT(ink(QRectF(one.left(), one.bottom() + 4, one.width(), 14)), 4) << "天 under 1";
+    EXPECT_EQ(ink(QRectF(tiedOn.left(), tiedOn.bottom() + 4, tiedOn.width(), 14)), 0) << "no syllable under a tied-on note";
+    const double middle = (three.center().x() + tiedOn.center().x()) / 2;
+    EXPECT_GT(ink(QRectF(middle - 3, three.top() - 10, 6, 9)), 0) << "the tie's arc";
+    const QRectF last = sungDrawing.boxOf(true, 6);
+    EXPECT_GT(ink(QRectF(last.right() + 2, last.center().y() - 6, 8, 4)), 0) << "the repeat's upper dot";
+    const std::string svg = dir.filePath(QStringLiteral("sung.svg")).toStdString();
+    ASSERT_TRUE(WriteScoreFile(sung, svg, error)) << error;
+    std::ifstream in(svg);
+    const std::string text(std::istreambuf_iterator<char>(in), {});
+    const auto at = text.find(">天</text>");
+    ASSERT_NE(at, std::string::npos);
+    const auto x = text.rfind("<text x=\"", at);
+    EXPECT_NEAR(std::stod(text.substr(x + 9)), one.center().x(), one.width());
 }
 
 TEST(JianpuText, aLongLineIsReadInLinearTimeAndQuotedShortAndOtherEncodingsAreNamed)
