@@ -553,6 +553,7 @@ QMenu* Form2::portMenu()
     // Numbered notation: the score that follows the music, and the digits
     // on the keys.
     menu->addSeparator();
+    commands_->addBankMenu(menu);
     QObject::connect(menu->addAction(QStringLiteral("显示简谱")), &QAction::triggered, this, [this] { showFollowWindow(); });
     QMenu* digits = menu->addMenu(QStringLiteral("键上数字"));
     auto* digitGroup = new QActionGroup(digits);

@@ -272,11 +272,12 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     ASSERT_NE(menu, nullptr);
     const auto subs = menu->actions();
     // The ports, the four ways of playing, the metronome and its beat, the
-    // score and the digits on the keys.
-    ASSERT_EQ(subs.size(), 12);
+    // song bank, the score and the digits on the keys.
+    ASSERT_EQ(subs.size(), 13);
     EXPECT_EQ(subs[7]->text(), QStringLiteral("节拍器"));
-    EXPECT_EQ(subs[10]->text(), QStringLiteral("显示简谱"));
-    EXPECT_EQ(subs[11]->menu()->actions().size(), 13);  // 固定调, 首调 1=C .. 1=B
+    EXPECT_EQ(subs[10]->text(), QStringLiteral("曲库"));
+    EXPECT_EQ(subs[11]->text(), QStringLiteral("显示简谱"));
+    EXPECT_EQ(subs[12]->menu()->actions().size(), 13);  // 固定调, 首调 1=C .. 1=B
     EXPECT_EQ(subs[0]->text(), QStringLiteral("MIDI 输出"));
     EXPECT_EQ(subs[1]->text(), QStringLiteral("MIDI 输入"));
     const auto outs = subs[0]->menu()->actions();
