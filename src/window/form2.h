@@ -126,7 +126,7 @@ private:
 
     // Every key a keyboard strikes: the keyboard played becomes the active
     // one, the panel shows it, and a recording writes it.
-    void NotePlayed(MIDi* reporter, std::int16_t& Note);
+    void NotePlayed(MIDi* reporter, std::int16_t Note);
     // Whether a key pressed now is music: not while a text box, an open list,
     // a menu or a dialog has the keys.
     bool keysBelongToKeyboard() const;
