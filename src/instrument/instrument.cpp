@@ -141,6 +141,7 @@ void MIDi::LoadSettings(const PropertyBag& bag, bool runtime)
     engine_.settings.keyBoardBlock = readNumber<std::int32_t>(bag, "KeyBoardBlock", kKeyBoardBlockBoth);
 
     view_->setMousePlayEnabled(true);
+    showKeyLabels();
 
     if (runtime) {
         Timer3.start();
@@ -202,6 +203,27 @@ std::int32_t MIDi::KeyBoardBlock() const { return engine_.settings.keyBoardBlock
 void MIDi::SetKeyBoardBlock(std::int32_t value)
 {
     engine_.settings.keyBoardBlock = std::clamp(value, NoteEngine::kKeyBoardBlockNone, kKeyBoardBlockBoth);
+    showKeyLabels();
+}
+
+void MIDi::setKeyLayout(keymap::Layout layout)
+{
+    engine_.settings.layout = layout;
+    showKeyLabels();
+}
+
+void MIDi::setKeyLabelsShown(bool on) { view_->setLabelsShown(on); }
+
+void MIDi::showKeyLabels()
+{
+    const auto block = engine_.settings.keyBoardBlock;
+    const bool mainBlock = block == NoteEngine::kKeyBoardBlockMain || block == kKeyBoardBlockBoth;
+    const bool rightHand = block == NoteEngine::kKeyBoardBlockRightHand || block == kKeyBoardBlockBoth;
+    std::array<QString, keys::kKeyCount> labels;
+    for (int k = 0; k < keys::kKeyCount; ++k)
+        if (const int code = keymap::ScanCodeForKey(k, engine_.settings.layout, mainBlock, rightHand); code >= 0)
+            labels[std::size_t(k)] = QString::fromUtf8(keymap::KeyName(code));
+    view_->setKeyLabels(labels);
 }
 
 std::int16_t MIDi::Intensity() const { return engine_.settings.intensity; }
@@ -348,8 +370,6 @@ void MIDi::StartMIDi()
         adoptDevice();
     }
     deviceCreated_ = true;
-    // A keyboard that cannot be acquired leaves the keys silent but the mouse
-    // and Play still work; there is nobody to hand the failure to.
     device_->acquire();
     SetEnabled(true);
 }

@@ -82,7 +82,9 @@ public:
     void endHeld(int key) { engine_.endHeld(key); }
     void endSongHolds() { engine_.endSongHolds(); }
     // Which computer keys play which keys (the main block's map).
-    void setKeyLayout(keymap::Layout layout) { engine_.settings.layout = layout; }
+    void setKeyLayout(keymap::Layout layout);
+    // The computer key's name on each key it plays (键位); shown unless hidden.
+    void setKeyLabelsShown(bool on);
     keymap::Layout keyLayout() const { return engine_.settings.layout; }
     // Key k's MIDI note as it sounds now, and the key that sounds a note.
     std::optional<int> noteOfKey(int key) const { return engine_.noteOf(key); }
@@ -157,6 +159,7 @@ private:
     void updateCountdownTimer();
     void armCountdown();
     void showDigits();
+    void showKeyLabels();
     void showKey(int key, bool lit);
 
     PortOutput output_;

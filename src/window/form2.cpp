@@ -213,7 +213,6 @@ void Form2::buildButtons()
     Image3 = look::LoadPicture(":/window/face_pressed.png", faceSize, QColor(90, 90, 90));
     Image4 = look::LoadPicture(":/window/face_normal.png", faceSize, QColor(150, 150, 150));
     Image5 = look::LoadPicture(":/window/face_lit.png", faceSize, QColor(120, 200, 90));
-    Image2 = look::LoadPicture(":/window/face_unused.png", faceSize, QColor(150, 150, 150));
 
 }
 
@@ -513,6 +512,7 @@ QMenu* Form2::portMenu()
     addChoice(QStringLiteral("上键盘按住发声"), &PlayingChoices::holdUpper);
     addChoice(QStringLiteral("钢琴式键位"), &PlayingChoices::pianoKeys);
     addChoice(QStringLiteral("边听边弹"), &PlayingChoices::playAlong);
+    addChoice(QStringLiteral("键位"), &PlayingChoices::keyLabels);
     // Numbered notation: the score that follows the music, and the digits
     // on the keys.
     menu->addSeparator();
@@ -669,6 +669,8 @@ void Form2::setChoices(const PlayingChoices& choices)
     // classic right-hand block.
     MIDi1->setKeyLayout(choices.pianoKeys ? keymap::Layout::Piano : keymap::Layout::Classic);
     commands_->setPlayAlong(choices.playAlong);
+    MIDi1->setKeyLabelsShown(choices.keyLabels);
+    MIDi2->setKeyLabelsShown(choices.keyLabels);
     MIDi1->setDigitKey(choices.digitKey);
     MIDi2->setDigitKey(choices.digitKey);
 }

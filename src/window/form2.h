@@ -158,7 +158,7 @@ private:
     std::array<PictureButton*, 10> Com{};
     MouseZone* LABEL1 = nullptr;  // upper mute zone
     MouseZone* Image1 = nullptr;  // lower mute zone
-    QPixmap Image2, Image3, Image4, Image5;  // unused, pressed, normal, lit faces
+    QPixmap Image3, Image4, Image5;  // pressed, normal, lit faces
     Co co;
     QTimer Timer2;  // the clock display, at each turn of the second
     QTimer Timer4;  // random play, 500 ms then random

@@ -1,3 +1,4 @@
+#include "instrument/keyboardview.h"
 // The settings panel edits the instrument played last.
 #include "formfixture.h"
 
@@ -271,10 +272,11 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     std::unique_ptr<QMenu> menu(f.portMenu());
     ASSERT_NE(menu, nullptr);
     const auto subs = menu->actions();
-    // The ports, the four ways of playing, the score and the digits on the keys.
-    ASSERT_EQ(subs.size(), 10);
-    EXPECT_EQ(subs[8]->text(), QStringLiteral("显示简谱"));
-    EXPECT_EQ(subs[9]->menu()->actions().size(), 13);  // 固定调, 首调 1=C .. 1=B
+    // The ports, the four ways of playing, the keys' names, the score and
+    // the digits on the keys.
+    ASSERT_EQ(subs.size(), 11);
+    EXPECT_EQ(subs[9]->text(), QStringLiteral("显示简谱"));
+    EXPECT_EQ(subs[10]->menu()->actions().size(), 13);  // 固定调, 首调 1=C .. 1=B
     EXPECT_EQ(subs[0]->text(), QStringLiteral("MIDI 输出"));
     EXPECT_EQ(subs[1]->text(), QStringLiteral("MIDI 输入"));
     const auto outs = subs[0]->menu()->actions();
@@ -301,6 +303,12 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     EXPECT_TRUE(told.back().pianoKeys);
     EXPECT_EQ(lower->keyLayout(), keymap::Layout::Piano);
     EXPECT_EQ(upper->keyLayout(), keymap::Layout::Classic);
+    // The keys' names are shown until hidden.
+    EXPECT_EQ(subs[7]->text(), QStringLiteral("键位"));
+    EXPECT_TRUE(subs[7]->isChecked());
+    subs[7]->trigger();
+    EXPECT_FALSE(told.back().keyLabels);
+    EXPECT_FALSE(lower->keyboardView()->labelsShown() || upper->keyboardView()->labelsShown());
     // Kept between runs, as told.
     const QString kept = dir.filePath(QStringLiteral("config/sonarel.conf"));
     ASSERT_TRUE(SaveChoices(kept, told.back()));
