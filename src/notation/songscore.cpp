@@ -3,6 +3,7 @@
 #include "performance/capture.h"
 #include "songs/paths.h"
 #include "songs/songfile.h"
+#include "songs/songtime.h"
 #include "songs/tags.h"
 #include "songs/wholefile.h"
 
@@ -30,7 +31,7 @@ void addRests(std::vector<Note>& voice, int from, int to)
 {
     while (from < to) {
         const int piece = std::min(to, (from / 4 + 1) * 4) - from;
-        voice.push_back({-1, piece * kSixteenth});
+        voice.push_back({.pitch = -1, .length = piece * kSixteenth});
         from += piece;
     }
 }
@@ -55,7 +56,8 @@ void markBars(std::vector<Note>& voice, int barLength)
 // The song's notes with their lengths where it keeps them: a song without
 // note-length records leaves its notes to the countdown, and they are
 // written as long as the gap to the next.
-bool soundingOf(const std::string& songPath, std::vector<Sounding>& notes, int& tonic, std::string& error)
+bool soundingOf(const std::string& songPath, std::vector<Sounding>& notes, int& tonic, songs::SongTime& time,
+                std::string& error)
 {
     songs::SongFile file;
     if (!file.openForReading(songPath)) {
@@ -63,21 +65,21 @@ bool soundingOf(const std::string& songPath, std::vector<Sounding>& notes, int& 
         return false;
     }
     bool lengths = false;
-    songs::HalfSettings lower;
     songs::Record r;
     for (std::int32_t slot = songs::kFirstRecordSlot; slot < 2 * 32768 && file.readRecord(slot, r) == songs::ReadStatus::Ok;
          ++slot) {
         if (!r.isSetting())
             continue;
-        const auto tag = songs::ParseTag(r.tag);
-        if (tag == songs::Tag::End)
+        if (songs::ParseTag(r.tag) == songs::Tag::End)
             break;
         lengths = lengths || songs::ParseLengthTag(r.tag).has_value();
-        // The header's second "@DiaZ" is the lower keyboard's.
-        if (tag == songs::Tag::Tone && slot < songs::kFirstRecordSlot + 14)
-            lower.tone = r.number;
     }
     file.close();
+    songs::HalfSettings lower;
+    if (!songs::ReadSongTime(songPath, time, lower.tone)) {
+        error = "cannot read " + songPath;
+        return false;
+    }
     tonic = SongTonic(lower);
     performance::SongCapture capture;
     if (!performance::CaptureSong(songPath, capture, error))
@@ -138,18 +140,27 @@ songs::SmfSong ToSmf(const Score& score)
     midi.copyright = score.author;
     const double unitMs = 60000.0 / score.tempo / kQuarter;
     for (const bool upper : {false, true}) {
-        int at = 0;
-        for (const Note& n : score.voice(upper)) {
-            if (n.pitch >= 0) {
+        // In 64ths; a triplet's notes fall between them.
+        double at = 0;
+        const std::vector<Note>& voice = score.voice(upper);
+        const std::vector<int> order = PlayOrder(voice);
+        std::optional<std::size_t> held;  // the note a tie carries on
+        for (const int i : order) {
+            const Note& n = voice[std::size_t(i)];
+            const double length = ThirdsOf(n) / 3.0 * (n.fermata ? kFermataHold : 1.0);
+            if (held && midi.notes[*held].note == n.pitch) {
+                midi.notes[*held].lengthMs += length * unitMs;
+            } else if (n.pitch >= 0) {
                 songs::SmfNote note;
                 note.timeMs = at * unitMs;
                 note.channel = upper ? 1 : 0;
                 note.note = std::uint8_t(n.pitch);
                 note.velocity = 100;
-                note.lengthMs = n.length * unitMs;
+                note.lengthMs = length * unitMs;
                 midi.notes.push_back(note);
             }
-            at += n.length;
+            held = n.tieAfter && n.pitch >= 0 ? std::optional(midi.notes.size() - 1) : std::nullopt;
+            at += length;
         }
     }
     std::stable_sort(midi.notes.begin(), midi.notes.end(),
@@ -232,7 +243,7 @@ Score ScoreOf(const std::vector<Sounding>& notes, double quarterMs, int beats, i
                 length = held < 0 ? int(next->first) - g : std::min(held, int(next->first) - g);
             else
                 length = held < 0 ? 4 : held;
-            voice.push_back({n.pitch, length * kSixteenth});
+            voice.push_back({.pitch = n.pitch, .length = length * kSixteenth});
             pos = g + length;  // a rest up to the next note comes with it
         }
         markBars(voice, score.barLength());
@@ -274,7 +285,9 @@ bool ImportJianpuFile(const std::string& textPath, const std::string& songPath, 
     }
     // Both keyboards in the text's key: 1 lies on the keys marked 1, and the
     // key chooser shows the key.
-    if (!songs::MakeSong(midi, stemOf(textPath), song, error, score.tonic))
+    // And the song keeps the text's tempo and meter, for its own text.
+    const songs::SongTime time{score.tempo, score.beats, score.beatUnit};
+    if (!songs::MakeSong(midi, stemOf(textPath), song, error, score.tonic, time))
         return false;
     for (const std::string& n : song.notices)
         notices.push_back(n);
@@ -288,7 +301,7 @@ bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score
         *partial = false;
     std::vector<Sounding> notes;
     int tonic = 0, beats = 4, beatUnit = 4;
-    double quarterMs = 0;
+    double quarterMs = 0, songQuarterMs = 0;
     std::string title, author;
     songs::SmfSong midi;
     const bool isMidi = songs::HasMidiExtension(path) || songs::LooksLikeSmf(songs::ReadFileStart(path, 4));
@@ -307,7 +320,8 @@ bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score
                 *partial = true;
         }
         int ignored = 0;
-        if (!soundingOf(song, notes, ignored, error))
+        songs::SongTime none;
+        if (!soundingOf(song, notes, ignored, none, error))
             return false;
         title = imported.title;
         author = imported.author;
@@ -336,8 +350,14 @@ bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score
             error = "cannot read " + path + ": not a song file";
             return false;
         }
-        if (!soundingOf(path, notes, tonic, error))
+        songs::SongTime time;
+        if (!soundingOf(path, notes, tonic, time, error))
             return false;
+        if (time.known()) {
+            songQuarterMs = 60000.0 / time.tempo;
+            beats = time.beats;
+            beatUnit = time.beatUnit;
+        }
     }
     if (notes.empty()) {
         error = path + " holds no notes";
@@ -347,6 +367,9 @@ bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score
         quarterMs = 60000.0 / *tempo;
     } else if (quarterMs > 0) {
         notices.push_back("tempo " + std::to_string(std::lround(60000.0 / quarterMs)) + " from the MIDI file");
+    } else if (songQuarterMs > 0) {
+        quarterMs = songQuarterMs;
+        notices.push_back("tempo " + std::to_string(std::lround(60000.0 / quarterMs)) + " from the song");
     } else {
         quarterMs = EstimateQuarterMs(notes);
         notices.push_back("tempo " + std::to_string(std::lround(60000.0 / quarterMs)) +

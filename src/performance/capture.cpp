@@ -164,7 +164,13 @@ bool ExportMidi(const std::string& songPath, const std::string& outPath, std::st
     SongCapture capture;
     if (!CaptureSong(songPath, capture, error))
         return false;
-    if (!WriteSmf(outPath, capture.messages, capture.title)) {
+    // What the song keeps of its time and key goes to the conductor track;
+    // the notes' times stay the playback's own.
+    songs::SmfHeading heading{capture.title, capture.author, {}, {}};
+    int tonic = 0;
+    if (songs::ReadSongTime(songPath, heading.time, tonic))
+        heading.keySharps = songs::KeySharpsOf(tonic);
+    if (!WriteSmf(outPath, capture.messages, heading)) {
         error = "cannot write " + outPath;
         return false;
     }

@@ -28,6 +28,8 @@ bool ApplySetting(MIDi& target, songs::Tag tag, const songs::Record& record)
         return true;
     case songs::Tag::End:
     case songs::Tag::Keyboard:
+    case songs::Tag::Tempo:
+    case songs::Tag::Meter:
         break;
     }
     return false;

@@ -3,6 +3,7 @@
 #include "songs/instrumentnames.h"
 #include "songs/paths.h"
 #include "songs/songfile.h"
+#include "songs/songtime.h"
 #include "songs/tags.h"
 
 #include <cstdio>
@@ -94,6 +95,14 @@ std::string settingMeaning(const Record& r)
         return BoolValue(r.value) ? "silencer on" : "silencer off";
     case Tag::Mlong:
         return "note length " + v;
+    case Tag::Tempo:
+        return "played at " + v + " quarter notes a minute";
+    case Tag::Meter: {
+        int beats = 0, unit = 0;
+        if (!ParseMeterText(r.value, beats, unit))
+            return "meter unreadable, skipped";
+        return "in " + std::to_string(beats) + "/" + std::to_string(unit);
+    }
     }
     return "unknown setting, skipped";
 }

@@ -242,9 +242,11 @@ bool HasMidiExtension(const std::string& path)
     return ext == "mid" || ext == "midi";
 }
 
-bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSong& song, std::string& error, int tone)
+bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSong& song, std::string& error, int tone,
+              const SongTime& time)
 {
     song = ImportedSong{};
+    song.time = time;
     std::array<Part, 16> parts;
     bool drums = midi.drums;
     for (const SmfNote& n : midi.notes) {
@@ -329,7 +331,7 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
     // value is the wait before the next slot is read, and a "@TonD" read
     // after a slot's notes ends that tick, so the next slot comes a tick later.
     auto& body = song.body;
-    const std::size_t room = kMostSongNotes;
+    const std::size_t room = kMostSongNotes - TimeRecords(time).size();
     int active = kLower;  // the header ends with the lower keyboard selected
     std::int64_t at = 0, lastTick = 0;
     std::size_t lastNote = 0;
@@ -428,7 +430,9 @@ bool WriteImportedSong(const ImportedSong& song, const std::string& songPath, st
 {
     // The whole song is made in memory and replaces the target at once.
     std::string bytes = SongHeader(song.title, song.author, song.upper, song.lower);
-    for (const auto& [tag, value] : song.body) {
+    std::vector<std::pair<std::string, std::string>> records = TimeRecords(song.time);
+    records.insert(records.end(), song.body.begin(), song.body.end());
+    for (const auto& [tag, value] : records) {
         const auto record = EncodeRecord(tag, value);
         bytes.append(record.data(), record.size());
     }

@@ -16,6 +16,7 @@ constexpr std::size_t kMostSongNotes = std::size_t(kLastNoteSlot - (kFirstRecord
 struct ImportedSong {
     std::string title, author;  // UTF-8
     HalfSettings upper, lower;
+    SongTime time;  // written after the header when known
     // The records after the header, "@END " last: note records (key, ticks to
     // the next group), "@TonD" switches.
     std::vector<std::pair<std::string, std::string>> body;
@@ -33,9 +34,10 @@ struct ImportedSong {
 // player strikes one keyboard a tick, so where both parts strike together one
 // goes a tick early or late. False when the file holds no note a keyboard can
 // play. `tone` is both keyboards' key 调: the keys sound that many semitones
-// higher, so the notes lie that much lower on them.
+// higher, so the notes lie that much lower on them. `time`, when known, is
+// the song's tempo and meter, and takes the room of two notes.
 bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSong& song, std::string& error,
-              int tone = 0);
+              int tone = 0, const SongTime& time = {});
 
 // Reads `midiPath` (as far as a song holds) and writes the song to
 // `songPath`, replacing it only by a complete new one.

@@ -93,7 +93,7 @@ bool SongRecorder::writeNext(std::string_view tag, std::string_view value)
 }
 
 bool SongRecorder::start(const std::string& path, const std::string& titleUtf8, const std::string& authorUtf8,
-                         const HalfSettings& upper, const HalfSettings& lower)
+                         const HalfSettings& upper, const HalfSettings& lower, const SongTime& time)
 {
     releaseWrites();
     file_.close();
@@ -106,6 +106,12 @@ bool SongRecorder::start(const std::string& path, const std::string& titleUtf8, 
         return false;
     RecordNo = kFirstRecordSlot - 1 + kHeaderRecords;
     LastNoteRecord = -1;
+    for (const auto& [tag, value] : TimeRecords(time)) {
+        if (!writeNext(tag, value)) {
+            file_.close();
+            return false;
+        }
+    }
     failed_ = false;
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Writing a recording into the scratch song file.
 #include "songs/songfile.h"
+#include "songs/songtime.h"
 #include "songs/tags.h"
 
 #include <cstdint>
@@ -31,10 +32,11 @@ public:
     SongRecorder& operator=(const SongRecorder&) = delete;
 
     // Deletes the old scratch file and writes the song's header in its place
-    // (SongHeader). False, with nothing left open, when the file cannot be
-    // deleted, created or written.
+    // (SongHeader), then the tempo and meter when the take is played to
+    // them. False, with nothing left open, when the file cannot be deleted,
+    // created or written.
     bool start(const std::string& path, const std::string& titleUtf8, const std::string& authorUtf8,
-               const HalfSettings& upper, const HalfSettings& lower);
+               const HalfSettings& upper, const HalfSettings& lower, const SongTime& time = {});
     // Writes "@END " "0" at the next slot and closes the file. True when the
     // whole take, its end marker included, is on the disk; false (and nothing
     // happens) when no recording is open.

@@ -4,13 +4,19 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <numeric>
 
 namespace songs {
 
 namespace {
 
 constexpr std::uint8_t kMetaEvent = 0xFF;
+constexpr std::uint8_t kMetaCopyright = 0x02;
 constexpr std::uint8_t kMetaTrackName = 0x03;
+constexpr std::uint8_t kMetaTimeSignature = 0x58;
+constexpr std::uint8_t kMetaKeySignature = 0x59;
+constexpr std::uint8_t kMidiClocksPerClick = 24;     // a metronome click each quarter
+constexpr std::uint8_t kThirtySecondsPerQuarter = 8;
 constexpr std::uint8_t kMetaEndOfTrack = 0x2F;
 constexpr std::uint8_t kMetaTempo = 0x51;
 constexpr std::uint8_t kUpperChannel = 1;
@@ -53,11 +59,13 @@ void putMeta(std::string& track, std::uint32_t delta, std::uint8_t type, const s
 // The largest delta a variable-length quantity holds.
 constexpr std::int64_t kMaxTick = 0x0FFFFFFF;
 
-std::int64_t toTick(std::int64_t ms)
+// Milliseconds to file ticks at `ticksPerQuarter` and `usPerQuarter`, to the nearest.
+std::int64_t toTick(std::int64_t ms, std::int64_t ticksPerQuarter, std::int64_t usPerQuarter)
 {
     if (ms <= 0)
         return 0;
-    return std::min(kMaxTick, (ms + kSmfMillisecondsPerTick / 2) / kSmfMillisecondsPerTick);
+    const std::int64_t scaled = std::min<std::int64_t>(ms, kMaxTick) * 1000 * ticksPerQuarter;
+    return std::min(kMaxTick, (2 * scaled + usPerQuarter) / (2 * usPerQuarter));
 }
 
 int dataBytes(std::uint8_t status)
@@ -82,8 +90,20 @@ std::string trackChunk(const std::string& body)
 
 }  // namespace
 
-std::string BuildSmf(const std::vector<TimedMessage>& messages, const std::string& titleUtf8)
+int KeySharpsOf(int tonic)
 {
+    const int sharps = ((7 * tonic) % 12 + 12) % 12;  // each fifth up adds a sharp
+    return sharps > 6 ? sharps - 12 : sharps;
+}
+
+std::string BuildSmf(const std::vector<TimedMessage>& messages, const SmfHeading& heading)
+{
+    const bool atTempo = heading.time.known();
+    constexpr int kTicksPerMinute = 6000;  // of the song's 10 ms ticks
+    const std::uint16_t ticksPerQuarter =
+        atTempo ? std::uint16_t(kTicksPerMinute / std::gcd(kTicksPerMinute, heading.time.tempo)) : kSmfTicksPerQuarter;
+    const std::uint32_t usPerQuarter =
+        atTempo ? std::uint32_t((60000000 + heading.time.tempo / 2) / heading.time.tempo) : kSmfTempoMicroseconds;
     std::vector<Event> tracks[2];
     std::int64_t lastTick = 0;
     for (const TimedMessage& m : messages) {
@@ -92,28 +112,34 @@ std::string BuildSmf(const std::vector<TimedMessage>& messages, const std::strin
         int track = m.track;
         if (track != kLowerTrack && track != kUpperTrack)
             track = (m.status & 0x0F) == kUpperChannel ? kUpperTrack : kLowerTrack;
-        const std::int64_t tick = toTick(m.timeMs);
+        const std::int64_t tick = toTick(m.timeMs, ticksPerQuarter, usPerQuarter);
         tracks[track].push_back({tick, &m});
         lastTick = std::max(lastTick, tick);
     }
 
     // Every track ends where the song ends, so all of them have one length.
     std::string conductor;
-    putMeta(conductor, 0, kMetaTrackName, titleUtf8);
-    putVarLen(conductor, 0);
-    conductor += static_cast<char>(kMetaEvent);
-    conductor += static_cast<char>(kMetaTempo);
-    conductor += static_cast<char>(3);
-    conductor += static_cast<char>((kSmfTempoMicroseconds >> 16) & 0xFF);
-    conductor += static_cast<char>((kSmfTempoMicroseconds >> 8) & 0xFF);
-    conductor += static_cast<char>(kSmfTempoMicroseconds & 0xFF);
+    putMeta(conductor, 0, kMetaTrackName, heading.titleUtf8);
+    if (!heading.authorUtf8.empty())
+        putMeta(conductor, 0, kMetaCopyright, heading.authorUtf8);
+    putMeta(conductor, 0, kMetaTempo,
+            {char((usPerQuarter >> 16) & 0xFF), char((usPerQuarter >> 8) & 0xFF), char(usPerQuarter & 0xFF)});
+    if (atTempo) {
+        int log2Unit = 0;
+        while ((1 << log2Unit) < heading.time.beatUnit)
+            ++log2Unit;
+        putMeta(conductor, 0, kMetaTimeSignature,
+                {char(heading.time.beats), char(log2Unit), char(kMidiClocksPerClick), char(kThirtySecondsPerQuarter)});
+    }
+    if (heading.keySharps)
+        putMeta(conductor, 0, kMetaKeySignature, {char(std::clamp(*heading.keySharps, -7, 7)), 0});  // major
     putMeta(conductor, static_cast<std::uint32_t>(lastTick), kMetaEndOfTrack, {});
 
     std::string file = "MThd";
     put32(file, 6);
     put16(file, 1);  // format 1: tracks played together
     put16(file, 3);
-    put16(file, kSmfTicksPerQuarter);
+    put16(file, ticksPerQuarter);
     file += trackChunk(conductor);
 
     const char* names[2] = {kLowerTrackName, kUpperTrackName};
@@ -139,9 +165,9 @@ std::string BuildSmf(const std::vector<TimedMessage>& messages, const std::strin
     return file;
 }
 
-bool WriteSmf(const std::string& path, const std::vector<TimedMessage>& messages, const std::string& titleUtf8)
+bool WriteSmf(const std::string& path, const std::vector<TimedMessage>& messages, const SmfHeading& heading)
 {
-    return ReplaceFile(path, BuildSmf(messages, titleUtf8), 0644);
+    return ReplaceFile(path, BuildSmf(messages, heading), 0644);
 }
 
 }  // namespace songs

@@ -2,7 +2,10 @@
 // Standard MIDI File (format 1) from a list of timed channel messages: a
 // conductor track with the tempo and the title, then one track for the lower
 // keyboard and one for the upper keyboard.
+#include "songs/songtime.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,14 +30,38 @@ struct TimedMessage {
     std::uint8_t d2 = 0;
 };
 
+// A song played to a tempo keeps it, with its time signature; the file's
+// ticks a quarter are then the fewest that still put every 10 ms tick of the
+// song on a tick of the file (50 at 120, 200 at 90).
+
+// What the conductor track says besides the notes' time.
+struct SmfHeading {
+    std::string titleUtf8;   // the track name
+    std::string authorUtf8;  // a copyright notice, when not empty
+    std::optional<int> keySharps;  // a major key's signature, -6..6 (flats negative)
+    SongTime time;  // unknown: 120 at 50 ticks a quarter, and no time signature
+};
+
+// The key signature of a major key on pitch class `tonic` (0 C .. 11 B), the
+// way jianpu's 1= names it: sharps up to F#, flats from Db.
+int KeySharpsOf(int tonic);
+
 // The bytes of the file. Messages of a track keep their order at equal
 // times; times are rounded to the nearest tick, negative ones to 0. Status
 // bytes that are no channel message are left out; program change and channel
 // pressure take one data byte.
-std::string BuildSmf(const std::vector<TimedMessage>& messages, const std::string& titleUtf8);
+std::string BuildSmf(const std::vector<TimedMessage>& messages, const SmfHeading& heading);
+inline std::string BuildSmf(const std::vector<TimedMessage>& messages, const std::string& titleUtf8)
+{
+    return BuildSmf(messages, SmfHeading{titleUtf8, {}, {}, {}});
+}
 
 // Writes BuildSmf's bytes to a temporary file beside `path` and renames it
 // over `path`, so an existing file is replaced only by a complete new one.
-bool WriteSmf(const std::string& path, const std::vector<TimedMessage>& messages, const std::string& titleUtf8);
+bool WriteSmf(const std::string& path, const std::vector<TimedMessage>& messages, const SmfHeading& heading);
+inline bool WriteSmf(const std::string& path, const std::vector<TimedMessage>& messages, const std::string& titleUtf8)
+{
+    return WriteSmf(path, messages, SmfHeading{titleUtf8, {}, {}, {}});
+}
 
 }  // namespace songs

@@ -9,7 +9,7 @@ namespace songs {
 
 namespace {
 
-constexpr std::array<std::pair<Tag, std::string_view>, 8> kFields{{
+constexpr std::array<std::pair<Tag, std::string_view>, 10> kFields{{
     {Tag::End, "@END "},
     {Tag::Keyboard, "@TonD"},
     {Tag::Tone, "@DiaZ"},
@@ -18,6 +18,8 @@ constexpr std::array<std::pair<Tag, std::string_view>, 8> kFields{{
     {Tag::Pitch, "@YinG"},
     {Tag::Silencer, "@XiaY"},
     {Tag::Mlong, "@YinC"},
+    {Tag::Tempo, "@SuDu"},
+    {Tag::Meter, "@PaiH"},
 }};
 
 std::string_view trimmed(std::string_view field)

@@ -17,6 +17,11 @@ enum class Tag {
     Pitch,       // "@YinG" the note of the lowest key
     Silencer,    // "@XiaY" boolean
     Mlong,       // "@YinC" note length, the countdown's period in ms
+    // What the song was played to (a recording with the metronome on, a
+    // jianpu text): they change nothing on playback, whose ticks are its
+    // time; the tools that write the song down read them.
+    Tempo,       // "@SuDu" quarter notes a minute
+    Meter,       // "@PaiH" beats "/" beat unit, as "3/4"
 };
 
 // The tag field as stored, padding included.

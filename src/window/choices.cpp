@@ -1,5 +1,7 @@
 #include "window/choices.h"
 
+#include "performance/metronome.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -15,6 +17,8 @@ const QString kKeys = QStringLiteral("playing/keys");
 const QString kKeyLabels = QStringLiteral("playing/keylabels");
 const QString kPlayAlong = QStringLiteral("playing/playAlong");
 const QString kDigitKey = QStringLiteral("playing/digitKey");
+const QString kMetronomeTempo = QStringLiteral("metronome/tempo");
+const QString kMetronomeMeter = QStringLiteral("metronome/meter");
 const QString kMidiOut = QStringLiteral("ports/midiOut");
 const QString kMidiIn = QStringLiteral("ports/midiIn");
 
@@ -55,6 +59,15 @@ PlayingChoices LoadChoices(const QString& path)
     choices.digitKey = digitKey >= 0 && digitKey < 12 ? digitKey : -1;
     choices.midiOut = settings.value(kMidiOut).toString();
     choices.midiIn = settings.value(kMidiIn).toString();
+    // Whatever the file says goes through the clock's own limits.
+    performance::BeatClock beat;
+    beat.setTempo(settings.value(kMetronomeTempo, beat.tempo()).toInt());
+    int beats = 0, unit = 0;
+    if (songs::ParseMeterText(settings.value(kMetronomeMeter).toString().toStdString(), beats, unit))
+        beat.setMeter(beats, unit);
+    choices.metronomeTempo = beat.tempo();
+    choices.metronomeBeats = beat.beats();
+    choices.metronomeUnit = beat.unit();
     return choices;
 }
 
@@ -70,6 +83,8 @@ bool SaveChoices(const QString& path, const PlayingChoices& choices)
     settings.setValue(kDigitKey, choices.digitKey);
     settings.setValue(kMidiOut, choices.midiOut);
     settings.setValue(kMidiIn, choices.midiIn);
+    settings.setValue(kMetronomeTempo, choices.metronomeTempo);
+    settings.setValue(kMetronomeMeter, QStringLiteral("%1/%2").arg(choices.metronomeBeats).arg(choices.metronomeUnit));
     settings.sync();
     if (settings.status() != QSettings::NoError) {
         std::fprintf(stderr, "sonarel: cannot write %s\n", qPrintable(QDir::toNativeSeparators(path)));

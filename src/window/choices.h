@@ -13,6 +13,9 @@ struct PlayingChoices {
     int digitKey = -1;       // the digits on the keys: -1 固定调, else 首调 with 1 on this pitch class
     QString midiOut;         // a port's name; empty: the built-in synthesizer
     QString midiIn;          // a port's name; empty: none
+    bool metronome = false;  // 节拍器: off at every start, as a keyboard's is; its beat is kept
+    int metronomeTempo = 120;       // beats a minute, 40..240
+    int metronomeBeats = 4, metronomeUnit = 4;
 
     bool operator==(const PlayingChoices&) const = default;
 };

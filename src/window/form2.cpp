@@ -1,6 +1,7 @@
 #include "window/form2.h"
 
 #include "notation/jianpu.h"
+#include "performance/metronome.h"
 #include "window/followwindow.h"
 
 #include "instrument/instrument.h"
@@ -289,6 +290,13 @@ void Form2::wireParts()
     commands_->displayedTitle = [this] { return displayedTitle(); };
     commands_->focusAway = [this] { moveFocusToClose(); };
     commands_->activeChanged = [this] { showKeyNames(); };
+    metronome_ = std::make_unique<performance::Metronome>();
+    commands_->recordingStarts = [this] {
+        if (!choices_.metronome)
+            return songs::SongTime{};
+        applyMetronome(true);  // the bar before the first note is the count-in
+        return metronome_->beat().songTime();
+    };
     commands_->playbackStarting = [this](const QString& song) {
         if (follow_ && follow_->isVisible())
             follow_->showSong(song);
@@ -512,6 +520,34 @@ QMenu* Form2::portMenu()
     addChoice(QStringLiteral("上键盘按住发声"), &PlayingChoices::holdUpper);
     addChoice(QStringLiteral("钢琴式键位"), &PlayingChoices::pianoKeys);
     addChoice(QStringLiteral("边听边弹"), &PlayingChoices::playAlong);
+    addChoice(QStringLiteral("节拍器"), &PlayingChoices::metronome);
+    // Its tempo and meter: a few of each, as a keyboard's buttons offer them.
+    QMenu* beat = menu->addMenu(QStringLiteral("节拍器速度"));
+    auto* beatGroup = new QActionGroup(beat);
+    const auto addBeat = [this, told, beat, beatGroup](const QString& title, bool checked, auto change) {
+        QAction* action = beat->addAction(title);
+        action->setCheckable(true);
+        action->setChecked(checked);
+        beatGroup->addAction(action);
+        QObject::connect(action, &QAction::triggered, this, [this, told, change] {
+            PlayingChoices changed = choices_;
+            change(changed);
+            setChoices(changed);
+            told();
+        });
+    };
+    for (const int tempo : {40, 60, 72, 80, 90, 100, 108, 120, 132, 144, 160, 180, 200, 240})
+        addBeat(QStringLiteral("\u2669=%1").arg(tempo), choices_.metronomeTempo == tempo,
+                [tempo](PlayingChoices& c) { c.metronomeTempo = tempo; });
+    beat->addSeparator();
+    beatGroup = new QActionGroup(beat);
+    for (const auto& [beats, unit] : {std::pair{2, 4}, std::pair{3, 4}, std::pair{4, 4}, std::pair{6, 8}})
+        addBeat(QStringLiteral("%1/%2").arg(beats).arg(unit),
+                choices_.metronomeBeats == beats && choices_.metronomeUnit == unit,
+                [beats, unit](PlayingChoices& c) {
+                    c.metronomeBeats = beats;
+                    c.metronomeUnit = unit;
+                });
     addChoice(QStringLiteral("键位"), &PlayingChoices::keyLabels);
     // Numbered notation: the score that follows the music, and the digits
     // on the keys.
@@ -673,6 +709,24 @@ void Form2::setChoices(const PlayingChoices& choices)
     MIDi2->setKeyLabelsShown(choices.keyLabels);
     MIDi1->setDigitKey(choices.digitKey);
     MIDi2->setDigitKey(choices.digitKey);
+    applyMetronome(false);
+}
+
+void Form2::applyMetronome(bool countIn)
+{
+    if (!metronome_)
+        return;
+    if (!choices_.metronome) {
+        metronome_->stop();
+        return;
+    }
+    performance::BeatClock beat;
+    beat.setTempo(choices_.metronomeTempo);
+    beat.setMeter(choices_.metronomeBeats, choices_.metronomeUnit);
+    const performance::BeatClock& now = metronome_->beat();
+    const bool same = now.tempo() == beat.tempo() && now.beats() == beat.beats() && now.unit() == beat.unit();
+    if (countIn || !metronome_->running() || !same)
+        metronome_->start(beat);
 }
 
 FollowWindow& Form2::followWindow()

@@ -36,6 +36,10 @@ struct Form2Options {
     QString songArgument;  // the song named on the command line, as the shell passed it
 };
 
+namespace performance {
+class Metronome;
+}
+
 class Form2 : public QWidget {
     Q_OBJECT
 public:
@@ -174,6 +178,8 @@ private:
     std::unique_ptr<SongCommands> commands_;
     PortChooser* ports_ = nullptr;
     PlayingChoices choices_;
+    std::unique_ptr<performance::Metronome> metronome_;
+    void applyMetronome(bool countIn);
     FollowWindow* follow_ = nullptr;
     FollowWindow& followWindow();
 

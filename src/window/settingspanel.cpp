@@ -275,6 +275,8 @@ void SettingsPanel::showSetting(songs::Tag tag, std::int16_t value)
         break;
     case songs::Tag::End:
     case songs::Tag::Keyboard:
+    case songs::Tag::Tempo:
+    case songs::Tag::Meter:
         break;
     }
 }

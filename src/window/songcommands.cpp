@@ -349,8 +349,10 @@ void SongCommands::RecordCommand()
     bool started = false;
     if (keptLast) {
         const songs::HalfSettings lower = performance::SettingsOf(*parts_.lower);
+        const songs::SongTime time = recordingStarts ? recordingStarts() : songs::SongTime{};
         started = recorder.start(scratch.toStdString(), parts_.title->text().toStdString(),
-                                 parts_.author->text().toStdString(), performance::SettingsOf(*parts_.upper), lower);
+                                 parts_.author->text().toStdString(), performance::SettingsOf(*parts_.upper), lower,
+                                 time);
         recordingTonic_ = notation::SongTonic(lower);
         if (!started)
             error = "cannot write " + scratch.toStdString();

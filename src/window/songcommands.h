@@ -120,6 +120,9 @@ public:
     std::function<void()> focusAway;                   // the keys go back to the keyboards
     std::function<void(const QString& song)> playbackStarting;  // a song is about to play
     std::function<void()> activeChanged;               // a song made the other keyboard the active one
+    // A take begins: the tempo and meter it is played to (none when the
+    // metronome is off); the metronome counts a bar in from here.
+    std::function<songs::SongTime()> recordingStarts;
     // Exports offered by the Save dialog besides copying the song; false
     // (with the target left alone) on failure.
     std::function<bool(const QString& song, const QString& target)> exportMidi;

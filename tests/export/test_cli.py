@@ -9,7 +9,7 @@ import unittest
 
 import mido
 
-from songbytes import InFolder, song
+from songbytes import HEADER_RECORDS, InFolder, song
 
 SONAREL = sys.argv.pop(1)
 
@@ -85,6 +85,60 @@ class SongTools(InFolder):
         wav = self.path('timidity.wav')
         subprocess.run(['timidity', '-Ow', '-o', wav, out], capture_output=True, timeout=60)
         self.assertGreater(sox_stat(wav).get('RMS     amplitude', 0), 0.001)
+
+    def test_a_song_keeps_its_tempo_meter_and_key_and_plays_as_without_them(self):
+        # In D, at 120 in 3/4: quarters are 50 ticks.
+        header = [r if i != 8 else ('@DiaZ', 2) for i, r in enumerate(HEADER_RECORDS)]
+        body = [('@TonD', 1), ('24', 50), ('26', 50), ('28', 50), ('24', 25), ('26', 25), ('28', 10), ('@END', 0)]
+        timed = self.write('timed.hbk', song(header + [('@SuDu', 120), ('@PaiH', '3/4')] + body,
+                                             title='圆舞', author='佚名', header=False))
+        plain = self.write('plain.hbk', song(header + body, title='圆舞', author='佚名', header=False))
+
+        def exported(src):
+            out = src[:-4] + '.mid'
+            r = run('--export-midi', src, out)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            mid = mido.MidiFile(out)
+            t, ons = 0.0, []
+            for m in mid:  # times in seconds, through the file's own tempo
+                t += m.time
+                if m.type == 'note_on' and m.velocity > 0:
+                    ons.append((round(t, 3), m.note))
+            return mid, ons
+
+        mid, ons = exported(timed)
+        metas = {m.type: m for m in mid.tracks[0] if m.is_meta}
+        self.assertEqual(metas['set_tempo'].tempo, 500000)
+        self.assertEqual((metas['time_signature'].numerator, metas['time_signature'].denominator), (3, 4))
+        self.assertEqual(metas['key_signature'].key, 'D')
+        self.assertEqual(metas['track_name'].name.encode('latin-1').decode('utf-8'), '圆舞')
+        self.assertEqual(metas['copyright'].text.encode('latin-1').decode('utf-8'), '佚名')
+        # The records change nothing of what plays: every note where it was.
+        _, plain_ons = exported(plain)
+        self.assertEqual(ons, plain_ons)
+        self.assertEqual(len(ons), 6)
+        self.assertIn('played at 120 quarter notes a minute', run('--dump', timed).stdout)
+
+        def written(src):
+            text = src[:-4] + '.txt'
+            r = run('--jianpu', src, text)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            return r.stderr, open(text, encoding='utf-8').read().splitlines()
+
+        err, lines = written(timed)
+        self.assertIn('tempo 120 from the song', err)
+        for line in ('拍号: 3/4', '速度: 120', '调: 1=D'):
+            self.assertIn(line, lines)
+        err, lines = written(plain)  # an older song is written down as before: its tempo guessed
+        self.assertIn('estimated', err)
+        self.assertIn('拍号: 4/4', lines)
+        # A text made into a song keeps them too, where a guess would say 90.
+        tune = self.write('tune.txt', '1=C 3/4 \u2669=120\n上: 1 2 3 | 5 - - | 3 2 1 | 1 - - ||\n'.encode())
+        made = self.path('tune.hbk')
+        self.assertEqual(run('--import-jianpu', tune, made).returncode, 0)
+        _, lines = written(made)
+        for line in ('拍号: 3/4', '速度: 120'):
+            self.assertIn(line, lines)
 
     def test_render_is_audible_during_notes_and_silent_after_the_tail(self):
         src = self.two_handed()

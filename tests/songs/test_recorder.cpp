@@ -96,6 +96,23 @@ TEST(SongRecorder, notesCarryTheGapToTheNextKey)
     EXPECT_EQ(slotBytes(bytes, 30), rawRecord("@END 0    "));
 }
 
+TEST(SongRecorder, aTakePlayedToTheMetronomeKeepsItsTempoAndMeterAfterTheHeader)
+{
+    TempDir dir;
+    const std::string path = dir.file("~Mid.Dat");
+    SongRecorder rec;
+    ASSERT_TRUE(rec.start(path, "t", "a", upperHalf(), lowerHalf(), SongTime{96, 6, 8}));
+    ASSERT_TRUE(rec.writeSettingRecord(Tag::Keyboard, "1"));
+    ASSERT_TRUE(rec.recordNote(24, 0));
+    rec.stop();
+    const std::string bytes = readBytes(path);
+    ASSERT_EQ(bytes.size(), 28u * kSlotSize);
+    EXPECT_EQ(slotBytes(bytes, 24), rawRecord("@SuDu96   "));
+    EXPECT_EQ(slotBytes(bytes, 25), rawRecord("@PaiH6/8  "));
+    EXPECT_EQ(slotBytes(bytes, 26), rawRecord("@TonD1    "));
+    EXPECT_EQ(slotBytes(bytes, 27), rawRecord("24   10   "));
+}
+
 TEST(SongRecorder, recordingStopsCleanlyAtTheLastNoteSlot)
 {
     TempDir dir;

@@ -272,11 +272,12 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     std::unique_ptr<QMenu> menu(f.portMenu());
     ASSERT_NE(menu, nullptr);
     const auto subs = menu->actions();
-    // The ports, the four ways of playing, the keys' names, the score and
-    // the digits on the keys.
-    ASSERT_EQ(subs.size(), 11);
-    EXPECT_EQ(subs[9]->text(), QStringLiteral("显示简谱"));
-    EXPECT_EQ(subs[10]->menu()->actions().size(), 13);  // 固定调, 首调 1=C .. 1=B
+    // The ports, the four ways of playing, the metronome and its beat, the
+    // keys' names, the score and the digits on the keys.
+    ASSERT_EQ(subs.size(), 13);
+    EXPECT_EQ(subs[7]->text(), QStringLiteral("节拍器"));
+    EXPECT_EQ(subs[11]->text(), QStringLiteral("显示简谱"));
+    EXPECT_EQ(subs[12]->menu()->actions().size(), 13);  // 固定调, 首调 1=C .. 1=B
     EXPECT_EQ(subs[0]->text(), QStringLiteral("MIDI 输出"));
     EXPECT_EQ(subs[1]->text(), QStringLiteral("MIDI 输入"));
     const auto outs = subs[0]->menu()->actions();
@@ -304,12 +305,23 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     EXPECT_EQ(lower->keyLayout(), keymap::Layout::Piano);
     EXPECT_EQ(upper->keyLayout(), keymap::Layout::Classic);
     // The keys' names are shown until hidden.
-    EXPECT_EQ(subs[7]->text(), QStringLiteral("键位"));
-    EXPECT_TRUE(subs[7]->isChecked());
-    subs[7]->trigger();
+    EXPECT_EQ(subs[9]->text(), QStringLiteral("键位"));
+    EXPECT_TRUE(subs[9]->isChecked());
+    subs[9]->trigger();
     EXPECT_FALSE(told.back().keyLabels);
     EXPECT_FALSE(lower->keyboardView()->labelsShown() || upper->keyboardView()->labelsShown());
-    // Kept between runs, as told.
+    // The metronome's beat: tempo and meter, each checked alone.
+    const auto beat = subs[8]->menu()->actions();
+    const auto pick = [&beat](const QString& text) {
+        for (QAction* a : beat)
+            if (a->text() == text)
+                a->trigger();
+    };
+    pick(QStringLiteral("\u2669=90"));
+    pick(QStringLiteral("3/4"));
+    EXPECT_EQ(told.back().metronomeTempo, 90);
+    EXPECT_EQ(told.back().metronomeBeats, 3);
+    // Kept between runs, as told; the metronome itself starts off each time.
     const QString kept = dir.filePath(QStringLiteral("config/sonarel.conf"));
     ASSERT_TRUE(SaveChoices(kept, told.back()));
     EXPECT_EQ(LoadChoices(kept), told.back());
