@@ -218,7 +218,7 @@ TEST_F(CommandTest, randomPlayStrikesTheActiveKeyboardAsTheGeneratorSays)
     f.Randomize = [&] { ++seeds; };
     f.Rnd = rnd;
     std::vector<std::int16_t> keys;
-    QObject::connect(upper, &MIDi::NotePlayed, [&](std::int16_t& k) { keys.push_back(k); });
+    QObject::connect(upper, &MIDi::NotePlayed, [&](std::int16_t k) { keys.push_back(k); });
     strike(upper, 3);
     draws = {0.9, 0.5, 0.5};
     f.Timer4_Timer();
