@@ -2,7 +2,7 @@
 // The beat the metronome clicks: tempo, meter and which click is beat one,
 // and the clicks themselves, each at its own place on a steady clock, so
 // that a late tick never moves the beats after it. Knows nothing of widgets
-// or keys: it says which click sounds, and SendClick sends it past the
+// or keys: it says which click sounds, and ClickSender sends it past the
 // keyboards, so that no click is ever a note of a recording.
 #include "songs/songtime.h"
 

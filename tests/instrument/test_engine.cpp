@@ -22,7 +22,8 @@ private slots:
     void mlongNegativeRefusedZeroStopsCountdown();
     void enabledReachesThePollOnlyWhileStarted();
     void pollRunsOnEveryChangeAndOnlyThen();
-    void stopClosesThePortOnlyAfterAStart();
+    void stopClosesItsPortForBothKeyboards();
+    void keyboardsOnOneChannelEndEachOthersNotes();
     void notePlayedComesBeforeTheNoteOn();
     void nestedPollDoesNotStrikeTwice();
     void keyboardChangeWakesThePoll();
@@ -398,7 +399,7 @@ void EngineTest::pollRunsOnEveryChangeAndOnlyThen()
     QCOMPARE(rig.played, (std::vector<int>{12, 24, 14, 36}));
 }
 
-void EngineTest::stopClosesThePortOnlyAfterAStart()
+void EngineTest::stopClosesItsPortForBothKeyboards()
 {
     Rig rig(LowerKeyboardSettings());
     rig.start();
@@ -418,6 +419,27 @@ void EngineTest::stopClosesThePortOnlyAfterAStart()
         other.StartMIDi();  // re-opens the shared port
     }  // destroyed: StopMIDi closes it for both
     QCOMPARE(rig.port.Handle(), 0u);
+}
+
+void EngineTest::keyboardsOnOneChannelEndEachOthersNotes()
+{
+    // One receiver hears one note 48 on the channel, whichever keyboard
+    // struck it: the other's idle countdown ends it, and once only.
+    Rig rig(LowerKeyboardSettings());
+    MIDi other(std::make_unique<KeyboardDevice>());
+    other.setPort(&rig.port);
+    other.LoadSettings(LowerKeyboardSettings(), false);
+    rig.start();
+    rig.press(scan::Z);
+    QCOMPARE(rig.bytes(), std::string("90 30 7F"));
+    other.countdownTick();
+    QCOMPARE(rig.count(0x80, 0x30, 0), 1);
+    for (int tick = 0; tick <= 11; ++tick) {
+        rig.midi->countdownTick();
+        other.countdownTick();
+    }
+    QCOMPARE(rig.count(0x80, 0x30, 0), 1);
+    QCOMPARE(rig.service.messages.size(), std::size_t(2));
 }
 
 void EngineTest::notePlayedComesBeforeTheNoteOn()
