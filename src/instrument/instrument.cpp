@@ -264,7 +264,7 @@ void MIDi::SetInstrument(int value)
     // A keyboard not started, before any port is open, sends its program at
     // StartMIDi instead (the window's start sets the panel first).
     MidiOut* port = output_.port;
-    if (port && (Started || port->Handle() != 0))
+    if (port && (Started || port->MidiOutHandle() != 0))
         port->ProgramChange(engine_.settings.channel, 0, instrument_);
 }
 

@@ -32,7 +32,7 @@ public:
     void SetService(MidiService* service) { service_ = service; }
     MidiService* Service() const { return service_; }
     // 0 while no port is open.
-    std::uint32_t Handle() const { return handle_; }
+    std::uint32_t MidiOutHandle() const { return handle_; }
 
     // The device to open: the mapper when it answers, else the first device
     // that does; none when nothing answers.

@@ -20,7 +20,7 @@ const QString kPortSilent = QStringLiteral("没有声音：MIDI 输出打不开�
 // A system port plays when it opened; one that did not leaves the keyboard silent.
 std::pair<SoundLamp::State, QString> portLamp(const MidiOut* port)
 {
-    return port && port->Handle() != 0 ? std::pair{SoundLamp::State::Playing, kPortPlaying}
+    return port && port->MidiOutHandle() != 0 ? std::pair{SoundLamp::State::Playing, kPortPlaying}
                                        : std::pair{SoundLamp::State::Silent, kPortSilent};
 }
 

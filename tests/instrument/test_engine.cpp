@@ -403,7 +403,7 @@ void EngineTest::stopClosesItsPortForBothKeyboards()
 {
     Rig rig(LowerKeyboardSettings());
     rig.start();
-    QVERIFY(rig.port.Handle() != 0);
+    QVERIFY(rig.port.MidiOutHandle() != 0);
     {
         // On a port of its own, as an export's keyboards are: the window's
         // port is left alone.
@@ -412,13 +412,13 @@ void EngineTest::stopClosesItsPortForBothKeyboards()
         idle.setPort(&own);
         idle.LoadSettings(UpperKeyboardSettings(), true);
     }
-    QVERIFY(rig.port.Handle() != 0);
+    QVERIFY(rig.port.MidiOutHandle() != 0);
     {
         MIDi other(std::make_unique<KeyboardDevice>());
         other.setPort(&rig.port);
         other.StartMIDi();  // re-opens the shared port
     }  // destroyed: StopMIDi closes it for both
-    QCOMPARE(rig.port.Handle(), 0u);
+    QCOMPARE(rig.port.MidiOutHandle(), 0u);
 }
 
 void EngineTest::keyboardsOnOneChannelEndEachOthersNotes()

@@ -47,14 +47,14 @@ TEST_F(PortTest, openClosesFirstAndClosingAClosedPortCallsNothing)
     EXPECT_TRUE(service.calls.empty());
 
     EXPECT_TRUE(port.OpenMidiOut(-1));
-    const auto first = port.Handle();
+    const auto first = port.MidiOutHandle();
     EXPECT_NE(first, 0u);
     service.calls.clear();
     EXPECT_TRUE(port.OpenMidiOut(-1));
     EXPECT_EQ(service.calls, (std::vector<std::string>{"close " + std::to_string(first), "open -1"}));
 
     port.CloseMidiOut();
-    EXPECT_EQ(port.Handle(), 0u);
+    EXPECT_EQ(port.MidiOutHandle(), 0u);
     service.calls.clear();
     port.CloseMidiOut();
     EXPECT_TRUE(service.calls.empty());
@@ -65,7 +65,7 @@ TEST_F(PortTest, failedOpenLeavesPortClosedAndSendsFailQuietly)
 {
     service.openResult = MidiResult::NoDriver;
     EXPECT_FALSE(port.OpenMidiOut(0));
-    EXPECT_EQ(port.Handle(), 0u);
+    EXPECT_EQ(port.MidiOutHandle(), 0u);
     EXPECT_EQ(errors, (std::vector<int>{MidiResult::NoDriver}));
 
     port.NoteOn(0, 60, 100);  // handle 0: the service refuses, the error is swallowed

@@ -176,7 +176,7 @@ TEST_F(JackPortTest, portServiceSendsExactlyTheProgramsBytes)
     EXPECT_TRUE(errors.empty());
 
     port.CloseMidiOut();
-    EXPECT_EQ(port.Handle(), 0u);
+    EXPECT_EQ(port.MidiOutHandle(), 0u);
     port.NoteOn(0, 62, 100);  // closed: fails quietly, nothing arrives
     EXPECT_TRUE(receive(1, std::chrono::milliseconds(300)).empty());
 }

@@ -266,7 +266,7 @@ TEST_F(SynthTest, countdownNoteOffsOfSilentKeysAreNotErrors)
     EXPECT_TRUE(errors.empty());
 
     // What is not a short message is refused, and nothing breaks.
-    const std::uint32_t h = port.Handle();
+    const std::uint32_t h = port.MidiOutHandle();
     EXPECT_EQ(synth.sendShortMsg(h, pack(0x3C, 60, 100)), MidiResult::Error);   // no status byte
     EXPECT_EQ(synth.sendShortMsg(h, pack(0xF0, 0x7E, 0x7F)), MidiResult::Error); // system exclusive
     EXPECT_EQ(synth.sendShortMsg(h, pack(0x90, 60, 200)), MidiResult::Error);   // data byte with its top bit

@@ -73,7 +73,7 @@ TEST(Capture, theLivePortIsLeftAsItWas)
     RecordingService live;
     MidiOut port(&live);
     ASSERT_TRUE(port.OpenMidiOut(-1));
-    const auto handle = port.Handle();
+    const auto handle = port.MidiOutHandle();
     live.clear();
 
     performance::SongCapture capture;
@@ -81,7 +81,7 @@ TEST(Capture, theLivePortIsLeftAsItWas)
     ASSERT_TRUE(performance::CaptureSong(path, capture, error)) << error;
     EXPECT_FALSE(capture.messages.empty());
     EXPECT_EQ(port.Service(), &live);
-    EXPECT_EQ(port.Handle(), handle);
+    EXPECT_EQ(port.MidiOutHandle(), handle);
     EXPECT_TRUE(live.calls.empty());
     port.NoteOn(0, 60, 100);
     EXPECT_EQ(live.bytes(), "90 3C 64");
