@@ -182,7 +182,7 @@ std::vector<LessonSound> Lesson::advance(std::int64_t nowMs)
 
 Lesson::Strike Lesson::strike(bool upper, int pitch, std::int64_t nowMs)
 {
-    if (!started_ || finished_ || part_ != LessonPart::Both && upper != (part_ == LessonPart::Upper))
+    if (!started_ || finished_ || (part_ != LessonPart::Both && upper != (part_ == LessonPart::Upper)))
         return Strike::Ignored;
     if (mode_ == LessonMode::Wait) {
         if (chord_ >= chords_.size())

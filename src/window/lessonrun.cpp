@@ -8,6 +8,11 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMenu>
+#include <QStringList>
+
+#include <algorithm>
+#include <array>
+#include <vector>
 
 using performance::Lesson;
 using performance::LessonMode;
