@@ -2,7 +2,7 @@ BUILD ?= build
 PREFIX ?= /usr/local
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build deps configure bench clean install uninstall deb sanitize windows test-windows
+.PHONY: run test build deps configure bench clean install uninstall deb sanitize sanitize-thread windows test-windows
 
 deps:
 	@sh scripts/install-deps
@@ -32,6 +32,21 @@ sanitize: deps
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitize.supp:print_suppressions=0 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 600 -E 'packaging|songs.fuzz'
 
+# The tests whose code runs on threads of its own beside the UI thread (the
+# synthesizer and its slow calls, the PulseAudio output, the song file's
+# syncer, the single instance's socket, MIDI input) under ThreadSanitizer, in
+# a folder of its own; only what they need is built. A race in a library that
+# is not ours is suppressed in tests/sanitize-thread.supp, with the reason.
+TSAN_BUILD ?= build-sanitize-thread
+TSAN_TARGETS = test_synthservice test_pulseoutput test_songs_songfile sonarel
+TSAN_TESTS = ^(midi\.synth|midi\.pulse_output|songs\.songfile|e2e\.window|e2e\.midi_in)$$
+sanitize-thread: deps
+	@cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DSONAREL_SANITIZE_THREAD=ON >/dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
+	cd $(TSAN_BUILD) && QT_QPA_PLATFORM=offscreen SONAREL_SANITIZED=1 \
+	  TSAN_OPTIONS=halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/sanitize-thread.supp \
+	  ctest --output-on-failure --timeout 900 -R '$(TSAN_TESTS)'
+
 bench: build
 	@sh scripts/install-deps bench
 	./$(BUILD)/bench/sonarel_bench --benchmark_filter=-KeyTo
@@ -50,7 +65,7 @@ test-windows: windows
 	@sh scripts/test-windows $(WINDOWS_BUILD) $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(WINDOWS_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(WINDOWS_BUILD)
 
 # DESTDIR is honoured. The desktop's caches are brought up to date only for a
 # real install, not for one staged into DESTDIR.

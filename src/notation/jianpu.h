@@ -9,9 +9,14 @@
 //   1=D  3/4  ♩=90       or bare "1=D", "3/4", "♩=90" lines
 //   上: 3 5 6. 1'_ | 5 - 0 ||
 //   下: 1, 5, 1 - | 1 - - ||
+//   词: 好 一 朵 茉 莉 花   the syllables of the line of notes above it
 // A note is [#|b] digit (0 a rest) then ' (octave up) , (down) _ (half as
-// long) . (half again) in any order; a lone - adds a quarter to the note
-// before; | ends a bar, || or |] the piece; % starts a comment.
+// long) . (half again) in any order, ^ after it a fermata; a lone - adds a
+// quarter to the note before; | ends a bar, || or |] the piece; % starts a
+// comment. As jianpu is written by hand: ~ or ⌒ ties two notes (one
+// sounds), ( ) a slur, 3( ) a triplet, |: :| a repeat with [1. [2. endings,
+// 弱起 (or a short first bar) a pickup; full-width ｜ — （ ） ： read as
+// their ASCII signs, and a text that is not UTF-8 as GBK when it is GBK.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,12 +26,28 @@ namespace notation {
 // Lengths are counted in 64th notes: a quarter note is 16.
 constexpr int kQuarter = 16;
 
+// A syllable that goes on over the note it is given to.
+constexpr std::string_view kHeldSyllable = "_";
+
 struct Note {
     int pitch = -1;      // MIDI note number; -1 for a rest
-    int length = kQuarter;
+    int length = kQuarter;  // as written: a triplet's note sounds two thirds of it
     int line = 0;        // the text line it came from (1-based), 0 when made from a song
     bool barAfter = false;  // a bar line follows it in the text or the score
+    bool tieAfter = false;  // held on into the next note, which is not struck again
+    bool slurStart = false, slurEnd = false;  // drawn only
+    bool triplet = false, tripletStart = false, tripletEnd = false;
+    bool fermata = false;
+    bool repeatStart = false;  // |: before it
+    bool repeatEnd = false;    // :| after it
+    int ending = 0;            // [1. [2. ... begins at it
+    std::string lyric{};       // its syllable, kHeldSyllable, or none
 };
+
+// The note's place in 64ths times three, so that triplets count whole.
+inline int ThirdsOf(const Note& n) { return n.length * (n.triplet ? 2 : 3); }
+// A fermata's note is held this much longer than written.
+constexpr double kFermataHold = 1.5;
 
 struct Score {
     std::string title, author;
@@ -34,6 +55,7 @@ struct Score {
     int beats = 4, beatUnit = 4;
     int tempo = 90;  // quarter notes a minute
     std::vector<Note> lower, upper;  // the two keyboards' voices; both start at the beginning
+    bool pickup = false;  // the first bar is short of the meter and not counted
 
     int barLength() const { return beats * 4 * kQuarter / beatUnit; }
     const std::vector<Note>& voice(bool upperVoice) const { return upperVoice ? upper : lower; }
@@ -51,6 +73,13 @@ constexpr std::string_view kNotUtf8 = "not UTF-8 text";
 bool ParseJianpu(std::string_view text, Score& score, std::string& error, std::vector<std::string>& warnings);
 
 std::string WriteJianpu(const Score& score);
+
+// The order a voice's notes are played in: repeats and their endings
+// written out. Indices into the voice.
+std::vector<int> PlayOrder(const std::vector<Note>& voice);
+
+// Whether the note is struck: not a rest, nor the second of a tie.
+bool IsStruck(const std::vector<Note>& voice, std::size_t index);
 
 // How a note is written.
 struct Spelling {

@@ -2,8 +2,11 @@
 // A score drawn as jianpu is printed: title, author, key, meter and tempo;
 // systems of bars, the upper keyboard's line above the lower one's; digits
 // with octave dots above and below, accidentals, underlines beamed within a
-// beat, augmentation dots, dashes and bar lines. The same drawing serves the
-// page (PDF, SVG) and the screen.
+// beat, augmentation dots, dashes and bar lines; ties and slurs as arcs, a
+// small 3 over a triplet, fermatas, repeat signs and ending brackets, the
+// lyrics under their notes, bar numbers at the start of each line and a
+// brace joining the parts of a system. The same drawing serves the page
+// (PDF, SVG) and the screen.
 #include "notation/jianpu.h"
 
 #include <QFont>
@@ -35,7 +38,8 @@ public:
     // The box of a voice's note; empty when it has none.
     QRectF boxOf(bool upper, int index) const;
 
-    // Draws one page; the note `highlight` (when it is one) on a yellow mark.
+    // Draws one page; the note `highlight` (when it is one) on a yellow mark,
+    // and the syllable sung on it.
     void paint(QPainter& painter, int page, const NoteBox* highlight = nullptr) const;
 
     static QFont textFont(double pointSize);
@@ -46,15 +50,27 @@ private:
         int note = -1;  // index in the voice, for digits
         double x = 0;
     };
+    struct Bar {
+        double start = 0, end = 0;  // x where it begins and of its closing line
+        bool repeatStart = false, repeatEnd = false;
+        int ending = 0;             // the number of the ending that begins in it
+        bool underEnding = false;   // under an ending's bracket
+    };
     struct Row {
         bool upper = false;
         int page = 0;
         double y = 0;  // the digits' middle
+        double left = 0, right = 0;
+        bool lyrics = false;
+        bool systemTop = false, systemBottom = false;
+        int firstBar = 0;  // the number of its first bar; 0 a pickup
         std::vector<Token> tokens;
-        std::vector<double> bars;  // x of each bar line
-        bool last = false;         // the piece ends in this row
+        std::vector<Bar> bars;
+        bool last = false;  // the piece ends in this row
     };
     void layOut();
+    void paintArcs(QPainter& painter, const Row& row) const;
+    void paintBars(QPainter& painter, const Row& row, const Row* below) const;
 
     const Score& score_;
     double width_, pageHeight_;

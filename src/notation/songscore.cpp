@@ -31,7 +31,7 @@ void addRests(std::vector<Note>& voice, int from, int to)
 {
     while (from < to) {
         const int piece = std::min(to, (from / 4 + 1) * 4) - from;
-        voice.push_back({-1, piece * kSixteenth});
+        voice.push_back({.pitch = -1, .length = piece * kSixteenth});
         from += piece;
     }
 }
@@ -140,18 +140,27 @@ songs::SmfSong ToSmf(const Score& score)
     midi.copyright = score.author;
     const double unitMs = 60000.0 / score.tempo / kQuarter;
     for (const bool upper : {false, true}) {
-        int at = 0;
-        for (const Note& n : score.voice(upper)) {
-            if (n.pitch >= 0) {
+        // In 64ths; a triplet's notes fall between them.
+        double at = 0;
+        const std::vector<Note>& voice = score.voice(upper);
+        const std::vector<int> order = PlayOrder(voice);
+        std::optional<std::size_t> held;  // the note a tie carries on
+        for (const int i : order) {
+            const Note& n = voice[std::size_t(i)];
+            const double length = ThirdsOf(n) / 3.0 * (n.fermata ? kFermataHold : 1.0);
+            if (held && midi.notes[*held].note == n.pitch) {
+                midi.notes[*held].lengthMs += length * unitMs;
+            } else if (n.pitch >= 0) {
                 songs::SmfNote note;
                 note.timeMs = at * unitMs;
                 note.channel = upper ? 1 : 0;
                 note.note = std::uint8_t(n.pitch);
                 note.velocity = 100;
-                note.lengthMs = n.length * unitMs;
+                note.lengthMs = length * unitMs;
                 midi.notes.push_back(note);
             }
-            at += n.length;
+            held = n.tieAfter && n.pitch >= 0 ? std::optional(midi.notes.size() - 1) : std::nullopt;
+            at += length;
         }
     }
     std::stable_sort(midi.notes.begin(), midi.notes.end(),
@@ -234,7 +243,7 @@ Score ScoreOf(const std::vector<Sounding>& notes, double quarterMs, int beats, i
                 length = held < 0 ? int(next->first) - g : std::min(held, int(next->first) - g);
             else
                 length = held < 0 ? 4 : held;
-            voice.push_back({n.pitch, length * kSixteenth});
+            voice.push_back({.pitch = n.pitch, .length = length * kSixteenth});
             pos = g + length;  // a rest up to the next note comes with it
         }
         markBars(voice, score.barLength());

@@ -103,6 +103,7 @@ void FollowWindow::setScore(const notation::Score& score)
 {
     score_ = score;
     next_ = {0, 0};
+    order_ = {notation::PlayOrder(score_.lower), notation::PlayOrder(score_.upper)};
     page_->setScore(score_);
     const bool any = !score_.lower.empty() || !score_.upper.empty();
     empty_->setVisible(!any);
@@ -135,11 +136,14 @@ void FollowWindow::struck(bool upper, int note)
     if (recording_)
         return;
     const std::vector<notation::Note>& voice = score_.voice(upper);
+    const std::vector<int>& order = order_[upper ? 1 : 0];
     int& from = next_[upper ? 1 : 0];
-    for (int i = from; i < int(voice.size()) && i < from + kLookAhead; ++i) {
-        if (voice[std::size_t(i)].pitch == note) {
-            from = i + 1;
-            markNote(upper, i);
+    // A tied-on note is never struck: the key is its tie's first note.
+    for (int k = from; k < int(order.size()) && k < from + kLookAhead; ++k) {
+        const std::size_t i = std::size_t(order[std::size_t(k)]);
+        if (voice[i].pitch == note && notation::IsStruck(voice, i)) {
+            from = k + 1;
+            markNote(upper, int(i));
             return;
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 // The score that follows the music (显示简谱): a window of its own showing
-// the current song in jianpu, the note being played marked and kept in view;
+// the current song in jianpu, the note being played marked and kept in view,
+// and under it the syllable sung;
 // while a recording is made, the recording so far. It is told what sounds and
 // knows nothing of the keyboards.
 #include "notation/jianpu.h"
@@ -77,7 +78,8 @@ private:
     ScorePage* page_;
     QLabel* empty_;
     notation::Score score_;
-    std::array<int, 2> next_{};  // by voice (lower, upper): the note to look from
+    std::array<std::vector<int>, 2> order_;  // by voice (lower, upper): the notes as played, repeats written out
+    std::array<int, 2> next_{};  // by voice: the place in order_ to look from
     bool recording_ = false;
     Heading heading_;
     std::vector<notation::Sounding> taken_;

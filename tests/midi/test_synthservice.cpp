@@ -98,7 +98,7 @@ TEST_F(SynthTest, anOutputThatCannotOpenLeavesTheKeyboardSilentAndSaysWhy)
         std::uint32_t handle = 0;
         ASSERT_EQ(synth.open(-1, handle), MidiResult::Ok);
         EXPECT_NE(handle, 0u);
-        if (synth.waitForAudio(10000)) {
+        if (synth.waitForAudio(60000)) {  // ends with the search: long only for a sanitized build
             EXPECT_FALSE(synth.audioDriver().empty());
             EXPECT_EQ(synth.status().state, SynthStatus::State::Playing);
             EXPECT_FALSE(synth.renderS16(1, nullptr));  // the driver's thread renders, not us
@@ -309,6 +309,34 @@ TEST_F(SynthTest, programChangeAndSettingsChangeTheSound)
     // The user's settings have the last word over our defaults; unknown ones are skipped.
     const auto quiet = noteWith({}, offline({{"synth.gain", "0.2"}, {"no.such.setting", "1"}, {"synth.polyphony", "x"}}));
     EXPECT_LT(energy(quiet), 0.5 * energy(piano));
+}
+
+TEST_F(SynthTest, notesSentBehindInstrumentChangesSoundWithTheNewInstruments)
+{
+    // Changes load samples on the synthesizer's own thread while the notes
+    // come in behind them; the sound must be that of each change played,
+    // in turn, before the notes after it.
+    const auto play = [](bool waitForEachChange) {
+        SynthService synth(offline());
+        std::uint32_t handle = 0;
+        EXPECT_EQ(synth.open(-1, handle), MidiResult::Ok);
+        std::vector<float> lr(std::size_t(framesOf(0.05)) * 2), all;
+        for (int round = 0; round < 12; ++round) {
+            for (int channel : {0, 1}) {
+                EXPECT_EQ(synth.sendShortMsg(handle, pack(0xB0 | channel, 0, 0)), MidiResult::Ok);
+                EXPECT_EQ(synth.sendShortMsg(handle, pack(0xC0 | channel, (round * 11 + channel * 40) % 128)), MidiResult::Ok);
+                if (waitForEachChange)
+                    EXPECT_TRUE(synth.renderFloat(0, lr.data()));
+                EXPECT_EQ(synth.sendShortMsg(handle, pack(0x90 | channel, 60 + round, 110)), MidiResult::Ok);
+            }
+            EXPECT_TRUE(synth.renderFloat(framesOf(0.05), lr.data()));
+            all.insert(all.end(), lr.begin(), lr.end());
+        }
+        return all;
+    };
+    const auto queued = play(false);
+    EXPECT_EQ(queued, play(true));
+    EXPECT_GT(*std::max_element(queued.begin(), queued.end()), 0.05f);
 }
 
 TEST(ShortMessage, lengthOnTheWire)

@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
+#include <tuple>
 #include <time.h>
 
 using namespace notation;
@@ -95,6 +97,76 @@ TEST(JianpuText, everyRuleGivesItsNotes)
     EXPECT_EQ(headed.tonic, 3);
 }
 
+// What sounds: (start, MIDI note, length) in ms; at 125 a 64th lasts 30 ms.
+using Played = std::vector<std::tuple<long, int, long>>;
+Played playedOf(const Score& score, bool upper)
+{
+    Played out;
+    for (const songs::SmfNote& n : ToSmf(score).notes)
+        if ((n.channel == 1) == upper)
+            out.emplace_back(std::lround(n.timeMs), n.note, std::lround(n.lengthMs));
+    return out;
+}
+
+TEST(JianpuText, handWrittenSignsPlayAsWrittenOutAndReadBackTheSame)
+{
+    struct Case {
+        std::string text;
+        Played upper;
+    };
+    const std::string head = "速度: 125\r\n拍号: 2/4\r\n";
+    const std::vector<Case> cases = {
+        // A tie, with either sign and across a bar line: one note sounds.
+        {"上: 1 ⌒ 1 | 2~2 | 3 - ~ | 3 5 ||", {{0, 60, 960}, {960, 62, 960}, {1920, 64, 1440}, {3360, 67, 480}}},
+        // A slur is drawn, not heard; a 3 on the bracket makes a triplet.
+        {"上: (1 2) | 3(1_ 2_ 3_) 4 ||", {{0, 60, 480}, {480, 62, 480}, {960, 60, 160}, {1120, 62, 160}, {1280, 64, 160}, {1440, 65, 480}}},
+        // Repeats with endings, played as written out; a fermata holds on.
+        {"上: |: 1 1 | [1. 2 2 :| [2. 3^ 3 ||",
+         {{0, 60, 480}, {480, 60, 480}, {960, 62, 480}, {1440, 62, 480}, {1920, 60, 480}, {2400, 60, 480},
+          {2880, 64, 720}, {3600, 64, 480}}},
+        // Full-width signs; a pickup bar, and :|| repeating from the start.
+        {"上：5 ｜ 1 — ｜（2_ 3_）5：｜｜",
+         {{0, 67, 480}, {480, 60, 960}, {1440, 62, 240}, {1680, 64, 240}, {1920, 67, 480}, {2400, 67, 480},
+          {2880, 60, 960}, {3840, 62, 240}, {4080, 64, 240}, {4320, 67, 480}}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> warnings;
+        const Score s = parse(head + c.text, &warnings);
+        EXPECT_EQ(playedOf(s, true), c.upper) << c.text;
+        EXPECT_TRUE(warnings.empty()) << c.text << ": " << warnings.front();
+        // Written back, each reads as the same score, and writes the same.
+        const std::string written = WriteJianpu(s);
+        EXPECT_EQ(playedOf(parse(written), true), c.upper) << written;
+        EXPECT_EQ(WriteJianpu(parse(written)), written);
+    }
+    EXPECT_TRUE(parse(head + "上: 5 | 1 - ||").pickup);
+    EXPECT_TRUE(parse(head + "弱起\n上: 5 - | 1 - ||").pickup);
+    EXPECT_EQ(parseError("上: 3(1 2"), "a triplet 3( with no ) after it");
+}
+
+TEST(JianpuText, lyricsGoOneSyllableToEachSungNoteAndAreWrittenBack)
+{
+    std::vector<std::string> warnings;
+    const Score s = parse("上: 1 2 3 0 | 5~ 5 6 - |\n词: 好一朵，_ 美\n上: 1 2 3 4 ||\n词: Twin-kle star\n", &warnings);
+    std::vector<std::string> lyrics;
+    for (const Note& n : s.upper)
+        lyrics.push_back(n.lyric);
+    // Rests and tied-on notes take none; a short line leaves its last bare.
+    const std::vector<std::string> expected = {"好", "一", "朵，", "", "_", "", "美", "Twin-", "kle", "star", ""};
+    EXPECT_EQ(lyrics, expected);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0], "line 4: 3 syllables for 4 notes sung in the line above");
+    std::vector<std::string> again;
+    for (const Note& n : parse(WriteJianpu(s)).upper)
+        again.push_back(n.lyric);
+    EXPECT_EQ(again, expected) << WriteJianpu(s);
+    // An old editor's GBK text reads, and says so.
+    const Score gbk = parse("\xB1\xEA\xCC\xE2: \xDC\xD4\xC0\xF2\xBB\xA8\n\xC9\xCF: 3 5 - - |\n\xB4\xCA: \xBA\xC3\xD2\xBB\n", &warnings);
+    EXPECT_EQ(gbk.title, "茉莉花");
+    EXPECT_EQ(gbk.upper.at(1).lyric, "一");
+    EXPECT_EQ(warnings, std::vector<std::string>{"the text is not UTF-8: read as GBK"});
+}
+
 TEST(JianpuText, badInputGivesOneClearErrorNamingTheSpot)
 {
     EXPECT_EQ(parseError("1=D\n1 2 3\n1 2 x 3"), "line 3, column 5: \"x\" is not a note");
@@ -168,7 +240,7 @@ TEST(JianpuScore, thePrintedPageHasItsGlyphsWhereTheLayoutPutsThem)
                                            QStringLiteral("-singlefile"), QString::fromStdString(pdf),
                                            dir.filePath(QStringLiteral("page"))}),
               0);
-    const QImage page(dir.filePath(QStringLiteral("page.png")));
+    QImage page(dir.filePath(QStringLiteral("page.png")));
     ASSERT_FALSE(page.isNull());
     const auto ink = [&page](const QRectF& r) {
         int dark = 0;
@@ -187,8 +259,36 @@ TEST(JianpuScore, thePrintedPageHasItsGlyphsWhereTheLayoutPutsThem)
     EXPECT_GT(ink(QRectF(high.left(), high.top() - 4, high.width(), 6)), 0) << "the dot above 1'";
     const QRectF low = drawing.boxOf(false, 0);
     EXPECT_GT(ink(QRectF(low.left(), low.bottom() - 4, low.width(), 8)), 0) << "the dot below 1,";
-    // Between the two lines of a system, nothing.
-    EXPECT_EQ(ink(QRectF(100, high.bottom() + 8, 300, low.top() - high.bottom() - 16)), 0);
+    // Between the two lines of a system, nothing but the bar lines through both.
+    const QRectF firstBar = drawing.boxOf(true, 0).united(drawing.boxOf(true, 3));
+    EXPECT_EQ(ink(QRectF(firstBar.left(), high.bottom() + 8, firstBar.width(), low.top() - high.bottom() - 16)), 0);
+    EXPECT_GT(ink(QRectF(firstBar.right() + 2, high.bottom() + 8, 10, 6)), 0) << "a bar line through both";
+
+    // A lyric under its digit, the tie's arc over the tied notes, a repeat's
+    // dots before its closing bar line; in the SVG, the syllable as text there.
+    const Score sung = parse("上: |: 1 2 3 - ~ | 3 5 5 5 :|\n词: 天上星_ 亮\n下: 1, - - - | 5,, - - - ||");
+    ASSERT_TRUE(WriteScoreFile(sung, pdf, error)) << error;
+    ASSERT_EQ(QProcess::execute(pdftoppm, {QStringLiteral("-r"), QStringLiteral("72"), QStringLiteral("-png"),
+                                           QStringLiteral("-singlefile"), QString::fromStdString(pdf),
+                                           dir.filePath(QStringLiteral("page"))}),
+              0);
+    page = QImage(dir.filePath(QStringLiteral("page.png")));
+    const ScoreDrawing sungDrawing(sung, 595, 842);
+    const QRectF one = sungDrawing.boxOf(true, 0), three = sungDrawing.boxOf(true, 2), tiedOn = sungDrawing.boxOf(true, 3);
+    EXPECT_GT(ink(QRectF(one.left(), one.bottom() + 4, one.width(), 14)), 4) << "天 under 1";
+    EXPECT_EQ(ink(QRectF(tiedOn.left(), tiedOn.bottom() + 4, tiedOn.width(), 14)), 0) << "no syllable under a tied-on note";
+    const double middle = (three.center().x() + tiedOn.center().x()) / 2;
+    EXPECT_GT(ink(QRectF(middle - 3, three.top() - 10, 6, 9)), 0) << "the tie's arc";
+    const QRectF last = sungDrawing.boxOf(true, 6);
+    EXPECT_GT(ink(QRectF(last.right() + 2, last.center().y() - 6, 8, 4)), 0) << "the repeat's upper dot";
+    const std::string svg = dir.filePath(QStringLiteral("sung.svg")).toStdString();
+    ASSERT_TRUE(WriteScoreFile(sung, svg, error)) << error;
+    std::ifstream in(svg);
+    const std::string text(std::istreambuf_iterator<char>(in), {});
+    const auto at = text.find(">天</text>");
+    ASSERT_NE(at, std::string::npos);
+    const auto x = text.rfind("<text x=\"", at);
+    EXPECT_NEAR(std::stod(text.substr(x + 9)), one.center().x(), one.width());
 }
 
 TEST(JianpuText, aLongLineIsReadInLinearTimeAndQuotedShortAndOtherEncodingsAreNamed)
@@ -216,10 +316,10 @@ TEST(JianpuText, aLongLineIsReadInLinearTimeAndQuotedShortAndOtherEncodingsAreNa
     // A refused token of 100 KB is quoted by its start, not whole.
     const std::string error = parseError("上: 1 2 " + std::string(100000, 'x') + " 3");
     EXPECT_EQ(error, "line 1, column 8: \"" + std::string(24, 'x') + "\xE2\x80\xA6\" is not a note");
-    // A text in another encoding (GBK here) is named for what it is; its
-    // bytes are not echoed.
-    EXPECT_EQ(parseError("1=D\n上: 1 \xB2\xE2 2"), "line 2: not UTF-8 text");
-    EXPECT_EQ(parseError("% \xB2\xE2\n1"), "line 1: not UTF-8 text");
+    // A text in an encoding that is neither UTF-8 nor GBK is named for what
+    // it is; its bytes are not echoed.
+    EXPECT_EQ(parseError("1=D\n上: 1 \xFF 2"), "line 2: not UTF-8 text");
+    EXPECT_EQ(parseError("% \xFF\n1"), "line 1: not UTF-8 text");
 }
 
 TEST(JianpuSong, aTextIsWrittenDownAsItReadsWithItsOwnTempoMeterAndKey)

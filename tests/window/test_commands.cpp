@@ -414,9 +414,17 @@ TEST_F(CommandTest, anOpenedJianpuTextPlaysAndTheScoreFollowsTheNotes)
     click(4);
     EXPECT_FALSE(playing());
     EXPECT_EQ(title(), QStringLiteral("tune.txt 第2行第8列有误"));
-    // One saved as GBK says so, in words.
+    // One saved as GBK plays; one in neither encoding says so, in words.
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("\xB1\xEA\xCC\xE2: \xD0\xA1\xC7\xFA\n1 2 3 |\n");  // 标题: 小曲
+    file.close();
+    click(4);
+    EXPECT_TRUE(playing());
+    EXPECT_EQ(title(), QStringLiteral("小曲"));
+    for (int tick = 0; tick < 300 && playing(); ++tick)
+        f.songCommands().Timer3_Timer();
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("\xFF\xFE\n1 2 3 |\n");
     file.close();
     click(4);
     EXPECT_FALSE(playing());

@@ -2,11 +2,15 @@
 // action writes, in order, and what playback does with them.
 #include "formfixture.h"
 
+#include "notation/scoredrawing.h"
 #include "notation/songscore.h"
 #include "performance/capture.h"
 #include "window/followwindow.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include "platform/testsystem.h"
@@ -535,4 +539,35 @@ TEST_F(RecordingTest, theLiveScoreOfARecordingIsInItsKeyUnderItsTitle)
     ASSERT_TRUE(notation::ScoreOfFile(f.songCommands().scratchPath().toStdString(), std::nullopt, written, error, notices))
         << error;
     EXPECT_EQ(written.tonic, live.tonic);
+}
+
+TEST(FollowWindowTest, theMarkFollowsRepeatsPassesTiedNotesAndMarksTheSyllableSung)
+{
+    QTemporaryDir dir;
+    const QString text = dir.filePath(QStringLiteral("tune.txt"));
+    QFile file(text);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("2/4\n上: |: 1 2~ | 2 3 :|\n词: 一 二 _\n");
+    file.close();
+    FollowWindow follow;
+    follow.resize(600, 400);
+    follow.showSong(text);
+    std::vector<int> marked;
+    for (const int key : {60, 62, 64, 60, 62, 64}) {
+        follow.struck(true, key);
+        marked.push_back(follow.marked().second);
+    }
+    // The tied-on 2 (note 2) is never struck; the repeat starts over.
+    EXPECT_EQ(marked, (std::vector<int>{0, 1, 3, 0, 1, 3}));
+    // On 3, whose syllable is held from the note before, that one is marked.
+    QImage image(follow.page()->size(), QImage::Format_RGB32);
+    follow.page()->render(&image);
+    const QRectF held = follow.page()->drawing()->boxOf(true, 1);
+    int yellow = 0;
+    for (int y = int(held.bottom()) + 8; y < int(held.bottom()) + 30; ++y)
+        for (int x = int(held.left()); x < int(held.right()); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            yellow += c.red() > 200 && c.green() > 180 && c.blue() < 120 ? 1 : 0;
+        }
+    EXPECT_GT(yellow, 10) << "二 marked";
 }

@@ -25,8 +25,12 @@ struct pa_stream;
 class PulseOutput : public AudioOutput {
 public:
     struct Options {
-        int bufferFrames = 192;  // the stream's target length: the delay a note waits behind
-        int requestFrames = 64;  // how much the server asks for at a time
+        // The stream's target length, the delay a note waits behind, and how
+        // much the server asks for at a time: 96 frames are 2.2 ms at 44.1 kHz,
+        // asked for 32 frames (0.7 ms) at a time. The synthesizer's
+        // audio.period-size and audio.periods settings replace them.
+        int bufferFrames = 96;
+        int requestFrames = 32;
         int sampleRate = 44100;
         int idleMs = 1000;       // silence after which the stream rests
         int closeMs = 30000;     // rest after which the stream is closed

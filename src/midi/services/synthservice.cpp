@@ -4,7 +4,9 @@
 #include "midi/services/audiosystem.h"
 #include "midi/services/pulseoutput.h"
 #include "midi/services/servicelog.h"
+#include "midi/services/sharedlibrary.h"
 #include "midi/services/shortmessage.h"
+#include "midi/services/synthcommands.h"
 
 #include "midi/services/fluidlib.h"
 
@@ -15,7 +17,6 @@
 #include <deque>
 #include <cerrno>
 #include <cstring>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <cstdint>
 #include <cstdlib>
@@ -44,16 +45,14 @@ using fluidlib::Fluid;
 // one piano key at full velocity peaks near -13 dBFS, and a ten-note chord at
 // full velocity still stays just below clipping.
 constexpr double kGain = 0.6;
-// The audio buffer decides the delay between a key press and its sound:
-// 3 periods of 64 frames are 4.4 ms at 44.1 kHz. FluidSynth's default of 16
-// periods of 64 frames would add 23 ms, which a player feels. The PulseAudio
-// output takes the same figures as its buffer and request sizes.
+// The audio buffer of FluidSynth's own drivers decides the delay between a
+// key press and its sound: 3 periods of 64 frames are 4.4 ms at 44.1 kHz.
+// FluidSynth's default of 16 periods of 64 frames would add 23 ms, which a
+// player feels. Our PulseAudio stream has its own, smaller sizes
+// (PulseOutput::Options); these figures stand in for it only for a setting
+// the user gives without the other.
 constexpr int kPeriodSize = 64;
 constexpr int kPeriods = 3;
-// 96 frames are 2.2 ms at 44.1 kHz, asked for 32 frames (0.7 ms) at a time.
-// A busy machine that underruns this can take more with audio.periods.
-constexpr int kPulseBufferFrames = 96;
-constexpr int kPulseRequestFrames = 32;
 const char* const kAudioDrivers[] = {"pulseaudio", "alsa", "jack", "sdl2"};
 constexpr int kAllSoundOff = 120;
 constexpr int kAllNotesOff = 123;
@@ -171,18 +170,37 @@ struct Sdl {
     decltype(&::SDL_GetError) error = nullptr;
 };
 
+Sdl sdlFunctions;
+sharedlibrary::Once sdlLibrary;
+
+bool openSdl(std::string& why)
+{
+    void* library = sharedlibrary::Open({"libSDL2-2.0.so.0"}, "SDL2", why);
+    return library && sharedlibrary::Find(library, "SDL_InitSubSystem", sdlFunctions.init, "SDL2", why) &&
+           sharedlibrary::Find(library, "SDL_QuitSubSystem", sdlFunctions.quit, "SDL2", why) &&
+           sharedlibrary::Find(library, "SDL_GetError", sdlFunctions.error, "SDL2", why);
+}
+
+// The functions, or none of them when SDL2 cannot be loaded.
 const Sdl& sdl()
 {
-    static const Sdl functions = [] {
-        Sdl f;
-        if (void* library = ::dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL)) {
-            f.init = reinterpret_cast<decltype(f.init)>(::dlsym(library, "SDL_InitSubSystem"));
-            f.quit = reinterpret_cast<decltype(f.quit)>(::dlsym(library, "SDL_QuitSubSystem"));
-            f.error = reinterpret_cast<decltype(f.error)>(::dlsym(library, "SDL_GetError"));
-        }
-        return f.init && f.quit && f.error ? f : Sdl{};
-    }();
-    return functions;
+    static const Sdl none;
+    std::string why;
+    if (!sdlLibrary.load(openSdl, why)) {
+        qCDebug(lcMidi, "%s", why.c_str());
+        return none;
+    }
+    return sdlFunctions;
+}
+
+// SDL's start and stop are not made to run on two threads at once, and
+// FluidSynth asks SDL for its devices whenever it makes its settings: all of
+// that is done under this lock, since two synthesizers (a stuck one left to
+// end by itself, an export's) may be busy at the same time.
+std::mutex& sdlLock()
+{
+    static std::mutex lock;
+    return lock;
 }
 
 bool startSdlAudio()
@@ -201,6 +219,11 @@ void stopSdlAudio()
         sdl().quit(SDL_INIT_AUDIO);
 }
 #else
+std::mutex& sdlLock()
+{
+    static std::mutex lock;
+    return lock;
+}
 bool startSdlAudio() { return false; }
 void stopSdlAudio() {}
 #endif
@@ -215,6 +238,9 @@ public:
     }
     ~FluidDriverOutput() override
     {
+        std::optional<std::lock_guard<std::mutex>> lock;
+        if (sdl_)
+            lock.emplace(sdlLock());
         Fluid().delete_fluid_audio_driver(driver_);
         if (sdl_)
             stopSdlAudio();
@@ -293,40 +319,6 @@ private:
     std::deque<Note> notes_;
 };
 
-// Hands one decoded message to the synthesizer.
-// FluidSynth fails a note-off that finds no voice of the note: one that died
-// away by itself (a marimba's, a piano's long-held one) or was taken for a
-// newer note. The note is over either way, which is what was asked.
-int noteOff(fluid_synth_t* synth, int channel, int note)
-{
-    Fluid().fluid_synth_noteoff(synth, channel, note);
-    return FLUID_OK;
-}
-
-int playMessage(fluid_synth_t* synth, const ShortMessage& m)
-{
-    const int channel = m.status & 0x0F;
-    switch (m.status & 0xF0) {
-    case 0x80:
-        return noteOff(synth, channel, m.data1);
-    case 0x90:
-        return m.data2 == 0 ? noteOff(synth, channel, m.data1)
-                            : Fluid().fluid_synth_noteon(synth, channel, m.data1, m.data2);
-    case 0xA0:
-        return Fluid().fluid_synth_key_pressure(synth, channel, m.data1, m.data2);
-    case 0xB0:
-        return Fluid().fluid_synth_cc(synth, channel, m.data1, m.data2);
-    case 0xC0:
-        return Fluid().fluid_synth_program_change(synth, channel, m.data1);
-    case 0xD0:
-        return Fluid().fluid_synth_channel_pressure(synth, channel, m.data1);
-    case 0xE0:
-        return Fluid().fluid_synth_pitch_bend(synth, channel, m.data1 | (m.data2 << 7));
-    default:
-        return FLUID_OK;  // system messages (clock, sense ...) mean nothing to the synthesizer
-    }
-}
-
 }  // namespace
 
 // The synthesizer and its output, shared by the service (the UI thread) and
@@ -337,8 +329,10 @@ struct SynthService::Engine {
     ~Engine()
     {
         // The audio output is created last and deleted first: until it is
-        // gone its thread keeps calling into the synthesizer.
+        // gone its thread keeps calling into the synthesizer; so does the
+        // thread of the slow calls, which goes next.
         output.reset();
+        commands.reset();
         if (synth)
             Fluid().delete_fluid_synth(synth);  // also unloads the soundfont
         if (settings)
@@ -357,8 +351,9 @@ struct SynthService::Engine {
     const SynthConfig config;
     fluid_settings_t* settings = nullptr;
     fluid_synth_t* synth = nullptr;  // set before `made`, then never changed
+    std::unique_ptr<SynthCommands> commands;  // made with the synthesizer, before `ready`
     std::atomic<bool> made{false};
-    std::atomic<bool> ready{false};  // messages go straight to the synthesizer
+    std::atomic<bool> ready{false};  // messages go to `commands`, no longer to `pending`
     bool warnedNoAudio = false;      // the starter thread's own
 
     mutable std::mutex mutex;  // guards what follows; never held while waiting on a server
@@ -393,7 +388,10 @@ bool SynthService::Engine::makeSynth(const std::string& font)
         return false;
     }
     routeFluidLog();
-    settings = Fluid().new_fluid_settings();
+    {
+        std::lock_guard lock(sdlLock());
+        settings = Fluid().new_fluid_settings();
+    }
     if (!settings)
         return false;
     Fluid().fluid_settings_setnum(settings, "synth.sample-rate", kSampleRate);
@@ -414,6 +412,7 @@ bool SynthService::Engine::makeSynth(const std::string& font)
         return false;
     }
     synth = made_;
+    commands = std::make_unique<SynthCommands>(synth);
     if (Fluid().fluid_synth_sfload(synth, font.c_str(), 1) == FLUID_FAILED) {
         qCWarning(lcMidi, "Soundfont \"%s\" could not be loaded", font.c_str());
         return false;
@@ -443,6 +442,9 @@ void SynthService::Engine::setStatus(SynthStatus s)
 // sent from now on goes straight there.
 void SynthService::Engine::install(std::unique_ptr<AudioOutput> out, const std::string& name)
 {
+    // What was queued before an output went away is older than what waited
+    // meanwhile, and is played first.
+    commands->drain();
     // Settings first, outside the lock: a program change may read the
     // soundfont's samples from the disk, and the keyboards must not wait on that.
     for (;;) {
@@ -454,17 +456,17 @@ void SynthService::Engine::install(std::unique_ptr<AudioOutput> out, const std::
         if (settingsNow.empty())
             break;
         for (std::uint32_t message : settingsNow)
-            playMessage(synth, DecodeShortMessage(message));
+            PlayMessage(synth, DecodeShortMessage(message));
     }
     {
         std::lock_guard lock(mutex);
         // What sounded into an output that went away is not heard later.
         Fluid().fluid_synth_all_sounds_off(synth, -1);
         for (std::uint32_t message : pending.takeSettings())
-            playMessage(synth, DecodeShortMessage(message));
+            PlayMessage(synth, DecodeShortMessage(message));
         const std::vector<std::uint32_t> notes = pending.takeNotes(PendingMessages::Clock::now());
         for (std::uint32_t message : notes)
-            playMessage(synth, DecodeShortMessage(message));
+            PlayMessage(synth, DecodeShortMessage(message));
         output = std::move(out);
         if (!notes.empty())
             output->wake();
@@ -484,8 +486,6 @@ bool SynthService::Engine::openPulse(std::string& why, bool& silent)
     // audio.period-size and audio.periods set the request and the buffer
     // (request x periods) as for the other drivers.
     PulseOutput::Options pulse;
-    pulse.requestFrames = kPulseRequestFrames;
-    pulse.bufferFrames = kPulseBufferFrames;
     for (const auto& [option, value] : config.options) {
         if (option == "audio.period-size" || option == "audio.periods") {
             pulse.requestFrames = settingInt(settings, "audio.period-size", kPeriodSize);
@@ -520,7 +520,9 @@ bool SynthService::Engine::openPulse(std::string& why, bool& silent)
 bool SynthService::Engine::openFluidDriver(const std::string& name, bool chosen)
 {
     bool sdl = false;
+    std::optional<std::lock_guard<std::mutex>> sdlLocked;
     if (name == "sdl2") {
+        sdlLocked.emplace(sdlLock());
         if (!startSdlAudio())
             return false;
         sdl = true;
@@ -539,6 +541,7 @@ bool SynthService::Engine::openFluidDriver(const std::string& name, bool chosen)
             stopSdlAudio();
         return false;
     }
+    sdlLocked.reset();
     install(std::make_unique<FluidDriverOutput>(driver, name, sdl), name);
     return true;
 }
@@ -878,7 +881,7 @@ int SynthService::close(std::uint32_t handle)
             return MidiResult::Ok;
         }
     }
-    Fluid().fluid_synth_all_notes_off(engine_->synth, -1);
+    engine_->commands->endAllNotes();
     return MidiResult::Ok;
 }
 
@@ -912,7 +915,7 @@ int SynthService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
             return MidiResult::Ok;
         }
     }
-    const int result = playMessage(engine_->synth, m);
+    const int result = engine_->commands->send(m);
     if (noteOn && config_.audio) {
         std::lock_guard lock(engine_->mutex);
         if (engine_->output)
@@ -925,6 +928,7 @@ bool SynthService::renderS16(int frames, std::int16_t* leftRight)
 {
     if (!engine_ || !engine_->ready.load() || config_.audio || frames < 0 || (frames > 0 && !leftRight))
         return false;
+    engine_->commands->drain();  // what was sent sounds in this piece
     return frames == 0 || Fluid().fluid_synth_write_s16(engine_->synth, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
 }
 
@@ -932,5 +936,6 @@ bool SynthService::renderFloat(int frames, float* leftRight)
 {
     if (!engine_ || !engine_->ready.load() || config_.audio || frames < 0 || (frames > 0 && !leftRight))
         return false;
+    engine_->commands->drain();
     return frames == 0 || Fluid().fluid_synth_write_float(engine_->synth, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
 }
