@@ -147,13 +147,14 @@ std::vector<LessonSound> Lesson::advance(std::int64_t nowMs)
                 ++chord_;
             }
         }
-        // While the clock stands at the player's chord, the accompaniment
-        // struck with it waits for the strike too.
-        const bool held = waiting(nowMs);
+        // The accompaniment struck with the player's chord waits for its
+        // strike too; a song may strike it a tick before, when the keyboard
+        // switches in between.
         const std::int64_t limit = looping_ ? std::min(s, loopToMs_ - 1) : s;
+        const bool awaited = mode_ == LessonMode::Wait && chord_ < chords_.size();
         while (sound_ < accompaniment_.size()) {
             const LessonNote& n = notes_[accompaniment_[sound_]];
-            if (n.ms > limit || (held && n.ms >= chords_[chord_].ms))
+            if (n.ms > limit || (awaited && n.ms >= chords_[chord_].ms - kChordMs))
                 break;
             std::int64_t length = n.lengthMs;
             if (length < 0) {

@@ -561,7 +561,6 @@ QMenu* Form2::portMenu()
     // on the keys.
     menu->addSeparator();
     QObject::connect(menu->addAction(QStringLiteral("显示简谱")), &QAction::triggered, this, [this] { showFollowWindow(); });
-    lesson_->addMenu(menu, [this] { return commands_->shownSong(); });
     QMenu* digits = menu->addMenu(QStringLiteral("键上数字"));
     auto* digitGroup = new QActionGroup(digits);
     for (int tonic = -1; tonic < 12; ++tonic) {
@@ -578,6 +577,7 @@ QMenu* Form2::portMenu()
             told();
         });
     }
+    lesson_->addMenu(menu, [this] { return commands_->shownSong(); });
     return menu;
 }
 
