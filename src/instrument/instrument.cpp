@@ -8,14 +8,11 @@
 #include "instrument/usercontrol1.h"
 #include "midi/midiout.h"
 
-#include <QCoreApplication>
 #include <QPainter>
-#include <QPointer>
 
 #include <algorithm>
 #include <chrono>
 #include <limits>
-#include <optional>
 
 // The pictures live in this static library; without an explicit reference
 // the linker would leave them out of the program.
@@ -30,18 +27,10 @@ static void initInstrumentResources()
 
 namespace {
 
-using keys::kLastKey;
 constexpr int kReleaseIntervalMs = 10;
 constexpr int kDefaultMlong = 100;
 constexpr int kLargestMlong = std::numeric_limits<std::int16_t>::max();
-// Countdown ticks a struck note sounds for; the note-off goes out at the tick
-// after the count reaches 0, so a note lasts ten to eleven ticks.
-constexpr std::int16_t kNoteCountdown = 10;
-constexpr std::int16_t kPlayIdle = -1;
-constexpr int kKeyBoardBlockNone = 0;
-constexpr int kKeyBoardBlockMain = 1;
-constexpr int kKeyBoardBlockRightHand = 2;
-constexpr int kKeyBoardBlockBoth = 3;
+constexpr int kKeyBoardBlockBoth = NoteEngine::kKeyBoardBlockBoth;
 constexpr int kMaxWidthTwips = 10380;
 constexpr int kMaxHeightTwips = 1100;
 // The control as first placed, before the size limit takes over.
@@ -54,25 +43,11 @@ const QColor kRestBlack(0, 0, 0);
 constexpr QPalette::ColorRole kRestWhite = QPalette::Base;  // the desktop's window-background colour
 
 constexpr int kLowestChannel = 0, kHighestChannel = 15;
-constexpr int kLowestDataByte = 0, kHighestDataByte = 127;
 
 template <typename T>
 bool fits(long long v)
 {
     return v >= std::numeric_limits<T>::min() && v <= std::numeric_limits<T>::max();
-}
-
-// Key k's note: k + Pitch in 16 bits, + Tone in 32 bits, narrowed to 16 bits.
-// A sum that leaves its width yields no note rather than a wrapped one.
-std::optional<std::int16_t> noteOf(int k, std::int16_t pitch, std::int32_t tone)
-{
-    const long long withPitch = (long long)k + pitch;
-    if (!fits<std::int16_t>(withPitch))
-        return std::nullopt;
-    const long long withTone = withPitch + tone;
-    if (!fits<std::int32_t>(withTone) || !fits<std::int16_t>(withTone))
-        return std::nullopt;
-    return std::int16_t(withTone);
 }
 
 // Loaded values are used as they are, but only if they fit the setting's
@@ -105,8 +80,19 @@ MIDi::MIDi(std::unique_ptr<KeyboardDevice> device, QWidget* parent) : QWidget(pa
     view_ = new KeyboardView(this);
     view_->setObjectName(QStringLiteral("Pict"));
     view_->move(0, 0);
-    connect(view_, &KeyboardView::dragOver, this, &MIDi::dragOver);
-    connect(view_, &KeyboardView::dragDropped, this, &MIDi::dragDrop);
+    connect(view_, &KeyboardView::dragOver, this,
+            [this](int key, int state) { engine_.dragOver(key, state == KeyboardView::kDragLeave); });
+    connect(view_, &KeyboardView::dragDropped, this, [this](int key) { engine_.dragDrop(key); });
+
+    // The view is lit before the report and painted once the note is out.
+    engine_.showKey = [this](int key, bool lit) { showKey(key, lit); };
+    engine_.struckOut = [this](int key) { view_->repaintKey(key); };
+    engine_.keyToSound = [this](int key) { return keyToSound ? keyToSound(key) : key; };
+    engine_.notePlayed = [this](int key) { emit NotePlayed(std::int16_t(key)); };
+    engine_.lengthChanged = [this](int key, bool down) {
+        if (releaseRecorder)
+            releaseRecorder(key, down);
+    };
 
     Timer3.setInterval(kReleaseIntervalMs);
     Timer3.setTimerType(Qt::PreciseTimer);
@@ -117,10 +103,6 @@ MIDi::MIDi(std::unique_ptr<KeyboardDevice> device, QWidget* parent) : QWidget(pa
         armCountdown();
         countdownTick();
     });
-
-    // Idle from the start, so a Play before the settings are loaded releases
-    // only its own key.
-    PlayTimes.fill(kPlayIdle);
 
     if (device_)
         adoptDevice();
@@ -145,21 +127,21 @@ void MIDi::paintEvent(QPaintEvent*)
 
 void MIDi::LoadSettings(const PropertyBag& bag, bool runtime)
 {
-    silencer_ = readBool(bag, "Silencer", false);
+    engine_.settings.silencer = readBool(bag, "Silencer", false);
     QWidget::setEnabled(readBool(bag, "Enabled", true));  // the poll is not touched here
     const auto mlong = readNumber<std::int32_t>(bag, "Mlong", kDefaultMlong);
     applyMlong(mlong);
     SetLogo(readBool(bag, "Logo", true));
     // Stored as they are: no clamping, and the program goes out at StartMIDi.
-    channel_ = readNumber<std::int16_t>(bag, "Channel", 0);
-    tone_ = readNumber<std::int32_t>(bag, "Tone", 0);
+    engine_.settings.channel = readNumber<std::int16_t>(bag, "Channel", 0);
+    engine_.settings.tone = readNumber<std::int32_t>(bag, "Tone", 0);
     instrument_ = readNumber<std::int16_t>(bag, "Instrument", 0);
-    pitch_ = readNumber<std::int16_t>(bag, "Pitch", 36);
-    intensity_ = readNumber<std::int16_t>(bag, "Intensity", 127);
-    keyBoardBlock_ = readNumber<std::int32_t>(bag, "KeyBoardBlock", kKeyBoardBlockBoth);
+    engine_.settings.pitch = readNumber<std::int16_t>(bag, "Pitch", 36);
+    engine_.settings.intensity = readNumber<std::int16_t>(bag, "Intensity", 127);
+    engine_.settings.keyBoardBlock = readNumber<std::int32_t>(bag, "KeyBoardBlock", kKeyBoardBlockBoth);
 
-    PlayTimes.fill(kPlayIdle);
     view_->setMousePlayEnabled(true);
+    showKeyLabels();
 
     if (runtime) {
         Timer3.start();
@@ -171,15 +153,15 @@ void MIDi::LoadSettings(const PropertyBag& bag, bool runtime)
 void MIDi::SaveSettings(PropertyBag& bag) const
 {
     bag.write(QStringLiteral("Enabled"), Enabled(), true);
-    bag.write(QStringLiteral("Silencer"), silencer_, false);
+    bag.write(QStringLiteral("Silencer"), engine_.settings.silencer, false);
     bag.write(QStringLiteral("Mlong"), mlong_, kDefaultMlong);
     bag.write(QStringLiteral("Logo"), logo_, true);
-    bag.write(QStringLiteral("Channel"), channel_, 0);
-    bag.write(QStringLiteral("Tone"), tone_, 0);
+    bag.write(QStringLiteral("Channel"), engine_.settings.channel, 0);
+    bag.write(QStringLiteral("Tone"), engine_.settings.tone, 0);
     bag.write(QStringLiteral("Instrument"), instrument_, 0);
-    bag.write(QStringLiteral("Pitch"), pitch_, 36);
-    bag.write(QStringLiteral("Intensity"), intensity_, 127);
-    bag.write(QStringLiteral("KeyBoardBlock"), keyBoardBlock_, kKeyBoardBlockBoth);
+    bag.write(QStringLiteral("Pitch"), engine_.settings.pitch, 36);
+    bag.write(QStringLiteral("Intensity"), engine_.settings.intensity, 127);
+    bag.write(QStringLiteral("KeyBoardBlock"), engine_.settings.keyBoardBlock, kKeyBoardBlockBoth);
 }
 
 // ---- Properties -----------------------------------------------------------
@@ -207,8 +189,8 @@ void MIDi::setPollEnabled(bool on)
         requestPoll();
 }
 
-bool MIDi::Silencer() const { return silencer_; }
-void MIDi::SetSilencer(bool value) { silencer_ = value; }
+bool MIDi::Silencer() const { return engine_.settings.silencer; }
+void MIDi::SetSilencer(bool value) { engine_.settings.silencer = value; }
 
 bool MIDi::Logo() const { return logo_; }
 void MIDi::SetLogo(bool value)
@@ -217,16 +199,40 @@ void MIDi::SetLogo(bool value)
     view_->setStripShown(value);
 }
 
-std::int32_t MIDi::KeyBoardBlock() const { return keyBoardBlock_; }
-void MIDi::SetKeyBoardBlock(std::int32_t value) { keyBoardBlock_ = std::clamp(value, kKeyBoardBlockNone, kKeyBoardBlockBoth); }
+std::int32_t MIDi::KeyBoardBlock() const { return engine_.settings.keyBoardBlock; }
+void MIDi::SetKeyBoardBlock(std::int32_t value)
+{
+    engine_.settings.keyBoardBlock = std::clamp(value, NoteEngine::kKeyBoardBlockNone, kKeyBoardBlockBoth);
+    showKeyLabels();
+}
 
-std::int16_t MIDi::Intensity() const { return intensity_; }
-void MIDi::SetIntensity(int value) { intensity_ = std::int16_t(std::clamp(value, 0, 127)); }
+void MIDi::setKeyLayout(keymap::Layout layout)
+{
+    engine_.settings.layout = layout;
+    showKeyLabels();
+}
 
-std::int32_t MIDi::Tone() const { return tone_; }
+void MIDi::setKeyLabelsShown(bool on) { view_->setLabelsShown(on); }
+
+void MIDi::showKeyLabels()
+{
+    const auto block = engine_.settings.keyBoardBlock;
+    const bool mainBlock = block == NoteEngine::kKeyBoardBlockMain || block == kKeyBoardBlockBoth;
+    const bool rightHand = block == NoteEngine::kKeyBoardBlockRightHand || block == kKeyBoardBlockBoth;
+    std::array<QString, keys::kKeyCount> labels;
+    for (int k = 0; k < keys::kKeyCount; ++k)
+        if (const int code = keymap::ScanCodeForKey(k, engine_.settings.layout, mainBlock, rightHand); code >= 0)
+            labels[std::size_t(k)] = QString::fromUtf8(keymap::KeyName(code));
+    view_->setKeyLabels(labels);
+}
+
+std::int16_t MIDi::Intensity() const { return engine_.settings.intensity; }
+void MIDi::SetIntensity(int value) { engine_.settings.intensity = std::int16_t(std::clamp(value, 0, 127)); }
+
+std::int32_t MIDi::Tone() const { return engine_.settings.tone; }
 void MIDi::SetTone(std::int64_t value)
 {
-    tone_ = std::int32_t(std::clamp<std::int64_t>(value, 0, 11));
+    engine_.settings.tone = std::int32_t(std::clamp<std::int64_t>(value, 0, 11));
     showDigits();
 }
 
@@ -236,18 +242,18 @@ void MIDi::setDigitKey(int tonic)
     showDigits();
 }
 
-void MIDi::showDigits() { view_->setMovableDigits(digitKey_, pitch_ + tone_); }
+void MIDi::showDigits() { view_->setMovableDigits(digitKey_, engine_.settings.pitch + engine_.settings.tone); }
 
 std::int16_t MIDi::Mlong() const { return std::int16_t(mlong_); }
 void MIDi::SetMlong(int value) { applyMlong(value); }
 
-std::int16_t MIDi::Channel() const { return channel_; }
-void MIDi::SetChannel(int value) { channel_ = std::int16_t(std::clamp(value, kLowestChannel, kHighestChannel)); }
+std::int16_t MIDi::Channel() const { return engine_.settings.channel; }
+void MIDi::SetChannel(int value) { engine_.settings.channel = std::int16_t(std::clamp(value, kLowestChannel, kHighestChannel)); }
 
-std::int16_t MIDi::Pitch() const { return pitch_; }
+std::int16_t MIDi::Pitch() const { return engine_.settings.pitch; }
 void MIDi::SetPitch(int value)
 {
-    pitch_ = std::int16_t(std::clamp(value, 0, 63));
+    engine_.settings.pitch = std::int16_t(std::clamp(value, 0, 63));
     showDigits();
 }
 
@@ -259,8 +265,8 @@ void MIDi::SetInstrument(int value)
     // StartMIDi instead (the window's start sets the panel first). A loaded
     // channel outside 0..15 would turn this into another message.
     const bool portExpected = Started || MidiOut::MidiOutHandle != 0;
-    if (portExpected && channel_ >= kLowestChannel && channel_ <= kHighestChannel)
-        MidiOut::ProgramChange(channel_, 0, instrument_);
+    if (portExpected && midi::IsChannel(engine_.settings.channel))
+        MidiOut::ProgramChange(engine_.settings.channel, 0, instrument_);
 }
 
 void MIDi::applyMlong(int value)
@@ -308,8 +314,6 @@ bool MIDi::pollTimerActive() const { return Timer2; }
 
 QColor MIDi::keyColor(int k) const { return view_->keyColor(k); }
 
-std::int16_t MIDi::noteTimes(int k) const { return k >= 0 && k < kKeyCount ? NoteTimes[std::size_t(k)] : 0; }
-std::int16_t MIDi::playTimes(int k) const { return k >= 0 && k < kKeyCount ? PlayTimes[std::size_t(k)] : kPlayIdle; }
 
 // ---- Start and stop ---------------------------------------------------------
 
@@ -366,8 +370,6 @@ void MIDi::StartMIDi()
         adoptDevice();
     }
     deviceCreated_ = true;
-    // A keyboard that cannot be acquired leaves the keys silent but the mouse
-    // and Play still work; there is nobody to hand the failure to.
     device_->acquire();
     SetEnabled(true);
 }
@@ -377,6 +379,7 @@ void MIDi::StopMIDi()
     Started = false;
     // A released device is never read again.
     Timer2 = false;
+    engine_.endScan();
     if (!deviceCreated_)
         return;  // never started: the shared port may belong to the other keyboard
     device_->unacquire();
@@ -387,287 +390,70 @@ void MIDi::StopMIDi()
 
 void MIDi::pollTick()
 {
-    // A poll that yields to the event loop must not be overtaken by another
-    // one handling the same change.
-    if (polling_) {
-        pollAgain_ = true;  // the change is looked at once this poll is done
-        return;
-    }
     if (!Started || !device_)
         return;
     if (!device_->readState(KeyboardState))
         return;  // nothing readable this time: skip the tick
-    polling_ = true;
-    QPointer<MIDi> self(this);
-    const auto changed = [this](int i) { return (KeyboardState[std::size_t(i)] != 0) != KeyStates[std::size_t(i)]; };
-    int last = int(KeyboardState.size()) - 1;
-    while (last >= 0 && !changed(last))
-        --last;
-    for (int i = 0; i <= last; ++i) {
-        if (!changed(i))
-            continue;
-        const bool down = KeyboardState[std::size_t(i)] != 0;
-        ScanKey(std::int16_t(i), down);
-        // Other events run between two changed scan codes. After the last
-        // one the poll returns to the event loop anyway: yielding there too
-        // would only hold the other keyboard's poll, and its note, behind them.
-        if (i < last) {
-            QCoreApplication::processEvents();
-            if (!self)
-                return;  // destroyed while other events ran
-        }
-        KeyStates[std::size_t(i)] = down;
-        if (!Started)
-            break;  // stopped meanwhile: the rest of this state is a released device's
-    }
-    if (Started)
-        MouseUp = !device_->leftButtonDown();
-    polling_ = false;
-    if (pollAgain_) {
-        pollAgain_ = false;
-        requestPoll();
-    }
+    engine_.scan(KeyboardState);
+    if (Started)  // a handler of the strikes may have stopped the keyboard
+        engine_.setMouseUp(!device_->leftButtonDown());
 }
 
-void MIDi::ScanKey(std::int16_t ScanCode, bool Down)
+void MIDi::showKey(int key, bool lit)
 {
-    // The space bar silences every polling instrument, on press and on
-    // release, whatever block it answers; it plays no key.
-    if (ScanCode == keymap::kSpaceBarScanCode) {
-        Mute();
-        return;
-    }
-    const bool mainBlock = keymap::InMainBlock(ScanCode);
-    const bool ours = keyBoardBlock_ == kKeyBoardBlockBoth || (keyBoardBlock_ == kKeyBoardBlockMain && mainBlock) ||
-                      (keyBoardBlock_ == kKeyBoardBlockRightHand && !mainBlock);
-    if (!ours)
-        return;
-    if (ScanCode == keymap::kMainPedalScanCode || ScanCode == keymap::kRightHandPedalScanCode) {
-        setPedal(Down);
-        return;
-    }
-    // The piano map is the main block's; the right-hand block keeps its own.
-    const int key = keymap::KeyForScanCode(ScanCode, layout_);
-    if (key != keymap::kNoKey)
-        PressKey(std::int16_t(key), Down);
+    const bool black = keys::IsBlackKey(key);
+    if (lit)
+        view_->setKeyColorQuietly(key, black ? kStruckBlack : kStruckWhite);
+    else if (black)
+        view_->setKeyColor(key, kRestBlack);
+    else
+        view_->setKeyColor(key, kRestWhite);
 }
 
-// ---- Strike and release -----------------------------------------------------
+// ---- The port -----------------------------------------------------------------
 
-void MIDi::PressKey(std::int16_t Key, bool Down)
+void MIDi::PortOutput::noteOn(int channel, int note, int velocity)
 {
-    if (Key < 0 || Key > kLastKey)
-        return;
-    const bool black = keys::IsBlackKey(Key);
-    if (!Down) {
-        // Releasing restores the colour; the countdown ends the note, unless
-        // it was held: then the release ends it (or the pedal keeps it).
-        if (black)
-            view_->setKeyColor(Key, kRestBlack);
-        else
-            view_->setKeyColor(Key, kRestWhite);
-        if (const int sounding = heldSounding_[std::size_t(Key)] - 1; sounding >= 0) {
-            heldSounding_[std::size_t(Key)] = 0;
-            holder_[std::size_t(sounding)] = Holder::None;
-            NoteTimes[std::size_t(sounding)] = 0;
-            if (!pedal_)
-                if (const auto note = noteOf(sounding, pitch_, tone_))
-                    sendNoteOff(*note);
-            if (releaseRecorder)
-                releaseRecorder(sounding, false);
-        }
-        return;
-    }
-
-    view_->setKeyColorQuietly(Key, black ? kStruckBlack : kStruckWhite);
-    QPointer<MIDi> self(this);
-    const std::int16_t struck = Key;
-    std::int16_t note = Key;
-    emit NotePlayed(note);
-    if (!self)
-        return;
-    // The host may name another key; one outside the keyboard is ignored.
-    if (note >= 0 && note <= kLastKey)
-        Key = note;
-    if (silencer_)
-        if (const auto previous = noteOf(CurrentKey, pitch_, tone_))
-            sendNoteOff(*previous);
-    sendNoteOn(Key);
-    NoteTimes[std::size_t(Key)] = kNoteCountdown;
-    if (hold_ && !striking_from_song_) {
-        heldSounding_[std::size_t(struck)] = std::int16_t(Key + 1);
-        holder_[std::size_t(Key)] = Holder::Key;
-    }
-    CurrentKey = Key;
-    view_->repaintKey(struck);  // lit before the report; painted once the note is out
+    MidiOut::NoteOn(std::int16_t(channel), std::int16_t(note), std::int16_t(velocity));
 }
 
-// Messages go out only when every byte is in its range: a channel above 15
-// or a note outside 0..127 (reachable through loaded settings) would
-// otherwise become a different message. Notes above 127 are silent keys.
-void MIDi::sendNoteOn(std::int16_t key)
+void MIDi::PortOutput::noteOff(int channel, int note) { MidiOut::NoteOff(std::int16_t(channel), std::int16_t(note)); }
+
+void MIDi::PortOutput::controlChange(int channel, int controller, int value)
 {
-    const auto note = noteOf(key, pitch_, tone_);
-    if (!note || *note < kLowestDataByte || *note > kHighestDataByte)
-        return;
-    if (channel_ < kLowestChannel || channel_ > kHighestChannel)
-        return;
-    const int velocity = liveVelocity_ >= 1 && liveVelocity_ <= kHighestDataByte ? liveVelocity_ : intensity_;
-    if (velocity < kLowestDataByte || velocity > kHighestDataByte)
-        return;
-    MidiOut::NoteOn(channel_, *note, std::int16_t(velocity));
+    MidiOut::ControlChange(std::int16_t(channel), std::int16_t(controller), std::int16_t(value));
 }
 
-void MIDi::sendNoteOff(int note)
-{
-    if (note < kLowestDataByte || note > kHighestDataByte)
-        return;
-    if (channel_ < kLowestChannel || channel_ > kHighestChannel)
-        return;
-    MidiOut::NoteOff(channel_, std::int16_t(note));
-}
-
-void MIDi::countdownTick()
-{
-    // An idle key sends its note-off on every tick; that is what ends a note
-    // whose count has run out, even if Pitch or Tone changed meanwhile. A
-    // held key is left alone, and the pedal keeps every note.
-    for (int k = 0; k < kKeyCount; ++k) {
-        auto& count = NoteTimes[std::size_t(k)];
-        if (holder_[std::size_t(k)] != Holder::None)
-            continue;
-        if (count > 0) {
-            --count;
-        } else if (pedal_) {
-            continue;
-        } else if (const auto note = noteOf(k, pitch_, tone_)) {
-            sendNoteOff(*note);
-        }
-    }
-}
-
-void MIDi::PlayHeld(int Index, int nTime)
-{
-    QPointer<MIDi> self(this);
-    Play(Index, nTime);
-    if (self)
-        holder_[std::size_t(CurrentKey)] = Holder::Song;
-}
-
-void MIDi::endHeld(int key)
-{
-    if (key < 0 || key > kLastKey || holder_[std::size_t(key)] != Holder::Song)
-        return;
-    holder_[std::size_t(key)] = Holder::None;
-    NoteTimes[std::size_t(key)] = 0;
-    if (!pedal_)
-        if (const auto note = noteOf(key, pitch_, tone_))
-            sendNoteOff(*note);
-}
-
-void MIDi::endSongHolds()
-{
-    for (int k = 0; k < kKeyCount; ++k)
-        endHeld(k);
-}
-
-void MIDi::setHoldMode(bool on)
-{
-    hold_ = on;
-    if (!on) {
-        // What is held now ends by the countdown.
-        heldSounding_.fill(0);
-        for (Holder& h : holder_)
-            if (h == Holder::Key)
-                h = Holder::None;
-    }
-}
-
-void MIDi::setPedal(bool down)
-{
-    if (down == pedal_)
-        return;
-    pedal_ = down;
-    constexpr int kSustain = 64;
-    if (channel_ >= kLowestChannel && channel_ <= kHighestChannel)
-        MidiOut::ControlChange(channel_, kSustain, down ? 127 : 0);
-    if (releaseRecorder)
-        releaseRecorder(kPedalEvent, down);
-}
-
-void MIDi::Mute()
-{
-    // Tone is not added: Mute addresses Pitch .. Pitch + 64. All of it goes
-    // out: a note left sounding at the other end of a cable is what it is for.
-    const MidiOut::PassEverything all;
-    for (int i = 0; i < kKeyCount; ++i)
-        if (const auto note = noteOf(i, pitch_, 0))
-            sendNoteOff(*note);
-}
-
-// ---- Play from a controller --------------------------------------------------
+// ---- Play ---------------------------------------------------------------------
 
 void MIDi::PlayLive(int Key, bool Down, int velocity)
 {
     // As the computer keyboard: nothing while the keyboard is not read.
-    if (!Started || !Timer2 || Key < 0 || Key > kLastKey)
+    if (!Started || !Timer2)
         return;
-    QPointer<MIDi> self(this);
-    liveVelocity_ = velocity;
-    PressKey(std::int16_t(Key), Down);
-    if (self)  // the host may have ended us from NotePlayed
-        liveVelocity_ = -1;
+    if (Down)
+        engine_.strikeLive(Key, velocity);
+    else
+        engine_.release(Key);
 }
-
-// ---- Play by the host -------------------------------------------------------
 
 void MIDi::Play(int Index, int nTime)
 {
-    const auto index = std::int16_t(std::clamp(Index, 0, kLastKey));
-    const auto ticks = std::int16_t(std::clamp(nTime, 0, int(std::numeric_limits<std::int16_t>::max())));
     if (!Timer3.isActive())
         Timer3.start();
-    PlayTimes[std::size_t(index)] = ticks;
-    MouseUp = true;
-    striking_from_song_ = true;
-    QPointer<MIDi> self(this);
-    PressKey(index, true);
-    if (self)
-        striking_from_song_ = false;
+    engine_.play(Index, nTime);
+}
+
+void MIDi::PlayHeld(int Index, int nTime)
+{
+    if (!Timer3.isActive())
+        Timer3.start();
+    engine_.play(Index, nTime, true);
 }
 
 void MIDi::releaseTick()
 {
     Timer3.stop();
-    for (int k = 0; k < kKeyCount; ++k) {
-        auto& count = PlayTimes[std::size_t(k)];
-        if (count > 1) {
-            --count;
-            if (!Timer3.isActive())
-                Timer3.start();
-            continue;
-        }
-        // nTime 0 and 1 both release at the first tick.
-        const bool counting = count != kPlayIdle;
-        count = kPlayIdle;
-        if (counting)
-            PressKey(std::int16_t(k), false);
-    }
+    if (engine_.releaseTick())
+        Timer3.start();
 }
-
-// ---- Mouse play ---------------------------------------------------------------
-
-void MIDi::dragOver(int Index, int State)
-{
-    // Staying on the key struck last does not strike it again; a poll that
-    // saw the button up, or a Play, allows it.
-    if (Index != CurrentKey || MouseUp) {
-        PressKey(std::int16_t(Index), true);
-        DragKey = std::int16_t(Index);
-        MouseUp = false;
-    }
-    if (DragKey != Index || State == KeyboardView::kDragLeave)
-        PressKey(DragKey, false);
-}
-
-void MIDi::dragDrop(int Index) { PressKey(std::int16_t(Index), false); }

@@ -1,8 +1,10 @@
 #pragma once
 // The instrument control MIDi: one on-screen keyboard of 65 keys, played from
 // the computer keyboard, the mouse, a controller or a song, each key sent at
-// once as a MIDI note through MidiOut.
+// once as a MIDI note through MidiOut. The rules are the NoteEngine's;
+// this control joins it to its keys on screen, the key device and the port.
 #include "instrument/keymap.h"
+#include "instrument/noteengine.h"
 #include "songs/keys.h"
 
 #include <QColor>
@@ -61,31 +63,40 @@ public:
     // controller sounds until it is released; the countdown leaves it alone
     // (the silencer and Mute still end it). Keys a song strikes keep the
     // countdown.
-    void setHoldMode(bool on);
-    bool holdMode() const { return hold_; }
+    void setHoldMode(bool on) { engine_.setHoldMode(on); }
+    bool holdMode() const { return engine_.holdMode(); }
     // The digits on the keys: -1 the fixed strip (1 on every C), else movable
     // digits (首调) for the key whose 1 is this pitch class, on the notes the
     // keys sound.
     void setDigitKey(int tonic);
     // True while a song's Play strikes a key (NotePlayed then comes from the song).
-    bool strikingFromSong() const { return striking_from_song_; }
+    bool strikingFromSong() const { return engine_.strikingFromSong(); }
     int digitKey() const { return digitKey_; }
     // The sustain pedal (CC 64 on the keyboard's channel): while it is down,
     // released keys keep sounding and the countdown ends nothing.
-    void setPedal(bool down);
-    bool pedal() const { return pedal_; }
+    void setPedal(bool down) { engine_.setPedal(down); }
+    bool pedal() const { return engine_.pedal(); }
     // A song with note lengths: Play, but the note sounds until endHeld (or
     // endSongHolds) ends it rather than the countdown.
     void PlayHeld(int Index, int nTime);
-    void endHeld(int key);
-    void endSongHolds();
+    void endHeld(int key) { engine_.endHeld(key); }
+    void endSongHolds() { engine_.endSongHolds(); }
     // Which computer keys play which keys (the main block's map).
-    void setKeyLayout(keymap::Layout layout) { layout_ = layout; }
-    keymap::Layout keyLayout() const { return layout_; }
+    void setKeyLayout(keymap::Layout layout);
+    // The computer key's name on each key it plays (键位); shown unless hidden.
+    void setKeyLabelsShown(bool on);
+    keymap::Layout keyLayout() const { return engine_.settings.layout; }
+    // Key k's MIDI note as it sounds now, and the key that sounds a note.
+    std::optional<int> noteOfKey(int key) const { return engine_.noteOf(key); }
+    std::optional<int> keyOfNote(int note) const { return engine_.keyOf(note); }
     // A key or the pedal changed while hold mode or the pedal is in use: the
     // recording keeps it (key index, or kPedalEvent; down or up).
-    static constexpr int kPedalEvent = -1;
+    static constexpr int kPedalEvent = NoteEngine::kPedalEvent;
     std::function<void(int key, bool down)> releaseRecorder;
+    // The host's say over a struck key: given the key struck, it returns the
+    // key to sound (one off the keyboard keeps the struck key). Unset, the
+    // struck key sounds.
+    std::function<int(int key)> keyToSound;
     // A key struck or released on a MIDI controller, as if typed: it lights,
     // NotePlayed is raised, the note goes out and the countdown ends it; a
     // release restores the colour. Taken only while the keyboard is read
@@ -96,13 +107,13 @@ public:
     // Whether a key pressed now belongs to the keyboard (see KeyboardDevice);
     // kept for a device StartMIDi creates later.
     void setKeyGate(std::function<bool()> gate);
-    void Mute();
+    void Mute() { engine_.mute(); }
     void StopMIDi();
 
     // The timers' work, callable directly (tests, offline rendering).
     void pollTick();       // Timer2: keyboard poll, run when the keyboard or mouse button changes
     void releaseTick();    // Timer3: release of keys struck by Play
-    void countdownTick();  // Timer4: note countdown and note-off
+    void countdownTick() { engine_.countdownTick(); }  // Timer4: note countdown and note-off
     // When the countdown next ticks after `nowMs` on the monotonic clock, for
     // a note length of `mlong` ms (> 0): on the multiples of the length.
     static std::int64_t NextCountdownMs(std::int64_t nowMs, int mlong);
@@ -112,11 +123,11 @@ public:
 
     // What the engine holds, for tests and for the window's own checks.
     QColor keyColor(int k) const;  // the colour key k is drawn in now
-    std::int16_t noteTimes(int k) const;
-    std::int16_t playTimes(int k) const;
-    std::int16_t currentKey() const { return CurrentKey; }
-    std::int16_t dragKey() const { return DragKey; }
-    bool mouseUp() const { return MouseUp; }
+    std::int16_t noteTimes(int k) const { return engine_.noteTimes(k); }
+    std::int16_t playTimes(int k) const { return engine_.playTimes(k); }
+    std::int16_t currentKey() const { return engine_.currentKey(); }
+    std::int16_t dragKey() const { return engine_.dragKey(); }
+    bool mouseUp() const { return engine_.mouseUp(); }
     bool started() const { return Started; }
     KeyboardDevice* keyboardDevice() const { return device_.get(); }
     KeyboardView* keyboardView() const { return view_; }
@@ -124,19 +135,20 @@ public:
     QSize sizeHint() const override;
 
 signals:
-    // Raised at every strike, before the note-on; Note is the key index 0..64.
-    void NotePlayed(std::int16_t& Note);
+    // Raised at every strike, before the note-on, with the key index 0..64
+    // that sounds.
+    void NotePlayed(std::int16_t Note);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    static constexpr int kKeyCount = keys::kKeyCount;
-
-    void ScanKey(std::int16_t ScanCode, bool Down);
-    void PressKey(std::int16_t Key, bool Down);
-    void dragOver(int Index, int State);
-    void dragDrop(int Index);
+    // The engine's messages on the program's port.
+    struct PortOutput : NoteOutput {
+        void noteOn(int channel, int note, int velocity) override;
+        void noteOff(int channel, int note) override;
+        void controlChange(int channel, int controller, int value) override;
+    };
 
     void adoptDevice();
     void wakePoll();
@@ -145,32 +157,17 @@ private:
     void setPollEnabled(bool on);
     void applyMlong(int value);
     void updateCountdownTimer();
-    void sendNoteOn(std::int16_t key);
-    void sendNoteOff(int note);
     void armCountdown();
+    void showDigits();
+    void showKeyLabels();
+    void showKey(int key, bool lit);
 
-    // Settings.
-    bool silencer_ = false;
+    PortOutput output_;
+    NoteEngine engine_{output_};
     bool logo_ = true;
-    std::int32_t keyBoardBlock_ = 3;
-    std::int16_t intensity_ = 127;
-    int liveVelocity_ = -1;  // the controller's velocity for the note being struck
-    std::int32_t tone_ = 0;
-    std::int16_t channel_ = 0;
-    std::int16_t pitch_ = 36;
     std::int16_t instrument_ = 0;
     int mlong_ = 100;
-    bool hold_ = false;
     int digitKey_ = -1;
-    void showDigits();
-    bool pedal_ = false;
-    keymap::Layout layout_ = keymap::Layout::Classic;
-    bool striking_from_song_ = false;  // Play is striking: no hold
-    // By struck key: the key that sounds while it is held, plus one (0: none).
-    std::array<std::int16_t, kKeyCount> heldSounding_{};
-    // By sounding key: what holds its note against the countdown.
-    enum class Holder : std::uint8_t { None, Key, Song };
-    std::array<Holder, kKeyCount> holder_{};
 
     // The keyboard poll. It needs no clock: it runs whenever the keyboard
     // device reports a change of a key or of the left mouse button, which is
@@ -181,23 +178,13 @@ private:
     // The host program runs: the countdown may tick. It ticks only while the
     // note length is above 0; at 0 Timer4 is stopped.
     bool countdownEnabled_ = false;
-
-    // Engine state.
-    std::array<std::int16_t, kKeyCount> NoteTimes{};
-    std::array<std::int16_t, kKeyCount> PlayTimes{};
-    std::array<bool, 256> KeyStates{};
-    std::array<std::uint8_t, 256> KeyboardState{};
-    std::int16_t CurrentKey = 0;
-    std::int16_t DragKey = 0;
-    bool MouseUp = false;
     bool Started = false;
+    NoteEngine::KeyboardState KeyboardState{};
 
     std::unique_ptr<KeyboardDevice> device_;
     std::function<bool()> keyGate_;
     bool deviceCreated_ = false;  // StartMIDi has taken the device into use
-    bool polling_ = false;
     bool wakePending_ = false;
-    bool pollAgain_ = false;  // a change came in while a poll was yielding
 
     KeyboardView* view_ = nullptr;
 };

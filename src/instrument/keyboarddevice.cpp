@@ -9,11 +9,7 @@
 
 KeyboardDevice::KeyboardDevice(QObject* parent) : QObject(parent) {}
 
-bool KeyboardDevice::acquire()
-{
-    acquired_ = true;
-    return true;
-}
+void KeyboardDevice::acquire() { acquired_ = true; }
 
 void KeyboardDevice::unacquire() { acquired_ = false; }
 

@@ -17,7 +17,9 @@ public:
     explicit KeyboardDevice(QObject* parent = nullptr);
 
     // Acquiring makes the state readable; a released device is never read.
-    virtual bool acquire();
+    // The application's keyboard has nothing to refuse: it is the key events
+    // the program gets anyway.
+    virtual void acquire();
     virtual void unacquire();
     bool acquired() const { return acquired_; }
 

@@ -168,6 +168,8 @@ void KeyboardView::paintEvent(QPaintEvent*)
     if (tonic_ >= 0)
         paintDigits(painter);
     paintLessonKeys(painter);
+    if (labelsShown_)
+        paintLabels(painter);
 }
 
 void KeyboardView::setLessonKeys(const std::vector<int>& next, const std::vector<int>& after)
@@ -180,7 +182,8 @@ void KeyboardView::setLessonKeys(const std::vector<int>& next, const std::vector
 }
 
 // A band over the key's lower third, which no other key covers, so the
-// mark stays in sight whatever colour the key is struck in.
+// mark stays in sight whatever colour the key is struck in; the key's label
+// is drawn over it.
 void KeyboardView::paintLessonKeys(QPainter& painter)
 {
     const auto band = [&](int k, int alpha) {
@@ -195,6 +198,55 @@ void KeyboardView::paintLessonKeys(QPainter& painter)
         band(k, 90);
     for (int k : lessonNext_)
         band(k, 255);
+}
+
+void KeyboardView::setKeyLabels(const std::array<QString, kKeyCount>& labels)
+{
+    if (labels == labels_)
+        return;
+    labels_ = labels;
+    update();
+}
+
+void KeyboardView::setLabelsShown(bool on)
+{
+    labelsShown_ = on;
+    update();
+}
+
+QRect KeyboardView::labelRect(int k) const
+{
+    // A white key's name sits at its top, between the black keys beside it;
+    // a black key's at its foot.
+    const QRect r = keyRect(k);
+    if (keys::IsBlackKey(k))
+        return QRect(r.left() + 1, r.top() + r.height() * 2 / 3, r.width() - 2, r.height() / 3 - 2);
+    int left = r.left() + 1, right = r.right() - 1;
+    if (k > 0 && keys::IsBlackKey(k - 1))
+        left = std::max(left, keyRect(k - 1).right() + 1);
+    if (k + 1 < kKeyCount && keys::IsBlackKey(k + 1))
+        right = std::min(right, keyRect(k + 1).left() - 1);
+    return QRect(left, r.top() + 2, right - left + 1, keyRect(1).height() / 3);
+}
+
+void KeyboardView::paintLabels(QPainter& painter)
+{
+    // Text, not a picture: sharp at any scale. A long name gets a smaller
+    // type rather than leaving its key.
+    QFont font = painter.font();
+    for (int k = 0; k < kKeyCount; ++k) {
+        const QString& text = labels_[std::size_t(k)];
+        if (text.isEmpty())
+            continue;
+        const QRect box = labelRect(k);
+        int size = std::max(5, box.height() * 3 / 4);
+        font.setPixelSize(size);
+        while (size > 5 && QFontMetrics(font).horizontalAdvance(text) > box.width())
+            font.setPixelSize(--size);
+        painter.setFont(font);
+        painter.setPen(keys::IsBlackKey(k) ? QColor(200, 200, 200) : QColor(70, 70, 70));
+        painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop, text);
+    }
 }
 
 void KeyboardView::setMovableDigits(int tonic, int lowestNote)

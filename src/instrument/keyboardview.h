@@ -53,6 +53,14 @@ public:
     // octave dots counted from the tonic above middle C; key 0 sounds
     // `lowestNote`. A tonic of -1 leaves the digits to the fixed strip.
     void setMovableDigits(int tonic, int lowestNote);
+    // The computer key's name drawn small on each key face (empty: none),
+    // and whether the names are shown at all.
+    void setKeyLabels(const std::array<QString, keys::kKeyCount>& labels);
+    void setLabelsShown(bool on);
+    bool labelsShown() const { return labelsShown_; }
+    const QString& keyLabel(int k) const { return labels_[std::size_t(k)]; }
+    // Where key k's name is drawn (the part of the face no other key covers).
+    QRect labelRect(int k) const;
     // Whether the keyboard shows digits at all (the fixed strip or these).
     void setStripShown(bool on);
     int movableTonic() const { return tonic_; }
@@ -89,6 +97,9 @@ protected:
 
 private:
     void paintDigits(QPainter& painter);
+    void paintLabels(QPainter& painter);
+    std::array<QString, kKeyCount> labels_;
+    bool labelsShown_ = true;
     int tonic_ = -1;
     bool stripShown_ = true;
     int lowestNote_ = 36;

@@ -84,6 +84,57 @@ constexpr int KeyForScanCode(int code, Layout layout = Layout::Classic)
 
 constexpr bool InMainBlock(int code) { return code < kRightHandBlockFirstCode; }
 
+// The computer key that plays `key`, from the main block, the right-hand
+// block or both, or -1. Where several reach one key, the first of its map
+// (A before the comma, Q before K, the digits before I O P) names it.
+constexpr int ScanCodeForKey(int key, Layout layout, bool mainBlock, bool rightHand)
+{
+    if (mainBlock) {
+        if (layout == Layout::Piano) {
+            for (const detail::Entry& e : detail::kPianoMain)
+                if (e.key == key)
+                    return e.code;
+        } else {
+            for (const detail::Entry& e : detail::kClassicMain)
+                if (e.key == key)
+                    return e.code;
+        }
+    }
+    if (rightHand)
+        for (const detail::Entry& e : detail::kRightHand)
+            if (e.key == key)
+                return e.code;
+    return -1;
+}
+
+// What is printed on the computer key with a scan code the maps use (UTF-8),
+// short enough for the face of an on-screen key; "" for any other code.
+constexpr const char* KeyName(int code)
+{
+    switch (code) {
+    case 2: return "1"; case 3: return "2"; case 4: return "3"; case 5: return "4"; case 6: return "5";
+    case 7: return "6"; case 8: return "7"; case 9: return "8"; case 10: return "9"; case 11: return "0";
+    case 13: return "=";
+    case 16: return "Q"; case 17: return "W"; case 18: return "E"; case 19: return "R"; case 20: return "T";
+    case 21: return "Y"; case 22: return "U"; case 23: return "I"; case 24: return "O"; case 25: return "P";
+    case 26: return "["; case 27: return "]";
+    case 30: return "A"; case 31: return "S"; case 32: return "D"; case 33: return "F"; case 34: return "G";
+    case 35: return "H"; case 36: return "J"; case 37: return "K"; case 38: return "L"; case 39: return ";";
+    case 40: return "'"; case 41: return "`";
+    case 44: return "Z"; case 45: return "X"; case 46: return "C"; case 47: return "V"; case 48: return "B";
+    case 49: return "N"; case 50: return "M"; case 51: return ","; case 52: return "."; case 53: return "/";
+    case 55: return "小*"; case 69: return "Num"; case 70: return "ScrLk";
+    case 71: return "小7"; case 72: return "小8"; case 73: return "小9"; case 74: return "小-";
+    case 75: return "小4"; case 76: return "小5"; case 77: return "小6"; case 78: return "小+";
+    case 79: return "小1"; case 80: return "小2"; case 81: return "小3"; case 82: return "小0"; case 83: return "小.";
+    case 156: return "Enter"; case 181: return "小/"; case 183: return "PrtSc"; case 197: return "Pause";
+    case 199: return "Home"; case 200: return "↑"; case 201: return "PgUp"; case 203: return "←";
+    case 205: return "→"; case 207: return "End"; case 208: return "↓"; case 209: return "PgDn";
+    case 210: return "Ins"; case 211: return "Del";
+    default: return "";
+    }
+}
+
 static_assert(KeyForScanCode(44) == 12 && KeyForScanCode(82) == 19 && KeyForScanCode(197) == 62);
 static_assert(KeyForScanCode(kSpaceBarScanCode) == kNoKey);
 static_assert(KeyForScanCode(31, Layout::Piano) == 13 && KeyForScanCode(27, Layout::Piano) == 43 &&

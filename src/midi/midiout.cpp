@@ -52,18 +52,6 @@ void trace(std::int16_t status, std::int16_t data1, std::int16_t data2)
 void SetService(MidiService* service) { g_service = service; }
 MidiService* Service() { return g_service; }
 
-PassEverything::PassEverything()
-{
-    if (g_service)
-        g_service->setPassEverything(true);
-}
-
-PassEverything::~PassEverything()
-{
-    if (g_service)
-        g_service->setPassEverything(false);
-}
-
 Capture::Capture(MidiService* capture) : liveService_(g_service), liveHandle_(MidiOutHandle)
 {
     // The live handle is not closed: the window's port stays open meanwhile.

@@ -5,6 +5,13 @@
 
 class MidiService;
 
+// The ranges of a channel message's parts. A value outside them would turn
+// into another message, so nothing outside them is sent.
+namespace midi {
+constexpr bool IsChannel(int v) { return v >= 0 && v <= 15; }
+constexpr bool IsDataByte(int v) { return v >= 0 && v <= 127; }
+}  // namespace midi
+
 // The program's single MIDI output port. Both instrument controls send
 // through it; nothing else in the program talks to MIDI. Every failure is
 // swallowed here: the caller carries on and the instrument stays silent.
@@ -43,17 +50,6 @@ public:
 private:
     MidiService* liveService_;
     std::uint32_t liveHandle_;
-};
-
-// While one lives, the service passes every message on as it is (see
-// MidiService::setPassEverything): a silence the user asks for reaches an
-// instrument at the other end of a cable in full.
-class PassEverything {
-public:
-    PassEverything();
-    ~PassEverything();
-    PassEverything(const PassEverything&) = delete;
-    PassEverything& operator=(const PassEverything&) = delete;
 };
 
 // Writes every message that SendShortMsg hands on, also while the port is

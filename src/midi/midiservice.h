@@ -14,11 +14,6 @@ public:
     virtual int open(int deviceId, std::uint32_t& handle) = 0;  // 0 and a non-zero handle on success
     virtual int close(std::uint32_t handle) = 0;
     virtual int sendShortMsg(std::uint32_t handle, std::uint32_t message) = 0;
-
-    // While set, every message must reach the device as it is, also ones a
-    // service would leave out as changing nothing (a silence asked for by
-    // the user). Most services leave nothing out.
-    virtual void setPassEverything(bool) {}
 };
 
 // Result codes shared by the services, modelled on the platform's MMSYSERR values.

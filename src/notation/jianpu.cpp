@@ -114,6 +114,17 @@ bool parseTempo(std::string_view s, int& tempo)
     return true;
 }
 
+// A difficulty: one to three stars, or the digit.
+bool parseStars(std::string_view s, int& stars)
+{
+    for (int n = 1; n <= 3; ++n)
+        if (s == Stars(n) || s == std::to_string(n)) {
+            stars = n;
+            return true;
+        }
+    return false;
+}
+
 // One bare header item: "1=D", "3/4" or "♩=90". Empty when it is one, else
 // why not.
 enum class Bare { No, Yes, Bad };
@@ -159,6 +170,11 @@ bool headerLine(const std::string& line, int number, Score& score, std::string& 
                 value.rfind(std::string(kQuarterSign) + "=", 0) == 0 ? kQuarterSign.size() + 1 : 0);
             if (!parseTempo(v, score.tempo))
                 error = lineRef(number) + ": the tempo " + quoted(value) + " is no number of quarter notes a minute (20 to 400)";
+        } else if (name == "分类" || name == "group") {
+            score.group = value;
+        } else if (name == "难度" || name == "level") {
+            if (!parseStars(value, score.stars))
+                error = lineRef(number) + ": the level " + quoted(value) + " is none of ★ ★★ ★★★ (or 1 to 3)";
         } else if (name == "上" || name == "下") {
             return false;  // a voice's first line of notes
         } else {
@@ -703,6 +719,13 @@ bool ParseJianpu(std::string_view text, Score& score, std::string& error, std::v
     return true;
 }
 
+std::string Stars(int stars)
+{
+    std::string out;
+    for (int i = 0; i < stars; ++i)
+        out += "\xE2\x98\x85";  // ★
+    return out;
+}
 
 std::string TonicName(int tonic)
 {
@@ -748,6 +771,10 @@ std::string WriteJianpu(const Score& score)
         out += "标题: " + score.title + "\n";
     if (!score.author.empty())
         out += "作者: " + score.author + "\n";
+    if (!score.group.empty())
+        out += "分类: " + score.group + "\n";
+    if (score.stars > 0)
+        out += "难度: " + Stars(score.stars) + "\n";
     out += "调: 1=" + TonicName(score.tonic) + "\n";
     out += "拍号: " + std::to_string(score.beats) + "/" + std::to_string(score.beatUnit) + "\n";
     out += "速度: " + std::to_string(score.tempo) + "\n\n";

@@ -6,7 +6,9 @@
 // The text (UTF-8):
 //   标题: 茉莉花          header lines before the first line of notes:
 //   作者: 民歌            标题/title 作者/author 调/key 拍号/meter 速度/tempo,
-//   1=D  3/4  ♩=90       or bare "1=D", "3/4", "♩=90" lines
+//   1=D  3/4  ♩=90       or bare "1=D", "3/4", "♩=90" lines; a song of the
+//   分类: 民歌            bank adds its menu's group (分类/group) and its
+//   难度: ★★              difficulty (难度/level, one to three stars)
 //   上: 3 5 6. 1'_ | 5 - 0 ||
 //   下: 1, 5, 1 - | 1 - - ||
 //   词: 好 一 朵 茉 莉 花   the syllables of the line of notes above it
@@ -51,6 +53,8 @@ constexpr double kFermataHold = 1.5;
 
 struct Score {
     std::string title, author;
+    std::string group;  // where the song bank's menu lists it; empty for other texts
+    int stars = 0;      // the song bank's difficulty, 1 .. 3; 0 when not given
     int tonic = 0;  // pitch class of 1: 0 C .. 11 B
     int beats = 4, beatUnit = 4;
     int tempo = 90;  // quarter notes a minute
@@ -91,6 +95,9 @@ struct Spelling {
     int dashes = 0;       // quarters added after it
 };
 Spelling Spell(const Score& score, const Note& note);
+
+// "★★" of 2: how a text's header and the song bank's menu show a difficulty.
+std::string Stars(int stars);
 
 // "C", "#F", "bB": how the header names a tonic.
 std::string TonicName(int tonic);

@@ -14,6 +14,7 @@ namespace {
 const QString kHoldLower = QStringLiteral("playing/holdLower");
 const QString kHoldUpper = QStringLiteral("playing/holdUpper");
 const QString kKeys = QStringLiteral("playing/keys");
+const QString kKeyLabels = QStringLiteral("playing/keylabels");
 const QString kPlayAlong = QStringLiteral("playing/playAlong");
 const QString kDigitKey = QStringLiteral("playing/digitKey");
 const QString kMetronomeTempo = QStringLiteral("metronome/tempo");
@@ -53,6 +54,7 @@ PlayingChoices LoadChoices(const QString& path)
     choices.holdUpper = settings.value(kHoldUpper, false).toBool();
     choices.pianoKeys = settings.value(kKeys).toString() == QLatin1String("piano");
     choices.playAlong = settings.value(kPlayAlong, false).toBool();
+    choices.keyLabels = settings.value(kKeyLabels, true).toBool();
     const int digitKey = settings.value(kDigitKey, -1).toInt();
     choices.digitKey = digitKey >= 0 && digitKey < 12 ? digitKey : -1;
     choices.midiOut = settings.value(kMidiOut).toString();
@@ -77,6 +79,7 @@ bool SaveChoices(const QString& path, const PlayingChoices& choices)
     settings.setValue(kHoldUpper, choices.holdUpper);
     settings.setValue(kKeys, choices.pianoKeys ? QStringLiteral("piano") : QStringLiteral("classic"));
     settings.setValue(kPlayAlong, choices.playAlong);
+    settings.setValue(kKeyLabels, choices.keyLabels);
     settings.setValue(kDigitKey, choices.digitKey);
     settings.setValue(kMidiOut, choices.midiOut);
     settings.setValue(kMidiIn, choices.midiIn);

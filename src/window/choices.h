@@ -9,6 +9,7 @@ struct PlayingChoices {
     bool holdUpper = false;
     bool pianoKeys = false;  // 钢琴式键位 (the lower keyboard's map)
     bool playAlong = false;  // 边听边弹
+    bool keyLabels = true;   // 键位: the computer keys' names on the keys
     int digitKey = -1;       // the digits on the keys: -1 固定调, else 首调 with 1 on this pitch class
     QString midiOut;         // a port's name; empty: the built-in synthesizer
     QString midiIn;          // a port's name; empty: none

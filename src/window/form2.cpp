@@ -215,7 +215,6 @@ void Form2::buildButtons()
     Image3 = look::LoadPicture(":/window/face_pressed.png", faceSize, QColor(90, 90, 90));
     Image4 = look::LoadPicture(":/window/face_normal.png", faceSize, QColor(150, 150, 150));
     Image5 = look::LoadPicture(":/window/face_lit.png", faceSize, QColor(120, 200, 90));
-    Image2 = look::LoadPicture(":/window/face_unused.png", faceSize, QColor(150, 150, 150));
 
 }
 
@@ -236,7 +235,7 @@ void Form2::buildKeyboards()
     for (MIDi* instrument : {MIDi1, MIDi2}) {
         instrument->setAttribute(Qt::WA_NoMousePropagation);
         connect(instrument, &MIDi::NotePlayed, this,
-                [this, instrument](std::int16_t& note) { NotePlayed(instrument, note); }, Qt::DirectConnection);
+                [this, instrument](std::int16_t note) { NotePlayed(instrument, note); }, Qt::DirectConnection);
         instrument->setKeyGate([this] { return keysBelongToKeyboard(); });
         const int number = instrument == MIDi1 ? songs::kLowerKeyboard : songs::kUpperKeyboard;
         instrument->releaseRecorder = [this, number](int key, bool down) { commands_->recordLength(number, key, down); };
@@ -328,8 +327,7 @@ void Form2::Load()
     for (PictureButton* button : Com)
         button->paintFace(Image4);
     ActiveMIDi = MIDi2;
-    std::int16_t note = 24;
-    NotePlayed(MIDi1, note);  // makes MIDi1 active and brings the panel in line with it
+    NotePlayed(MIDi1, 24);  // makes MIDi1 active and brings the panel in line with it
     MIDi1->StartMIDi();
     MIDi2->StartMIDi();
 
@@ -557,9 +555,11 @@ QMenu* Form2::portMenu()
                     c.metronomeBeats = beats;
                     c.metronomeUnit = unit;
                 });
+    addChoice(QStringLiteral("键位"), &PlayingChoices::keyLabels);
     // Numbered notation: the score that follows the music, and the digits
     // on the keys.
     menu->addSeparator();
+    commands_->addBankMenu(menu);
     QObject::connect(menu->addAction(QStringLiteral("显示简谱")), &QAction::triggered, this, [this] { showFollowWindow(); });
     QMenu* digits = menu->addMenu(QStringLiteral("键上数字"));
     auto* digitGroup = new QActionGroup(digits);
@@ -659,7 +659,7 @@ void Form2::moveFocusToClose()
         Com[buttons::kClose]->setFocus(Qt::OtherFocusReason);
 }
 
-void Form2::NotePlayed(MIDi* reporter, std::int16_t& Note)
+void Form2::NotePlayed(MIDi* reporter, std::int16_t Note)
 {
     // The key's records wait in memory until its note is out, so that the
     // note-on never waits for the disk.
@@ -677,10 +677,11 @@ void Form2::NotePlayed(MIDi* reporter, std::int16_t& Note)
         showKeyNames();
     }
     commands_->RecordNote(Note);
-    if (follow_ && follow_->isVisible()) {
+    const auto note = reporter->noteOfKey(Note);
+    if (follow_ && follow_->isVisible() && note) {
         // The score follows after the note is out.
         const bool upper = reporter == MIDi2;
-        const int sounding = Note + reporter->Pitch() + reporter->Tone();
+        const int sounding = *note;
         const bool recording = commands_->isRecording();
         const bool fromSong = reporter->strikingFromSong();
         // A recording is written down as its song will be: in its key, under
@@ -715,6 +716,8 @@ void Form2::setChoices(const PlayingChoices& choices)
     // classic right-hand block.
     MIDi1->setKeyLayout(choices.pianoKeys ? keymap::Layout::Piano : keymap::Layout::Classic);
     commands_->setPlayAlong(choices.playAlong);
+    MIDi1->setKeyLabelsShown(choices.keyLabels);
+    MIDi2->setKeyLabelsShown(choices.keyLabels);
     MIDi1->setDigitKey(choices.digitKey);
     MIDi2->setDigitKey(choices.digitKey);
     applyMetronome(false);
@@ -761,10 +764,10 @@ void Form2::MidiIn_Note(bool on, int channel, int note, int velocity)
     MIDi* target = keyboardOfChannel(channel);
     if (!target)
         return;
-    const int key = note - target->Pitch() - target->Tone();
-    if (key < 0 || key > keys::kLastKey)
+    const auto key = target->keyOfNote(note);
+    if (!key)
         return;  // off the keys: nothing plays, as no typed key could strike it
-    target->PlayLive(key, on, liveVelocity_ ? velocity : -1);
+    target->PlayLive(*key, on, liveVelocity_ ? velocity : -1);
 }
 
 void Form2::setSoundState(SoundLamp::State state, const QString& why) { lamp_->setState(state, why); }

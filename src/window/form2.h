@@ -133,7 +133,7 @@ private:
 
     // Every key a keyboard strikes: the keyboard played becomes the active
     // one, the panel shows it, and a recording writes it.
-    void NotePlayed(MIDi* reporter, std::int16_t& Note);
+    void NotePlayed(MIDi* reporter, std::int16_t Note);
     // Whether a key pressed now is music: not while a text box, an open list,
     // a menu or a dialog has the keys.
     bool keysBelongToKeyboard() const;
@@ -165,7 +165,7 @@ private:
     std::array<PictureButton*, 10> Com{};
     MouseZone* LABEL1 = nullptr;  // upper mute zone
     MouseZone* Image1 = nullptr;  // lower mute zone
-    QPixmap Image2, Image3, Image4, Image5;  // unused, pressed, normal, lit faces
+    QPixmap Image3, Image4, Image5;  // pressed, normal, lit faces
     Co co;
     QTimer Timer2;  // the clock display, at each turn of the second
     QTimer Timer4;  // random play, 500 ms then random

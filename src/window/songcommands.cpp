@@ -2,6 +2,7 @@
 
 #include "instrument/instrument.h"
 #include "performance/settings.h"
+#include "notation/songbank.h"
 #include "notation/songscore.h"
 #include "songs/midiimport.h"
 #include "songs/paths.h"
@@ -25,6 +26,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QStandardPaths>
 
@@ -151,6 +153,8 @@ void SongCommands::chooseAppDir(const QString& appDir, const QString& dataDir)
 {
     QString dir = appDir.isEmpty() ? QCoreApplication::applicationDirPath() : appDir;
     dir = QDir::cleanPath(dir);
+    // The bank ships with the program, wherever its Music folder ends up.
+    programDir_ = dir;
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
     // An installed program's folder is not the user's to write: an installed
@@ -180,7 +184,10 @@ void SongCommands::load(const QString& songArgument)
     if (!QFileInfo::exists(musicFolder()))
         QDir().mkpath(musicFolder());
     parts_.dialog->InitDir = musicFolder();
+    bankFolder_ = QString::fromStdString(notation::BankFolder(programDir_.toStdString()));
     parts_.dialog->Places = {musicFolder(), QString::fromStdString(songs::TakesFolder(scratchPath().toStdString()))};
+    if (!bankFolder_.isEmpty())
+        parts_.dialog->Places << bankFolder_;
     SongPath = scratchPath();
     shownSong_ = SongPath;
     if (!songArgument.isEmpty())
@@ -264,6 +271,32 @@ void SongCommands::playHandedSong(const QString& path)
     if (player.isOpen())
         StopPlayback();
     playSongArgument(path);
+}
+
+void SongCommands::addBankMenu(QMenu* menu)
+{
+    if (!bankRead_ && !bankFolder_.isEmpty()) {
+        bankRead_ = true;
+        std::vector<std::string> errors, warnings;
+        for (const notation::BankSong& song : notation::ReadBank(bankFolder_.toStdString(), errors, warnings))
+            bank_.push_back({song.score.group, QString::fromStdString(notation::BankEntryLabel(song.score)),
+                             QString::fromStdString(song.path)});
+        for (const std::string& e : errors)
+            std::fprintf(stderr, "sonarel: %s\n", e.c_str());
+    }
+    QMenu* songsMenu = menu->addMenu(QStringLiteral("曲库"));
+    songsMenu->setEnabled(!bank_.empty());
+    for (const std::string_view group : notation::kBankGroups) {
+        QMenu* sub = nullptr;
+        for (const BankEntry& entry : bank_) {
+            if (entry.group != group)
+                continue;
+            if (!sub)
+                sub = songsMenu->addMenu(QString::fromUtf8(group.data(), qsizetype(group.size())));
+            const QString path = entry.path;
+            connect(sub->addAction(entry.label), &QAction::triggered, this, [this, path] { playHandedSong(path); });
+        }
+    }
 }
 
 // ---------------------------------------------------------------- recording

@@ -23,6 +23,7 @@ class PictureButton;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QWidget;
 class SettingsPanel;
@@ -83,6 +84,12 @@ public:
     // A song handed over by a second start: whatever runs (the song panel, a
     // recording, a playback) ends first, then it plays.
     void playHandedSong(const QString& path);
+    // 曲库: the song bank by group, each song played at once as a second
+    // start hands it over. The bank is read the first time the menu opens,
+    // never at start-up.
+    void addBankMenu(QMenu* menu);
+    // Where the bank was found beside the program; empty when it was not.
+    QString bankFolder() const { return bankFolder_; }
 
     // While recording: a setting record at the next slot.
     void writeSettingRecord(songs::Tag tag, const QString& value);
@@ -191,4 +198,12 @@ private:
     bool unloaded_ = false;
     std::function<std::int64_t()> monotonicMs_;
     std::int64_t gapStartMs_ = 0;
+    QString programDir_;
+    QString bankFolder_;
+    bool bankRead_ = false;
+    struct BankEntry {
+        std::string group;
+        QString label, path;
+    };
+    std::vector<BankEntry> bank_;
 };

@@ -29,7 +29,7 @@ struct Rig {
         keys = device.get();
         midi = std::make_unique<MIDi>(std::move(device));
         midi->LoadSettings(bag, runtime);
-        QObject::connect(midi.get(), &MIDi::NotePlayed, midi.get(), [this](std::int16_t& note) {
+        QObject::connect(midi.get(), &MIDi::NotePlayed, midi.get(), [this](std::int16_t note) {
             played.push_back(note);
             sentBeforeEvent.push_back(service.messages.size());
         });

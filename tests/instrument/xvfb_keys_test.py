@@ -157,9 +157,9 @@ def main():
                     print(f"note-off {gap} ms after the note-on")
                     if not 900 <= gap <= 1300:
                         failures.append(f"note-off came {gap} ms after the note-on, not 900..1300")
-                silencer = [m for m in messages[:messages.index(ons[0])] if m[1:] == ("80", "24", "00")]
-                if not silencer:
-                    failures.append("the silencer's note-off for key 0 did not come before the note-on")
+                # Key 0 never sounded, so the silencer has nothing to end.
+                if any(m[1:] == ("80", "24", "00") for m in messages):
+                    failures.append("a note-off for key 0, which never sounded")
 
             colours = [f for f in harness.lines if f and f[0] == "colour" and f[2] == "12"]
             struck = [float(f[1]) for f in colours if f[3] == "struck"]

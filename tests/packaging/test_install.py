@@ -116,6 +116,8 @@ class Package(unittest.TestCase):
                   './usr/share/icons/hicolor/scalable/apps/sonarel.svg', './usr/share/man/man1/sonarel.1.gz',
                   './usr/share/doc/sonarel/copyright'):
             self.assertIn(f, contents)
+        # The song bank's folder name is not ASCII, which tar may list escaped.
+        self.assertRegex(contents, r'\./usr/share/sonarel/\S+/molihua\.jianpu')
         depends = run('dpkg-deb', '--field', debs[0], 'Depends').stdout
         for needed in ('libfluidsynth3', 'libqt6widgets6', 'qt6-qpa-plugins', 'fluid-soundfont-gm', 'fonts-wqy-microhei'):
             self.assertIn(needed, depends)

@@ -7,11 +7,13 @@
 #include "songs/smf.h"
 
 #include <QFileDialog>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTreeView>
 
 #include <deque>
+#include <set>
 
 using CommandTest = FormTest;
 
@@ -216,7 +218,7 @@ TEST_F(CommandTest, randomPlayStrikesTheActiveKeyboardAsTheGeneratorSays)
     f.Randomize = [&] { ++seeds; };
     f.Rnd = rnd;
     std::vector<std::int16_t> keys;
-    QObject::connect(upper, &MIDi::NotePlayed, [&](std::int16_t& k) { keys.push_back(k); });
+    QObject::connect(upper, &MIDi::NotePlayed, [&](std::int16_t k) { keys.push_back(k); });
     strike(upper, 3);
     draws = {0.9, 0.5, 0.5};
     f.Timer4_Timer();
@@ -527,4 +529,37 @@ TEST_F(CommandTest, saveKeepsTheSongOnTheDisplayAndNeverOverwritesTheOpenSong)
     click(3);
     EXPECT_EQ(bytes(answer), song);
     EXPECT_TRUE(warnings.empty());
+}
+
+TEST_F(CommandTest, aSongOfTheBankIsListedInItsGroupAndPlaysAtOnceOnBothKeyboards)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("曲库")));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(SONAREL_SONGBANK "/molihua.jianpu"), dir.path() + QStringLiteral("/曲库/molihua.jianpu")));
+    Form2& f = make();
+    QMenu menu;
+    f.songCommands().addBankMenu(&menu);
+    QMenu* bank = menu.findChild<QMenu*>();
+    ASSERT_NE(bank, nullptr);
+    EXPECT_EQ(bank->title(), QStringLiteral("曲库"));
+    ASSERT_EQ(bank->actions().size(), 1);
+    QMenu* folk = bank->actions().front()->menu();
+    ASSERT_NE(folk, nullptr);
+    EXPECT_EQ(folk->title(), QStringLiteral("民歌"));
+    ASSERT_EQ(folk->actions().size(), 1);
+    EXPECT_EQ(folk->actions().front()->text(), QStringLiteral("茉莉花  1=F  ★★"));
+    EXPECT_TRUE(f.fileDialog().Places.contains(dir.path() + QStringLiteral("/曲库")));
+
+    service.clear();
+    folk->actions().front()->trigger();
+    EXPECT_TRUE(playing());
+    EXPECT_EQ(title(), QStringLiteral("茉莉花"));
+    std::set<int> channels;
+    for (int tick = 0; tick < 200 && playing(); ++tick) {
+        f.songCommands().Timer3_Timer();
+        QCoreApplication::processEvents();
+    }
+    for (const auto& m : service.messages)
+        if ((m.status & 0xF0) == 0x90 && m.data2 > 0)
+            channels.insert(m.status & 0x0F);
+    EXPECT_EQ(channels.size(), 2u) << "both keyboards play";
 }

@@ -1,3 +1,4 @@
+#include "instrument/keyboardview.h"
 // The settings panel edits the instrument played last.
 #include "formfixture.h"
 
@@ -272,13 +273,14 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     ASSERT_NE(menu, nullptr);
     const auto subs = menu->actions();
     // The ports, the four ways of playing, the metronome and its beat, the
-    // score, the digits on the keys and the lesson.
-    ASSERT_EQ(subs.size(), 13);
-    EXPECT_EQ(subs[12]->text(), QStringLiteral("练习"));
-    EXPECT_EQ(subs[12]->menu()->actions().size(), 17);  // 上 下 双手 结束练习, 等待 跟拍, nine tempi, two separators
+    // keys' names, the song bank, the score, the digits on the keys and the lesson.
+    ASSERT_EQ(subs.size(), 15);
+    EXPECT_EQ(subs[14]->text(), QStringLiteral("练习"));
+    EXPECT_EQ(subs[14]->menu()->actions().size(), 17);  // 上 下 双手 结束练习, 等待 跟拍, nine tempi, two separators
     EXPECT_EQ(subs[7]->text(), QStringLiteral("节拍器"));
-    EXPECT_EQ(subs[10]->text(), QStringLiteral("显示简谱"));
-    EXPECT_EQ(subs[11]->menu()->actions().size(), 13);  // 固定调, 首调 1=C .. 1=B
+    EXPECT_EQ(subs[11]->text(), QStringLiteral("曲库"));
+    EXPECT_EQ(subs[12]->text(), QStringLiteral("显示简谱"));
+    EXPECT_EQ(subs[13]->menu()->actions().size(), 13);  // 固定调, 首调 1=C .. 1=B
     EXPECT_EQ(subs[0]->text(), QStringLiteral("MIDI 输出"));
     EXPECT_EQ(subs[1]->text(), QStringLiteral("MIDI 输入"));
     const auto outs = subs[0]->menu()->actions();
@@ -305,6 +307,12 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     EXPECT_TRUE(told.back().pianoKeys);
     EXPECT_EQ(lower->keyLayout(), keymap::Layout::Piano);
     EXPECT_EQ(upper->keyLayout(), keymap::Layout::Classic);
+    // The keys' names are shown until hidden.
+    EXPECT_EQ(subs[9]->text(), QStringLiteral("键位"));
+    EXPECT_TRUE(subs[9]->isChecked());
+    subs[9]->trigger();
+    EXPECT_FALSE(told.back().keyLabels);
+    EXPECT_FALSE(lower->keyboardView()->labelsShown() || upper->keyboardView()->labelsShown());
     // The metronome's beat: tempo and meter, each checked alone.
     const auto beat = subs[8]->menu()->actions();
     const auto pick = [&beat](const QString& text) {

@@ -75,14 +75,6 @@ void CombinedService::setDefault(const std::string& port)
         ports_->setDefaultPort(port);
 }
 
-void CombinedService::setPassEverything(bool on)
-{
-    if (synth_)
-        synth_->setPassEverything(on);
-    if (ports_)
-        ports_->setPassEverything(on);
-}
-
 std::string CombinedService::describe(int deviceId)
 {
     MidiService* service = serviceFor(deviceId);

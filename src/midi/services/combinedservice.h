@@ -22,7 +22,6 @@ public:
     int open(int deviceId, std::uint32_t& handle) override;
     int close(std::uint32_t handle) override;
     int sendShortMsg(std::uint32_t handle, std::uint32_t message) override;
-    void setPassEverything(bool on) override;
 
     // What a device stands for, for logs and tests: "synthesizer", "port NAME"
     // or "none".

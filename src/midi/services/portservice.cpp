@@ -175,8 +175,6 @@ int PortService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
     // padding, and sending it would read as a running-status data byte.
     const unsigned char bytes[3] = {m.status, m.data1, m.data2};
     OpenPort& port = *it->second;
-    if (!passEverything_ && port.sounding.idleNoteOff(m))
-        return MidiResult::Ok;
     port.failed = false;
     try {
         port.out->sendMessage(bytes, std::size_t(m.length));

@@ -28,7 +28,6 @@ public:
     int open(int deviceId, std::uint32_t& handle) override;
     int close(std::uint32_t handle) override;
     int sendShortMsg(std::uint32_t handle, std::uint32_t message) override;
-    void setPassEverything(bool on) override { passEverything_ = on; }
 
     // Asks the MIDI systems again and returns the ports, in device order.
     const std::vector<Port>& refresh();
@@ -50,5 +49,4 @@ private:
     std::map<std::uint32_t, std::unique_ptr<OpenPort>> open_;
     std::uint32_t nextHandle_ = 1;
     std::string lastMissing_;
-    bool passEverything_ = false;
 };

@@ -1,9 +1,7 @@
 #pragma once
 // The notes a system MIDI port has struck and not yet ended. An instrument at
 // the other end of a cable keeps a note sounding until it hears its note-off,
-// also after we are gone; and the note countdown sends a note-off for every
-// idle key on every tick, which through a 31,250-baud cable would never end,
-// so a port passes on only the note-offs of notes that sound.
+// also after we are gone, so closing a port ends them first.
 #include "midi/services/shortmessage.h"
 
 #include <bitset>
@@ -29,12 +27,6 @@ public:
         default:
             break;
         }
-    }
-    // A note-off (or a note-on of velocity 0) for a note that is not sounding.
-    bool idleNoteOff(const ShortMessage& m) const
-    {
-        const bool noteOff = (m.status & 0xF0) == 0x80 || ((m.status & 0xF0) == 0x90 && m.data2 == 0);
-        return noteOff && !notes_.test(index(m.status & 0x0F, m.data1));
     }
     // Calls `noteOff(status, note)` for every note still sounding.
     template <typename F>

@@ -873,7 +873,6 @@ int SynthService::close(std::uint32_t handle)
     handle_ = 0;
     // The synthesizer, its soundfont and its stream stay for the next open;
     // only what sounds ends with the handle.
-    struck_.reset();
     if (!engine_->ready.load()) {
         std::lock_guard lock(engine_->mutex);
         if (!engine_->ready.load()) {
@@ -892,21 +891,7 @@ int SynthService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
     const ShortMessage m = DecodeShortMessage(message);
     if (m.length == 0)
         return MidiResult::Error;
-    const int channel = m.status & 0x0F;
-    const int kind = m.status & 0xF0;
-    const bool noteOn = kind == 0x90 && m.data2 > 0;
-    if (kind == 0x80 || (kind == 0x90 && !noteOn)) {
-        // A note-off for a key that is not sounding is no fault: the note
-        // countdown sends one for every idle key on each tick.
-        if (!struck_.test(std::size_t(channel * 128 + m.data1)))
-            return MidiResult::Ok;
-        struck_.reset(std::size_t(channel * 128 + m.data1));
-    } else if (noteOn) {
-        struck_.set(std::size_t(channel * 128 + m.data1));
-    } else if (kind == 0xB0 && (m.data1 == kAllSoundOff || m.data1 == kAllNotesOff)) {
-        for (int note = 0; note < 128; ++note)
-            struck_.reset(std::size_t(channel * 128 + note));
-    }
+    const bool noteOn = (m.status & 0xF0) == 0x90 && m.data2 > 0;
     if (!engine_->ready.load()) {
         // The output is not up: the message waits for it.
         std::lock_guard lock(engine_->mutex);

@@ -135,5 +135,4 @@ private:
     // Notes struck and not yet ended, channel * 128 + note. A note-off for
     // any other note is dropped here: FluidSynth looks through every voice
     // for it, and the note countdown sends 65 of them per keyboard each tick.
-    std::bitset<16 * 128> struck_;
 };
