@@ -11,6 +11,7 @@
 #include "midi/services/synthservice.h"
 #include "performance/capture.h"
 #include "window/form2.h"
+#include "window/lessonrun.h"
 #include "window/platform/quitsignals.h"
 #include "window/portchooser.h"
 #include "window/singleinstance.h"
@@ -188,6 +189,13 @@ int main(int argc, char** argv)
             keepChoices(form, ports, command);
             if (!startSong.isEmpty())
                 form.songCommands().playSongArgument(startSong);
+            // The lesson takes the song that opened; a song that could not
+            // be opened has said so, and there is nothing to learn.
+            if (!command.lessonPart.empty() && !startSong.isEmpty() &&
+                form.songCommands().shownSong() != form.songCommands().scratchPath())
+                form.lesson().start(form.songCommands().shownSong(), command.lessonPart == "上"   ? performance::LessonPart::Upper
+                                                                     : command.lessonPart == "下" ? performance::LessonPart::Lower
+                                                                                                  : performance::LessonPart::Both);
         });
         status = app.exec();
     }

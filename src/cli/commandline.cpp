@@ -43,6 +43,12 @@ bool ParseCommandLine(std::vector<std::string> args, CommandLine& out, std::stri
                 error = "--keys needs piano or classic, got \"" + out.keys + "\"";
                 return false;
             }
+        } else if (a == "--lesson") {
+            if (++i >= args.size() || (args[i] != "上" && args[i] != "下" && args[i] != "双手")) {
+                error = "--lesson needs the part to play: 上, 下 or 双手";
+                return false;
+            }
+            out.lessonPart = args[i];
         } else if (a == "--list-ports") {
             out.action = CommandLine::Action::ListPorts;
         } else if (a == "--version") {
@@ -81,6 +87,10 @@ bool ParseCommandLine(std::vector<std::string> args, CommandLine& out, std::stri
             out.operands.push_back(a);
         }
     }
+    if (!out.lessonPart.empty() && out.operands.empty()) {
+        error = "--lesson needs a song to learn";
+        return false;
+    }
     return true;
 }
 
@@ -101,6 +111,8 @@ void PrintHelp(std::ostream& out)
            "  --keys piano|classic            piano: the lower keyboard's black keys on the row\n"
            "                                  above its white ones (Z S X D C ..., Q 2 W 3 E ...)\n"
            "  --play-along                    the keyboards stay playable while a song plays\n"
+           "  --lesson 上|下|双手 SONG         learn the song's upper, lower or both parts (练习):\n"
+           "                                  it waits at each of your notes until you strike it\n"
            "  The sustain pedal is Left Shift for the lower keyboard, Right Ctrl for the upper.\n"
            "\n"
            "Song tools (no window):\n"

@@ -18,6 +18,7 @@ struct CommandLine {
     bool hold = false;
     std::string keys;  // "", "piano" or "classic"
     bool playAlong = false;
+    std::string lessonPart;  // --lesson: "上", "下" or "双手"; empty for none
     int tempo = 0;  // --tempo for --jianpu; 0 when not given
     MidiOptions midi;
 };

@@ -167,8 +167,37 @@ void KeyboardView::paintEvent(QPaintEvent*)
             drawKey(k);
     if (tonic_ >= 0)
         paintDigits(painter);
+    paintLessonKeys(painter);
     if (labelsShown_)
         paintLabels(painter);
+}
+
+void KeyboardView::setLessonKeys(const std::vector<int>& next, const std::vector<int>& after)
+{
+    if (next == lessonNext_ && after == lessonAfter_)
+        return;
+    lessonNext_ = next;
+    lessonAfter_ = after;
+    update();
+}
+
+// A band over the key's lower third, which no other key covers, so the
+// mark stays in sight whatever colour the key is struck in; the key's label
+// is drawn over it.
+void KeyboardView::paintLessonKeys(QPainter& painter)
+{
+    const auto band = [&](int k, int alpha) {
+        if (k < 0 || k >= kKeyCount)
+            return;
+        const QRect r = keyRect(k).adjusted(2, 0, -2, -2);
+        QColor c = lessonColour();
+        c.setAlpha(alpha);
+        painter.fillRect(QRect(r.left(), r.bottom() - r.height() / 3, r.width(), r.height() / 3), c);
+    };
+    for (int k : lessonAfter_)
+        band(k, 90);
+    for (int k : lessonNext_)
+        band(k, 255);
 }
 
 void KeyboardView::setKeyLabels(const std::array<QString, kKeyCount>& labels)

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <array>
+#include <vector>
 #include <variant>
 
 class UserControl1;
@@ -73,6 +74,12 @@ public:
 
     UserControl1* strip() const { return strip_; }
 
+    // A lesson's keys, marked over whatever colour the keys have: the next
+    // to strike, and faintly the ones after. Empty lists clear the marks.
+    static QColor lessonColour() { return {255, 128, 0}; }
+    void setLessonKeys(const std::vector<int>& next, const std::vector<int>& after);
+    const std::vector<int>& lessonKeys() const { return lessonNext_; }
+
 signals:
     // Drag notifications of the keys while the left button is held: a key
     // entered (kDragEnter), moved over (kDragOver) or left (kDragLeave)...
@@ -107,6 +114,8 @@ private:
     bool mousePlay_ = false;
     bool dragging_ = false;
     int overKey_ = -1;
+    std::vector<int> lessonNext_, lessonAfter_;
+    void paintLessonKeys(QPainter& painter);
 };
 
 // The pointer shown while the mouse plays across the keys (the arrow when the

@@ -251,6 +251,27 @@ Score ScoreOf(const std::vector<Sounding>& notes, double quarterMs, int beats, i
     return score;
 }
 
+bool LessonNotesOf(const std::string& songPath, std::vector<performance::LessonNote>& notes,
+                   performance::LessonBars& bars, std::string& error)
+{
+    std::vector<Sounding> sounding;
+    int tonic = 0;
+    songs::SongTime time;
+    if (!soundingOf(songPath, sounding, tonic, time, error))
+        return false;
+    if (sounding.empty()) {
+        error = songPath + " holds no notes";
+        return false;
+    }
+    const double quarterMs = time.known() ? 60000.0 / time.tempo : EstimateQuarterMs(sounding);
+    bars.firstMs = std::llround(sounding.front().ms);
+    bars.barMs = std::max<std::int64_t>(1, std::llround(quarterMs * 4 * time.beats / time.beatUnit));
+    notes.clear();
+    for (const Sounding& n : sounding)
+        notes.push_back({std::llround(n.ms), n.lengthMs < 0 ? -1 : std::llround(n.lengthMs), n.upper, n.pitch, 0});
+    return true;
+}
+
 bool HasJianpuExtension(const std::string& path)
 {
     const std::string ext = songs::LowerExtension(path);

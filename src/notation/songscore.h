@@ -3,6 +3,7 @@
 // song file made of jianpu text), and songs and MIDI files written down as
 // scores, quantized to sixteenths.
 #include "notation/jianpu.h"
+#include "performance/lesson.h"
 #include "songs/midiimport.h"
 #include "songs/smfread.h"
 
@@ -51,6 +52,12 @@ bool ImportJianpuFile(const std::string& textPath, const std::string& songPath, 
 // and only its start is written. Needs a QApplication.
 bool ScoreOfFile(const std::string& path, std::optional<int> tempo, Score& score, std::string& error,
                  std::vector<std::string>& notices, bool* partial = nullptr);
+
+// A song's notes as a lesson plays them, and where its bars lie: by the
+// song's own tempo and meter, else by the tempo its onsets fit best in 4/4,
+// bars counted from the first note as the written score counts them.
+bool LessonNotesOf(const std::string& songPath, std::vector<performance::LessonNote>& notes,
+                   performance::LessonBars& bars, std::string& error);
 
 // What a file name says: ".txt" and ".jianpu" in any case.
 bool HasJianpuExtension(const std::string& path);

@@ -3,6 +3,7 @@
 #include "notation/jianpu.h"
 #include "performance/metronome.h"
 #include "window/followwindow.h"
+#include "window/lessonrun.h"
 
 #include "instrument/instrument.h"
 #include "instrument/picture.h"
@@ -304,6 +305,12 @@ void Form2::wireParts()
             follow_->showSong(song);
     };
     commands_->commandGiven = [this] { endRandomPlay(); };
+    lesson_ = std::make_unique<LessonRun>(*MIDi1, *MIDi2);
+    lesson_->status = [this](const QString& text) { Label3->setText(text); };
+    lesson_->songStopping = [this] {
+        if (commands_->isPlaying())
+            commands_->StopPlayback();
+    };
 }
 
 void Form2::paintEvent(QPaintEvent*)
@@ -572,6 +579,7 @@ QMenu* Form2::portMenu()
             told();
         });
     }
+    lesson_->addMenu(menu, [this] { return commands_->shownSong(); });
     return menu;
 }
 
@@ -658,6 +666,8 @@ void Form2::NotePlayed(MIDi* reporter, std::int16_t Note)
     // The key's records wait in memory until its note is out, so that the
     // note-on never waits for the disk.
     commands_->holdRecordsForKey();
+    if (lesson_ && !reporter->strikingFromSong())
+        lesson_->struck(reporter, Note);
     MIDi* other = reporter == MIDi1 ? MIDi2 : MIDi1;
     // A recording's first key switches too, so that it starts with "@TonD".
     if (reporter->objectName() != ActiveMIDi->objectName() || commands_->awaitingFirstKey()) {

@@ -20,6 +20,7 @@
 #include <memory>
 
 class FollowWindow;
+class LessonRun;
 class ClockFace;
 class MIDi;
 class MouseZone;
@@ -87,6 +88,8 @@ public:
     // The score that follows the music (显示简谱), made when first shown.
     void showFollowWindow();
     FollowWindow* followWindowIfShown() const { return follow_; }
+    // 练习: a lesson on the song the display shows.
+    LessonRun& lesson() { return *lesson_; }
     std::function<void(const PlayingChoices&)> choicesChanged;
     void setLiveVelocity(bool on) { liveVelocity_ = on; }
 
@@ -186,6 +189,7 @@ private:
     std::unique_ptr<performance::Metronome> metronome_;
     void applyMetronome(bool countIn);
     FollowWindow* follow_ = nullptr;
+    std::unique_ptr<LessonRun> lesson_;
     FollowWindow& followWindow();
 
     QImage skin_;  // over the program's own pages: never written

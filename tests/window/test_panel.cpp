@@ -273,8 +273,10 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     ASSERT_NE(menu, nullptr);
     const auto subs = menu->actions();
     // The ports, the four ways of playing, the metronome and its beat, the
-    // keys' names, the song bank, the score and the digits on the keys.
-    ASSERT_EQ(subs.size(), 14);
+    // keys' names, the song bank, the score, the digits on the keys and the lesson.
+    ASSERT_EQ(subs.size(), 15);
+    EXPECT_EQ(subs[14]->text(), QStringLiteral("练习"));
+    EXPECT_EQ(subs[14]->menu()->actions().size(), 17);  // 上 下 双手 结束练习, 等待 跟拍, nine tempi, two separators
     EXPECT_EQ(subs[7]->text(), QStringLiteral("节拍器"));
     EXPECT_EQ(subs[11]->text(), QStringLiteral("曲库"));
     EXPECT_EQ(subs[12]->text(), QStringLiteral("显示简谱"));

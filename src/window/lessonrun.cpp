@@ -1,0 +1,203 @@
+#include "window/lessonrun.h"
+
+#include "instrument/instrument.h"
+#include "instrument/keyboardview.h"
+#include "notation/songscore.h"
+
+#include <QActionGroup>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QMenu>
+#include <QStringList>
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+using performance::Lesson;
+using performance::LessonMode;
+using performance::LessonPart;
+
+namespace {
+
+// Often enough that a due note is at most a few milliseconds late, and a
+// strike moves the song on at once without waiting for it.
+constexpr int kLessonTickMs = 5;
+constexpr int kTicksPerSecond = 100;  // a keyboard's countdown runs in 10 ms ticks
+
+QString PartName(LessonPart part)
+{
+    switch (part) {
+    case LessonPart::Upper:
+        return QStringLiteral("上");
+    case LessonPart::Lower:
+        return QStringLiteral("下");
+    case LessonPart::Both:
+        break;
+    }
+    return QStringLiteral("双手");
+}
+
+}  // namespace
+
+QString LessonResultText(const performance::LessonResult& r)
+{
+    QString text = QStringLiteral("练习结束：对 %1%（%2/%3），早 %4，晚 %5，错 %6，漏 %7")
+                       .arg(r.rightPercent())
+                       .arg(r.right)
+                       .arg(r.notes)
+                       .arg(r.early)
+                       .arg(r.late)
+                       .arg(r.wrong)
+                       .arg(r.missed);
+    if (!r.weakestBars.empty()) {
+        QStringList bars;
+        for (int b : r.weakestBars)
+            bars << QString::number(b + 1);  // bars are counted from 1 where people read them
+        text += QStringLiteral("；多练第 %1 小节").arg(bars.join(QStringLiteral("、")));
+    }
+    return text;
+}
+
+LessonRun::LessonRun(MIDi& lower, MIDi& upper, QObject* parent) : QObject(parent), lower_(lower), upper_(upper)
+{
+    timer_.setInterval(kLessonTickMs);
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, &LessonRun::tick);
+    auto elapsed = std::make_shared<QElapsedTimer>();
+    elapsed->start();
+    clock_ = [elapsed] { return elapsed->elapsed(); };
+}
+
+LessonRun::~LessonRun() = default;
+
+MIDi& LessonRun::keyboardOf(bool upper) const { return upper ? upper_ : lower_; }
+
+void LessonRun::say(const QString& text)
+{
+    if (status)
+        status(text);
+}
+
+bool LessonRun::start(const QString& songPath, LessonPart part)
+{
+    if (lesson_)
+        stop();
+    std::vector<performance::LessonNote> notes;
+    performance::LessonBars bars;
+    std::string error;
+    if (!notation::LessonNotesOf(songPath.toStdString(), notes, bars, error)) {
+        say(QStringLiteral("不能练习：%1").arg(QString::fromStdString(error)));
+        return false;
+    }
+    if (songStopping)
+        songStopping();
+    lesson_.emplace(std::move(notes), bars, part, mode);
+    lesson_->setTempo(tempo);
+    heading_ = QStringLiteral("练习 %1 · %2 · %3% · %4")
+                   .arg(PartName(part), mode == LessonMode::Wait ? QStringLiteral("等待") : QStringLiteral("跟拍"))
+                   .arg(lesson_->tempo())
+                   .arg(QFileInfo(songPath).completeBaseName());
+    say(heading_);
+    lesson_->start(clock_());
+    tick();
+    if (lesson_ && !lesson_->finished())
+        timer_.start();
+    return true;
+}
+
+void LessonRun::stop()
+{
+    if (!lesson_)
+        return;
+    lesson_->stop();
+    finish();
+}
+
+void LessonRun::finish()
+{
+    timer_.stop();
+    say(LessonResultText(lesson_->result()));
+    lesson_.reset();
+    markNextKeys();
+}
+
+void LessonRun::struck(MIDi* keyboard, int key)
+{
+    if (!running())
+        return;
+    const bool upper = keyboard == &upper_;
+    const int pitch = key + keyboard->Pitch() + keyboard->Tone();
+    // Scored at the time it was struck, once the key's own note is out.
+    QMetaObject::invokeMethod(
+        this,
+        [this, upper, pitch, at = clock_()] {
+            if (!running() || lesson_->strike(upper, pitch, at) == Lesson::Strike::Ignored)
+                return;
+            // The accompaniment waiting for this key goes on with it, not a tick later.
+            tick();
+        },
+        Qt::QueuedConnection);
+}
+
+void LessonRun::tick()
+{
+    if (!lesson_)
+        return;
+    for (const performance::LessonSound& s : lesson_->advance(clock_())) {
+        MIDi& keyboard = keyboardOf(s.upper);
+        const int key = s.pitch - keyboard.Pitch() - keyboard.Tone();
+        if (key < 0 || key >= keys::kKeyCount)
+            continue;  // off this keyboard as it is set now
+        // Struck as a song strikes its keys, so the window takes them for no player's.
+        keyboard.Play(key, int(std::max<std::int64_t>(1, s.lengthMs * kTicksPerSecond / 1000)));
+    }
+    if (lesson_->finished()) {
+        finish();
+        return;
+    }
+    markNextKeys();
+}
+
+void LessonRun::markNextKeys()
+{
+    std::array<std::vector<int>, 2> next, after;  // by keyboard: lower, upper
+    if (lesson_) {
+        for (int which = 0; which < 2; ++which)
+            for (const performance::LessonNote& n : lesson_->upcoming(which)) {
+                MIDi& keyboard = keyboardOf(n.upper);
+                (which == 0 ? next : after)[n.upper ? 1 : 0].push_back(n.pitch - keyboard.Pitch() - keyboard.Tone());
+            }
+    }
+    for (int k = 0; k < 2; ++k)
+        if (KeyboardView* view = keyboardOf(k == 1).keyboardView())
+            view->setLessonKeys(next[std::size_t(k)], after[std::size_t(k)]);
+}
+
+void LessonRun::addMenu(QMenu* menu, std::function<QString()> song)
+{
+    QMenu* sub = menu->addMenu(QStringLiteral("练习"));
+    for (LessonPart part : {LessonPart::Upper, LessonPart::Lower, LessonPart::Both})
+        connect(sub->addAction(PartName(part)), &QAction::triggered, this, [this, part, song] { start(song(), part); });
+    QAction* end = sub->addAction(QStringLiteral("结束练习"));
+    end->setEnabled(running());
+    connect(end, &QAction::triggered, this, &LessonRun::stop);
+    sub->addSeparator();
+    auto* modes = new QActionGroup(sub);
+    for (LessonMode m : {LessonMode::Wait, LessonMode::InTime}) {
+        QAction* action = sub->addAction(m == LessonMode::Wait ? QStringLiteral("等待") : QStringLiteral("跟拍"));
+        action->setCheckable(true);
+        action->setChecked(mode == m);
+        modes->addAction(action);
+        connect(action, &QAction::triggered, this, [this, m] { mode = m; });
+    }
+    sub->addSeparator();
+    auto* tempi = new QActionGroup(sub);
+    for (int percent : {40, 50, 60, 70, 80, 90, 100, 120, 150}) {
+        QAction* action = sub->addAction(QStringLiteral("速度 %1%").arg(percent));
+        action->setCheckable(true);
+        action->setChecked(tempo == percent);
+        tempi->addAction(action);
+        connect(action, &QAction::triggered, this, [this, percent] { tempo = percent; });
+    }
+}

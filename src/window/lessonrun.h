@@ -1,0 +1,63 @@
+#pragma once
+// A lesson (练习) on the window's two keyboards: the song's notes read once
+// at the start, the player's keys handed to the lesson, the accompaniment
+// struck when the lesson says it is due, the next keys marked on the
+// on-screen keyboard, and the result said at the end.
+#include "performance/lesson.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class MIDi;
+class QMenu;
+
+class LessonRun : public QObject {
+    Q_OBJECT
+public:
+    LessonRun(MIDi& lower, MIDi& upper, QObject* parent = nullptr);
+    ~LessonRun() override;
+
+    // False, with why in the status, when the song cannot be read.
+    bool start(const QString& songPath, performance::LessonPart part);
+    void stop();  // the result is said
+    bool running() const { return lesson_.has_value() && !lesson_->finished(); }
+    const performance::Lesson* lesson() const { return lesson_ ? &*lesson_ : nullptr; }
+
+    performance::LessonMode mode = performance::LessonMode::Wait;
+    int tempo = 100;  // percent
+
+    // A key the player struck (not a song, nor the lesson's accompaniment).
+    void struck(MIDi* keyboard, int key);
+    // The timer's work: the accompaniment due, the end.
+    void tick();
+    void setMonotonicClock(std::function<std::int64_t()> clock) { clock_ = std::move(clock); }
+
+    // 练习 with its parts, ways and tempi; `song` gives the song to learn.
+    void addMenu(QMenu* menu, std::function<QString()> song);
+
+    // Hooks the window sets.
+    std::function<void(const QString& text)> status;  // a line the window shows until the next
+    std::function<void()> songStopping;               // the ordinary playback ends first
+
+private:
+    MIDi& keyboardOf(bool upper) const;
+    void markNextKeys();
+    void finish();
+    void say(const QString& text);
+
+    MIDi& lower_;
+    MIDi& upper_;
+    std::optional<performance::Lesson> lesson_;
+    QString heading_;
+    QTimer timer_;
+    std::function<std::int64_t()> clock_;
+};
+
+// What the result says.
+QString LessonResultText(const performance::LessonResult& result);
