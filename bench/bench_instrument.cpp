@@ -28,8 +28,8 @@ constexpr double kPollIntervalUs = 5000.0;
 struct Keyboard {
     explicit Keyboard(std::unique_ptr<KeyboardDevice> device = nullptr)
     {
-        MidiOut::SetService(&service);
         midi = device ? std::make_unique<MIDi>(std::move(device)) : std::make_unique<MIDi>();
+        midi->setPort(&port);
         midi->LoadSettings(LowerKeyboardSettings(), false);
         midi->StartMIDi();
         service.clear();
@@ -37,9 +37,9 @@ struct Keyboard {
     ~Keyboard()
     {
         midi.reset();
-        MidiOut::SetService(nullptr);
     }
     RecordingService service;
+    MidiOut port{&service};
     std::unique_ptr<MIDi> midi;
 };
 

@@ -24,15 +24,15 @@ public:
         SynthConfig config;
         config.audio = false;
         synth_ = std::make_unique<SynthService>(config);
-        MidiOut::SetService(synth_.get());
-        ok_ = MidiOut::OpenMidiOut(-1);
-        MidiOut::ProgramChange(0, 0, 0);
+        port.SetService(synth_.get());
+        ok_ = port.OpenMidiOut(-1);
+        port.ProgramChange(0, 0, 0);
     }
     ~OpenSynth()
     {
-        MidiOut::CloseMidiOut();
-        MidiOut::SetService(nullptr);
+        port.CloseMidiOut();
     }
+    MidiOut port;
     bool ok() const { return ok_; }
     SynthService& synth() { return *synth_; }
 
@@ -41,17 +41,17 @@ private:
     bool ok_ = false;
 };
 
-void countdownTick()
+void countdownTick(MidiOut& port)
 {
     for (int key = 0; key < kKeys; ++key)
-        MidiOut::NoteOff(0, std::int16_t(kLowestNote + key));
+        port.NoteOff(0, std::int16_t(kLowestNote + key));
 }
 
 // Strikes `count` keys, a minor third apart, at full velocity.
-void strike(int count)
+void strike(MidiOut& port, int count)
 {
     for (int key = 0; key < count; ++key)
-        MidiOut::NoteOn(0, std::int16_t(kLowestNote + key * 3), 127);
+        port.NoteOn(0, std::int16_t(kLowestNote + key * 3), 127);
 }
 
 bool skipWithoutSynth(benchmark::State& state, const OpenSynth& open)
@@ -74,11 +74,11 @@ void BM_CountdownTick(benchmark::State& state)
     for (auto _ : state) {
         if (sounding > 0) {
             state.PauseTiming();
-            strike(sounding);
+            strike(open.port, sounding);
             open.synth().renderS16(kTenMsFrames, audio.data());  // the voices start
             state.ResumeTiming();
         }
-        countdownTick();
+        countdownTick(open.port);
     }
     state.SetItemsProcessed(state.iterations() * kKeys);
 }
@@ -93,14 +93,14 @@ void BM_Render10msAfterTick(benchmark::State& state)
         return;
     std::vector<std::int16_t> audio(std::size_t(kTenMsFrames) * 2);
     const int sounding = int(state.range(0));
-    strike(sounding);
+    strike(open.port, sounding);
     open.synth().renderS16(kTenMsFrames, audio.data());
-    countdownTick();
+    countdownTick(open.port);
     for (auto _ : state) {
         // Strike again whenever the release has died, so the voices stay busy.
         state.PauseTiming();
-        strike(sounding);
-        countdownTick();
+        strike(open.port, sounding);
+        countdownTick(open.port);
         state.ResumeTiming();
         open.synth().renderS16(kTenMsFrames, audio.data());
     }

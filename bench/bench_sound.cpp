@@ -79,16 +79,16 @@ void BM_KeyToSound(benchmark::State& state)
     if (fromClosed)
         config.closeStreamAfterMs = 200;
     SynthService synth(config);
-    MidiOut::SetService(&synth);
+    MidiOut port(&synth);
     {
         MIDi midi;
+        midi.setPort(&port);
         midi.LoadSettings(LowerKeyboardSettings(), false);
         midi.StartMIDi();
         synth.waitForAudio(5000);  // the output opens on a thread of its own
         auto* out = dynamic_cast<PulseOutput*>(synth.audioOutput());
         if (!out) {
             state.SkipWithError("no PulseAudio server");
-            MidiOut::SetService(nullptr);
             return;
         }
         std::vector<double> total, toSound, buffered;
@@ -130,7 +130,6 @@ void BM_KeyToSound(benchmark::State& state)
             state.SkipWithError("a key never sounded");
         midi.StopMIDi();
     }
-    MidiOut::SetService(nullptr);
 }
 BENCHMARK(BM_KeyToSound)->Arg(1)->Arg(0)->Arg(2)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -264,7 +263,7 @@ void BM_KeyToNoteOn(benchmark::State& state)
         return fdatasync(fd) == 0;
     });
     StampingService service;
-    MidiOut::SetService(&service);
+    MidiOut port(&service);
     QTemporaryDir dir;
     std::vector<double> us, input;
     const char* skipped = nullptr;
@@ -272,6 +271,7 @@ void BM_KeyToNoteOn(benchmark::State& state)
     {
         Form2Options options;
         options.appDir = dir.path();
+        options.port = &port;
         Form2 form(options);
         form.beep = [] {};
         form.exitProcess = [] {};
@@ -347,7 +347,6 @@ void BM_KeyToNoteOn(benchmark::State& state)
         }
         form.Unload();
     }
-    MidiOut::SetService(nullptr);
     songs::SetDataSyncForTesting(nullptr);
     if (skipped)
         state.SkipWithError(skipped);

@@ -182,10 +182,11 @@ void BM_KeyDuringInstrumentChanges(benchmark::State& state)
     playing.synth->close(playing.handle);  // the keyboard opens its own
     DirectSynth before;
     HandedOver service(*playing.synth);
-    MidiOut::SetService(&service);
+    MidiOut port(&service);
     std::vector<double> us;
     {
         MIDi midi;
+        midi.setPort(&port);
         midi.LoadSettings(LowerKeyboardSettings(), false);
         midi.StartMIDi();
         QTimer song;
@@ -193,7 +194,7 @@ void BM_KeyDuringInstrumentChanges(benchmark::State& state)
             if (mode == 2)
                 before.change(kSongChannel, nextProgram());
             else
-                MidiOut::ProgramChange(kSongChannel, 0, std::int16_t(nextProgram()));
+                port.ProgramChange(kSongChannel, 0, std::int16_t(nextProgram()));
         });
         if (mode != 0)
             song.start(kChangeEveryMs);
@@ -232,7 +233,6 @@ void BM_KeyDuringInstrumentChanges(benchmark::State& state)
         song.stop();
         midi.StopMIDi();
     }
-    MidiOut::SetService(nullptr);
     if (!us.empty()) {
         state.counters["p99_us"] = percentile(us, 0.99);
         std::fprintf(stderr, "instrument change, key event -> note-on handed to the synthesizer %s: median %.1f us, "

@@ -140,9 +140,11 @@ int main(int argc, char** argv)
         return 0;
 
     std::unique_ptr<CombinedService> service = CreateMidiService(midi, true);
-    MidiOut::SetService(service.get());
+    // After the service, so that it is closed before the service goes.
+    MidiOut port(service.get());
+    options.port = &port;
     LogMidiFailures();
-    if (!midi.trace.empty() && !MidiOut::SetTrace(midi.trace))
+    if (!midi.trace.empty() && !port.SetTrace(midi.trace))
         std::fprintf(stderr, "sonarel: cannot write the MIDI trace to %s\n", midi.trace.c_str());
 
     int status = 0;
@@ -197,7 +199,6 @@ int main(int argc, char** argv)
         });
         status = app.exec();
     }
-    MidiOut::CloseMidiOut();
-    MidiOut::SetTrace("");
+    port.CloseMidiOut();
     return status;
 }

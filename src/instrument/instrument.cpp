@@ -262,11 +262,10 @@ void MIDi::SetInstrument(int value)
 {
     instrument_ = std::int16_t(std::clamp(value, 0, 127));
     // A keyboard not started, before any port is open, sends its program at
-    // StartMIDi instead (the window's start sets the panel first). A loaded
-    // channel outside 0..15 would turn this into another message.
-    const bool portExpected = Started || MidiOut::MidiOutHandle != 0;
-    if (portExpected && midi::IsChannel(engine_.settings.channel))
-        MidiOut::ProgramChange(engine_.settings.channel, 0, instrument_);
+    // StartMIDi instead (the window's start sets the panel first).
+    MidiOut* port = output_.port;
+    if (port && (Started || port->MidiOutHandle() != 0))
+        port->ProgramChange(engine_.settings.channel, 0, instrument_);
 }
 
 void MIDi::applyMlong(int value)
@@ -360,9 +359,10 @@ void MIDi::StartMIDi()
     // the poll may start before the keyboard is acquired because it skips
     // ticks whose state cannot be read.
     Started = true;
-    std::int16_t deviceId = 0;
-    MidiOut::FindMidiDevice(deviceId);
-    MidiOut::OpenMidiOut(deviceId);
+    // With nothing answering, device 0 is tried all the same, so that the
+    // error sink hears why the keyboard is silent.
+    if (MidiOut* port = output_.port)
+        port->OpenMidiOut(port->FindMidiDevice().value_or(0));
     SetInstrument(instrument_);
     setPollEnabled(true);
     if (!device_) {
@@ -380,10 +380,11 @@ void MIDi::StopMIDi()
     // A released device is never read again.
     Timer2 = false;
     engine_.endScan();
-    if (!deviceCreated_)
-        return;  // never started: the shared port may belong to the other keyboard
-    device_->unacquire();
-    MidiOut::CloseMidiOut();
+    if (deviceCreated_)
+        device_->unacquire();
+    // The port is shared: closing it here closes it for the other keyboard too.
+    if (output_.port)
+        output_.port->CloseMidiOut();
 }
 
 // ---- Keyboard poll ----------------------------------------------------------
@@ -414,15 +415,23 @@ void MIDi::showKey(int key, bool lit)
 
 void MIDi::PortOutput::noteOn(int channel, int note, int velocity)
 {
-    MidiOut::NoteOn(std::int16_t(channel), std::int16_t(note), std::int16_t(velocity));
+    if (port)
+        port->NoteOn(channel, note, velocity);
 }
 
-void MIDi::PortOutput::noteOff(int channel, int note) { MidiOut::NoteOff(std::int16_t(channel), std::int16_t(note)); }
+void MIDi::PortOutput::noteOff(int channel, int note)
+{
+    if (port)
+        port->NoteOff(channel, note);
+}
 
 void MIDi::PortOutput::controlChange(int channel, int controller, int value)
 {
-    MidiOut::ControlChange(std::int16_t(channel), std::int16_t(controller), std::int16_t(value));
+    if (port)
+        port->ControlChange(channel, controller, value);
 }
+
+bool MIDi::PortOutput::sounding(int channel, int note) const { return port && port->Sounding(channel, note); }
 
 // ---- Play ---------------------------------------------------------------------
 

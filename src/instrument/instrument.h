@@ -20,6 +20,8 @@ class KeyboardDevice;
 class KeyboardView;
 class PropertyBag;
 
+class MidiOut;
+
 class MIDi : public QWidget {
     Q_OBJECT
 public:
@@ -103,6 +105,10 @@ public:
     // (not during a playback). A velocity of 1..127 replaces Intensity for
     // this note only; any other value keeps Intensity.
     void PlayLive(int Key, bool Down, int velocity = -1);
+    // The port this keyboard sends to, shared with the other keyboard; not
+    // owned, and it must outlive the keyboard. Set it before StartMIDi.
+    void setPort(MidiOut* port) { output_.port = port; }
+    MidiOut* port() const { return output_.port; }
     void StartMIDi();
     // Whether a key pressed now belongs to the keyboard (see KeyboardDevice);
     // kept for a device StartMIDi creates later.
@@ -143,11 +149,13 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    // The engine's messages on the program's port.
+    // The engine's messages on the port; with no port they go nowhere.
     struct PortOutput : NoteOutput {
+        MidiOut* port = nullptr;
         void noteOn(int channel, int note, int velocity) override;
         void noteOff(int channel, int note) override;
         void controlChange(int channel, int controller, int value) override;
+        bool sounding(int channel, int note) const override;
     };
 
     void adoptDevice();

@@ -1,6 +1,5 @@
 #include "instrument/noteengine.h"
 
-#include "midi/midiout.h"
 
 #include <algorithm>
 #include <limits>
@@ -49,30 +48,21 @@ std::optional<int> NoteEngine::keyOf(int note) const
 std::int16_t NoteEngine::noteTimes(int k) const { return onKeyboard(k) ? noteTimes_[std::size_t(k)] : 0; }
 std::int16_t NoteEngine::playTimes(int k) const { return onKeyboard(k) ? playTimes_[std::size_t(k)] : kPlayIdle; }
 
-bool NoteEngine::addressable(std::optional<int> note) const
-{
-    return note && midi::IsChannel(settings.channel) && midi::IsDataByte(*note);
-}
-
-bool NoteEngine::sounding(int note) const { return addressable(note) && sounding_.test(slot(note)); }
-
 void NoteEngine::startNote(std::optional<int> note, int velocity)
 {
-    if (!addressable(note) || !midi::IsDataByte(velocity))
+    if (!note)
         return;
     // A note-on of velocity 0 is a note-off to every receiver.
-    if (velocity == 0 && !sounding_.test(slot(*note)))
+    if (velocity == 0 && !out_.sounding(settings.channel, *note))
         return;
-    sounding_.set(slot(*note), velocity != 0);
     out_.noteOn(settings.channel, *note, velocity);
 }
 
 void NoteEngine::endNote(std::optional<int> note)
 {
-    if (!addressable(note) || !sounding_.test(slot(*note)))
-        return;
-    sounding_.reset(slot(*note));
-    out_.noteOff(settings.channel, *note);
+    // The countdown's note-offs of idle keys stop here.
+    if (note && out_.sounding(settings.channel, *note))
+        out_.noteOff(settings.channel, *note);
 }
 
 // ---- The computer keyboard ------------------------------------------------
@@ -196,11 +186,8 @@ void NoteEngine::mute()
     // out, sounding or not: a note left sounding at the other end of a
     // cable is what it is for.
     for (int i = 0; i < kKeyCount; ++i) {
-        const auto note = noteOf(i, false);
-        if (!addressable(note))
-            continue;
-        sounding_.reset(slot(*note));
-        out_.noteOff(settings.channel, *note);
+        if (const auto note = noteOf(i, false))
+            out_.noteOff(settings.channel, *note);
     }
 }
 
@@ -223,8 +210,7 @@ void NoteEngine::setPedal(bool down)
     if (down == pedal_)
         return;
     pedal_ = down;
-    if (midi::IsChannel(settings.channel))
-        out_.controlChange(settings.channel, kSustain, down ? 127 : 0);
+    out_.controlChange(settings.channel, kSustain, down ? 127 : 0);
     if (lengthChanged)
         lengthChanged(kPedalEvent, down);
 }

@@ -3,23 +3,26 @@
 // which key, the countdown that ends a note, hold and the pedal, the keys a
 // song strikes, and which notes sound. It is driven by plain calls and tells
 // its output only what changes the sound: a note-off goes out only for a
-// note this keyboard has sounding.
+// note the output has sounding.
 #include "instrument/keymap.h"
 #include "songs/keys.h"
 
 #include <array>
-#include <bitset>
 #include <cstdint>
 #include <functional>
 #include <optional>
 
-// Where the engine's messages go; every value is already a valid MIDI byte.
+// Where the engine's messages go. The output drops values outside a MIDI
+// byte's range, and it keeps the notes that sound: two keyboards on one port
+// share them, so one keyboard's countdown ends the other's note on the same
+// channel as a single receiver would hear it.
 class NoteOutput {
 public:
     virtual ~NoteOutput() = default;
     virtual void noteOn(int channel, int note, int velocity) = 0;
     virtual void noteOff(int channel, int note) = 0;
     virtual void controlChange(int channel, int controller, int value) = 0;
+    virtual bool sounding(int channel, int note) const = 0;
 };
 
 class NoteEngine {
@@ -91,15 +94,12 @@ public:
     std::int16_t currentKey() const { return currentKey_; }
     std::int16_t dragKey() const { return dragKey_; }
     bool mouseUp() const { return mouseUp_; }
-    bool sounding(int note) const;
 
 private:
     void scanKey(int code, bool down);
     void press(int key, int velocity);
     void startNote(std::optional<int> note, int velocity);
     void endNote(std::optional<int> note);
-    std::size_t slot(int note) const { return std::size_t(settings.channel) * 128 + std::size_t(note); }
-    bool addressable(std::optional<int> note) const;
 
     NoteOutput& out_;
     std::array<std::int16_t, kKeyCount> noteTimes_{};
@@ -110,9 +110,6 @@ private:
     // By sounding key: what holds its note against the countdown.
     enum class Holder : std::uint8_t { None, Key, Song };
     std::array<Holder, kKeyCount> holder_{};
-    // The notes this keyboard has struck and not ended, by channel and note:
-    // the countdown's note-offs of idle keys stop here.
-    std::bitset<16 * 128> sounding_;
     std::int16_t currentKey_ = 0;
     std::int16_t dragKey_ = 0;
     bool mouseUp_ = false;

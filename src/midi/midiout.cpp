@@ -3,135 +3,103 @@
 #include "midi/midiservice.h"
 
 #include <chrono>
-#include <cstdio>
 #include <limits>
-
-namespace MidiOut {
-
-std::uint32_t MidiOutHandle = 0;
 
 namespace {
 
-MidiService* g_service = nullptr;
 std::function<void(int)> g_errorSink;
-std::FILE* g_trace = nullptr;
-// The trace counts from program start so that traces of two runs line up
-// with what the user did, not with when the port opened.
+// Traces count from program start so that traces of two runs line up with
+// what the user did, not with when the port opened.
 const auto g_start = std::chrono::steady_clock::now();
 
-constexpr std::int16_t kNoteOff = 0x80;
-constexpr std::int16_t kNoteOn = 0x90;
-constexpr std::int16_t kControlChange = 0xB0;
-constexpr std::int16_t kProgramChange = 0xC0;
-constexpr std::int16_t kBankSelect = 0;
-
-// Statuses are formed as base + channel in 16-bit arithmetic; a sum that
-// leaves 16 bits fails the operation instead of wrapping.
-bool status16(std::int16_t base, std::int16_t channel, std::int16_t& status)
-{
-    const int sum = int(base) + int(channel);
-    if (sum > std::numeric_limits<std::int16_t>::max() || sum < std::numeric_limits<std::int16_t>::min())
-        return false;
-    status = std::int16_t(sum);
-    return true;
-}
-
-void trace(std::int16_t status, std::int16_t data1, std::int16_t data2)
-{
-    if (!g_trace)
-        return;
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - g_start).count();
-    std::fprintf(g_trace, "%lld %02X %02X %02X\n", static_cast<long long>(ms),
-                 unsigned(status) & 0xFF, unsigned(data1) & 0xFF, unsigned(data2) & 0xFF);
-    std::fflush(g_trace);
-}
+constexpr int kNoteOff = 0x80;
+constexpr int kNoteOn = 0x90;
+constexpr int kControlChange = 0xB0;
+constexpr int kProgramChange = 0xC0;
+constexpr int kBankSelect = 0;
 
 }  // namespace
 
-void SetService(MidiService* service) { g_service = service; }
-MidiService* Service() { return g_service; }
+MidiOut::MidiOut(MidiService* service) : service_(service) {}
 
-Capture::Capture(MidiService* capture) : liveService_(g_service), liveHandle_(MidiOutHandle)
-{
-    // The live handle is not closed: the window's port stays open meanwhile.
-    MidiOutHandle = 0;
-    g_service = capture;
-    OpenMidiOut(-1);
-}
-
-Capture::~Capture()
+MidiOut::~MidiOut()
 {
     CloseMidiOut();
-    g_service = liveService_;
-    MidiOutHandle = liveHandle_;
+    SetTrace("");
 }
-void SetErrorSink(std::function<void(int)> sink) { g_errorSink = std::move(sink); }
 
-bool SetTrace(const std::string& path)
+void MidiOut::SetErrorSink(std::function<void(int)> sink) { g_errorSink = std::move(sink); }
+
+bool MidiOut::SetTrace(const std::string& path)
 {
-    if (g_trace) {
-        std::fclose(g_trace);
-        g_trace = nullptr;
+    if (trace_) {
+        std::fclose(trace_);
+        trace_ = nullptr;
     }
     if (path.empty())
         return true;
-    g_trace = std::fopen(path.c_str(), "w");
-    return g_trace != nullptr;
+    trace_ = std::fopen(path.c_str(), "w");
+    return trace_ != nullptr;
 }
 
-void MidiOutError(std::int16_t code)
+void MidiOut::trace(std::int16_t status, std::int16_t data1, std::int16_t data2)
+{
+    if (!trace_)
+        return;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - g_start).count();
+    std::fprintf(trace_, "%lld %02X %02X %02X\n", static_cast<long long>(ms),
+                 unsigned(status) & 0xFF, unsigned(data1) & 0xFF, unsigned(data2) & 0xFF);
+    std::fflush(trace_);
+}
+
+void MidiOut::MidiOutError(std::int16_t code)
 {
     // Nothing is shown to the user; the failed operation is simply lost.
     if (g_errorSink)
         g_errorSink(code);
 }
 
-bool FindMidiDevice(std::int16_t& deviceId)
+std::optional<std::int16_t> MidiOut::FindMidiDevice() const
 {
-    if (!g_service)
-        return false;
+    if (!service_)
+        return std::nullopt;
     constexpr int kMapper = -1;
-    if (g_service->deviceAnswers(kMapper) == MidiResult::Ok) {
-        deviceId = -1;
-        return true;
-    }
-    const int count = g_service->deviceCount();
-    for (int id = 0; id < count && id <= std::numeric_limits<std::int16_t>::max(); ++id) {
-        if (g_service->deviceAnswers(id) == MidiResult::Ok) {
-            deviceId = std::int16_t(id);
-            return true;
-        }
-    }
-    return false;
+    if (service_->deviceAnswers(kMapper) == MidiResult::Ok)
+        return std::int16_t(kMapper);
+    const int count = service_->deviceCount();
+    for (int id = 0; id < count && id <= std::numeric_limits<std::int16_t>::max(); ++id)
+        if (service_->deviceAnswers(id) == MidiResult::Ok)
+            return std::int16_t(id);
+    return std::nullopt;
 }
 
-bool OpenMidiOut(std::int16_t deviceId)
+bool MidiOut::OpenMidiOut(std::int16_t deviceId)
 {
     CloseMidiOut();  // re-opening never leaks a handle
     int result = MidiResult::NoDriver;
-    if (g_service) {
+    if (service_) {
         std::uint32_t handle = 0;
-        result = g_service->open(int(deviceId), handle);  // widened with its sign: -1 stays -1
+        result = service_->open(int(deviceId), handle);  // widened with its sign: -1 stays -1
         if (result == MidiResult::Ok)
-            MidiOutHandle = handle;
+            handle_ = handle;
     }
     if (result != MidiResult::Ok)
         MidiOutError(std::int16_t(result));
-    return MidiOutHandle != 0;
+    return handle_ != 0;
 }
 
-void CloseMidiOut()
+void MidiOut::CloseMidiOut()
 {
-    if (MidiOutHandle == 0)
+    if (handle_ == 0)
         return;
-    const int result = g_service ? g_service->close(MidiOutHandle) : MidiResult::InvalidHandle;
+    const int result = service_ ? service_->close(handle_) : MidiResult::InvalidHandle;
     if (result != MidiResult::Ok)
         MidiOutError(std::int16_t(result));
-    MidiOutHandle = 0;
+    handle_ = 0;
 }
 
-void SendShortMsg(std::int16_t status, std::int16_t data1, std::int16_t data2)
+void MidiOut::SendShortMsg(std::int16_t status, std::int16_t data1, std::int16_t data2)
 {
     // Data1 * 256 is a 16-bit product: it exists only for Data1 in -128..127.
     // A message whose packing overflows (a note above 127) is dropped unreported.
@@ -142,39 +110,41 @@ void SendShortMsg(std::int16_t status, std::int16_t data1, std::int16_t data2)
     if (packed > std::numeric_limits<std::int32_t>::max() || packed < std::numeric_limits<std::int32_t>::min())
         return;
     trace(status, data1, data2);
-    const int result = g_service ? g_service->sendShortMsg(MidiOutHandle, std::uint32_t(std::int32_t(packed)))
-                                 : MidiResult::InvalidHandle;
+    const auto word = std::uint32_t(std::int32_t(packed));
+    // Counted as sent whether or not the device took it, as the keyboards
+    // always counted their own notes.
+    sounding_.track(DecodeShortMessage(word));
+    const int result = service_ ? service_->sendShortMsg(handle_, word) : MidiResult::InvalidHandle;
     if (result != MidiResult::Ok)
         MidiOutError(std::int16_t(result));
 }
 
-void NoteOn(std::int16_t channel, std::int16_t note, std::int16_t velocity)
+bool MidiOut::Sounding(int channel, int note) const
 {
-    std::int16_t status;
-    if (status16(kNoteOn, channel, status))
-        SendShortMsg(status, note, velocity);
+    return midi::IsChannel(channel) && midi::IsDataByte(note) && sounding_.sounding(channel, note);
 }
 
-void NoteOff(std::int16_t channel, std::int16_t note)
+void MidiOut::NoteOn(int channel, int note, int velocity)
 {
-    std::int16_t status;
-    if (status16(kNoteOff, channel, status))
-        SendShortMsg(status, note, 0);  // release velocity is always 0
+    if (midi::IsChannel(channel) && midi::IsDataByte(note) && midi::IsDataByte(velocity))
+        SendShortMsg(std::int16_t(kNoteOn + channel), std::int16_t(note), std::int16_t(velocity));
 }
 
-void ControlChange(std::int16_t channel, std::int16_t controller, std::int16_t value)
+void MidiOut::NoteOff(int channel, int note)
 {
-    std::int16_t status;
-    if (status16(kControlChange, channel, status))
-        SendShortMsg(status, controller, value);
+    if (midi::IsChannel(channel) && midi::IsDataByte(note))
+        SendShortMsg(std::int16_t(kNoteOff + channel), std::int16_t(note), 0);  // release velocity is always 0
 }
 
-void ProgramChange(std::int16_t channel, std::int16_t bank, std::int16_t program)
+void MidiOut::ControlChange(int channel, int controller, int value)
+{
+    if (midi::IsChannel(channel) && midi::IsDataByte(controller) && midi::IsDataByte(value))
+        SendShortMsg(std::int16_t(kControlChange + channel), std::int16_t(controller), std::int16_t(value));
+}
+
+void MidiOut::ProgramChange(int channel, int bank, int program)
 {
     ControlChange(channel, kBankSelect, bank);
-    std::int16_t status;
-    if (status16(kProgramChange, channel, status))
-        SendShortMsg(status, program, 0);
+    if (midi::IsChannel(channel) && midi::IsDataByte(program))
+        SendShortMsg(std::int16_t(kProgramChange + channel), std::int16_t(program), 0);
 }
-
-}  // namespace MidiOut

@@ -1,6 +1,10 @@
 #pragma once
+#include "midi/services/soundingnotes.h"
+
 #include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 
 class MidiService;
@@ -12,53 +16,57 @@ constexpr bool IsChannel(int v) { return v >= 0 && v <= 15; }
 constexpr bool IsDataByte(int v) { return v >= 0 && v <= 127; }
 }  // namespace midi
 
-// The program's single MIDI output port. Both instrument controls send
-// through it; nothing else in the program talks to MIDI. Every failure is
-// swallowed here: the caller carries on and the instrument stays silent.
-namespace MidiOut {
-
-// 0 while no port is open. Only OpenMidiOut sets it, only CloseMidiOut clears
-// it (and a Capture puts back what it found).
-extern std::uint32_t MidiOutHandle;
-
-bool FindMidiDevice(std::int16_t& deviceId);
-bool OpenMidiOut(std::int16_t deviceId);
-void CloseMidiOut();
-void NoteOn(std::int16_t channel, std::int16_t note, std::int16_t velocity);
-void NoteOff(std::int16_t channel, std::int16_t note);
-void ControlChange(std::int16_t channel, std::int16_t controller, std::int16_t value);
-void ProgramChange(std::int16_t channel, std::int16_t bank, std::int16_t program);
-void SendShortMsg(std::int16_t status, std::int16_t data1, std::int16_t data2);
-void MidiOutError(std::int16_t code);
-
-// The platform service behind the port, chosen once in main() (or by a test).
-// The port does not own it. Passing nullptr leaves a port with no devices.
-void SetService(MidiService* service);
-MidiService* Service();
-
-// While a Capture lives, the port sends to `capture` instead, opened on its
-// default device; when it ends, the live port's service and handle are as
-// they were. A song export from the running window leaves the window's port
-// (and what sounds on it) alone this way.
-class Capture {
+// One MIDI output port. The window's two keyboards share one (main owns it);
+// an export makes its own on the recording service, so that what sounds on
+// the window's port is left alone. Every failure is swallowed here: the
+// caller carries on and the instrument stays silent.
+class MidiOut {
 public:
-    explicit Capture(MidiService* capture);
-    ~Capture();
-    Capture(const Capture&) = delete;
-    Capture& operator=(const Capture&) = delete;
+    // The service is not owned and must outlive the port. nullptr: a port
+    // with no devices.
+    explicit MidiOut(MidiService* service = nullptr);
+    ~MidiOut();
+    MidiOut(const MidiOut&) = delete;
+    MidiOut& operator=(const MidiOut&) = delete;
+
+    void SetService(MidiService* service) { service_ = service; }
+    MidiService* Service() const { return service_; }
+    // 0 while no port is open.
+    std::uint32_t MidiOutHandle() const { return handle_; }
+
+    // The device to open: the mapper when it answers, else the first device
+    // that does; none when nothing answers.
+    std::optional<std::int16_t> FindMidiDevice() const;
+    bool OpenMidiOut(std::int16_t deviceId);
+    void CloseMidiOut();
+    // Values outside a channel message's ranges are dropped unreported.
+    void NoteOn(int channel, int note, int velocity);
+    void NoteOff(int channel, int note);
+    void ControlChange(int channel, int controller, int value);
+    void ProgramChange(int channel, int bank, int program);
+    void SendShortMsg(std::int16_t status, std::int16_t data1, std::int16_t data2);
+
+    // Whether a note-on for this note went out and nothing has ended it yet,
+    // whichever keyboard sent it: a keyboard's note-off for a note the other
+    // struck on the same channel ends it, as one instrument would hear it.
+    bool Sounding(int channel, int note) const;
+
+    // Writes every message that SendShortMsg hands on, also while the port is
+    // closed, as "ms SS D1 D2" lines (milliseconds since the program
+    // started, hex bytes). An empty path switches the trace off. Returns
+    // false when the file cannot be opened.
+    bool SetTrace(const std::string& path);
+
+    // Every non-zero result code of every port goes here; used to log, never
+    // shown.
+    static void MidiOutError(std::int16_t code);
+    static void SetErrorSink(std::function<void(int code)> sink);
 
 private:
-    MidiService* liveService_;
-    std::uint32_t liveHandle_;
+    void trace(std::int16_t status, std::int16_t data1, std::int16_t data2);
+
+    MidiService* service_ = nullptr;
+    std::uint32_t handle_ = 0;
+    std::FILE* trace_ = nullptr;
+    SoundingNotes sounding_;
 };
-
-// Writes every message that SendShortMsg hands on, also while the port is
-// closed, as "ms SS D1 D2" lines (milliseconds since the trace started, hex
-// bytes). An empty path switches the trace off. Returns false when the file
-// cannot be opened.
-bool SetTrace(const std::string& path);
-
-// Called with every non-zero result code; used to log, never shown.
-void SetErrorSink(std::function<void(int code)> sink);
-
-}  // namespace MidiOut

@@ -88,10 +88,15 @@ bool CaptureSong(const std::string& path, SongCapture& capture, std::string& err
     ReadHeaderLine(path, capture.title, capture.author);
 
     RecordingService service;
-    const MidiOut::Capture port(&service);
+    // A port of its own: the window's port, and what sounds on it, are left
+    // alone.
+    MidiOut port(&service);
+    port.OpenMidiOut(-1);
 
-    // The keyboards as the window creates them.
+    // The keyboards as the window creates them, sharing their port as there.
     MIDi lower, upper;
+    lower.setPort(&port);
+    upper.setPort(&port);
     lower.LoadSettings(LowerKeyboardSettings(), true);
     upper.LoadSettings(UpperKeyboardSettings(), true);
     lower.SetInstrument(lower.Instrument());  // each keyboard sends its program when it starts

@@ -11,13 +11,16 @@ namespace {
 constexpr std::int16_t kPercussionChannel = 9;  // MIDI channel 10
 }  // namespace
 
-void SendClick(const Click& click)
+Metronome::Sink ClickSender(MidiOut* port)
 {
-    static int sounding = -1;  // the UI thread's alone, as the timer is
-    if (sounding >= 0)
-        MidiOut::NoteOff(kPercussionChannel, std::int16_t(sounding));
-    MidiOut::NoteOn(kPercussionChannel, std::int16_t(click.note), std::int16_t(click.velocity));
-    sounding = click.note;
+    return [port, sounding = -1](const Click& click) mutable {
+        if (!port)
+            return;
+        if (sounding >= 0)
+            port->NoteOff(kPercussionChannel, sounding);
+        port->NoteOn(kPercussionChannel, click.note, click.velocity);
+        sounding = click.note;
+    };
 }
 
 void BeatClock::setMeter(int beats, int unit)

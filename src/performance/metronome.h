@@ -2,7 +2,7 @@
 // The beat the metronome clicks: tempo, meter and which click is beat one,
 // and the clicks themselves, each at its own place on a steady clock, so
 // that a late tick never moves the beats after it. Knows nothing of widgets
-// or keys: it says which click sounds, and SendClick sends it past the
+// or keys: it says which click sounds, and ClickSender sends it past the
 // keyboards, so that no click is ever a note of a recording.
 #include "songs/songtime.h"
 
@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+
+class MidiOut;
 
 namespace performance {
 
@@ -47,16 +49,12 @@ private:
     int tempo_ = 120, beats_ = 4, unit_ = 4;
 };
 
-// Sends a click on the General MIDI percussion channel (10), ending the one
-// before: the metronome's only way to the MIDI output.
-void SendClick(const Click& click);
-
 class Metronome : public QObject {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     using Sink = std::function<void(const Click&)>;
 
-    explicit Metronome(Sink sink = &SendClick, Clock clock = &std::chrono::steady_clock::now);
+    explicit Metronome(Sink sink, Clock clock = &std::chrono::steady_clock::now);
 
     // Beat one sounds now; a running metronome starts its bar again (a count-in).
     void start(const BeatClock& beat);
@@ -79,5 +77,10 @@ private:
     std::int64_t next_ = 0;  // the click to sound next
     bool running_ = false;
 };
+
+// Sends each click on the General MIDI percussion channel (10) of `port`,
+// ending the one before: the metronome's only way to the MIDI output. No
+// port: the clicks go nowhere.
+Metronome::Sink ClickSender(MidiOut* port);
 
 }  // namespace performance

@@ -112,6 +112,9 @@ Form2::Form2(const Form2Options& options, QWidget* parent)
     buildButtons();
     panel_->buildFields(this);
     buildKeyboards();
+    MIDi1->setPort(options.port);
+    MIDi2->setPort(options.port);
+    metronome_ = std::make_unique<performance::Metronome>(performance::ClickSender(options.port));
     commands_ = makeSongCommands(options);
     wireParts();
 
@@ -291,7 +294,6 @@ void Form2::wireParts()
     commands_->displayedTitle = [this] { return displayedTitle(); };
     commands_->focusAway = [this] { moveFocusToClose(); };
     commands_->activeChanged = [this] { showKeyNames(); };
-    metronome_ = std::make_unique<performance::Metronome>();
     commands_->recordingStarts = [this] {
         if (!choices_.metronome)
             return songs::SongTime{};

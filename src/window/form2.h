@@ -31,10 +31,15 @@ class QMenu;
 class SettingsPanel;
 class SongCommands;
 
+class MidiOut;
+
 struct Form2Options {
     QString appDir;        // the program's folder; empty: the executable's folder
     QString dataDir;       // where Music goes when the program's folder cannot hold it
     QString songArgument;  // the song named on the command line, as the shell passed it
+    // The output port both keyboards and the metronome send to; not owned,
+    // it outlives the window. None: the window is silent.
+    MidiOut* port = nullptr;
 };
 
 namespace performance {

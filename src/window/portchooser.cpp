@@ -18,9 +18,9 @@ const QString kPortPlaying = QStringLiteral("声音输出：MIDI 端口");
 const QString kPortSilent = QStringLiteral("没有声音：MIDI 输出打不开（这台电脑可能没有 MIDI 输出设备）");
 
 // A system port plays when it opened; one that did not leaves the keyboard silent.
-std::pair<SoundLamp::State, QString> portLamp()
+std::pair<SoundLamp::State, QString> portLamp(const MidiOut* port)
 {
-    return MidiOut::MidiOutHandle != 0 ? std::pair{SoundLamp::State::Playing, kPortPlaying}
+    return port && port->MidiOutHandle() != 0 ? std::pair{SoundLamp::State::Playing, kPortPlaying}
                                        : std::pair{SoundLamp::State::Silent, kPortSilent};
 }
 
@@ -109,9 +109,8 @@ void ServicePortChooser::chooseOutput(int index)
 void ServicePortChooser::useOutput(const std::string& name)
 {
     service_.setDefault(name);
-    std::int16_t device = -1;
-    MidiOut::FindMidiDevice(device);
-    MidiOut::OpenMidiOut(device);  // the old port is closed first
+    if (MidiOut* port = lower_.port())
+        port->OpenMidiOut(port->FindMidiDevice().value_or(-1));  // the old port is closed first
     // A port opened anew knows no programs: each keyboard sends its own, as
     // at start-up.
     upper_.SetInstrument(upper_.Instrument());
@@ -125,7 +124,7 @@ void ServicePortChooser::useOutput(const std::string& name)
 void ServicePortChooser::showSound()
 {
     if (service_.defaultIsPort()) {
-        const auto [state, why] = portLamp();
+        const auto [state, why] = portLamp(lower_.port());
         lamp_(state, why);
     } else if (SynthService* synth = service_.synth()) {
         const auto [state, why] = LampOf(synth->status());

@@ -26,9 +26,10 @@ protected:
     }
     void TearDown() override
     {
-        MidiOut::CloseMidiOut();
-        MidiOut::SetService(nullptr);
+        port.CloseMidiOut();
+        port.SetService(nullptr);
     }
+    MidiOut port;
 
     static CombinedService& combined(const std::unique_ptr<CombinedService>& service)
     {
@@ -98,31 +99,29 @@ TEST_F(MidiChoiceTest, defaultDeviceIsTheSynthesizerWhenASoundfontExists)
     EXPECT_EQ(service->deviceAnswers(-1), MidiResult::Ok);
     EXPECT_EQ(combined(service).describe(-1), "synthesizer");
 
-    MidiOut::SetService(service.get());
-    std::int16_t device = 5;
-    EXPECT_TRUE(MidiOut::FindMidiDevice(device));
-    EXPECT_EQ(device, -1);
+    port.SetService(service.get());
+    EXPECT_EQ(port.FindMidiDevice(), std::optional<std::int16_t>(-1));
 
     // With no audio output the port still opens (the output comes up on a
     // thread of its own, or never) and the program goes on silent.
     MidiOptions noAudio;
     noAudio.synthOptions = {{"audio.driver", "no-such-driver"}};
     auto silent = CreateMidiService(noAudio);
-    MidiOut::SetService(silent.get());
-    EXPECT_TRUE(MidiOut::OpenMidiOut(-1));
+    port.SetService(silent.get());
+    EXPECT_TRUE(port.OpenMidiOut(-1));
     EXPECT_FALSE(combined(silent).synth()->waitForAudio(10000));
-    MidiOut::NoteOn(0, 60, 100);
-    MidiOut::CloseMidiOut();
+    port.NoteOn(0, 60, 100);
+    port.CloseMidiOut();
 
     // With an audio output that works anywhere, the port opens on the synthesizer.
     MidiOptions toFile;
     const std::string wav = ::testing::TempDir() + "sonarel-choice.wav";
     toFile.synthOptions = {{"audio.driver", "file"}, {"audio.file.name", wav}};
     auto filed = CreateMidiService(toFile);
-    MidiOut::SetService(filed.get());
-    EXPECT_TRUE(MidiOut::OpenMidiOut(-1));
+    port.SetService(filed.get());
+    EXPECT_TRUE(port.OpenMidiOut(-1));
     EXPECT_TRUE(combined(filed).synth()->isOpen());
-    MidiOut::CloseMidiOut();
+    port.CloseMidiOut();
     EXPECT_FALSE(combined(filed).synth()->isOpen());
     std::remove(wav.c_str());
 }
@@ -138,11 +137,10 @@ TEST_F(MidiChoiceTest, missingSoundfontSilencesTheSynthesizerOnly)
     EXPECT_EQ(handle, 0u);
 
     // The port then looks for a system port; with none it stays closed.
-    MidiOut::SetService(service.get());
-    std::int16_t device = 0;
-    const bool found = MidiOut::FindMidiDevice(device);
-    EXPECT_EQ(found, service->deviceCount() > 0);
-    EXPECT_NE(device, -1);
+    port.SetService(service.get());
+    const auto device = port.FindMidiDevice();
+    EXPECT_EQ(device.has_value(), service->deviceCount() > 0);
+    EXPECT_NE(device, std::optional<std::int16_t>(-1));
 }
 
 TEST_F(MidiChoiceTest, midiOutMakesTheDefaultDeviceThatPort)

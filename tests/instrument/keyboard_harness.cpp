@@ -55,8 +55,8 @@ int main(int argc, char** argv)
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 20;
 
     RecordingService service;
-    MidiOut::SetService(&service);
-    if (!MidiOut::SetTrace(argv[1])) {
+    MidiOut port(&service);
+    if (!port.SetTrace(argv[1])) {
         std::fprintf(stderr, "cannot write %s\n", argv[1]);
         return 2;
     }
@@ -68,6 +68,7 @@ int main(int argc, char** argv)
     window.setWindowTitle(QStringLiteral("instrument harness"));
     auto* midi = new MIDi(&window);
     midi->setObjectName(QStringLiteral("MIDi1"));
+    midi->setPort(&port);
     midi->LoadSettings(LowerKeyboardSettings(), true);
     window.resize(midi->size());
     window.show();
@@ -100,7 +101,6 @@ int main(int argc, char** argv)
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     const int rc = app.exec();
     delete midi;
-    MidiOut::SetTrace("");
-    MidiOut::SetService(nullptr);
+    port.SetTrace("");
     return rc;
 }

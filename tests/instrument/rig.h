@@ -24,10 +24,10 @@ inline QColor restWhite() { return QGuiApplication::palette().color(QPalette::Ac
 struct Rig {
     explicit Rig(const PropertyBag& bag = PropertyBag(), bool runtime = false)
     {
-        MidiOut::SetService(&service);
         auto device = std::make_unique<KeyboardDevice>();
         keys = device.get();
         midi = std::make_unique<MIDi>(std::move(device));
+        midi->setPort(&port);
         midi->LoadSettings(bag, runtime);
         QObject::connect(midi.get(), &MIDi::NotePlayed, midi.get(), [this](std::int16_t note) {
             played.push_back(note);
@@ -37,8 +37,6 @@ struct Rig {
     ~Rig()
     {
         midi.reset();
-        MidiOut::CloseMidiOut();
-        MidiOut::SetService(nullptr);
     }
 
     // Starts the instrument and forgets what the start sent.
@@ -67,6 +65,7 @@ struct Rig {
     }
 
     RecordingService service;
+    MidiOut port{&service};
     KeyboardDevice* keys = nullptr;  // owned by midi
     std::unique_ptr<MIDi> midi;
     std::vector<int> played;                   // keys reported by NotePlayed, in order

@@ -22,7 +22,8 @@ private slots:
     void mlongNegativeRefusedZeroStopsCountdown();
     void enabledReachesThePollOnlyWhileStarted();
     void pollRunsOnEveryChangeAndOnlyThen();
-    void stopClosesThePortOnlyAfterAStart();
+    void stopClosesItsPortForBothKeyboards();
+    void keyboardsOnOneChannelEndEachOthersNotes();
     void notePlayedComesBeforeTheNoteOn();
     void nestedPollDoesNotStrikeTwice();
     void keyboardChangeWakesThePoll();
@@ -292,7 +293,7 @@ void EngineTest::settersClampAndOnlyInstrumentSends()
 
     // Into a closed port the value is still kept; the program change is
     // tried and fails quietly.
-    MidiOut::CloseMidiOut();
+    rig.port.CloseMidiOut();
     rig.service.clear();
     rig.midi->SetInstrument(40);
     QCOMPARE(rig.midi->Instrument(), std::int16_t(40));
@@ -398,22 +399,47 @@ void EngineTest::pollRunsOnEveryChangeAndOnlyThen()
     QCOMPARE(rig.played, (std::vector<int>{12, 24, 14, 36}));
 }
 
-void EngineTest::stopClosesThePortOnlyAfterAStart()
+void EngineTest::stopClosesItsPortForBothKeyboards()
 {
     Rig rig(LowerKeyboardSettings());
     rig.start();
-    QVERIFY(MidiOut::MidiOutHandle != 0);
+    QVERIFY(rig.port.MidiOutHandle() != 0);
     {
-        // Never started: destroying it must not close the other's port.
+        // On a port of its own, as an export's keyboards are: the window's
+        // port is left alone.
+        MidiOut own(&rig.service);
         MIDi idle(std::make_unique<KeyboardDevice>());
+        idle.setPort(&own);
         idle.LoadSettings(UpperKeyboardSettings(), true);
     }
-    QVERIFY(MidiOut::MidiOutHandle != 0);
+    QVERIFY(rig.port.MidiOutHandle() != 0);
     {
         MIDi other(std::make_unique<KeyboardDevice>());
+        other.setPort(&rig.port);
         other.StartMIDi();  // re-opens the shared port
     }  // destroyed: StopMIDi closes it for both
-    QCOMPARE(MidiOut::MidiOutHandle, 0u);
+    QCOMPARE(rig.port.MidiOutHandle(), 0u);
+}
+
+void EngineTest::keyboardsOnOneChannelEndEachOthersNotes()
+{
+    // One receiver hears one note 48 on the channel, whichever keyboard
+    // struck it: the other's idle countdown ends it, and once only.
+    Rig rig(LowerKeyboardSettings());
+    MIDi other(std::make_unique<KeyboardDevice>());
+    other.setPort(&rig.port);
+    other.LoadSettings(LowerKeyboardSettings(), false);
+    rig.start();
+    rig.press(scan::Z);
+    QCOMPARE(rig.bytes(), std::string("90 30 7F"));
+    other.countdownTick();
+    QCOMPARE(rig.count(0x80, 0x30, 0), 1);
+    for (int tick = 0; tick <= 11; ++tick) {
+        rig.midi->countdownTick();
+        other.countdownTick();
+    }
+    QCOMPARE(rig.count(0x80, 0x30, 0), 1);
+    QCOMPARE(rig.service.messages.size(), std::size_t(2));
 }
 
 void EngineTest::notePlayedComesBeforeTheNoteOn()

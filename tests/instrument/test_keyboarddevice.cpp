@@ -101,9 +101,10 @@ void KeyboardDeviceTest::autoRepeatNeverPressesAgain()
 
     // Through the engine: one strike for the whole hold.
     RecordingService service;
-    MidiOut::SetService(&service);
+    MidiOut port(&service);
     {
         MIDi midi(std::make_unique<ApplicationKeyboard>());
+        midi.setPort(&port);
         midi.LoadSettings(LowerKeyboardSettings(), false);
         midi.StartMIDi();
         int strikes = 0;
@@ -118,8 +119,7 @@ void KeyboardDeviceTest::autoRepeatNeverPressesAgain()
         }
         QCOMPARE(strikes, 1);
     }
-    MidiOut::CloseMidiOut();
-    MidiOut::SetService(nullptr);
+    port.CloseMidiOut();
 }
 
 void KeyboardDeviceTest::deactivationReleasesEveryKey()
@@ -150,9 +150,10 @@ void KeyboardDeviceTest::deactivationReleasesEveryKey()
 void KeyboardDeviceTest::keyEventReachesTheNoteEngine()
 {
     RecordingService service;
-    MidiOut::SetService(&service);
+    MidiOut port(&service);
     {
         MIDi midi;  // creates the application keyboard when it starts
+        midi.setPort(&port);
         midi.LoadSettings(LowerKeyboardSettings(), false);
         midi.StartMIDi();
         QVERIFY(midi.keyboardDevice() != nullptr);
@@ -165,8 +166,7 @@ void KeyboardDeviceTest::keyEventReachesTheNoteEngine()
         QCoreApplication::processEvents();
         QCOMPARE(midi.keyColor(12), restWhite());
     }
-    MidiOut::CloseMidiOut();
-    MidiOut::SetService(nullptr);
+    port.CloseMidiOut();
 }
 
 void KeyboardDeviceTest::aKeyFromTheWindowSystemSoundsBeforeWaitingEvents()
@@ -175,15 +175,17 @@ void KeyboardDeviceTest::aKeyFromTheWindowSystemSoundsBeforeWaitingEvents()
     QSKIP("built without X11's event headers");
 #else
     RecordingService service;
-    MidiOut::SetService(&service);
+    MidiOut port(&service);
     {
         // Both keyboards, as in the window; the upper one answers only the
         // numeric pad, and its filter, installed last, sees the key first.
         MIDi upper;
         upper.LoadSettings(UpperKeyboardSettings(), false);
+        upper.setPort(&port);
         upper.StartMIDi();
         MIDi lower;
         lower.LoadSettings(LowerKeyboardSettings(), false);
+        lower.setPort(&port);
         lower.StartMIDi();
         std::vector<KeyboardDevice*> devices{upper.keyboardDevice(), lower.keyboardDevice()};
         // The key is lit when it is reported, before its note goes out.
@@ -228,8 +230,7 @@ void KeyboardDeviceTest::aKeyFromTheWindowSystemSoundsBeforeWaitingEvents()
         QVERIFY(!lower.keyboardDevice()->isDown(44));
         QCOMPARE(lower.keyColor(12), restWhite());
     }
-    MidiOut::CloseMidiOut();
-    MidiOut::SetService(nullptr);
+    port.CloseMidiOut();
 #endif
 }
 

@@ -30,7 +30,7 @@ private slots:
 void PortStreamTest::portReceivesTheSameStreamAsBefore()
 {
     RecordingService port;
-    MidiOut::SetService(&port);
+    MidiOut out(&port);
     auto lowerKeys = std::make_unique<KeyboardDevice>();
     auto upperKeys = std::make_unique<KeyboardDevice>();
     KeyboardDevice* lk = lowerKeys.get();
@@ -38,6 +38,8 @@ void PortStreamTest::portReceivesTheSameStreamAsBefore()
     {
         MIDi lower(std::move(lowerKeys));
         MIDi upper(std::move(upperKeys));
+        lower.setPort(&out);
+        upper.setPort(&out);
         lower.LoadSettings(LowerKeyboardSettings(), false);
         upper.LoadSettings(UpperKeyboardSettings(), false);
         lower.StartMIDi();
@@ -128,7 +130,6 @@ void PortStreamTest::portReceivesTheSameStreamAsBefore()
     QFile golden(QStringLiteral(SONAREL_TEST_DATA "/port_session.txt"));
     QVERIFY(golden.open(QIODevice::ReadOnly));
     QCOMPARE(got, QString::fromLatin1(golden.readAll()).trimmed());
-    MidiOut::SetService(nullptr);
 }
 
 QTEST_MAIN(PortStreamTest)

@@ -5,67 +5,58 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
-
-using namespace MidiOut;
 
 class PortTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetService(&service);
         errors.clear();
-        SetErrorSink([this](int code) { errors.push_back(code); });
+        MidiOut::SetErrorSink([this](int code) { errors.push_back(code); });
     }
     void TearDown() override
     {
-        CloseMidiOut();
-        SetErrorSink(nullptr);
-        SetService(nullptr);
+        port.CloseMidiOut();
+        MidiOut::SetErrorSink(nullptr);
     }
     RecordingService service;
+    MidiOut port{&service};
     std::vector<int> errors;
 };
 
 TEST_F(PortTest, deviceChoicePrefersMapperThenFirstAnsweringDevice)
 {
-    std::int16_t id = 0;
-    EXPECT_TRUE(FindMidiDevice(id));
-    EXPECT_EQ(id, -1);
+    EXPECT_EQ(port.FindMidiDevice(), std::optional<std::int16_t>(-1));
     EXPECT_EQ(service.calls, (std::vector<std::string>{"answers -1"}));
 
     service.calls.clear();
     service.mapperAnswers = false;
     service.devices = 3;
     service.answeringDevices = {2};
-    id = 0;
-    EXPECT_TRUE(FindMidiDevice(id));
-    EXPECT_EQ(id, 2);
+    EXPECT_EQ(port.FindMidiDevice(), std::optional<std::int16_t>(2));
     EXPECT_EQ(service.calls, (std::vector<std::string>{"answers -1", "count", "answers 0", "answers 1", "answers 2"}));
 
-    // Nothing answers: false, and the identifier is left as the caller set it.
     service.devices = 0;
-    id = 7;
-    EXPECT_FALSE(FindMidiDevice(id));
-    EXPECT_EQ(id, 7);
+    EXPECT_EQ(port.FindMidiDevice(), std::nullopt);
 }
 
 TEST_F(PortTest, openClosesFirstAndClosingAClosedPortCallsNothing)
 {
-    CloseMidiOut();
+    port.CloseMidiOut();
     EXPECT_TRUE(service.calls.empty());
 
-    EXPECT_TRUE(OpenMidiOut(-1));
-    const auto first = MidiOutHandle;
+    EXPECT_TRUE(port.OpenMidiOut(-1));
+    const auto first = port.MidiOutHandle();
     EXPECT_NE(first, 0u);
     service.calls.clear();
-    EXPECT_TRUE(OpenMidiOut(-1));
+    EXPECT_TRUE(port.OpenMidiOut(-1));
     EXPECT_EQ(service.calls, (std::vector<std::string>{"close " + std::to_string(first), "open -1"}));
 
-    CloseMidiOut();
-    EXPECT_EQ(MidiOutHandle, 0u);
+    port.CloseMidiOut();
+    EXPECT_EQ(port.MidiOutHandle(), 0u);
     service.calls.clear();
-    CloseMidiOut();
+    port.CloseMidiOut();
     EXPECT_TRUE(service.calls.empty());
     EXPECT_TRUE(errors.empty());
 }
@@ -73,52 +64,55 @@ TEST_F(PortTest, openClosesFirstAndClosingAClosedPortCallsNothing)
 TEST_F(PortTest, failedOpenLeavesPortClosedAndSendsFailQuietly)
 {
     service.openResult = MidiResult::NoDriver;
-    EXPECT_FALSE(OpenMidiOut(0));
-    EXPECT_EQ(MidiOutHandle, 0u);
+    EXPECT_FALSE(port.OpenMidiOut(0));
+    EXPECT_EQ(port.MidiOutHandle(), 0u);
     EXPECT_EQ(errors, (std::vector<int>{MidiResult::NoDriver}));
 
-    NoteOn(0, 60, 100);  // handle 0: the service refuses, the error is swallowed
+    port.NoteOn(0, 60, 100);  // handle 0: the service refuses, the error is swallowed
     EXPECT_TRUE(service.messages.empty());
     EXPECT_EQ(service.attempts.size(), 1u);
     EXPECT_EQ(errors.size(), 2u);
 
-    SetService(nullptr);  // no port system at all
-    EXPECT_FALSE(OpenMidiOut(-1));
-    NoteOn(0, 60, 100);
-    std::int16_t id = 0;
-    EXPECT_FALSE(FindMidiDevice(id));
+    port.SetService(nullptr);  // no port system at all
+    EXPECT_FALSE(port.OpenMidiOut(-1));
+    port.NoteOn(0, 60, 100);
+    EXPECT_EQ(port.FindMidiDevice(), std::nullopt);
 }
 
 TEST_F(PortTest, wrappersPackStatusAndDataBytes)
 {
-    ASSERT_TRUE(OpenMidiOut(-1));
-    NoteOn(1, 55, 127);
-    NoteOff(1, 55);
-    ControlChange(2, 7, 100);
-    ProgramChange(3, 0, 12);
+    ASSERT_TRUE(port.OpenMidiOut(-1));
+    port.NoteOn(1, 55, 127);
+    port.NoteOff(1, 55);
+    port.ControlChange(2, 7, 100);
+    port.ProgramChange(3, 0, 12);
     EXPECT_EQ(service.bytes(), "91 37 7F,81 37 00,B2 07 64,B3 00 00,C3 0C 00");
 }
 
-TEST_F(PortTest, firstDataByteAbove127DropsOnlyThatMessage)
+TEST_F(PortTest, valuesOutsideAMessagesRangesDropOnlyThatMessage)
 {
-    ASSERT_TRUE(OpenMidiOut(-1));
-    NoteOn(0, 138, 127);   // key 64 + pitch 63 + tone 11
-    NoteOn(0, 128, 127);
-    NoteOn(0, 127, 127);
-    NoteOff(0, 200);
-    EXPECT_EQ(service.bytes(), "90 7F 7F");
+    ASSERT_TRUE(port.OpenMidiOut(-1));
+    port.NoteOn(16, 60, 100);  // would be key pressure on channel 1
+    port.NoteOn(0, 60, 128);
+    port.ControlChange(-1, 7, 100);
+    port.ProgramChange(0, 0, 200);  // its bank select still goes
+    port.NoteOn(0, 138, 127);   // key 64 + pitch 63 + tone 11
+    port.NoteOn(0, 128, 127);
+    port.NoteOn(0, 127, 127);
+    port.NoteOff(0, 200);
+    EXPECT_EQ(service.bytes(), "B0 00 00,90 7F 7F");
     EXPECT_TRUE(errors.empty());  // dropped without a report
 }
 
 TEST_F(PortTest, traceWritesEveryHandedOnMessageEvenWhileClosed)
 {
     const std::string path = ::testing::TempDir() + "sonarel-trace.txt";
-    ASSERT_TRUE(SetTrace(path));
-    NoteOn(0, 48, 127);      // closed port: still traced
-    NoteOn(0, 140, 127);     // dropped by packing: not traced
-    ASSERT_TRUE(OpenMidiOut(-1));
-    NoteOff(1, 55);
-    SetTrace("");
+    ASSERT_TRUE(port.SetTrace(path));
+    port.NoteOn(0, 48, 127);      // closed port: still traced
+    port.NoteOn(0, 140, 127);     // dropped by packing: not traced
+    ASSERT_TRUE(port.OpenMidiOut(-1));
+    port.NoteOff(1, 55);
+    port.SetTrace("");
 
     std::ifstream in(path);
     std::vector<std::string> lines;
@@ -134,27 +128,27 @@ TEST_F(PortTest, traceWritesEveryHandedOnMessageEvenWhileClosed)
     EXPECT_NE(lines[1].find(" 81 37 00"), std::string::npos);
     std::remove(path.c_str());
 
-    EXPECT_FALSE(SetTrace("/nonexistent-dir/x/trace.txt"));
+    EXPECT_FALSE(port.SetTrace("/nonexistent-dir/x/trace.txt"));
 }
 
-TEST_F(PortTest, aCaptureSendsElsewhereAndGivesTheLivePortBack)
+TEST_F(PortTest, soundingFollowsWhatWentOutOnEachChannel)
 {
-    ASSERT_TRUE(OpenMidiOut(-1));
-    const std::uint32_t live = MidiOutHandle;
-    service.calls.clear();
-    RecordingService capture;
-    {
-        const Capture port(&capture);
-        EXPECT_NE(MidiOutHandle, 0u);
-        NoteOn(0, 60, 100);
-        EXPECT_EQ(capture.bytes(), "90 3C 64");
-        EXPECT_EQ(capture.calls, (std::vector<std::string>{"open -1", "send"}));
-    }
-    EXPECT_EQ(capture.calls.back(), "close 1");
-    // The live port was neither closed nor sent to, and sends there again.
-    EXPECT_TRUE(service.calls.empty());
-    EXPECT_EQ(MidiOutHandle, live);
-    EXPECT_EQ(Service(), &service);
-    NoteOff(0, 60);
-    EXPECT_EQ(service.bytes(), "80 3C 00");
+    ASSERT_TRUE(port.OpenMidiOut(-1));
+    port.NoteOn(0, 60, 100);
+    port.NoteOn(1, 60, 100);
+    port.NoteOn(2, 64, 100);
+    port.NoteOff(0, 60);
+    port.NoteOn(2, 64, 0);  // velocity 0 ends it too
+    port.ControlChange(3, 123, 0);
+    EXPECT_FALSE(port.Sounding(0, 60));
+    EXPECT_TRUE(port.Sounding(1, 60));
+    EXPECT_FALSE(port.Sounding(2, 64));
+    EXPECT_FALSE(port.Sounding(16, 60));
+    // A second port, as an export makes, shares nothing with this one.
+    RecordingService other;
+    MidiOut own(&other);
+    EXPECT_FALSE(own.Sounding(1, 60));
+    own.NoteOn(1, 60, 100);
+    EXPECT_TRUE(own.Sounding(1, 60));
+    EXPECT_EQ(service.messages.size(), 6u);
 }

@@ -55,15 +55,12 @@ TEST(PortServiceTest, noMidiSystemMeansNoDevicesAndNoCrash)
 
     // Through the port as the program uses it: nothing answers, nothing breaks.
     PortService none;
-    MidiOut::SetService(&none);
-    std::int16_t device = 0;
-    EXPECT_EQ(MidiOut::FindMidiDevice(device), count > 0);
+    MidiOut port(&none);
+    EXPECT_EQ(port.FindMidiDevice().has_value(), count > 0);
     if (count == 0) {
-        EXPECT_FALSE(MidiOut::OpenMidiOut(0));
+        EXPECT_FALSE(port.OpenMidiOut(0));
     }
-    MidiOut::NoteOn(0, 60, 100);
-    MidiOut::CloseMidiOut();
-    MidiOut::SetService(nullptr);
+    port.NoteOn(0, 60, 100);
 }
 
 #ifdef SONAREL_HAVE_JACK
@@ -101,12 +98,13 @@ protected:
     }
     void TearDown() override
     {
-        MidiOut::CloseMidiOut();
-        MidiOut::SetService(nullptr);
+        port.CloseMidiOut();
+        port.SetService(nullptr);
         MidiOut::SetErrorSink(nullptr);
         services.clear();
         input.reset();  // before the server goes
     }
+    MidiOut port;
 
     // Kept until the port is closed in TearDown, also when a check fails.
     // A service the port may still be open on when the test ends: TearDown
@@ -165,21 +163,21 @@ TEST_F(JackPortTest, portServiceSendsExactlyTheProgramsBytes)
     EXPECT_EQ(ports.deviceAnswers(index), MidiResult::Ok);
     EXPECT_NE(ports.deviceAnswers(-1), MidiResult::Ok);  // no port named as the default
 
-    MidiOut::SetService(&ports);
-    ASSERT_TRUE(MidiOut::OpenMidiOut(std::int16_t(index)));
-    MidiOut::NoteOn(0, 60, 100);
-    MidiOut::NoteOff(0, 60);
-    MidiOut::ProgramChange(2, 0, 24);  // bank select, then a two-byte program change
-    MidiOut::NoteOn(0, 140, 100);      // dropped by the port: nothing goes out
-    MidiOut::ControlChange(15, 7, 127);
+    port.SetService(&ports);
+    ASSERT_TRUE(port.OpenMidiOut(std::int16_t(index)));
+    port.NoteOn(0, 60, 100);
+    port.NoteOff(0, 60);
+    port.ProgramChange(2, 0, 24);  // bank select, then a two-byte program change
+    port.NoteOn(0, 140, 100);      // dropped by the port: nothing goes out
+    port.ControlChange(15, 7, 127);
 
     const auto got = receive(5);
     EXPECT_EQ(got, (std::vector<Bytes>{{0x90, 60, 100}, {0x80, 60, 0}, {0xB2, 0, 0}, {0xC2, 24}, {0xBF, 7, 127}}));
     EXPECT_TRUE(errors.empty());
 
-    MidiOut::CloseMidiOut();
-    EXPECT_EQ(MidiOut::MidiOutHandle, 0u);
-    MidiOut::NoteOn(0, 62, 100);  // closed: fails quietly, nothing arrives
+    port.CloseMidiOut();
+    EXPECT_EQ(port.MidiOutHandle(), 0u);
+    port.NoteOn(0, 62, 100);  // closed: fails quietly, nothing arrives
     EXPECT_TRUE(receive(1, std::chrono::milliseconds(300)).empty());
 }
 
@@ -190,15 +188,15 @@ TEST_F(JackPortTest, closingEndsNotesStillSounding)
     PortService& ports = keepPorts();
     const int index = indexOf(ports.refresh(), "sonarel-test:keys-in");
     ASSERT_GE(index, 0);
-    MidiOut::SetService(&ports);
-    ASSERT_TRUE(MidiOut::OpenMidiOut(std::int16_t(index)));
-    MidiOut::NoteOn(0, 60, 100);
-    MidiOut::NoteOn(1, 64, 100);
-    MidiOut::NoteOn(2, 67, 100);
-    MidiOut::NoteOff(0, 60);
-    MidiOut::NoteOn(2, 67, 0);  // velocity 0 ends it too
+    port.SetService(&ports);
+    ASSERT_TRUE(port.OpenMidiOut(std::int16_t(index)));
+    port.NoteOn(0, 60, 100);
+    port.NoteOn(1, 64, 100);
+    port.NoteOn(2, 67, 100);
+    port.NoteOff(0, 60);
+    port.NoteOn(2, 67, 0);  // velocity 0 ends it too
     EXPECT_EQ(receive(5).size(), 5u);
-    MidiOut::CloseMidiOut();
+    port.CloseMidiOut();
     EXPECT_EQ(receive(2, std::chrono::milliseconds(500)), (std::vector<Bytes>{{0x81, 64, 0}}));
 }
 
@@ -207,15 +205,15 @@ TEST_F(JackPortTest, aCableCarriesEveryNoteOffAsItIs)
     PortService& ports = keepPorts();
     const int index = indexOf(ports.refresh(), "sonarel-test:keys-in");
     ASSERT_GE(index, 0);
-    MidiOut::SetService(&ports);
-    ASSERT_TRUE(MidiOut::OpenMidiOut(std::int16_t(index)));
+    port.SetService(&ports);
+    ASSERT_TRUE(port.OpenMidiOut(std::int16_t(index)));
     // The keyboards send only what changes the sound; the port leaves
     // nothing out, a silence for notes it never sounded included.
-    MidiOut::NoteOn(0, 60, 100);
-    MidiOut::NoteOff(0, 60);
-    MidiOut::NoteOn(3, 61, 100);
-    MidiOut::NoteOn(3, 61, 0);
-    MidiOut::NoteOff(1, 70);
+    port.NoteOn(0, 60, 100);
+    port.NoteOff(0, 60);
+    port.NoteOn(3, 61, 100);
+    port.NoteOn(3, 61, 0);
+    port.NoteOff(1, 70);
     EXPECT_EQ(receive(5, std::chrono::milliseconds(800)),
               (std::vector<Bytes>{{0x90, 60, 100}, {0x80, 60, 0}, {0x93, 61, 100}, {0x93, 61, 0}, {0x81, 70, 0}}));
     EXPECT_TRUE(errors.empty());
@@ -230,22 +228,20 @@ TEST_F(JackPortTest, midiOutOptionPicksThePortByNameOrNumber)
     ASSERT_EQ(service->deviceAnswers(-1), MidiResult::Ok);
     EXPECT_EQ(combined.describe(-1), "port sonarel-test:keys-in");
 
-    MidiOut::SetService(service);
-    std::int16_t device = 3;
-    ASSERT_TRUE(MidiOut::FindMidiDevice(device));
-    EXPECT_EQ(device, -1);
-    ASSERT_TRUE(MidiOut::OpenMidiOut(device));
+    port.SetService(service);
+    ASSERT_EQ(port.FindMidiDevice(), std::optional<std::int16_t>(-1));
+    ASSERT_TRUE(port.OpenMidiOut(-1));
     EXPECT_FALSE(combined.synth()->isOpen());  // the synthesizer is not what -1 means now
-    MidiOut::NoteOn(3, 64, 90);
+    port.NoteOn(3, 64, 90);
     EXPECT_EQ(receive(1), (std::vector<Bytes>{{0x93, 64, 90}}));
-    MidiOut::CloseMidiOut();
+    port.CloseMidiOut();
     EXPECT_EQ(receive(1), (std::vector<Bytes>{{0x83, 64, 0}}));  // closing ends what still sounds
 
     MidiOptions byNumber;
     byNumber.midiOut = std::to_string(indexOf(combined.ports()->refresh(), "sonarel-test:keys-in"));
-    MidiOut::SetService(keep(CreateMidiService(byNumber)));
-    ASSERT_TRUE(MidiOut::OpenMidiOut(-1));
-    MidiOut::NoteOn(3, 65, 90);
+    port.SetService(keep(CreateMidiService(byNumber)));
+    ASSERT_TRUE(port.OpenMidiOut(-1));
+    port.NoteOn(3, 65, 90);
     EXPECT_EQ(receive(1), (std::vector<Bytes>{{0x93, 65, 90}}));
     EXPECT_TRUE(errors.empty());
 }
@@ -258,15 +254,15 @@ TEST_F(JackPortTest, theDefaultDeviceCanBecomeAPortAndTheSynthesizerAgain)
     EXPECT_EQ(combined.describe(-1), "synthesizer");
     combined.setDefault("keys-in");
     EXPECT_EQ(combined.describe(-1), "port sonarel-test:keys-in");
-    MidiOut::SetService(service);
-    ASSERT_TRUE(MidiOut::OpenMidiOut(-1));
-    MidiOut::NoteOn(0, 60, 100);
+    port.SetService(service);
+    ASSERT_TRUE(port.OpenMidiOut(-1));
+    port.NoteOn(0, 60, 100);
     EXPECT_EQ(receive(1), (std::vector<Bytes>{{0x90, 60, 100}}));
     combined.setDefault("");
     EXPECT_EQ(combined.describe(-1), "synthesizer");
-    ASSERT_TRUE(MidiOut::OpenMidiOut(-1));  // closes the port first: its note ends there
+    ASSERT_TRUE(port.OpenMidiOut(-1));  // closes the port first: its note ends there
     EXPECT_EQ(receive(1), (std::vector<Bytes>{{0x80, 60, 0}}));
-    MidiOut::NoteOn(0, 62, 100);
+    port.NoteOn(0, 62, 100);
     EXPECT_TRUE(receive(1, std::chrono::milliseconds(300)).empty());  // the synthesizer has it
 }
 

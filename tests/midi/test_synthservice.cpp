@@ -50,10 +50,11 @@ protected:
     }
     void TearDown() override
     {
-        MidiOut::CloseMidiOut();
+        port.CloseMidiOut();
         MidiOut::SetErrorSink(nullptr);
-        MidiOut::SetService(nullptr);
+        port.SetService(nullptr);
     }
+    MidiOut port;
 };
 
 }  // namespace
@@ -118,21 +119,20 @@ TEST_F(SynthTest, anOutputThatCannotOpenLeavesTheKeyboardSilentAndSaysWhy)
     std::vector<int> errors;
     std::vector<SynthStatus> told;
     synth.setStatusListener([&](const SynthStatus& s) { told.push_back(s); });
-    MidiOut::SetService(&synth);
+    port.SetService(&synth);
     MidiOut::SetErrorSink([&](int code) { errors.push_back(code); });
-    std::int16_t device = 0;
-    EXPECT_TRUE(MidiOut::FindMidiDevice(device));  // the soundfont is there
-    EXPECT_EQ(device, -1);
-    EXPECT_TRUE(MidiOut::OpenMidiOut(device));
+    const auto device = port.FindMidiDevice();  // the soundfont is there
+    EXPECT_EQ(device, std::optional<std::int16_t>(-1));
+    EXPECT_TRUE(port.OpenMidiOut(device.value_or(0)));
     EXPECT_FALSE(synth.waitForAudio(10000));
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(told[0].state, SynthStatus::State::Silent);
     EXPECT_EQ(told[0].why, SynthStatus::Why::NoOutput);
     EXPECT_FALSE(told[0].retrying);
     EXPECT_NE(synth.loadedSoundfont(), "");  // kept for an output that may come
-    MidiOut::NoteOn(0, 60, 127);  // silent, and no crash
-    MidiOut::NoteOff(0, 60);
-    MidiOut::CloseMidiOut();
+    port.NoteOn(0, 60, 127);  // silent, and no crash
+    port.NoteOff(0, 60);
+    port.CloseMidiOut();
     EXPECT_TRUE(errors.empty());
     EXPECT_EQ(synth.close(0), MidiResult::InvalidHandle);
 }
@@ -250,29 +250,29 @@ TEST_F(SynthTest, countdownNoteOffsOfSilentKeysAreNotErrors)
     // The note countdown sends a note-off for every idle key on every tick;
     // a synthesizer that called those failures would flood the error sink.
     SynthService synth(offline());
-    MidiOut::SetService(&synth);
+    port.SetService(&synth);
     std::vector<int> errors;
     MidiOut::SetErrorSink([&](int code) { errors.push_back(code); });
-    ASSERT_TRUE(MidiOut::OpenMidiOut(-1));
+    ASSERT_TRUE(port.OpenMidiOut(-1));
     for (int key = 0; key < 65; ++key)
-        MidiOut::NoteOff(0, std::int16_t(36 + key));
-    MidiOut::ProgramChange(0, 0, 40);
-    MidiOut::ControlChange(0, 7, 100);
+        port.NoteOff(0, std::int16_t(36 + key));
+    port.ProgramChange(0, 0, 40);
+    port.ControlChange(0, 7, 100);
     // A marimba's note dies away by itself before its countdown ends it.
-    MidiOut::ProgramChange(1, 0, 12);
-    MidiOut::NoteOn(1, 84, 127);
+    port.ProgramChange(1, 0, 12);
+    port.NoteOn(1, 84, 127);
     render(synth, 3.0);
-    MidiOut::NoteOff(1, 84);
+    port.NoteOff(1, 84);
     EXPECT_TRUE(errors.empty());
 
     // What is not a short message is refused, and nothing breaks.
-    const std::uint32_t h = MidiOut::MidiOutHandle;
+    const std::uint32_t h = port.MidiOutHandle();
     EXPECT_EQ(synth.sendShortMsg(h, pack(0x3C, 60, 100)), MidiResult::Error);   // no status byte
     EXPECT_EQ(synth.sendShortMsg(h, pack(0xF0, 0x7E, 0x7F)), MidiResult::Error); // system exclusive
     EXPECT_EQ(synth.sendShortMsg(h, pack(0x90, 60, 200)), MidiResult::Error);   // data byte with its top bit
     EXPECT_EQ(synth.sendShortMsg(h, pack(0xF8, 0)), MidiResult::Ok);            // clock: ignored
     EXPECT_EQ(synth.sendShortMsg(h, pack(0xE0, 0, 0x40)), MidiResult::Ok);      // pitch bend centre
-    MidiOut::CloseMidiOut();  // while the synthesizer is still there
+    port.CloseMidiOut();  // while the synthesizer is still there
 }
 
 TEST_F(SynthTest, programChangeAndSettingsChangeTheSound)

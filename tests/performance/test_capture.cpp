@@ -71,22 +71,20 @@ TEST(Capture, theLivePortIsLeftAsItWas)
     QTemporaryDir dir;
     const auto path = makeSong(dir, {{24, 5}});
     RecordingService live;
-    MidiOut::SetService(&live);
-    ASSERT_TRUE(MidiOut::OpenMidiOut(-1));
-    const auto handle = MidiOut::MidiOutHandle;
+    MidiOut port(&live);
+    ASSERT_TRUE(port.OpenMidiOut(-1));
+    const auto handle = port.MidiOutHandle();
     live.clear();
 
     performance::SongCapture capture;
     std::string error;
     ASSERT_TRUE(performance::CaptureSong(path, capture, error)) << error;
     EXPECT_FALSE(capture.messages.empty());
-    EXPECT_EQ(MidiOut::Service(), &live);
-    EXPECT_EQ(MidiOut::MidiOutHandle, handle);
+    EXPECT_EQ(port.Service(), &live);
+    EXPECT_EQ(port.MidiOutHandle(), handle);
     EXPECT_TRUE(live.calls.empty());
-    MidiOut::NoteOn(0, 60, 100);
+    port.NoteOn(0, 60, 100);
     EXPECT_EQ(live.bytes(), "90 3C 64");
-    MidiOut::CloseMidiOut();
-    MidiOut::SetService(nullptr);
 }
 
 TEST(Capture, whatIsNoSongIsRefusedWithAReason)

@@ -69,9 +69,11 @@ TEST(Metronome, clicksKeepTheirOwnTimesWithBeatOneAccented)
 TEST(Metronome, clicksGoToThePercussionChannelAndEndTheClickBefore)
 {
     RecordingService service;
-    MidiOut::Capture capture(&service);
-    performance::SendClick({true, BeatClock::kAccentNote, BeatClock::kAccentVelocity});
-    performance::SendClick({false, BeatClock::kBeatNote, BeatClock::kBeatVelocity});
+    MidiOut port(&service);
+    ASSERT_TRUE(port.OpenMidiOut(-1));
+    auto send = performance::ClickSender(&port);
+    send({true, BeatClock::kAccentNote, BeatClock::kAccentVelocity});
+    send({false, BeatClock::kBeatNote, BeatClock::kBeatVelocity});
     // A note-off may go out with velocity 0 as a note-on; either ends it.
     EXPECT_EQ(service.bytes().substr(0, 8), "99 4C 7F");
     EXPECT_EQ(service.bytes().substr(service.bytes().size() - 8), "99 4D 50");

@@ -33,14 +33,12 @@ class FormTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        MidiOut::SetService(&service);
         ASSERT_TRUE(dir.isValid());
     }
     void TearDown() override
     {
         form.reset();
-        MidiOut::CloseMidiOut();
-        MidiOut::SetService(nullptr);
+        port.CloseMidiOut();
     }
 
     Form2& make(const QString& song = QString(), bool load = true)
@@ -48,6 +46,7 @@ protected:
         Form2Options options;
         options.appDir = dir.path();
         options.songArgument = song;
+        options.port = &port;
         form = std::make_unique<Form2>(options);
         form->exitProcess = [this] { ++exits; };
         form->beep = [this] { ++beeps; };
@@ -140,6 +139,7 @@ protected:
     }
 
     RecordingService service;
+    MidiOut port{&service};
     QTemporaryDir dir;
     std::unique_ptr<Form2> form;
     MIDi* lower = nullptr;

@@ -343,16 +343,16 @@ TEST_F(PanelTest, choosingAnOutputReopensThePortAndResendsBothPrograms)
     SynthConfig silent;
     silent.soundfont = dir.filePath(QStringLiteral("none.sf2")).toStdString();
     CombinedService services(std::make_unique<SynthService>(silent), std::make_unique<PortService>(""), false);
-    MidiOut::SetService(&services);
+    port.SetService(&services);
     MidiInput input;
     std::vector<SoundLamp::State> lamp;
     ServicePortChooser ports(services, input, f.lowerKeyboard(), f.upperKeyboard(),
                              [&](SoundLamp::State state, const QString&) { lamp.push_back(state); });
     const QString trace = dir.filePath(QStringLiteral("trace.txt"));
-    ASSERT_TRUE(MidiOut::SetTrace(trace.toStdString()));
+    ASSERT_TRUE(port.SetTrace(trace.toStdString()));
     EXPECT_TRUE(ports.outputs().ports.isEmpty());
     ports.chooseOutput(-1);
-    MidiOut::SetTrace("");
+    port.SetTrace("");
     QFile file(trace);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     QStringList programs;
@@ -362,6 +362,6 @@ TEST_F(PanelTest, choosingAnOutputReopensThePortAndResendsBothPrograms)
     EXPECT_EQ(programs, (QStringList{QStringLiteral("C1 28 00"), QStringLiteral("C0 0C 00")}));
     ASSERT_FALSE(lamp.empty());
     EXPECT_NE(lamp.back(), SoundLamp::State::Playing);
-    MidiOut::CloseMidiOut();
-    MidiOut::SetService(&service);
+    port.CloseMidiOut();
+    port.SetService(&service);
 }

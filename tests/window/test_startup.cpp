@@ -172,9 +172,9 @@ TEST_F(StartupTest, firstActivationSelectsFirstEntriesOnlyOnce)
 TEST_F(StartupTest, shutdownStopsTheLowerKeyboardAndEndsOnce)
 {
     Form2& f = make();
-    ASSERT_NE(MidiOut::MidiOutHandle, 0u);
+    ASSERT_NE(port.MidiOutHandle(), 0u);
     click(0);
-    EXPECT_EQ(MidiOut::MidiOutHandle, 0u);
+    EXPECT_EQ(port.MidiOutHandle(), 0u);
     EXPECT_EQ(exits, 1);
     f.Unload();
     EXPECT_EQ(exits, 1);

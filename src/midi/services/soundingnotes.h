@@ -28,6 +28,7 @@ public:
             break;
         }
     }
+    bool sounding(int channel, int note) const { return notes_.test(index(channel, note)); }
     // Calls `noteOff(status, note)` for every note still sounding.
     template <typename F>
     void forEachSounding(F&& noteOff) const
