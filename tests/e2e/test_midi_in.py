@@ -109,16 +109,16 @@ class MidiIn(unittest.TestCase):
         s.record()
         mark = len(s.read_trace())
         self.keys.send((0x90, 60, 100))             # channel 1: the lower keyboard, key 24
-        self.assertTrue(wait_for(lambda: self.struck(mark) == [(0x90, 60)], 5), self.stderr())
+        self.assertTrue(wait_for(lambda: self.struck(mark) == [(0x90, 60)], 30), self.stderr())
         time.sleep(0.3)  # the pause is part of the performance
         self.keys.send((0x91, 55, 80), (0x81, 55, 0))  # channel 2: the upper keyboard
-        self.assertTrue(wait_for(lambda: len(self.struck(mark)) == 2, 5))
+        self.assertTrue(wait_for(lambda: len(self.struck(mark)) == 2, 30))
         time.sleep(0.2)
         self.keys.send((0x95, 62, 90))              # another channel: the one played last
-        self.assertTrue(wait_for(lambda: len(self.struck(mark)) == 3, 5))
+        self.assertTrue(wait_for(lambda: len(self.struck(mark)) == 3, 30))
         self.keys.send((0x90, 10, 90))              # off the keys: nothing
         s.click_com(7)  # Stop
-        self.assertTrue(wait_for(lambda: records(s.scratch())[-1][0] == '@END ', 5))
+        self.assertTrue(wait_for(lambda: records(s.scratch())[-1][0] == '@END ', 30))
         self.assertEqual(self.struck(mark), [(0x90, 60), (0x91, 55), (0x91, 62)])
         body = records(s.scratch())[HEADER:]
         self.assertEqual([t for t, _ in body], ['@TonD', '@YueQ', '24   ', '@TonD', '@YueQ', '19   ', '26   ', '@END '])
@@ -142,14 +142,14 @@ class MidiIn(unittest.TestCase):
         self.keys.send((0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7), *clock)
         self.keys.send((0x90, 67, 100), (0x90, 60, 0), (0x80, 64, 0))  # velocity 0 is a note-off
         self.keys.send((0xFE,), (0x90, 72, 90))
-        self.assertTrue(wait_for(lambda: len(self.struck(mark)) >= 4, 5), self.stderr())
+        self.assertTrue(wait_for(lambda: len(self.struck(mark)) >= 4, 30), self.stderr())
         time.sleep(0.3)  # anything struck twice would be in by now
         self.assertEqual(self.struck(mark), [(0x90, 60), (0x90, 64), (0x90, 67), (0x90, 72)])
 
     def test_the_controller_going_away_leaves_the_keyboard_playing(self):
         mark = len(self.s.read_trace())
         self.keys.send((0x90, 48, 100))
-        self.assertTrue(wait_for(lambda: len(self.struck(mark)) >= 1, 5))
+        self.assertTrue(wait_for(lambda: len(self.struck(mark)) >= 1, 30))
         for note in range(49, 60):
             self.keys.send((0x90, note, 100))
         self.keys.close()  # unplugged while its notes arrive
@@ -158,7 +158,7 @@ class MidiIn(unittest.TestCase):
         mark = len(self.s.read_trace())
         self.s.focus()
         self.s.key('z')
-        self.assertTrue(wait_for(lambda: (0x90, 48) in self.struck(mark), 5))
+        self.assertTrue(wait_for(lambda: (0x90, 48) in self.struck(mark), 30))
         self.assertIsNone(self.s.proc.poll())
 
 
