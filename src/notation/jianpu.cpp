@@ -571,6 +571,11 @@ bool ParseJianpu(std::string_view text, Score& score, std::string& error, std::v
         std::vector<Note>& notes = *voice->notes;
         lineVoice = voice;
         lineFirst = notes.size();
+        // A note takes two bytes at the least: room for as many as the line
+        // can hold, grown as a vector grows, spares a long line the copies
+        // of every note it has read so far.
+        if (const std::size_t most = notes.size() + (line.size() - start) / 2 + 1; notes.capacity() < most)
+            notes.reserve(std::max(most, 2 * notes.capacity()));
         Columns columns(line);
         for (std::size_t i = start; i < line.size();) {
             const char c = line[i];
@@ -689,8 +694,8 @@ bool ParseJianpu(std::string_view text, Score& score, std::string& error, std::v
                         note.slurEnd = true;
                     }
                 }
-                notes.push_back(note);
                 voice->inBar3 += ThirdsOf(note);
+                notes.push_back(std::move(note));
             }
             i = end;
         }
