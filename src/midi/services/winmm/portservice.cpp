@@ -134,8 +134,6 @@ int PortService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
     if (m.length == 0)
         return MidiResult::Error;
     OpenPort& port = *it->second;
-    if (!passEverything_ && port.sounding.idleNoteOff(m))
-        return MidiResult::Ok;
     // The packed message goes out as it is: WinMM takes exactly this form.
     const MMRESULT r = midiOutShortMsg(port.out, DWORD(message));
     if (r != MMSYSERR_NOERROR)
