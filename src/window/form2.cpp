@@ -756,7 +756,7 @@ void Form2::showFollowWindow()
 {
     FollowWindow& follow = followWindow();
     if (!commands_->shownSong().isEmpty() && !follow.isVisible())
-        follow.showSong(commands_->shownSong());
+        follow.showSong(commands_->scoreOf(commands_->shownSong()));
     follow.show();
     follow.raise();
 }

@@ -504,7 +504,7 @@ void SongCommands::PlayCommand()
         return;
     }
     if (playbackStarting)
-        playbackStarting(SongPath);
+        playbackStarting(scoreOf(SongPath));
     gridStartMs_ = monotonicMs_();
     ticksDone_ = 0;
     armPlayback();
@@ -620,6 +620,7 @@ bool SongCommands::openImportedFile(const QString& path, QString* why)
     }
     SongPath = importedSongPath();
     shownSong_ = SongPath;
+    importedText_ = isMidiFile(path) ? QString() : path;
     parts_.title->setText(QString::fromStdString(song.title));
     parts_.author->setText(QString::fromStdString(song.author));
     // A file longer than a song plays its start, and the display says so
@@ -712,4 +713,11 @@ void SongCommands::SaveCommand()
         saved = saveCopy(source, target);  // onto the open song itself: nothing to do
     if (!saved && warn)
         warn(QStringLiteral("无法保存到 %1").arg(QDir::toNativeSeparators(target)));
+}
+
+QString SongCommands::scoreOf(const QString& song) const
+{
+    if (song == importedSongPath() && !importedText_.isEmpty() && QFileInfo::exists(importedText_))
+        return importedText_;
+    return song;
 }

@@ -185,9 +185,16 @@ private:
     // last song opened, or the song made of the last MIDI file opened).
     QString shownSong_;
 
+    // The jianpu text the imported song was made of: its score has the
+    // lyrics, ties and repeats the song has no room for.
+    QString importedText_;
+
 public:
     // The song on the display: the one played, saved and written down.
     const QString& shownSong() const { return shownSong_; }
+    // What 显示简谱 draws for a song: the text it was made of while that
+    // text is there, else the song itself.
+    QString scoreOf(const QString& song) const;
 
 private:
     songs::ScratchLock scratchLock_;

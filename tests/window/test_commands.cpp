@@ -562,4 +562,8 @@ TEST_F(CommandTest, aSongOfTheBankIsListedInItsGroupAndPlaysAtOnceOnBothKeyboard
         if ((m.status & 0xF0) == 0x90 && m.data2 > 0)
             channels.insert(m.status & 0x0F);
     EXPECT_EQ(channels.size(), 2u) << "both keyboards play";
+    // 显示简谱 draws the text, lyrics and all, not the song made of it.
+    f.showFollowWindow();
+    const auto& sung = f.followWindowIfShown()->score().upper;
+    EXPECT_TRUE(std::any_of(sung.begin(), sung.end(), [](const notation::Note& n) { return n.lyric == "茉"; }));
 }
