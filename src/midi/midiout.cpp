@@ -86,7 +86,23 @@ bool MidiOut::OpenMidiOut(std::int16_t deviceId)
     }
     if (result != MidiResult::Ok)
         MidiOutError(std::int16_t(result));
+    if (clicks_)
+        StartClicks(*clicks_);  // the new device may time them, or leave them to the caller
     return handle_ != 0;
+}
+
+void MidiOut::StartClicks(const ClickPattern& pattern)
+{
+    clicks_ = pattern;
+    clicksTimed_ = handle_ != 0 && service_ && service_->startClicks(handle_, pattern);
+}
+
+void MidiOut::StopClicks()
+{
+    if (clicksTimed_)
+        service_->stopClicks(handle_);
+    clicks_.reset();
+    clicksTimed_ = false;
 }
 
 void MidiOut::CloseMidiOut()
@@ -97,6 +113,7 @@ void MidiOut::CloseMidiOut()
     if (result != MidiResult::Ok)
         MidiOutError(std::int16_t(result));
     handle_ = 0;
+    clicksTimed_ = false;  // the service ended them with the handle
 }
 
 void MidiOut::SendShortMsg(std::int16_t status, std::int16_t data1, std::int16_t data2)

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-class MidiService;
+#include "midi/midiservice.h"
 
 // The ranges of a channel message's parts. A value outside them would turn
 // into another message, so nothing outside them is sent.
@@ -46,6 +46,13 @@ public:
     void ProgramChange(int channel, int bank, int program);
     void SendShortMsg(std::int16_t status, std::int16_t data1, std::int16_t data2);
 
+    // The metronome's clicks, timed by the device itself where it can
+    // (ClicksTimed); kept across a reopen, also of another device. They are
+    // none of the port's messages: no trace, no sounding note.
+    void StartClicks(const ClickPattern& pattern);
+    void StopClicks();
+    bool ClicksTimed() const { return clicksTimed_; }
+
     // Whether a note-on for this note went out and nothing has ended it yet,
     // whichever keyboard sent it: a keyboard's note-off for a note the other
     // struck on the same channel ends it, as one instrument would hear it.
@@ -69,4 +76,6 @@ private:
     std::uint32_t handle_ = 0;
     std::FILE* trace_ = nullptr;
     SoundingNotes sounding_;
+    std::optional<ClickPattern> clicks_;
+    bool clicksTimed_ = false;
 };

@@ -36,6 +36,11 @@ void InstrumentHost::selectHalf(std::int16_t half)
 void InstrumentHost::applySetting(const songs::Record& record)
 {
     const std::optional<songs::Tag> tag = songs::ParseTag(record.tag);
+    if (songs::TakeTimeRecord(record, time_)) {
+        if (tag == songs::Tag::Meter && timeRead)
+            timeRead(time_);
+        return;
+    }
     if (tag && ApplySetting(*active_, *tag, record) && settingApplied)
         settingApplied(*tag, record.number);
 }

@@ -4,6 +4,7 @@
 // keyboard. The window and the song tools play songs through this one host;
 // what else they do (the panel follows, the playback timer) comes in hooks.
 #include "songs/player.h"
+#include "songs/songtime.h"
 
 #include <cstdint>
 #include <functional>
@@ -43,11 +44,15 @@ public:
     std::function<bool()> locked;    // setting records are skipped while true (锁定)
     std::function<void(bool on)> timer;
     std::function<void()> ended;
+    // The song's tempo and meter, told at its meter record, which follows
+    // its tempo record.
+    std::function<void(const songs::SongTime& time)> timeRead;
 
 private:
     MIDi& lower_;
     MIDi& upper_;
     MIDi* active_;
+    songs::SongTime time_;
 };
 
 }  // namespace performance

@@ -14,12 +14,33 @@ constexpr std::int16_t kPercussionChannel = 9;  // MIDI channel 10
 Metronome::Sink ClickSender(MidiOut* port)
 {
     return [port, sounding = -1](const Click& click) mutable {
-        if (!port)
+        if (!port || port->ClicksTimed())
             return;
         if (sounding >= 0)
             port->NoteOff(kPercussionChannel, sounding);
         port->NoteOn(kPercussionChannel, click.note, click.velocity);
         sounding = click.note;
+    };
+}
+
+Metronome::Timed TimedClicks(MidiOut* port)
+{
+    return [port](const BeatClock* beat) {
+        if (!port)
+            return;
+        if (!beat) {
+            port->StopClicks();
+            return;
+        }
+        ClickPattern p;
+        p.beatUs = beat->beat().count();
+        p.beats = beat->beats();
+        p.channel = kPercussionChannel;
+        p.accentNote = BeatClock::kAccentNote;
+        p.accentVelocity = BeatClock::kAccentVelocity;
+        p.beatNote = BeatClock::kBeatNote;
+        p.beatVelocity = BeatClock::kBeatVelocity;
+        port->StartClicks(p);
     };
 }
 
@@ -43,7 +64,17 @@ songs::SongTime BeatClock::songTime() const
     return {std::clamp(quarters, songs::kSlowestTempo, songs::kFastestTempo), beats_, unit_};
 }
 
-Metronome::Metronome(Sink sink, Clock clock) : sink_(std::move(sink)), clock_(std::move(clock))
+void BeatClock::followSong(const songs::SongTime& time, int percent)
+{
+    if (!time.known())
+        return;
+    setMeter(time.beats, time.beatUnit);
+    // The inverse of songTime(): 60 quarters are 120 eighths.
+    setTempo(int(std::lround(time.tempo * unit_ / 4.0 * percent / 100.0)));
+}
+
+Metronome::Metronome(Sink sink, Clock clock, Timed timed)
+    : sink_(std::move(sink)), clock_(std::move(clock)), timed_(std::move(timed))
 {
     // Coarse timers may fire up to 5 % late; the clicks are aimed to the millisecond.
     Timer.setTimerType(Qt::PreciseTimer);
@@ -57,11 +88,15 @@ void Metronome::start(const BeatClock& beat)
     first_ = clock_();
     next_ = 0;
     running_ = true;
+    if (timed_)
+        timed_(&beat_);
     clickTick();
 }
 
 void Metronome::stop()
 {
+    if (running_ && timed_)
+        timed_(nullptr);
     running_ = false;
     Timer.stop();
 }

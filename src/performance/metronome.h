@@ -44,6 +44,8 @@ public:
     Click click(std::int64_t n) const;
     // As a song keeps it: quarter notes a minute.
     songs::SongTime songTime() const;
+    // A song's own, when it says; `percent` of its tempo (a lesson's).
+    void followSong(const songs::SongTime& time, int percent = 100);
 
 private:
     int tempo_ = 120, beats_ = 4, unit_ = 4;
@@ -53,8 +55,11 @@ class Metronome : public QObject {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     using Sink = std::function<void(const Click&)>;
+    // Told the beat at each start and nothing at the stop: an output that
+    // times the clicks on its own sound clock takes them all from here.
+    using Timed = std::function<void(const BeatClock* beat)>;
 
-    explicit Metronome(Sink sink, Clock clock = &std::chrono::steady_clock::now);
+    explicit Metronome(Sink sink, Clock clock = &std::chrono::steady_clock::now, Timed timed = {});
 
     // Beat one sounds now; a running metronome starts its bar again (a count-in).
     void start(const BeatClock& beat);
@@ -72,6 +77,7 @@ public:
 private:
     Sink sink_;
     Clock clock_;
+    Timed timed_;
     BeatClock beat_;
     std::chrono::steady_clock::time_point first_;
     std::int64_t next_ = 0;  // the click to sound next
@@ -80,7 +86,11 @@ private:
 
 // Sends each click on the General MIDI percussion channel (10) of `port`,
 // ending the one before: the metronome's only way to the MIDI output. No
-// port: the clicks go nowhere.
+// port: the clicks go nowhere. Nothing while the port's device times them.
 Metronome::Sink ClickSender(MidiOut* port);
+// Hands the beat to `port`'s device, which times the clicks itself where it
+// can (the built-in synthesizer, on its samples); a system port cannot, and
+// ClickSender's timed clicks go on.
+Metronome::Timed TimedClicks(MidiOut* port);
 
 }  // namespace performance

@@ -38,6 +38,7 @@
 #include <QTime>
 #include <QWindow>
 
+#include <chrono>
 #include <random>
 
 // The pictures live in this static library; without an explicit reference
@@ -114,7 +115,9 @@ Form2::Form2(const Form2Options& options, QWidget* parent)
     buildKeyboards();
     MIDi1->setPort(options.port);
     MIDi2->setPort(options.port);
-    metronome_ = std::make_unique<performance::Metronome>(performance::ClickSender(options.port));
+    metronome_ = std::make_unique<performance::Metronome>(performance::ClickSender(options.port),
+                                                         &std::chrono::steady_clock::now,
+                                                         performance::TimedClicks(options.port));
     commands_ = makeSongCommands(options);
     wireParts();
 
@@ -311,6 +314,10 @@ void Form2::wireParts()
         if (commands_->isPlaying())
             commands_->StopPlayback();
     };
+    commands_->songTimeRead = [this](const songs::SongTime& time) { followSong(time, 100, true); };
+    commands_->playbackEnded = [this] { followSong({}, 100, false); };
+    lesson_->countIn = [this](const QString& song, int percent) { return countInLesson(song, percent); };
+    lesson_->ended = [this] { followSong({}, 100, false); };
 }
 
 void Form2::paintEvent(QPaintEvent*)
@@ -736,10 +743,32 @@ void Form2::applyMetronome(bool countIn)
     performance::BeatClock beat;
     beat.setTempo(choices_.metronomeTempo);
     beat.setMeter(choices_.metronomeBeats, choices_.metronomeUnit);
+    beat.followSong(songTime_, songPercent_);
     const performance::BeatClock& now = metronome_->beat();
     const bool same = now.tempo() == beat.tempo() && now.beats() == beat.beats() && now.unit() == beat.unit();
     if (countIn || !metronome_->running() || !same)
         metronome_->start(beat);
+}
+
+void Form2::followSong(const songs::SongTime& time, int percent, bool countIn)
+{
+    songTime_ = time;
+    songPercent_ = percent;
+    applyMetronome(countIn && time.known());
+}
+
+std::int64_t Form2::countInLesson(const QString& song, int percent)
+{
+    if (!choices_.metronome)
+        return 0;
+    songs::SongTime time;
+    int tone = 0;
+    if (!songs::ReadSongTime(song.toStdString(), time, tone))
+        time = {};  // a jianpu text or a MIDI file: the chosen beat
+    songTime_ = time;
+    songPercent_ = percent;
+    applyMetronome(true);  // beat one now: the lesson's first note is a bar away
+    return std::chrono::duration_cast<std::chrono::milliseconds>(metronome_->beat().bar()).count();
 }
 
 FollowWindow& Form2::followWindow()

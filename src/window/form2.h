@@ -7,6 +7,7 @@
 #include "window/choices.h"
 #include "window/co.h"
 #include "window/soundlamp.h"
+#include "songs/songtime.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -187,7 +188,14 @@ private:
     PortChooser* ports_ = nullptr;
     PlayingChoices choices_;
     std::unique_ptr<performance::Metronome> metronome_;
+    // The chosen beat, or the tempo and meter of the song that plays (at the
+    // lesson's share of its tempo) when it says them.
     void applyMetronome(bool countIn);
+    // A song starts (countIn: its bar starts now) or ends ({}).
+    void followSong(const songs::SongTime& time, int percent, bool countIn);
+    std::int64_t countInLesson(const QString& song, int percent);
+    songs::SongTime songTime_;
+    int songPercent_ = 100;
     FollowWindow* follow_ = nullptr;
     std::unique_ptr<LessonRun> lesson_;
     FollowWindow& followWindow();

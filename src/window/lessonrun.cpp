@@ -99,7 +99,8 @@ bool LessonRun::start(const QString& songPath, LessonPart part)
                    .arg(lesson_->tempo())
                    .arg(QFileInfo(songPath).completeBaseName());
     say(heading_);
-    lesson_->start(clock_());
+    const std::int64_t lead = countIn ? countIn(songPath, lesson_->tempo()) : 0;
+    lesson_->start(clock_() + lead);
     tick();
     if (lesson_ && !lesson_->finished())
         timer_.start();
@@ -120,6 +121,8 @@ void LessonRun::finish()
     say(LessonResultText(lesson_->result()));
     lesson_.reset();
     markNextKeys();
+    if (ended)
+        ended();
 }
 
 void LessonRun::struck(MIDi* keyboard, int key)

@@ -44,6 +44,10 @@ public:
     // Hooks the window sets.
     std::function<void(const QString& text)> status;  // a line the window shows until the next
     std::function<void()> songStopping;               // the ordinary playback ends first
+    // Before the first note: a bar counted in, its length in milliseconds
+    // (0: none), for the song at `percent` of its tempo.
+    std::function<std::int64_t(const QString& songPath, int percent)> countIn;
+    std::function<void()> ended;  // the result is said
 
 private:
     MIDi& keyboardOf(bool upper) const;

@@ -63,6 +63,10 @@ SongCommands::SongCommands(const Parts& parts, MIDi*& active, const QString& app
             Timer3.stop();
     };
     host_.ended = [this] { finishPlayback(); };
+    host_.timeRead = [this](const songs::SongTime& time) {
+        if (songTimeRead)
+            songTimeRead(time);
+    };
     host_.selected = [this](MIDi* keyboard) {
         const bool changed = keyboard != ActiveMIDi;
         ActiveMIDi = keyboard;
@@ -561,6 +565,8 @@ void SongCommands::finishPlayback()
     parts_.lower->SetEnabled(true);
     parts_.upper->SetEnabled(true);
     paintFace(kPlay, false);
+    if (playbackEnded)
+        playbackEnded();
 }
 
 void SongCommands::StopPlayback()

@@ -126,6 +126,8 @@ public:
     std::function<void()> commandGiven;                // a command starts: random play stops
     std::function<void()> focusAway;                   // the keys go back to the keyboards
     std::function<void(const QString& song)> playbackStarting;  // a song is about to play
+    std::function<void(const songs::SongTime& time)> songTimeRead;  // the playing song's tempo and meter
+    std::function<void()> playbackEnded;                            // its end, or Stop
     std::function<void()> activeChanged;               // a song made the other keyboard the active one
     // A take begins: the tempo and meter it is played to (none when the
     // metronome is off); the metronome counts a bar in from here.

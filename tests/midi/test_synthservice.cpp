@@ -339,6 +339,54 @@ TEST_F(SynthTest, notesSentBehindInstrumentChangesSoundWithTheNewInstruments)
     EXPECT_GT(*std::max_element(queued.begin(), queued.end()), 0.05f);
 }
 
+TEST_F(SynthTest, metronomeClicksLandOnTheBlockOfTheirOwnFrameHoweverTheSoundIsAskedFor)
+{
+    // 96 beats a minute in 3/4: a beat is 27562.5 frames, so click n falls
+    // on frame n * 27562.5 to the nearest, and sounds from the synthesizer's
+    // 64-frame block that holds it, exactly as a note struck there would.
+    ClickPattern pattern;
+    pattern.beatUs = 625000;
+    pattern.beats = 3;
+    const int frames = framesOf(2.6);  // clicks 0..4
+    const auto clicks = [&](int piece) {
+        SynthService synth(offline());
+        std::uint32_t handle = 0;
+        EXPECT_EQ(synth.open(-1, handle), MidiResult::Ok);
+        EXPECT_TRUE(synth.startClicks(handle, pattern));
+        std::vector<float> lr(std::size_t(frames) * 2);
+        for (int done = 0; done < frames; done += piece)
+            EXPECT_TRUE(synth.renderFloat(std::min(piece, frames - done), lr.data() + 2 * done));
+        return lr;
+    };
+    SynthService synth(offline());
+    std::uint32_t handle = 0;
+    ASSERT_EQ(synth.open(-1, handle), MidiResult::Ok);
+    std::vector<float> struck(std::size_t(frames) * 2);
+    int done = 0;
+    for (std::int64_t n = 0; n < 5; ++n) {
+        const int at = int(std::ceil(std::round(double(n) * 27562.5 + 1e-9) / 64.0) * 64);
+        ASSERT_TRUE(synth.renderFloat(at - done, struck.data() + 2 * done));
+        done = at;
+        if (n > 0)
+            synth.sendShortMsg(handle, pack(0x89, n % 3 == 1 ? 76 : 77));
+        synth.sendShortMsg(handle, n % 3 == 0 ? pack(0x99, 76, 127) : pack(0x99, 77, 80));
+    }
+    ASSERT_TRUE(synth.renderFloat(frames - done, struck.data() + 2 * done));
+
+    const auto small = clicks(37);
+    EXPECT_EQ(small, struck) << "each click sounds from its own block, the first beat of a bar accented";
+    EXPECT_EQ(clicks(4410), small) << "the size of the pieces asked for moves no click";
+    EXPECT_GT(*std::max_element(small.begin(), small.end()), 0.05f);
+
+    // A stop ends them; the handle's close does too.
+    ASSERT_TRUE(synth.startClicks(handle, pattern));
+    synth.stopClicks(handle);
+    std::vector<float> after(std::size_t(framesOf(1.0)) * 2);
+    ASSERT_TRUE(synth.renderFloat(framesOf(1.0), after.data()));
+    ASSERT_TRUE(synth.renderFloat(framesOf(1.0), after.data()));
+    EXPECT_LT(*std::max_element(after.begin(), after.end()), 1e-3f);
+}
+
 TEST(ShortMessage, lengthOnTheWire)
 {
     EXPECT_EQ(DecodeShortMessage(0x7F3C90).length, 3);

@@ -68,6 +68,18 @@ int CombinedService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
     return it->second.service->sendShortMsg(it->second.handle, message);
 }
 
+bool CombinedService::startClicks(std::uint32_t handle, const ClickPattern& pattern)
+{
+    const auto it = routes_.find(handle);
+    return it != routes_.end() && it->second.service->startClicks(it->second.handle, pattern);
+}
+
+void CombinedService::stopClicks(std::uint32_t handle)
+{
+    if (const auto it = routes_.find(handle); it != routes_.end())
+        it->second.service->stopClicks(it->second.handle);
+}
+
 void CombinedService::setDefault(const std::string& port)
 {
     defaultIsPort_ = !port.empty() && ports_;

@@ -22,6 +22,8 @@ public:
     int open(int deviceId, std::uint32_t& handle) override;
     int close(std::uint32_t handle) override;
     int sendShortMsg(std::uint32_t handle, std::uint32_t message) override;
+    bool startClicks(std::uint32_t handle, const ClickPattern& pattern) override;
+    void stopClicks(std::uint32_t handle) override;
 
     // What a device stands for, for logs and tests: "synthesizer", "port NAME"
     // or "none".

@@ -370,7 +370,10 @@ void PulseOutput::write(std::size_t bytes)
         spare_.resize(frames * kChannels);
         samples = spare_.data();
     }
-    Fluid().fluid_synth_write_float(synth_, int(frames), samples, 0, kChannels, samples, 1, kChannels);
+    if (options_.render)
+        options_.render(int(frames), samples);
+    else
+        Fluid().fluid_synth_write_float(synth_, int(frames), samples, 0, kChannels, samples, 1, kChannels);
     growth_.rendered(std::int64_t(frames));
     float peak = 0;
     for (std::size_t i = 0; i < frames * kChannels; ++i)
@@ -382,7 +385,7 @@ void PulseOutput::write(std::size_t bytes)
     audibleNow_.store(audible);
     Pulse().pa_stream_write(stream_, samples, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
 
-    if (audible || Fluid().fluid_synth_get_active_voice_count(synth_) > 0) {
+    if (audible || Fluid().fluid_synth_get_active_voice_count(synth_) > 0 || (options_.keepAwake && options_.keepAwake())) {
         silentFrames_ = 0;
         return;
     }

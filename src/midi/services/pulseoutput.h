@@ -47,6 +47,12 @@ public:
         // Called on the stream's thread before each piece is rendered (tests
         // stall it there to make the server run dry).
         std::function<void()> beforeRender;
+        // Renders a piece of the synthesizer's sound, on the stream's thread;
+        // unset: fluid_synth_write_float.
+        std::function<void(int frames, float* leftRight)> render;
+        // Sound is due though none may sound now (the metronome's clicks
+        // between their silences): the stream does not rest.
+        std::function<bool()> keepAwake;
     };
 
     struct Size {

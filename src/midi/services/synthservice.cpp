@@ -2,6 +2,7 @@
 
 #include "midi/services/audiooutput.h"
 #include "midi/services/audiosystem.h"
+#include "midi/services/clicktrack.h"
 #include "midi/services/pulseoutput.h"
 #include "midi/services/servicelog.h"
 #include "midi/services/sharedlibrary.h"
@@ -23,6 +24,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <type_traits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -347,6 +349,12 @@ struct SynthService::Engine {
     void setStatus(SynthStatus s);
     void run(std::shared_ptr<Engine> self, std::string soundfont);
     const std::string* chosenDriver() const;
+    // Every rendering of ours goes through here: the clicks land in it.
+    // false when FluidSynth refused a piece.
+    template <class Sample>
+    bool render(int frames, Sample* leftRight);
+    // The clicks can be placed: offline, or while our own output plays.
+    bool clicksPlaced() const;
 
     const SynthConfig config;
     fluid_settings_t* settings = nullptr;
@@ -354,6 +362,7 @@ struct SynthService::Engine {
     std::unique_ptr<SynthCommands> commands;  // made with the synthesizer, before `ready`
     std::atomic<bool> made{false};
     std::atomic<bool> ready{false};  // messages go to `commands`, no longer to `pending`
+    ClickTrack clicks{kSampleRate};
     bool warnedNoAudio = false;      // the starter thread's own
 
     mutable std::mutex mutex;  // guards what follows; never held while waiting on a server
@@ -378,6 +387,28 @@ const std::string* SynthService::Engine::chosenDriver() const
         if (name == "audio.driver")
             return &value;  // the user's choice is the only one tried
     return nullptr;
+}
+
+template <class Sample>
+bool SynthService::Engine::render(int frames, Sample* leftRight)
+{
+    bool ok = true;
+    clicks.render(*commands, frames, [&](int offset, int count) {
+        Sample* at = leftRight + 2 * std::ptrdiff_t(offset);
+        if constexpr (std::is_same_v<Sample, float>)
+            ok = Fluid().fluid_synth_write_float(synth, count, at, 0, 2, at, 1, 2) == FLUID_OK && ok;
+        else
+            ok = Fluid().fluid_synth_write_s16(synth, count, at, 0, 2, at, 1, 2) == FLUID_OK && ok;
+    });
+    return ok;
+}
+
+bool SynthService::Engine::clicksPlaced() const
+{
+    if (!config.audio)
+        return true;
+    std::lock_guard lock(mutex);
+    return dynamic_cast<PulseOutput*>(output.get()) != nullptr;
 }
 
 bool SynthService::Engine::makeSynth(const std::string& font)
@@ -505,6 +536,8 @@ bool SynthService::Engine::openPulse(std::string& why, bool& silent)
     // inside `mutex`: so no `mutex` here, only the flag and a nudge. The
     // starter also looks at the flag once a second, should the nudge come
     // between its look and its wait.
+    pulse.render = [this](int frames, float* leftRight) { render(frames, leftRight); };
+    pulse.keepAwake = [this] { return clicks.running(); };
     pulse.onLost = [this] {
         lost.store(true);
         changed.notify_all();
@@ -871,6 +904,7 @@ int SynthService::close(std::uint32_t handle)
     if (handle == 0 || handle != handle_ || !engine_)
         return MidiResult::InvalidHandle;
     handle_ = 0;
+    engine_->clicks.stop();
     // The synthesizer, its soundfont and its stream stay for the next open;
     // only what sounds ends with the handle.
     if (!engine_->ready.load()) {
@@ -882,6 +916,25 @@ int SynthService::close(std::uint32_t handle)
     }
     engine_->commands->endAllNotes();
     return MidiResult::Ok;
+}
+
+bool SynthService::startClicks(std::uint32_t handle, const ClickPattern& pattern)
+{
+    if (handle == 0 || handle != handle_ || !engine_ || !engine_->ready.load() || !engine_->clicksPlaced())
+        return false;
+    engine_->clicks.start(pattern);
+    if (config_.audio) {
+        std::lock_guard lock(engine_->mutex);
+        if (engine_->output)
+            engine_->output->wake();  // a resting stream renders again: beat one is due now
+    }
+    return true;
+}
+
+void SynthService::stopClicks(std::uint32_t handle)
+{
+    if (handle != 0 && handle == handle_ && engine_)
+        engine_->clicks.stop();
 }
 
 int SynthService::sendShortMsg(std::uint32_t handle, std::uint32_t message)
@@ -914,7 +967,7 @@ bool SynthService::renderS16(int frames, std::int16_t* leftRight)
     if (!engine_ || !engine_->ready.load() || config_.audio || frames < 0 || (frames > 0 && !leftRight))
         return false;
     engine_->commands->drain();  // what was sent sounds in this piece
-    return frames == 0 || Fluid().fluid_synth_write_s16(engine_->synth, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
+    return engine_->render(frames, leftRight);
 }
 
 bool SynthService::renderFloat(int frames, float* leftRight)
@@ -922,5 +975,5 @@ bool SynthService::renderFloat(int frames, float* leftRight)
     if (!engine_ || !engine_->ready.load() || config_.audio || frames < 0 || (frames > 0 && !leftRight))
         return false;
     engine_->commands->drain();
-    return frames == 0 || Fluid().fluid_synth_write_float(engine_->synth, frames, leftRight, 0, 2, leftRight, 1, 2) == FLUID_OK;
+    return engine_->render(frames, leftRight);
 }

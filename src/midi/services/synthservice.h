@@ -83,6 +83,11 @@ public:
     int open(int deviceId, std::uint32_t& handle) override;
     int close(std::uint32_t handle) override;
     int sendShortMsg(std::uint32_t handle, std::uint32_t message) override;
+    // The clicks are placed by the rendering thread (ClickTrack), offline too;
+    // not with one of FluidSynth's own audio drivers, which render by
+    // themselves: false then, and the caller times them.
+    bool startClicks(std::uint32_t handle, const ClickPattern& pattern) override;
+    void stopClicks(std::uint32_t handle) override;
 
     // The soundfont that open() would load, empty when there is none. Once
     // found it is remembered: both keyboards ask at start, before the window

@@ -1,0 +1,67 @@
+#include "midi/services/clicktrack.h"
+
+#include "midi/services/synthcommands.h"
+
+#include <algorithm>
+
+namespace {
+
+ShortMessage Note(int status, int channel, int note, int velocity)
+{
+    return {std::uint8_t(status | channel), std::uint8_t(note), std::uint8_t(velocity), 3};
+}
+
+}  // namespace
+
+void ClickTrack::start(const ClickPattern& pattern)
+{
+    {
+        std::lock_guard lock(mutex_);
+        pattern_ = pattern;
+        pattern_.beatUs = std::max<std::int64_t>(pattern.beatUs, 1000);
+        pattern_.beats = std::max(pattern.beats, 1);
+        pattern_.channel = std::clamp(pattern.channel, 0, 15);
+        on_ = true;
+    }
+    running_.store(true);
+    handed_.fetch_add(1);
+}
+
+void ClickTrack::stop()
+{
+    {
+        std::lock_guard lock(mutex_);
+        on_ = false;
+    }
+    running_.store(false);
+    handed_.fetch_add(1);
+}
+
+std::int64_t ClickTrack::frameOf(std::int64_t click) const
+{
+    // From click 0 each time, to the nearest frame: no rounding piles up.
+    return first_ + (click * playing_.beatUs * rate_ + 500000) / 1000000;
+}
+
+int ClickTrack::playDue(SynthCommands& commands, int most)
+{
+    if (const std::uint64_t handed = handed_.load(); handed != taken_) {
+        std::lock_guard lock(mutex_);
+        taken_ = handed;
+        playing_ = pattern_;
+        playingOn_ = on_;
+        first_ = frame_;
+        next_ = 0;
+    }
+    if (!playingOn_)
+        return most;
+    while (frameOf(next_) <= frame_) {
+        const bool one = next_ % playing_.beats == 0;
+        if (sounding_ >= 0)
+            commands.send(Note(0x80, playing_.channel, sounding_, 0));
+        sounding_ = one ? playing_.accentNote : playing_.beatNote;
+        commands.send(Note(0x90, playing_.channel, sounding_, one ? playing_.accentVelocity : playing_.beatVelocity));
+        ++next_;
+    }
+    return int(std::min<std::int64_t>(most, frameOf(next_) - frame_));
+}
