@@ -3,6 +3,8 @@
 // that need a real sound server: it is killed with its owner.
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <sched.h>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -13,7 +15,10 @@
 
 class PulseServer {
 public:
-    bool start()
+    // realtime: the server's threads at a real-time priority, as a desktop's
+    // sound server runs (through rtkit); where the system does not allow it,
+    // the server runs as it can.
+    bool start(bool realtime = false)
     {
         char folder[] = "/tmp/sonarel-pulse-XXXXXX";
         if (!mkdtemp(folder) || std::system("command -v pulseaudio >/dev/null") != 0)
@@ -34,6 +39,14 @@ public:
         for (int i = 0; i < 200 && ::access(socket.c_str(), F_OK) != 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(25));
         server_ = "unix:" + socket;
+        if (realtime) {
+            // A server run as root without rtkit keeps no real-time priority
+            // of its own: its threads are given one here.
+            sched_param param{};
+            param.sched_priority = 10;
+            for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task"))
+                sched_setscheduler(std::stoi(task.path().filename().string()), SCHED_RR, &param);
+        }
         return ::access(socket.c_str(), F_OK) == 0;
     }
     ~PulseServer()

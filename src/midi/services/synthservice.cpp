@@ -532,12 +532,13 @@ bool SynthService::Engine::openPulse(std::string& why, bool& silent)
             pulse.server = server;
         Fluid().fluid_free(server);
     }
+    // The metronome's clicks are placed in what the stream renders.
+    pulse.render = [this](int frames, float* leftRight) { render(frames, leftRight); };
+    pulse.keepAwake = [this] { return clicks.running(); };
     // Called with the stream's lock held, which the keyboards' thread takes
     // inside `mutex`: so no `mutex` here, only the flag and a nudge. The
     // starter also looks at the flag once a second, should the nudge come
     // between its look and its wait.
-    pulse.render = [this](int frames, float* leftRight) { render(frames, leftRight); };
-    pulse.keepAwake = [this] { return clicks.running(); };
     pulse.onLost = [this] {
         lost.store(true);
         changed.notify_all();
