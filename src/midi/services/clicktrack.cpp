@@ -3,6 +3,7 @@
 #include "midi/services/synthcommands.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -51,10 +52,24 @@ int ClickTrack::playDue(SynthCommands& commands, int most)
         playing_ = pattern_;
         playingOn_ = on_;
         first_ = frame_;
+        firstAt_ = std::chrono::steady_clock::now();
         next_ = 0;
+        ranDry_ = false;
     }
     if (!playingOn_)
         return most;
+    if (std::exchange(ranDry_, false)) {
+        // The frame rendered now is heard now, once the server has run dry:
+        // the frames of the silence it played instead are counted in. Of
+        // the clicks that fell in it only the latest sounds, late, as the
+        // timer's metronome does.
+        const auto since = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - firstAt_);
+        const std::int64_t heard = first_ + since.count() * rate_ / 1000000;
+        if (heard > frame_)
+            first_ -= heard - frame_;
+        while (frameOf(next_ + 1) <= frame_)
+            ++next_;
+    }
     while (frameOf(next_) <= frame_) {
         const bool one = next_ % playing_.beats == 0;
         if (sounding_ >= 0)

@@ -13,6 +13,7 @@
 #include "midi/midiservice.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 
@@ -27,6 +28,10 @@ public:
     void stop();
     // Clicks are due: an output that rests in silence keeps rendering.
     bool running() const { return running_.load(); }
+    // The rendering thread: the sound server ran dry and played silence
+    // for a while, which the frames do not count. The clicks still to come
+    // keep to the clock of the first, not to the frames alone.
+    void ranDry() { ranDry_ = true; }
 
     // The rendering thread: renders `frames` frames in pieces, by
     // render(offset, count), playing each click through `commands` before
@@ -60,6 +65,8 @@ private:
     std::uint64_t taken_ = 0;
     ClickPattern playing_;
     bool playingOn_ = false;
+    bool ranDry_ = false;
+    std::chrono::steady_clock::time_point firstAt_;  // when click 0's frame was rendered
     std::int64_t frame_ = 0;       // frames rendered
     std::int64_t first_ = 0;       // the frame of click 0
     std::int64_t next_ = 0;        // the click to play next

@@ -300,6 +300,8 @@ void PulseOutput::onUnderflow(pa_stream* stream, void* self)
 {
     auto* out = static_cast<PulseOutput*>(self);
     out->underruns_.fetch_add(1);
+    if (out->options_.onRanDry)
+        out->options_.onRanDry();
     const pa_buffer_attr* now = Pulse().pa_stream_get_buffer_attr(stream);
     if (!now || out->corked_.load())
         return;

@@ -53,6 +53,9 @@ public:
         // Sound is due though none may sound now (the metronome's clicks
         // between their silences): the stream does not rest.
         std::function<bool()> keepAwake;
+        // Called on the stream's thread when the server ran dry and played
+        // silence in place of what was still to come.
+        std::function<void()> onRanDry;
     };
 
     struct Size {

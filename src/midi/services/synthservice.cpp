@@ -535,6 +535,7 @@ bool SynthService::Engine::openPulse(std::string& why, bool& silent)
     // The metronome's clicks are placed in what the stream renders.
     pulse.render = [this](int frames, float* leftRight) { render(frames, leftRight); };
     pulse.keepAwake = [this] { return clicks.running(); };
+    pulse.onRanDry = [this] { clicks.ranDry(); };
     // Called with the stream's lock held, which the keyboards' thread takes
     // inside `mutex`: so no `mutex` here, only the flag and a nudge. The
     // starter also looks at the flag once a second, should the nudge come
