@@ -486,6 +486,7 @@ void BM_LessonKeyToNextNote(benchmark::State& state)
             const quint32 code = other ? kX : kZ;
             other = !other;
             service.clear();
+            service.noteOnNs = 0;
             mark.arm();
             QEventLoop until;
             int awaited = 2;
@@ -499,16 +500,17 @@ void BM_LessonKeyToNextNote(benchmark::State& state)
             runLoop(until, 1000);
             service.onNoteOn = nullptr;
             mark.onShown = nullptr;
-            if (service.noteOnNs == 0 || mark.shownNs == 0 || keys->keyNs() == 0) {
+            const std::int64_t keyNs = keys->keyNs();
+            input.push_back(keys->inputUs());
+            keys->release(code);  // never left down in the X server, whatever happened
+            if (service.noteOnNs == 0 || mark.shownNs == 0 || keyNs == 0) {
                 skipped = "the right key moved nothing on";
                 break;
             }
-            const double us = double(service.noteOnNs - keys->keyNs()) / 1e3;
+            const double us = double(service.noteOnNs - keyNs) / 1e3;
             toNote.push_back(us);
-            toMark.push_back(double(mark.shownNs - keys->keyNs()) / 1e3);
-            input.push_back(keys->inputUs());
+            toMark.push_back(double(mark.shownNs - keyNs) / 1e3);
             state.SetIterationTime(us / 1e6);
-            keys->release(code);
         }
         lesson.stop();
         form.Unload();

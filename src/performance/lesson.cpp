@@ -89,6 +89,7 @@ void Lesson::restartAt(std::int64_t songMs, std::int64_t nowMs)
 {
     songAt_ = songMs;
     wallAt_ = nowMs;
+    struckUpToMs_ = -1;
     chord_ = std::size_t(std::lower_bound(chords_.begin(), chords_.end(), songMs,
                                           [](const Chord& c, std::int64_t ms) { return c.ms < ms; }) -
                          chords_.begin());
@@ -163,9 +164,10 @@ std::vector<LessonSound> Lesson::advance(std::int64_t nowMs)
             }
         }
         // The accompaniment struck with the player's chord waits for its
-        // strike too; a song may strike it a tick before, when the keyboard
-        // switches in between.
-        const std::int64_t limit = looping_ ? std::min(s, loopToMs_ - 1) : s;
+        // strike too, and sounds with it: a song may strike it a tick before
+        // or after, when the keyboard switches in between.
+        const std::int64_t reach = std::max(s, struckUpToMs_);
+        const std::int64_t limit = looping_ ? std::min(reach, loopToMs_ - 1) : reach;
         const bool awaited = mode_ == LessonMode::Wait && chord_ < chords_.size();
         while (sound_ < accompaniment_.size()) {
             const LessonNote& n = notes_[accompaniment_[sound_]];
@@ -221,6 +223,7 @@ Lesson::Strike Lesson::strike(bool upper, int pitch, std::int64_t nowMs)
                     songAt_ = c.ms;
                     wallAt_ = nowMs;
                 }
+                struckUpToMs_ = c.ms + kChordMs;
                 ++chord_;
             }
             return Strike::Right;

@@ -112,6 +112,7 @@ private:
     std::vector<int> scored_;                 // in time: per note, 0 pending, 1 scored
     std::size_t chord_ = 0, sound_ = 0;
     std::int64_t songAt_ = 0, wallAt_ = 0;  // the clock: song time songAt_ at real time wallAt_
+    std::int64_t struckUpToMs_ = -1;        // the accompaniment this close after a struck chord sounds with it
     bool started_ = false, finished_ = false;
     bool looping_ = false;
     std::int64_t loopFromMs_ = 0, loopToMs_ = 0;
