@@ -256,6 +256,41 @@ void runLoop(QEventLoop& loop, int ms)
 
 constexpr int kRestMs = 15;
 
+// The program's window on `port`, its Music in `appDir`, loaded as the
+// program loads it; it neither beeps nor ends the process.
+std::unique_ptr<Form2> loadedWindow(MidiOut& port, const QString& appDir)
+{
+    Form2Options options;
+    options.appDir = appDir;
+    options.port = &port;
+    auto form = std::make_unique<Form2>(options);
+    form->beep = [] {};
+    form->exitProcess = [] {};
+    form->Load();
+    return form;
+}
+
+// Real keys into the window, shown with the focus on the X display; none
+// (and `skipped` says why) without XTest or the focus.
+std::unique_ptr<KeySource> realKeys(Form2& form, const char*& skipped)
+{
+    std::unique_ptr<KeySource> keys;
+#ifdef SONAREL_BENCH_XTEST
+    keys = std::make_unique<XTestKeys>();
+#endif
+    form.show();
+    form.activateWindow();
+    for (int i = 0; i < 300 && !form.isActiveWindow(); ++i) {
+        QEventLoop wait;
+        runLoop(wait, 10);
+    }
+    if (!keys || !keys->ready() || !form.isActiveWindow()) {
+        skipped = "no XTest or no focus on the X display";
+        keys.reset();
+    }
+    return keys;
+}
+
 // state.range(0): 1 = while recording, 0 = the same key path without a
 // recording, which shows what the recording adds, 2 = in hold mode, where
 // the key's release is timed to its note-off instead.
@@ -276,26 +311,11 @@ void BM_KeyToNoteOn(benchmark::State& state)
     const char* skipped = nullptr;
     const char* source = "";
     {
-        Form2Options options;
-        options.appDir = dir.path();
-        options.port = &port;
-        Form2 form(options);
-        form.beep = [] {};
-        form.exitProcess = [] {};
-        form.Load();
+        const std::unique_ptr<Form2> window = loadedWindow(port, dir.path());
+        Form2& form = *window;
         std::unique_ptr<KeySource> keys;
         if (onX) {
-#ifdef SONAREL_BENCH_XTEST
-            keys = std::make_unique<XTestKeys>();
-#endif
-            form.show();
-            form.activateWindow();
-            for (int i = 0; i < 300 && !form.isActiveWindow(); ++i) {
-                QEventLoop wait;
-                runLoop(wait, 10);
-            }
-            if (!keys || !keys->ready() || !form.isActiveWindow())
-                skipped = "no XTest or no focus on the X display";
+            keys = realKeys(form, skipped);
         } else {
             form.Activate();
             keys = std::make_unique<SentKeys>(&form);
@@ -414,7 +434,6 @@ private:
 void BM_LessonKeyToNextNote(benchmark::State& state)
 {
     const int notes = int(state.max_iterations) + 1;
-    const bool onX = QGuiApplication::platformName() == QLatin1String("xcb");
     StampingService service;
     service.channel = 1;
     MidiOut port(&service);
@@ -439,27 +458,10 @@ void BM_LessonKeyToNextNote(benchmark::State& state)
     std::vector<double> toNote, toMark, input;
     const char* skipped = nullptr;
     {
-        Form2Options options;
-        options.appDir = dir.path();
-        options.port = &port;
-        Form2 form(options);
-        form.beep = [] {};
-        form.exitProcess = [] {};
-        form.Load();
+        const std::unique_ptr<Form2> window = loadedWindow(port, dir.path());
+        Form2& form = *window;
         // Only a window on a screen paints the marks.
-        std::unique_ptr<KeySource> keys;
-#ifdef SONAREL_BENCH_XTEST
-        if (onX)
-            keys = std::make_unique<XTestKeys>();
-#endif
-        form.show();
-        form.activateWindow();
-        for (int i = 0; i < 300 && onX && !form.isActiveWindow(); ++i) {
-            QEventLoop wait;
-            runLoop(wait, 10);
-        }
-        if (!keys || !keys->ready() || !form.isActiveWindow())
-            skipped = "no XTest or no focus on an X display";
+        const std::unique_ptr<KeySource> keys = realKeys(form, skipped);
         const auto clockMs = [] { return nowNs() / 1000000; };
         LessonRun& lesson = form.lesson();
         lesson.setMonotonicClock(clockMs);

@@ -382,14 +382,9 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
 TEST_F(CommandTest, anOpenedJianpuTextPlaysAndTheScoreFollowsTheNotes)
 {
     Form2& f = make();
-    const QString text = dir.path() + QStringLiteral("/tune.txt");
-    QFile file(text);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("标题: 小曲\n1=D\n下: 1 2_ 3_ 1' |\n");
-    file.close();
+    QFile file(chooseText("标题: 小曲\n1=D\n下: 1 2_ 3_ 1' |\n"));
     f.showFollowWindow();
     FollowWindow& follow = *f.followWindowIfShown();
-    f.fileDialog().chooser = [&](bool, const Co&) { return text; };
     service.clear();
     click(4);
     EXPECT_TRUE(playing());
@@ -436,12 +431,7 @@ TEST_F(CommandTest, anOpenedJianpuTextPlaysAndTheScoreFollowsTheNotes)
 TEST_F(CommandTest, halfTempoDoublesEveryGapAndNoteLength)
 {
     Form2& f = make();
-    const QString text = dir.path() + QStringLiteral("/tune.txt");
-    QFile file(text);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("1=C\n下: 1 2_ 3_ 5 - |\n");
-    file.close();
-    f.fileDialog().chooser = [&](bool, const Co&) { return text; };
+    chooseText("1=C\n下: 1 2_ 3_ 5 - |\n");
     // Each note-on (+note) and note-off (-note) at its time on the window's
     // clock from the first, the clock moved a millisecond at a time; and how
     // long the first key shows down.
