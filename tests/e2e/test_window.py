@@ -228,10 +228,15 @@ class Window(unittest.TestCase):
         s.focus()
         # X is D (key 14) on the piano map: held 2 s, it ends at its release.
         mark = len(s.read_trace())
-        s.key('x', hold=2.0)
+        # Still sounding at the moment the key is let go, long after a
+        # countdown would have ended it; measured against the trace, not our
+        # own clock, so a busy machine that delivers the key late is no fault.
+        s.xdo('keydown', 'x')
+        time.sleep(2.0)
+        self.assertIsNone(struck_and_ended(s.read_trace()[mark:], 0, 50))
+        s.xdo('keyup', 'x')
         self.assertTrue(wait_for(lambda: struck_and_ended(s.read_trace()[mark:], 0, 50), 3))
         on, off = struck_and_ended(s.read_trace()[mark:], 0, 50)
-        self.assertGreaterEqual(off[0] - on[0], 1900)
         if TIMED:
             self.assertLess(off[0] - on[0], 2600)
         # S is the black key between: C# (key 13).
