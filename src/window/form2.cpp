@@ -315,7 +315,7 @@ void Form2::wireParts()
         if (commands_->isPlaying())
             commands_->StopPlayback();
     };
-    commands_->songTimeRead = [this](const songs::SongTime& time) { followSong(time, 100, true); };
+    commands_->songTimeRead = [this](const songs::SongTime& time) { followSong(time, commands_->tempo(), true); };
     commands_->playbackEnded = [this] { followSong({}, 100, false); };
     lesson_->countIn = [this](const QString& song, int percent) { return countInLesson(song, percent); };
     lesson_->ended = [this] { followSong({}, 100, false); };
