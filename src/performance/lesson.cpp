@@ -55,8 +55,11 @@ void Lesson::setLoop(int firstBar, int lastBar)
         std::swap(firstBar, lastBar);
     firstBar = std::max(firstBar, 0);
     lastBar = std::max(lastBar, 0);
-    loopFromMs_ = bars_.firstMs + firstBar * bars_.barMs;
-    loopToMs_ = bars_.firstMs + (lastBar + 1) * bars_.barMs;
+    // A song strikes the keys of a bar's first beat a tick or two apart
+    // (the keyboard switches between), some before the bar line the player's
+    // note sets: the loop keeps them with their bar, each pass.
+    loopFromMs_ = std::max<std::int64_t>(0, bars_.firstMs + firstBar * bars_.barMs - kChordMs);
+    loopToMs_ = bars_.firstMs + (lastBar + 1) * bars_.barMs - kChordMs;
     // Bars the song does not reach hold nothing to repeat.
     looping_ = !notes_.empty() && notes_.back().ms >= loopFromMs_;
 }
