@@ -1,8 +1,10 @@
 // What a player feels of the sound path: from a key event to the first
 // audible sample of its note handed to the sound server, plus what the
 // stream's buffer holds in front of it; and from a key event to its note-on
-// while a recording writes to a disk whose syncs are slow. On an X display
-// the keys are real: pressed through the X server into a shown window.
+// while a recording writes to a disk whose syncs are slow; and in a lesson
+// that waits for the player, from the right key to the song's next note and
+// to the next key's mark on the screen. On an X display the keys are real:
+// pressed through the X server into a shown window.
 #include "instrument/instrument.h"
 #include "instrument/propertybag.h"
 #include "midi/midiout.h"
@@ -10,12 +12,15 @@
 #include "midi/services/recordingservice.h"
 #include "midi/services/synthservice.h"
 #include "songs/songfile.h"
+#include "instrument/keyboardview.h"
 #include "window/form2.h"
+#include "window/lessonrun.h"
 #include "window/songcommands.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QTemporaryDir>
@@ -140,10 +145,12 @@ class StampingService : public RecordingService {
 public:
     std::int64_t noteOnNs = 0, noteOffNs = 0;
     int struckNote = -1;
+    int channel = -1;  // the note-ons stamped: this channel's only, or any
     std::function<void()> onNoteOn, onNoteOff;
     int sendShortMsg(std::uint32_t handle, std::uint32_t message) override
     {
-        const bool on = (message & 0xF0) == 0x90 && ((message >> 16) & 0x7F) > 0;
+        const bool on = (message & 0xF0) == 0x90 && ((message >> 16) & 0x7F) > 0 &&
+                        (channel < 0 || int(message & 0x0F) == channel);
         const bool off = (message & 0xF0) == 0x80 || ((message & 0xF0) == 0x90 && ((message >> 16) & 0x7F) == 0);
         const int note = int((message >> 8) & 0x7F);
         if (noteOnNs == 0 && on) {
@@ -249,6 +256,41 @@ void runLoop(QEventLoop& loop, int ms)
 
 constexpr int kRestMs = 15;
 
+// The program's window on `port`, its Music in `appDir`, loaded as the
+// program loads it; it neither beeps nor ends the process.
+std::unique_ptr<Form2> loadedWindow(MidiOut& port, const QString& appDir)
+{
+    Form2Options options;
+    options.appDir = appDir;
+    options.port = &port;
+    auto form = std::make_unique<Form2>(options);
+    form->beep = [] {};
+    form->exitProcess = [] {};
+    form->Load();
+    return form;
+}
+
+// Real keys into the window, shown with the focus on the X display; none
+// (and `skipped` says why) without XTest or the focus.
+std::unique_ptr<KeySource> realKeys(Form2& form, const char*& skipped)
+{
+    std::unique_ptr<KeySource> keys;
+#ifdef SONAREL_BENCH_XTEST
+    keys = std::make_unique<XTestKeys>();
+#endif
+    form.show();
+    form.activateWindow();
+    for (int i = 0; i < 300 && !form.isActiveWindow(); ++i) {
+        QEventLoop wait;
+        runLoop(wait, 10);
+    }
+    if (!keys || !keys->ready() || !form.isActiveWindow()) {
+        skipped = "no XTest or no focus on the X display";
+        keys.reset();
+    }
+    return keys;
+}
+
 // state.range(0): 1 = while recording, 0 = the same key path without a
 // recording, which shows what the recording adds, 2 = in hold mode, where
 // the key's release is timed to its note-off instead.
@@ -269,26 +311,11 @@ void BM_KeyToNoteOn(benchmark::State& state)
     const char* skipped = nullptr;
     const char* source = "";
     {
-        Form2Options options;
-        options.appDir = dir.path();
-        options.port = &port;
-        Form2 form(options);
-        form.beep = [] {};
-        form.exitProcess = [] {};
-        form.Load();
+        const std::unique_ptr<Form2> window = loadedWindow(port, dir.path());
+        Form2& form = *window;
         std::unique_ptr<KeySource> keys;
         if (onX) {
-#ifdef SONAREL_BENCH_XTEST
-            keys = std::make_unique<XTestKeys>();
-#endif
-            form.show();
-            form.activateWindow();
-            for (int i = 0; i < 300 && !form.isActiveWindow(); ++i) {
-                QEventLoop wait;
-                runLoop(wait, 10);
-            }
-            if (!keys || !keys->ready() || !form.isActiveWindow())
-                skipped = "no XTest or no focus on the X display";
+            keys = realKeys(form, skipped);
         } else {
             form.Activate();
             keys = std::make_unique<SentKeys>(&form);
@@ -367,5 +394,145 @@ void BM_KeyToNoteOn(benchmark::State& state)
     }
 }
 BENCHMARK(BM_KeyToNoteOn)->Arg(1)->Arg(0)->Arg(2)->Iterations(1000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// When a keyboard's picture next reaches the screen with other lesson keys
+// marked than when it was armed: stamped once the paint and the flush to
+// the window that follows it are done, at the next turn of the event loop.
+class MarkStamp : public QObject {
+public:
+    explicit MarkStamp(KeyboardView* view) : view_(view) { view->installEventFilter(this); }
+    std::int64_t shownNs = 0;
+    std::function<void()> onShown;
+    void arm()
+    {
+        shownNs = 0;
+        armed_ = true;
+        before_ = view_->lessonKeys();
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (armed_ && event->type() == QEvent::Paint && view_->lessonKeys() != before_) {
+            armed_ = false;
+            QTimer::singleShot(0, this, [this] {
+                shownNs = nowNs();
+                if (onShown)
+                    onShown();
+            });
+        }
+        return false;
+    }
+
+private:
+    KeyboardView* view_;
+    std::vector<int> before_;
+    bool armed_ = false;
+};
+
+// 练习 下 in 等待: the player strikes each note of the lower part once the
+// song waits for it, alternately C3 (Z) and D3 (X); the upper part's note
+// with it is the song's next note-on, on the upper keyboard's channel.
+void BM_LessonKeyToNextNote(benchmark::State& state)
+{
+    const int notes = int(state.max_iterations) + 1;
+    StampingService service;
+    service.channel = 1;
+    MidiOut port(&service);
+    QTemporaryDir dir;
+    // Eighths at a quarter of 240: the song reaches the next note 125 ms on.
+    QByteArray upperPart = "上:", lowerPart = "下:";
+    for (int i = 0; i < notes; ++i) {
+        upperPart += i % 2 ? " 3_" : " 1_";
+        lowerPart += i % 2 ? " 2,_" : " 1,_";
+        if (i % 8 == 7) {
+            upperPart += " |";
+            lowerPart += " |";
+        }
+    }
+    const QString text = dir.filePath(QStringLiteral("lesson.txt"));
+    QFile file(text);
+    if (!file.open(QIODevice::WriteOnly) || file.write("1=C 4/4 \u2669=240\n" + upperPart + "\n" + lowerPart + "\n") < 0) {
+        state.SkipWithError("cannot write the lesson's song");
+        return;
+    }
+    file.close();
+    std::vector<double> toNote, toMark, input;
+    const char* skipped = nullptr;
+    {
+        const std::unique_ptr<Form2> window = loadedWindow(port, dir.path());
+        Form2& form = *window;
+        // Only a window on a screen paints the marks.
+        const std::unique_ptr<KeySource> keys = realKeys(form, skipped);
+        const auto clockMs = [] { return nowNs() / 1000000; };
+        LessonRun& lesson = form.lesson();
+        lesson.setMonotonicClock(clockMs);
+        form.songCommands().playSongArgument(text);
+        if (!skipped && !lesson.start(form.songCommands().shownSong(), performance::LessonPart::Lower))
+            skipped = "the lesson did not start";
+        MarkStamp mark(form.lowerKeyboard().keyboardView());
+        bool other = false;
+        for (auto _ : state) {
+            if (skipped)
+                break;
+            // The song stands at the player's note; the key struck before
+            // has been let go and painted, as between a player's notes.
+            for (int i = 0; i < 200 && !(lesson.lesson() && lesson.lesson()->waiting(clockMs())); ++i) {
+                QEventLoop wait;
+                runLoop(wait, 2);
+            }
+            QEventLoop rest;
+            runLoop(rest, kRestMs);
+            if (!lesson.running()) {
+                skipped = "the lesson ended early";
+                break;
+            }
+            const quint32 code = other ? kX : kZ;
+            other = !other;
+            service.clear();
+            service.noteOnNs = 0;
+            mark.arm();
+            QEventLoop until;
+            int awaited = 2;
+            const auto one = [&until, &awaited] {
+                if (--awaited == 0)
+                    until.quit();
+            };
+            service.onNoteOn = one;
+            mark.onShown = one;
+            keys->press(code);
+            runLoop(until, 1000);
+            service.onNoteOn = nullptr;
+            mark.onShown = nullptr;
+            const std::int64_t keyNs = keys->keyNs();
+            input.push_back(keys->inputUs());
+            keys->release(code);  // never left down in the X server, whatever happened
+            if (service.noteOnNs == 0 || mark.shownNs == 0 || keyNs == 0) {
+                skipped = "the right key moved nothing on";
+                break;
+            }
+            const double us = double(service.noteOnNs - keyNs) / 1e3;
+            toNote.push_back(us);
+            toMark.push_back(double(mark.shownNs - keyNs) / 1e3);
+            state.SetIterationTime(us / 1e6);
+        }
+        lesson.stop();
+        form.Unload();
+    }
+    if (skipped)
+        state.SkipWithError(skipped);
+    if (toNote.empty())
+        return;
+    std::fprintf(stderr,
+                 "lesson in wait mode, right key -> the song's next note-on (real keys to a window on X): median "
+                 "%.2f ms, p99 %.2f ms, max %.2f ms (targets <= 2 ms / <= 10 ms)\n",
+                 percentile(toNote, 0.5) / 1e3,
+                 percentile(toNote, 0.99) / 1e3, percentile(toNote, 1.0) / 1e3);
+    std::fprintf(stderr,
+                 "lesson in wait mode, right key -> the next key's mark painted and flushed: median %.2f ms, p99 %.2f "
+                 "ms, max %.2f ms (target <= 16 ms, one frame)\n",
+                 percentile(toMark, 0.5) / 1e3, percentile(toMark, 0.99) / 1e3, percentile(toMark, 1.0) / 1e3);
+    std::fprintf(stderr, "  before them, X server -> program: median %.1f us, p99 %.1f us\n", percentile(input, 0.5),
+                 percentile(input, 0.99));
+}
+BENCHMARK(BM_LessonKeyToNextNote)->Iterations(300)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -4,11 +4,19 @@
 #include "performance/settings.h"
 #include "songs/tags.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace performance {
 
-void InstrumentHost::playKey(std::int16_t key, std::int16_t nTime) { active_->Play(key, nTime); }
+std::int16_t InstrumentHost::shownTicks(std::int16_t nTime) const
+{
+    return std::int16_t(std::min<std::int64_t>(ToRealTime(nTime, tempo), std::numeric_limits<std::int16_t>::max()));
+}
 
-void InstrumentHost::holdKey(std::int16_t key, std::int16_t nTime) { active_->PlayHeld(key, nTime); }
+void InstrumentHost::playKey(std::int16_t key, std::int16_t nTime) { active_->Play(key, shownTicks(nTime)); }
+
+void InstrumentHost::holdKey(std::int16_t key, std::int16_t nTime) { active_->PlayHeld(key, shownTicks(nTime)); }
 
 void InstrumentHost::endKey(int keyboard, std::int16_t key)
 {

@@ -3,6 +3,7 @@
 // keyboard its last "@TonD" chose, and its setting records change that
 // keyboard. The window and the song tools play songs through this one host;
 // what else they do (the panel follows, the playback timer) comes in hooks.
+#include "performance/tempo.h"
 #include "songs/player.h"
 
 #include <cstdint>
@@ -36,6 +37,9 @@ public:
     void pedal(int keyboard, bool down) override;
 
     bool finished = false;  // the song has ended since the host was made
+    // 速度: a struck key shows down for its gap as stretched at this tempo;
+    // whoever ticks the player stretches the gaps themselves.
+    int tempo = kOwnTempoPercent;
 
     // Hooks, each optional.
     std::function<void(MIDi* keyboard)> selected;  // a "@TonD" selected this keyboard
@@ -45,6 +49,8 @@ public:
     std::function<void()> ended;
 
 private:
+    std::int16_t shownTicks(std::int16_t nTime) const;
+
     MIDi& lower_;
     MIDi& upper_;
     MIDi* active_;

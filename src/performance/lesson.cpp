@@ -1,5 +1,7 @@
 #include "performance/lesson.h"
 
+#include "performance/tempo.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -17,7 +19,7 @@ constexpr std::size_t kWeakestBars = 3;
 
 }  // namespace
 
-Lesson::Lesson(std::vector<LessonNote> notes, LessonBars bars, LessonPart part, LessonMode mode)
+Lesson::Lesson(std::vector<LessonNote> notes, LessonBars bars, LessonPart part, LessonMode mode, const Reach& reachable)
     : notes_(std::move(notes)), bars_(bars), part_(part), mode_(mode)
 {
     bars_.barMs = std::max<std::int64_t>(bars_.barMs, 1);
@@ -25,7 +27,11 @@ Lesson::Lesson(std::vector<LessonNote> notes, LessonBars bars, LessonPart part, 
         n.bar = barAt(n.ms);
     std::stable_sort(notes_.begin(), notes_.end(), [](const LessonNote& a, const LessonNote& b) { return a.ms < b.ms; });
     for (std::size_t i = 0; i < notes_.size(); ++i) {
-        if (!isPlayers(notes_[i])) {
+        const bool players = isPlayers(notes_[i]);
+        if (!players || (reachable && !reachable(notes_[i]))) {
+            // A note of the player's that no key reaches sounds with the
+            // accompaniment; the rest of its chord is still the player's.
+            unreachable_ += players ? 1 : 0;
             accompaniment_.push_back(i);
             continue;
         }
@@ -42,7 +48,16 @@ bool Lesson::isPlayers(const LessonNote& n) const
     return part_ == LessonPart::Both || n.upper == (part_ == LessonPart::Upper);
 }
 
-void Lesson::setTempo(int percent) { tempo_ = std::clamp(percent, kSlowestLessonTempo, kFastestLessonTempo); }
+void Lesson::setTempo(int percent, std::int64_t nowMs)
+{
+    if (started_) {
+        songAt_ = songMs(nowMs);
+        wallAt_ = nowMs;
+    }
+    tempo_ = ClampTempoPercent(percent);
+}
+
+std::int64_t Lesson::realMs(std::int64_t songGapMs) const { return ToRealTime(songGapMs, tempo_); }
 
 int Lesson::barAt(std::int64_t songMs) const
 {
@@ -77,6 +92,7 @@ void Lesson::restartAt(std::int64_t songMs, std::int64_t nowMs)
 {
     songAt_ = songMs;
     wallAt_ = nowMs;
+    struckUpToMs_ = -1;
     chord_ = std::size_t(std::lower_bound(chords_.begin(), chords_.end(), songMs,
                                           [](const Chord& c, std::int64_t ms) { return c.ms < ms; }) -
                          chords_.begin());
@@ -91,7 +107,7 @@ void Lesson::restartAt(std::int64_t songMs, std::int64_t nowMs)
                          accompaniment_.begin());
 }
 
-std::int64_t Lesson::rawSongMs(std::int64_t nowMs) const { return songAt_ + (nowMs - wallAt_) * tempo_ / 100; }
+std::int64_t Lesson::rawSongMs(std::int64_t nowMs) const { return songAt_ + ToSongTime(nowMs - wallAt_, tempo_); }
 
 std::int64_t Lesson::songMs(std::int64_t nowMs) const
 {
@@ -151,9 +167,10 @@ std::vector<LessonSound> Lesson::advance(std::int64_t nowMs)
             }
         }
         // The accompaniment struck with the player's chord waits for its
-        // strike too; a song may strike it a tick before, when the keyboard
-        // switches in between.
-        const std::int64_t limit = looping_ ? std::min(s, loopToMs_ - 1) : s;
+        // strike too, and sounds with it: a song may strike it a tick before
+        // or after, when the keyboard switches in between.
+        const std::int64_t reach = std::max(s, struckUpToMs_);
+        const std::int64_t limit = looping_ ? std::min(reach, loopToMs_ - 1) : reach;
         const bool awaited = mode_ == LessonMode::Wait && chord_ < chords_.size();
         while (sound_ < accompaniment_.size()) {
             const LessonNote& n = notes_[accompaniment_[sound_]];
@@ -209,6 +226,7 @@ Lesson::Strike Lesson::strike(bool upper, int pitch, std::int64_t nowMs)
                     songAt_ = c.ms;
                     wallAt_ = nowMs;
                 }
+                struckUpToMs_ = c.ms + kChordMs;
                 ++chord_;
             }
             return Strike::Right;

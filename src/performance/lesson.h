@@ -6,6 +6,7 @@
 // knows nothing of keyboards or timers: it is told the time and the strikes,
 // and says which accompaniment notes are due.
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace performance {
@@ -46,17 +47,24 @@ struct LessonResult {
     int rightPercent() const { return notes > 0 ? (right * 100 + notes / 2) / notes : 0; }
 };
 
-constexpr int kSlowestLessonTempo = 40, kFastestLessonTempo = 150;  // percent of the song's own
 constexpr std::int64_t kOnTimeMs = 80;  // either side of the note, in real time
 constexpr std::int64_t kNearMs = 250;   // early or late within this; beyond it the note is missed
 
 class Lesson {
 public:
-    Lesson(std::vector<LessonNote> notes, LessonBars bars, LessonPart part, LessonMode mode);
+    // Whether the player can strike a note at all; one of the player's part
+    // that no key reaches would keep the song waiting for ever, so it is
+    // left to the accompaniment, which sounds it where it can. Unset, every
+    // note is reachable.
+    using Reach = std::function<bool(const LessonNote& note)>;
+    Lesson(std::vector<LessonNote> notes, LessonBars bars, LessonPart part, LessonMode mode, const Reach& reachable = {});
     int barAt(std::int64_t songMs) const;
+    // The player's notes left to the accompaniment because no key reaches them.
+    int unreachable() const { return unreachable_; }
 
-    // Before start: the song's gaps are stretched by 100 / percent.
-    void setTempo(int percent);
+    // The song's gaps are stretched by 100 / percent (40..150, see tempo.h);
+    // during a lesson the song goes on from where it is at the new tempo.
+    void setTempo(int percent, std::int64_t nowMs = 0);
     int tempo() const { return tempo_; }
     // Bars first..last (from 0) played over and over until stopped.
     void setLoop(int firstBar, int lastBar);
@@ -88,7 +96,7 @@ private:
     };
     bool isPlayers(const LessonNote& n) const;
     std::int64_t rawSongMs(std::int64_t nowMs) const;
-    std::int64_t realMs(std::int64_t songGapMs) const { return songGapMs * 100 / tempo_; }
+    std::int64_t realMs(std::int64_t songGapMs) const;
     void restartAt(std::int64_t songMs, std::int64_t nowMs);
     void fault(int bar, int count = 1);
     int barOfFault(std::int64_t nowMs) const;
@@ -98,11 +106,13 @@ private:
     LessonPart part_;
     LessonMode mode_;
     int tempo_ = 100;
+    int unreachable_ = 0;
     std::vector<Chord> chords_;
     std::vector<std::size_t> accompaniment_;  // into notes_, by time
     std::vector<int> scored_;                 // in time: per note, 0 pending, 1 scored
     std::size_t chord_ = 0, sound_ = 0;
     std::int64_t songAt_ = 0, wallAt_ = 0;  // the clock: song time songAt_ at real time wallAt_
+    std::int64_t struckUpToMs_ = -1;        // the accompaniment this close after a struck chord sounds with it
     bool started_ = false, finished_ = false;
     bool looping_ = false;
     std::int64_t loopFromMs_ = 0, loopToMs_ = 0;

@@ -1,6 +1,7 @@
 #include "window/choices.h"
 
 #include "performance/metronome.h"
+#include "performance/tempo.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -18,6 +19,7 @@ const QString kKeys = QStringLiteral("playing/keys");
 const QString kKeyLabels = QStringLiteral("playing/keylabels");
 const QString kPlayAlong = QStringLiteral("playing/playAlong");
 const QString kDigitKey = QStringLiteral("playing/digitKey");
+const QString kTempo = QStringLiteral("playing/tempo");
 const QString kMetronomeTempo = QStringLiteral("metronome/tempo");
 const QString kMetronomeMeter = QStringLiteral("metronome/meter");
 const QString kMidiOut = QStringLiteral("ports/midiOut");
@@ -76,6 +78,10 @@ PlayingChoices LoadChoices(const QString& path)
     choices.keyLabels = settings.value(kKeyLabels, true).toBool();
     const int digitKey = settings.value(kDigitKey, -1).toInt();
     choices.digitKey = digitKey >= 0 && digitKey < 12 ? digitKey : -1;
+    bool tempoRead = false;
+    const int tempo = settings.value(kTempo).toInt(&tempoRead);
+    if (tempoRead)
+        choices.tempo = performance::ClampTempoPercent(tempo);
     choices.midiOut = settings.value(kMidiOut).toString();
     choices.midiIn = settings.value(kMidiIn).toString();
     // Whatever the file says goes through the clock's own limits.
@@ -109,6 +115,7 @@ bool SaveChoices(const QString& path, const PlayingChoices& choices)
     settings.setValue(kPlayAlong, choices.playAlong);
     settings.setValue(kKeyLabels, choices.keyLabels);
     settings.setValue(kDigitKey, choices.digitKey);
+    settings.setValue(kTempo, choices.tempo);
     settings.setValue(kMidiOut, choices.midiOut);
     settings.setValue(kMidiIn, choices.midiIn);
     settings.setValue(kMetronomeTempo, choices.metronomeTempo);

@@ -1,6 +1,6 @@
 #pragma once
 // The ways of playing a user chooses once and keeps: hold mode, the piano key
-// map, playing along, and the MIDI ports. Each is off (or the built-in
+// map, playing along, the tempo songs play at, and the MIDI ports. Each is off (or the built-in
 // synthesizer) until chosen; the classic ways stay the default.
 #include <QString>
 
@@ -27,6 +27,7 @@ struct PlayingChoices {
     bool metronome = false;  // 节拍器: off at every start, as a keyboard's is; its beat is kept
     int metronomeTempo = 120;       // beats a minute, 40..240
     int metronomeBeats = 4, metronomeUnit = 4;
+    int tempo = 100;         // 速度: percent of a song's own, 40..150, for playback and lessons alike
     std::vector<LessonBest> lessonBests;  // the song practised last first
 
     bool operator==(const PlayingChoices&) const = default;

@@ -2,6 +2,7 @@
 
 #include "notation/jianpu.h"
 #include "performance/metronome.h"
+#include "performance/tempo.h"
 #include "window/followwindow.h"
 #include "window/lessonrun.h"
 
@@ -23,7 +24,6 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QActionGroup>
-#include <QActionGroup>
 #include <QMenu>
 #include <QMessageBox>
 #include <QLabel>
@@ -36,6 +36,7 @@
 #include <QSpinBox>
 #include <QTextEdit>
 #include <QTime>
+#include <QWidgetAction>
 #include <QWindow>
 
 #include <random>
@@ -605,6 +606,24 @@ QMenu* Form2::portMenu()
             told();
         });
     }
+    // 速度, for a song played and for a lesson alike: a box, so that any
+    // tempo can be typed, stepping by tens.
+    auto* tempoBox = new QSpinBox(menu);
+    tempoBox->setObjectName(QStringLiteral("tempoBox"));
+    tempoBox->setRange(performance::kSlowestTempoPercent, performance::kFastestTempoPercent);
+    tempoBox->setSingleStep(10);
+    tempoBox->setPrefix(QStringLiteral("速度 "));
+    tempoBox->setSuffix(QStringLiteral(" %"));
+    tempoBox->setValue(choices_.tempo);
+    auto* tempoAction = new QWidgetAction(menu);
+    tempoAction->setDefaultWidget(tempoBox);
+    menu->addAction(tempoAction);
+    QObject::connect(tempoBox, &QSpinBox::valueChanged, this, [this, told](int percent) {
+        PlayingChoices changed = choices_;
+        changed.tempo = percent;
+        setChoices(changed);
+        told();
+    });
     lesson_->addMenu(menu, [this] { return commands_->shownSong(); });
     return menu;
 }
@@ -748,6 +767,8 @@ void Form2::setChoices(const PlayingChoices& choices)
     MIDi2->setKeyLabelsShown(choices.keyLabels);
     MIDi1->setDigitKey(choices.digitKey);
     MIDi2->setDigitKey(choices.digitKey);
+    commands_->setTempo(choices.tempo);
+    lesson_->setTempo(choices.tempo);
     applyMetronome(false);
 }
 

@@ -3,6 +3,7 @@
 #include "instrument/instrument.h"
 #include "instrument/keyboardview.h"
 #include "notation/songscore.h"
+#include "performance/tempo.h"
 
 #include <QActionGroup>
 #include <QElapsedTimer>
@@ -94,14 +95,21 @@ bool LessonRun::start(const QString& songPath, LessonPart part)
     }
     if (songStopping)
         songStopping();
-    lesson_.emplace(std::move(notes), bars, part, mode);
-    lesson_->setTempo(tempo);
+    // A note off the player's keyboard, as its Pitch and Tone set it now, is
+    // one no key, click or controller can strike.
+    const auto reachable = [this](const performance::LessonNote& n) {
+        return keyboardOf(n.upper).keyOfNote(n.pitch).has_value();
+    };
+    lesson_.emplace(std::move(notes), bars, part, mode, reachable);
+    lesson_->setTempo(tempo_);
     song_ = songPath;
     bars_ = bars;
     heading_ = QStringLiteral("练习 %1 · %2 · %3% · %4")
                    .arg(PartName(part), mode == LessonMode::Wait ? QStringLiteral("等待") : QStringLiteral("跟拍"))
                    .arg(lesson_->tempo())
                    .arg(QFileInfo(songPath).completeBaseName());
+    if (lesson_->unreachable() > 0)
+        heading_ += QStringLiteral("（%1 个音在键盘外，跳过）").arg(lesson_->unreachable());
     // The loop's span to the song's bars, to the nearest bar line.
     const auto span = loopSpan ? loopSpan(songPath) : std::nullopt;
     looping_ = span.has_value();
@@ -119,6 +127,13 @@ bool LessonRun::start(const QString& songPath, LessonPart part)
     if (lesson_ && !lesson_->finished())
         timer_.start();
     return true;
+}
+
+void LessonRun::setTempo(int percent)
+{
+    tempo_ = performance::ClampTempoPercent(percent);
+    if (running())
+        lesson_->setTempo(tempo_, clock_());
 }
 
 void LessonRun::stop()
@@ -221,14 +236,5 @@ void LessonRun::addMenu(QMenu* menu, std::function<QString()> song)
         action->setChecked(mode == m);
         modes->addAction(action);
         connect(action, &QAction::triggered, this, [this, m] { mode = m; });
-    }
-    sub->addSeparator();
-    auto* tempi = new QActionGroup(sub);
-    for (int percent : {40, 50, 60, 70, 80, 90, 100, 120, 150}) {
-        QAction* action = sub->addAction(QStringLiteral("速度 %1%").arg(percent));
-        action->setCheckable(true);
-        action->setChecked(tempo == percent);
-        tempi->addAction(action);
-        connect(action, &QAction::triggered, this, [this, percent] { tempo = percent; });
     }
 }

@@ -32,7 +32,9 @@ public:
     const performance::Lesson* lesson() const { return lesson_ ? &*lesson_ : nullptr; }
 
     performance::LessonMode mode = performance::LessonMode::Wait;
-    int tempo = 100;  // percent
+    // 速度 in percent, the window's choice: a lesson under way goes on at it.
+    void setTempo(int percent);
+    int tempo() const { return tempo_; }
 
     // A key the player struck (not a song, nor the lesson's accompaniment).
     void struck(MIDi* keyboard, int key);
@@ -40,7 +42,7 @@ public:
     void tick();
     void setMonotonicClock(std::function<std::int64_t()> clock) { clock_ = std::move(clock); }
 
-    // 练习 with its parts, ways and tempi; `song` gives the song to learn.
+    // 练习 with its parts and ways; `song` gives the song to learn.
     void addMenu(QMenu* menu, std::function<QString()> song);
 
     // Hooks the window sets.
@@ -68,6 +70,7 @@ private:
     QString song_;
     performance::LessonBars bars_;
     bool looping_ = false;
+    int tempo_ = 100;
     QTimer timer_;
     std::function<std::int64_t()> clock_;
 };

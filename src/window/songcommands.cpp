@@ -2,6 +2,7 @@
 
 #include "instrument/instrument.h"
 #include "performance/settings.h"
+#include "performance/tempo.h"
 #include "notation/songbank.h"
 #include "notation/songscore.h"
 #include "songs/midiimport.h"
@@ -521,9 +522,10 @@ void SongCommands::setPlayAlong(bool on)
 
 void SongCommands::Timer3_Timer() { player.tick(host_); }
 
-// The playback's ticks lie on a grid of 10 ms from the start of the song on
-// the monotonic clock: a tick the machine delayed, or the time a group of
-// keys took, is made up at once, so a song ends when it was recorded to end.
+// The playback's ticks lie on a grid of 10 ms of song time from the start of
+// the song, on the monotonic clock stretched by the tempo: a tick the machine
+// delayed, or the time a group of keys took, is made up at once, so a song
+// ends when it was recorded to end (at 100 %) or in proportion.
 void SongCommands::playbackDue()
 {
     constexpr std::int64_t kMostCaughtUp = 100;  // a machine that slept does not rush the song
@@ -533,9 +535,9 @@ void SongCommands::playbackDue()
         // make the first notes hurry.
         ticksDone_ = 1;
         Timer3_Timer();
-        gridStartMs_ = monotonicMs_() - kTickMs;
+        gridStartMs_ = monotonicMs_() - performance::RealTimeReaching(kTickMs, tempo_);
     } else {
-        const std::int64_t due = (monotonicMs_() - gridStartMs_) / kTickMs;
+        const std::int64_t due = performance::ToSongTime(monotonicMs_() - gridStartMs_, tempo_) / kTickMs;
         if (due - ticksDone_ > kMostCaughtUp)
             ticksDone_ = due - 1;
         while (ticksDone_ < due && player.isOpen()) {
@@ -549,8 +551,19 @@ void SongCommands::playbackDue()
 
 void SongCommands::armPlayback()
 {
-    const std::int64_t next = gridStartMs_ + (ticksDone_ + 1) * kTickMs;
-    Timer3.start(int(std::clamp<std::int64_t>(next - monotonicMs_(), 0, kTickMs)));
+    const std::int64_t next = gridStartMs_ + performance::RealTimeReaching((ticksDone_ + 1) * kTickMs, tempo_);
+    Timer3.start(int(std::clamp<std::int64_t>(next - monotonicMs_(), 0, performance::RealTimeReaching(kTickMs, tempo_))));
+}
+
+void SongCommands::setTempo(int percent)
+{
+    tempo_ = performance::ClampTempoPercent(percent);
+    host_.tempo = tempo_;
+    // A song under way goes on from the tick it is at.
+    if (player.isOpen() && ticksDone_ > 0)
+        gridStartMs_ = monotonicMs_() - performance::RealTimeReaching(ticksDone_ * kTickMs, tempo_);
+    if (Timer3.isActive())
+        armPlayback();
 }
 
 void SongCommands::finishPlayback()

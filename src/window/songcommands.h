@@ -70,6 +70,11 @@ public:
     // never been given, and the scratch file is not touched.
     void Command2_Click();
     void Timer3_Timer();  // one tick of the playback
+    void playbackDue();   // the playback timer's work: the ticks the clock says are due
+    // 速度 in percent (40..150): the song's gaps and key lengths stretched by
+    // 100 / percent; a song under way goes on at it from where it is.
+    void setTempo(int percent);
+    int tempo() const { return tempo_; }
     // 锁定: while on, a playback skips the song's setting records.
     void toggleLock() { LockSettings = !LockSettings; }
     bool locked() const { return LockSettings; }
@@ -152,7 +157,6 @@ private:
     // The scratch file this recording may write: the shared one, or one of
     // its own when another keyboard is recording into that.
     QString lockScratch();
-    void playbackDue();   // the timer: the ticks the clock says are due
     void armPlayback();   // the timer, for the next tick on the grid
     // A MIDI file or jianpu text opened becomes a song beside the scratch
     // recording.
@@ -172,6 +176,7 @@ private:
     QTimer Timer3;  // playback, 10 ms
     std::int64_t gridStartMs_ = 0;
     std::int64_t ticksDone_ = 0;
+    int tempo_ = 100;
 
     QString AppDir;  // ends in the path separator
     QString SongPath;

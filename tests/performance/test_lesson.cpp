@@ -126,3 +126,26 @@ TEST(Lesson, halfTempoDoublesEveryGap)
     scored.setTempo(10);
     EXPECT_EQ(scored.tempo(), 40);
 }
+
+TEST(Lesson, aStruckChordTakesAlongWhatSoundsWithIt)
+{
+    // Upper: C4 with C7 at 0, C8 alone at 500, E4 at 1000; no key reaches C7
+    // or C8. Lower: C3 a tick after the first chord, as a song switching
+    // keyboards strikes it.
+    std::vector<LessonNote> notes{{0, 400, true, 60}, {0, 400, true, 96}, {500, 400, true, 108},
+                                  {1000, 400, true, 64}, {10, 400, false, 48}};
+    Lesson lesson(notes, kSecondBars, LessonPart::Upper, LessonMode::Wait, [](const LessonNote& n) { return n.pitch < 90; });
+    EXPECT_EQ(lesson.unreachable(), 2);
+    lesson.start(0);
+    EXPECT_TRUE(lesson.advance(1000).empty()) << "the chord's other note waits with the note struck";
+    EXPECT_EQ(lesson.upcoming(0).size(), 1u);
+    EXPECT_EQ(lesson.strike(true, 60, 2000), Lesson::Strike::Right);
+    EXPECT_EQ(PitchesOf(lesson.advance(2000)), (std::vector<int>{96, 48})) << "at the strike, not a tick later";
+    EXPECT_EQ(PitchesOf(lesson.advance(2500)), std::vector<int>{108}) << "a note alone off the keys does not stop the song";
+    EXPECT_TRUE(lesson.waiting(3000));
+    EXPECT_EQ(lesson.strike(true, 64, 3000), Lesson::Strike::Right);
+    lesson.advance(3000);
+    EXPECT_TRUE(lesson.finished());
+    EXPECT_EQ(lesson.result().notes, 2);
+    EXPECT_EQ(lesson.result().rightPercent(), 100);
+}

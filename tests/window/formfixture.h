@@ -109,6 +109,16 @@ protected:
         return "none";
     }
 
+    // A jianpu text in the test's folder, the one the Open dialog chooses.
+    QString chooseText(const QByteArray& content, const QString& name = QStringLiteral("tune.txt"))
+    {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        form->fileDialog().chooser = [path](bool, const Co&) { return path; };
+        return path;
+    }
+
     // Time passes on the window's monotonic clock.
     void advance(std::int64_t ms) { clockMs += ms; }
 

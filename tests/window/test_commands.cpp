@@ -382,14 +382,9 @@ TEST_F(CommandTest, anOpenedMidiFilePlaysAndSaveKeepsItAsASong)
 TEST_F(CommandTest, anOpenedJianpuTextPlaysAndTheScoreFollowsTheNotes)
 {
     Form2& f = make();
-    const QString text = dir.path() + QStringLiteral("/tune.txt");
-    QFile file(text);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("标题: 小曲\n1=D\n下: 1 2_ 3_ 1' |\n");
-    file.close();
+    QFile file(chooseText("标题: 小曲\n1=D\n下: 1 2_ 3_ 1' |\n"));
     f.showFollowWindow();
     FollowWindow& follow = *f.followWindowIfShown();
-    f.fileDialog().chooser = [&](bool, const Co&) { return text; };
     service.clear();
     click(4);
     EXPECT_TRUE(playing());
@@ -431,6 +426,48 @@ TEST_F(CommandTest, anOpenedJianpuTextPlaysAndTheScoreFollowsTheNotes)
     click(4);
     EXPECT_FALSE(playing());
     EXPECT_EQ(title(), QStringLiteral("tune.txt 不是 UTF-8 文本"));
+}
+
+TEST_F(CommandTest, halfTempoDoublesEveryGapAndNoteLength)
+{
+    Form2& f = make();
+    chooseText("1=C\n下: 1 2_ 3_ 5 - |\n");
+    // Each note-on (+note) and note-off (-note) at its time on the window's
+    // clock from the first, the clock moved a millisecond at a time; and how
+    // long the first key shows down.
+    const auto playAt = [&](int percent, int& shown) {
+        PlayingChoices c = f.choices();
+        c.tempo = percent;
+        f.setChoices(c);
+        service.clear();
+        click(4);
+        std::vector<std::pair<std::int64_t, int>> heard;
+        std::int64_t first = -1;
+        for (int ms = 0; ms < 20000 && playing(); ++ms, advance(1)) {
+            const std::size_t seen = service.messages.size();
+            f.songCommands().playbackDue();
+            for (std::size_t i = seen; i < service.messages.size(); ++i) {
+                const auto& m = service.messages[i];
+                const bool on = (m.status & 0xF0) == 0x90 && m.data2 > 0;
+                if ((m.status & 0xE0) != 0x80)
+                    continue;  // neither a note-on nor a note-off
+                if (first < 0) {
+                    first = clockMs;
+                    shown = lower->playTimes(*lower->keyOfNote(m.data1));
+                }
+                heard.push_back({clockMs - first, on ? m.data1 : -m.data1});
+            }
+        }
+        return heard;
+    };
+    int shownOwn = 0, shownHalf = 0;
+    const auto own = playAt(100, shownOwn);
+    const auto half = playAt(50, shownHalf);
+    ASSERT_EQ(own.size(), 8u) << "four notes, each ended by its length";
+    ASSERT_EQ(half.size(), own.size());
+    for (std::size_t i = 0; i < own.size(); ++i)
+        EXPECT_EQ(half[i], std::make_pair(2 * own[i].first, own[i].second)) << i;
+    EXPECT_EQ(shownHalf, 2 * shownOwn);
 }
 
 TEST_F(CommandTest, openPlaysTheChosenSongAndACancelDoesNothing)

@@ -13,12 +13,7 @@ using LessonTest = FormTest;
 TEST_F(LessonTest, theAccompanimentWaitsForTheMarkedKeyAndTheResultShows)
 {
     Form2& f = make();
-    const QString text = dir.path() + QStringLiteral("/duet.txt");
-    QFile file(text);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("1=C\n上: 1 2 |\n下: 1, 5, |\n");
-    file.close();
-    f.fileDialog().chooser = [&](bool, const Co&) { return text; };
+    chooseText("1=C\n上: 1 2 |\n下: 1, 5, |\n", QStringLiteral("duet.txt"));
     click(4);
     ASSERT_TRUE(playing());
     f.lesson().setMonotonicClock([this] { return clockMs; });

@@ -6,9 +6,11 @@
 #include "midi/services/midiinput.h"
 #include "midi/services/portservice.h"
 #include "midi/services/synthservice.h"
+#include "window/lessonrun.h"
 #include "window/portchooser.h"
 
 #include <QMenu>
+#include <QSpinBox>
 #include <QTest>
 #include <QTime>
 #include <QWheelEvent>
@@ -273,10 +275,10 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     ASSERT_NE(menu, nullptr);
     const auto subs = menu->actions();
     // The ports, the four ways of playing, the metronome and its beat, the
-    // keys' names, the song bank, the score, the digits on the keys and the lesson.
-    ASSERT_EQ(subs.size(), 15);
-    EXPECT_EQ(subs[14]->text(), QStringLiteral("练习"));
-    EXPECT_EQ(subs[14]->menu()->actions().size(), 17);  // 上 下 双手 结束练习, 等待 跟拍, nine tempi, two separators
+    // keys' names, the song bank, the score, the digits on the keys, the tempo and the lesson.
+    ASSERT_EQ(subs.size(), 16);
+    EXPECT_EQ(subs[15]->text(), QStringLiteral("练习"));
+    EXPECT_EQ(subs[15]->menu()->actions().size(), 7);  // 上 下 双手 结束练习, 等待 跟拍, a separator
     EXPECT_EQ(subs[7]->text(), QStringLiteral("节拍器"));
     EXPECT_EQ(subs[11]->text(), QStringLiteral("曲库"));
     EXPECT_EQ(subs[12]->text(), QStringLiteral("显示简谱"));
@@ -324,6 +326,16 @@ TEST_F(PanelTest, theRightClickMenuOffersThePortsAndChoosesOne)
     pick(QStringLiteral("3/4"));
     EXPECT_EQ(told.back().metronomeTempo, 90);
     EXPECT_EQ(told.back().metronomeBeats, 3);
+    // One tempo for songs and lessons, typed or stepped in its box.
+    auto* tempo = menu->findChild<QSpinBox*>(QStringLiteral("tempoBox"));
+    ASSERT_NE(tempo, nullptr);
+    EXPECT_EQ(tempo->value(), 100);
+    tempo->setValue(200);
+    EXPECT_EQ(told.back().tempo, 150);
+    tempo->setValue(70);
+    EXPECT_EQ(told.back().tempo, 70);
+    EXPECT_EQ(f.songCommands().tempo(), 70);
+    EXPECT_EQ(f.lesson().tempo(), 70);
     // Kept between runs, as told; the metronome itself starts off each time.
     const QString kept = dir.filePath(QStringLiteral("config/sonarel.conf"));
     ASSERT_TRUE(SaveChoices(kept, told.back()));

@@ -2,6 +2,9 @@
 
 #include "midi/services/fluidlib.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 namespace {
 
 using fluidlib::Fluid;
@@ -115,6 +118,13 @@ void SynthCommands::drain()
 
 void SynthCommands::run()
 {
+    // Woken by the UI thread's send, an ordinary thread would take the
+    // UI thread's core on the spot, and with a load of samples to read it
+    // keeps it for a time slice: the window would wait milliseconds on the
+    // work it just handed off. A batch thread is not run ahead of the thread
+    // that woke it; it still gets its fair share of the processors.
+    const sched_param batch{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
     std::unique_lock lock(mutex_);
     for (;;) {
         work_.wait(lock, [this] { return stop_ || !queue_.empty(); });
