@@ -94,7 +94,7 @@ protected:
 
 TEST_F(ScoredLessonTest, theBarsClickedInTheScoreRepeatMarkedInBothWays)
 {
-    Form2& f = open("1=C 2/4 ♩=120\n上: 1 2 | 3 4 | 5 6 |\n下: 1, 1, | 3, 3, | 5, 5, |\n");
+    Form2& f = open("1=C 2/4 ♩=120\n上: 1 2 | 3 4 | 5 6 | 1' |\n下: 1, 1, | 3, 3, | 5, 5, | 1 |\n");
     f.showFollowWindow();
     FollowWindow& follow = *f.followWindowIfShown();
     ScorePage* page = follow.page();
@@ -128,6 +128,7 @@ TEST_F(ScoredLessonTest, theBarsClickedInTheScoreRepeatMarkedInBothWays)
             press(pitch);
         }
         EXPECT_EQ(heard(), (std::vector<int>{52, 55, 55}));
+        EXPECT_EQ(next(), (std::set<std::pair<bool, int>>{{true, 2}})) << "the loop's first, not the bar after it";
         advance(600);
         f.lesson().tick();
     }
