@@ -178,6 +178,7 @@ void ScoreDrawing::layOut()
                     }
                     mark.start = x;
                     mark.end = x + w;
+                    mark.index = int(b);
                     row.bars.push_back(mark);
                     if (b + 1 == bars[v].size())
                         row.last = true;
@@ -323,6 +324,30 @@ QRectF ScoreDrawing::boxOf(bool upper, int index) const
         if (b.upper == upper && b.index == index)
             return b.box;
     return {};
+}
+
+QRectF ScoreDrawing::boxOfBar(const Row& row, const Bar& bar) const
+{
+    return QRectF(QPointF(bar.start, row.y - digitSize_ * 1.4), QPointF(bar.end - cell_ * 0.3, row.y + digitSize_ * 1.4));
+}
+
+int ScoreDrawing::barAt(int page, QPointF point) const
+{
+    for (const Row& row : rows_)
+        for (const Bar& bar : row.bars)
+            if (row.page == page && boxOfBar(row, bar).contains(point))
+                return bar.index;
+    return -1;
+}
+
+std::vector<QRectF> ScoreDrawing::barBoxes(int page, int bar) const
+{
+    std::vector<QRectF> boxes;
+    for (const Row& row : rows_)
+        for (const Bar& b : row.bars)
+            if (row.page == page && b.index == bar)
+                boxes.push_back(boxOfBar(row, b));
+    return boxes;
 }
 
 void ScoreDrawing::paint(QPainter& painter, int page, const NoteBox* highlight) const

@@ -37,6 +37,11 @@ public:
     const std::vector<NoteBox>& notes() const { return boxes_; }
     // The box of a voice's note; empty when it has none.
     QRectF boxOf(bool upper, int index) const;
+    // Bars are numbered from 0 as the voices count them, a pickup too. The
+    // bar under a point of the page (-1 off the bars), and the boxes of a
+    // bar, one a part.
+    int barAt(int page, QPointF point) const;
+    std::vector<QRectF> barBoxes(int page, int bar) const;
 
     // Draws one page; the note `highlight` (when it is one) on a yellow mark,
     // and the syllable sung on it.
@@ -52,6 +57,7 @@ private:
     };
     struct Bar {
         double start = 0, end = 0;  // x where it begins and of its closing line
+        int index = 0;              // from the piece's first bar
         bool repeatStart = false, repeatEnd = false;
         int ending = 0;             // the number of the ending that begins in it
         bool underEnding = false;   // under an ending's bracket
@@ -71,6 +77,7 @@ private:
     void layOut();
     void paintArcs(QPainter& painter, const Row& row) const;
     void paintBars(QPainter& painter, const Row& row, const Row* below) const;
+    QRectF boxOfBar(const Row& row, const Bar& bar) const;
 
     const Score& score_;
     double width_, pageHeight_;

@@ -70,10 +70,20 @@ void Lesson::setLoop(int firstBar, int lastBar)
         std::swap(firstBar, lastBar);
     firstBar = std::max(firstBar, 0);
     lastBar = std::max(lastBar, 0);
-    loopFromMs_ = bars_.firstMs + firstBar * bars_.barMs;
-    loopToMs_ = bars_.firstMs + (lastBar + 1) * bars_.barMs;
+    // A song strikes the keys of a bar's first beat a tick or two apart
+    // (the keyboard switches between), some before the bar line the player's
+    // note sets: the loop keeps them with their bar, each pass.
+    loopFromMs_ = std::max<std::int64_t>(0, bars_.firstMs + firstBar * bars_.barMs - kChordMs);
+    loopToMs_ = bars_.firstMs + (lastBar + 1) * bars_.barMs - kChordMs;
     // Bars the song does not reach hold nothing to repeat.
     looping_ = !notes_.empty() && notes_.back().ms >= loopFromMs_;
+}
+
+std::size_t Lesson::firstLoopChord() const
+{
+    return std::size_t(std::lower_bound(chords_.begin(), chords_.end(), loopFromMs_,
+                                        [](const Chord& c, std::int64_t ms) { return c.ms < ms; }) -
+                       chords_.begin());
 }
 
 void Lesson::start(std::int64_t nowMs)
@@ -203,6 +213,10 @@ Lesson::Strike Lesson::strike(bool upper, int pitch, std::int64_t nowMs)
     if (!started_ || finished_ || (part_ != LessonPart::Both && upper != (part_ == LessonPart::Upper)))
         return Strike::Ignored;
     if (mode_ == LessonMode::Wait) {
+        // Struck while the song plays out a loop's last bar: the loop's first
+        // note, marked next, and the loop goes round now.
+        if (looping_ && (chord_ >= chords_.size() || chords_[chord_].ms >= loopToMs_))
+            restartAt(loopFromMs_, nowMs);
         if (chord_ >= chords_.size())
             return Strike::Ignored;
         Chord& c = chords_[chord_];
@@ -271,11 +285,19 @@ Lesson::Strike Lesson::strike(bool upper, int pitch, std::int64_t nowMs)
 std::vector<LessonNote> Lesson::upcoming(int which) const
 {
     std::vector<LessonNote> out;
-    for (std::size_t ci = chord_; ci < chords_.size(); ++ci) {
+    // Past a loop's last chord the next are its first again, all to strike.
+    bool wrapped = false;
+    for (std::size_t ci = chord_; ci < chords_.size() || (looping_ && !wrapped); ++ci) {
+        if (looping_ && !wrapped && (ci >= chords_.size() || chords_[ci].ms >= loopToMs_)) {
+            wrapped = true;
+            ci = firstLoopChord();
+        }
+        if (ci >= chords_.size() || (looping_ && chords_[ci].ms >= loopToMs_))
+            break;
         const Chord& c = chords_[ci];
         std::vector<LessonNote> left;
         for (std::size_t k = 0; k < c.notes.size(); ++k)
-            if (!c.struck[k] && !scored_[c.notes[k]])
+            if (wrapped || (!c.struck[k] && !scored_[c.notes[k]]))
                 left.push_back(notes_[c.notes[k]]);
         if (left.empty())
             continue;

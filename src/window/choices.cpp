@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -23,6 +24,9 @@ const QString kMetronomeTempo = QStringLiteral("metronome/tempo");
 const QString kMetronomeMeter = QStringLiteral("metronome/meter");
 const QString kMidiOut = QStringLiteral("ports/midiOut");
 const QString kMidiIn = QStringLiteral("ports/midiIn");
+const QString kLessons = QStringLiteral("lessons");
+const QString kLessonSong = QStringLiteral("song");
+const QString kLessonBest = QStringLiteral("best");
 
 void say(const char* what, const QString& path)
 {
@@ -30,6 +34,21 @@ void say(const char* what, const QString& path)
 }
 
 }  // namespace
+
+int KeepLessonBest(PlayingChoices& choices, const QString& song, int percent)
+{
+    std::vector<LessonBest>& bests = choices.lessonBests;
+    const auto found = std::find_if(bests.begin(), bests.end(), [&](const LessonBest& b) { return b.song == song; });
+    if (found == bests.end() && percent < 0)
+        return -1;
+    LessonBest best{song, found == bests.end() ? percent : std::max(found->percent, percent)};
+    if (found != bests.end())
+        bests.erase(found);
+    bests.insert(bests.begin(), best);
+    if (bests.size() > std::size_t(kMostLessonBests))
+        bests.resize(std::size_t(kMostLessonBests));
+    return best.percent;
+}
 
 QString ChoicesPath()
 {
@@ -74,6 +93,15 @@ PlayingChoices LoadChoices(const QString& path)
     choices.metronomeTempo = beat.tempo();
     choices.metronomeBeats = beat.beats();
     choices.metronomeUnit = beat.unit();
+    const int lessons = std::min(settings.beginReadArray(kLessons), kMostLessonBests);
+    for (int i = 0; i < lessons; ++i) {
+        settings.setArrayIndex(i);
+        const QString song = settings.value(kLessonSong).toString();
+        const int percent = settings.value(kLessonBest, -1).toInt();
+        if (!song.isEmpty() && percent >= 0 && percent <= 100)
+            choices.lessonBests.push_back({song, percent});
+    }
+    settings.endArray();
     return choices;
 }
 
@@ -92,6 +120,14 @@ bool SaveChoices(const QString& path, const PlayingChoices& choices)
     settings.setValue(kMidiIn, choices.midiIn);
     settings.setValue(kMetronomeTempo, choices.metronomeTempo);
     settings.setValue(kMetronomeMeter, QStringLiteral("%1/%2").arg(choices.metronomeBeats).arg(choices.metronomeUnit));
+    settings.remove(kLessons);  // a shorter list leaves no entries of the longer behind
+    settings.beginWriteArray(kLessons, int(choices.lessonBests.size()));
+    for (int i = 0; i < int(choices.lessonBests.size()); ++i) {
+        settings.setArrayIndex(i);
+        settings.setValue(kLessonSong, choices.lessonBests[std::size_t(i)].song);
+        settings.setValue(kLessonBest, choices.lessonBests[std::size_t(i)].percent);
+    }
+    settings.endArray();
     settings.sync();
     if (settings.status() != QSettings::NoError) {
         std::fprintf(stderr, "sonarel: cannot write %s\n", qPrintable(QDir::toNativeSeparators(path)));

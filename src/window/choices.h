@@ -4,6 +4,17 @@
 // synthesizer) until chosen; the classic ways stay the default.
 #include <QString>
 
+#include <vector>
+
+// The best lesson result of a song (练习), by the key the window gives it.
+struct LessonBest {
+    QString song;
+    int percent = 0;
+    bool operator==(const LessonBest&) const = default;
+};
+// So many songs are remembered; the one practised longest ago goes first.
+constexpr int kMostLessonBests = 200;
+
 struct PlayingChoices {
     bool holdLower = false;  // 按住发声, per keyboard
     bool holdUpper = false;
@@ -17,9 +28,15 @@ struct PlayingChoices {
     int metronomeTempo = 120;       // beats a minute, 40..240
     int metronomeBeats = 4, metronomeUnit = 4;
     int tempo = 100;         // 速度: percent of a song's own, 40..150, for playback and lessons alike
+    std::vector<LessonBest> lessonBests;  // the song practised last first
 
     bool operator==(const PlayingChoices&) const = default;
 };
+
+// A lesson's result for `song` (percent -1 when it is no result to keep,
+// as a part of the song): the song moves to the front; the best kept is
+// the answer, -1 when there is none.
+int KeepLessonBest(PlayingChoices& choices, const QString& song, int percent);
 
 // The settings file under the user's config folder.
 QString ChoicesPath();

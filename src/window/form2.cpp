@@ -319,6 +319,32 @@ void Form2::wireParts()
     commands_->playbackEnded = [this] { followSong({}, 100, false); };
     lesson_->countIn = [this](const QString& song, int percent) { return countInLesson(song, percent); };
     lesson_->ended = [this] { followSong({}, 100, false); };
+    // The score shows the lesson on the song it draws: a loop chosen on it
+    // is the lesson's.
+    const auto lessonScore = [this]() -> FollowWindow* { return follow_ && follow_->isVisible() ? follow_ : nullptr; };
+    lesson_->loopSpan = [this, lessonScore](const QString& song) -> std::optional<std::pair<std::int64_t, std::int64_t>> {
+        FollowWindow* follow = lessonScore();
+        if (!follow)
+            return std::nullopt;
+        if (follow->shownPath() != commands_->scoreOf(song))
+            follow->showSong(commands_->scoreOf(song));
+        return follow->loopSpan();
+    };
+    lesson_->nextNotes = [lessonScore](const std::vector<performance::LessonNote>& next) {
+        if (FollowWindow* follow = lessonScore())
+            follow->markLessonNext(next);
+    };
+    lesson_->weakBars = [lessonScore](const std::vector<std::int64_t>& weakMs) {
+        if (FollowWindow* follow = lessonScore())
+            follow->markWeakBars(weakMs);
+    };
+    lesson_->keepBest = [this](const QString& song, int percent) {
+        const PlayingChoices before = choices_;
+        const int best = KeepLessonBest(choices_, commands_->lessonKey(song), percent);
+        if (choices_ != before && choicesChanged)
+            choicesChanged(choices_);
+        return best;
+    };
 }
 
 void Form2::paintEvent(QPaintEvent*)

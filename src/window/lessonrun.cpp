@@ -41,7 +41,7 @@ QString PartName(LessonPart part)
 
 }  // namespace
 
-QString LessonResultText(const performance::LessonResult& r)
+QString LessonResultText(const performance::LessonResult& r, int best)
 {
     QString text = QStringLiteral("练习结束：对 %1%（%2/%3），早 %4，晚 %5，错 %6，漏 %7")
                        .arg(r.rightPercent())
@@ -57,6 +57,8 @@ QString LessonResultText(const performance::LessonResult& r)
             bars << QString::number(b + 1);  // bars are counted from 1 where people read them
         text += QStringLiteral("；多练第 %1 小节").arg(bars.join(QStringLiteral("、")));
     }
+    if (best >= 0)
+        text += QStringLiteral("；最好 %1%").arg(best);
     return text;
 }
 
@@ -100,12 +102,25 @@ bool LessonRun::start(const QString& songPath, LessonPart part)
     };
     lesson_.emplace(std::move(notes), bars, part, mode, reachable);
     lesson_->setTempo(tempo_);
+    song_ = songPath;
+    bars_ = bars;
     heading_ = QStringLiteral("练习 %1 · %2 · %3% · %4")
                    .arg(PartName(part), mode == LessonMode::Wait ? QStringLiteral("等待") : QStringLiteral("跟拍"))
                    .arg(lesson_->tempo())
                    .arg(QFileInfo(songPath).completeBaseName());
     if (lesson_->unreachable() > 0)
         heading_ += QStringLiteral("（%1 个音在键盘外，跳过）").arg(lesson_->unreachable());
+    // The loop's span to the song's bars, to the nearest bar line.
+    const auto span = loopSpan ? loopSpan(songPath) : std::nullopt;
+    looping_ = span.has_value();
+    if (span) {
+        const int first = int((span->first + bars.barMs / 2) / bars.barMs);
+        const int last = std::max(first, int((span->second + bars.barMs / 2) / bars.barMs) - 1);
+        lesson_->setLoop(first, last);
+        heading_ += QStringLiteral(" · 循环");
+    }
+    if (weakBars)
+        weakBars({});
     say(heading_);
     const std::int64_t lead = countIn ? countIn(songPath, lesson_->tempo()) : 0;
     lesson_->start(clock_() + lead);
@@ -133,7 +148,17 @@ void LessonRun::stop()
 void LessonRun::finish()
 {
     timer_.stop();
-    say(LessonResultText(lesson_->result()));
+    const performance::LessonResult result = lesson_->result();
+    // Only the whole song played to its end is a result to keep.
+    const bool whole = !looping_ && result.notes > 0 && lesson_->upcoming(0).empty();
+    const int best = keepBest ? keepBest(song_, whole ? result.rightPercent() : -1) : -1;
+    say(LessonResultText(result, best));
+    if (weakBars) {
+        std::vector<std::int64_t> middles;
+        for (const int bar : result.weakestBars)
+            middles.push_back(bar * bars_.barMs + bars_.barMs / 2);
+        weakBars(middles);
+    }
     lesson_.reset();
     markNextKeys();
     if (ended)
@@ -180,6 +205,12 @@ void LessonRun::tick()
 void LessonRun::markNextKeys()
 {
     std::array<std::vector<int>, 2> next, after;  // by keyboard: lower, upper
+    if (nextNotes) {
+        std::vector<performance::LessonNote> notes = lesson_ ? lesson_->upcoming(0) : std::vector<performance::LessonNote>{};
+        for (performance::LessonNote& n : notes)
+            n.ms -= bars_.firstMs;
+        nextNotes(notes);
+    }
     if (lesson_) {
         for (int which = 0; which < 2; ++which)
             for (const performance::LessonNote& n : lesson_->upcoming(which)) {

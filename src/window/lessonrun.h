@@ -13,6 +13,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class MIDi;
 class QMenu;
@@ -50,6 +52,14 @@ public:
     // (0: none), for the song at `percent` of its tempo.
     std::function<std::int64_t(const QString& songPath, int percent)> countIn;
     std::function<void()> ended;  // the result is said
+    // The score's side: times in song milliseconds from the first note.
+    // The span to repeat, asked at the start (none: the whole song).
+    std::function<std::optional<std::pair<std::int64_t, std::int64_t>>(const QString& song)> loopSpan;
+    std::function<void(const std::vector<performance::LessonNote>& next)> nextNotes;
+    std::function<void(const std::vector<std::int64_t>& weakMs)> weakBars;  // the middle of each
+    // The result of a whole song played through (-1 for a part of it) is
+    // kept; the best kept for the song is the answer (-1 none).
+    std::function<int(const QString& song, int percent)> keepBest;
 
 private:
     MIDi& keyboardOf(bool upper) const;
@@ -61,10 +71,13 @@ private:
     MIDi& upper_;
     std::optional<performance::Lesson> lesson_;
     QString heading_;
+    QString song_;
+    performance::LessonBars bars_;
+    bool looping_ = false;
     int tempo_ = 100;
     QTimer timer_;
     std::function<std::int64_t()> clock_;
 };
 
-// What the result says.
-QString LessonResultText(const performance::LessonResult& result);
+// What the result says; `best` the best kept for the song, -1 none.
+QString LessonResultText(const performance::LessonResult& result, int best = -1);

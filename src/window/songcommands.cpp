@@ -640,6 +640,7 @@ bool SongCommands::openImportedFile(const QString& path, QString* why)
     SongPath = importedSongPath();
     shownSong_ = SongPath;
     importedText_ = isMidiFile(path) ? QString() : path;
+    importedFrom_ = QFileInfo(path).absoluteFilePath();
     parts_.title->setText(QString::fromStdString(song.title));
     parts_.author->setText(QString::fromStdString(song.author));
     // A file longer than a song plays its start, and the display says so
@@ -732,6 +733,18 @@ void SongCommands::SaveCommand()
         saved = saveCopy(source, target);  // onto the open song itself: nothing to do
     if (!saved && warn)
         warn(QStringLiteral("无法保存到 %1").arg(QDir::toNativeSeparators(target)));
+}
+
+QString SongCommands::lessonKey(const QString& song) const
+{
+    if (song == importedSongPath())
+        return importedFrom_;
+    if (song == scratchPath()) {
+        std::string title, author;
+        songs::ReadHeaderLine(song.toStdString(), title, author);
+        return QStringLiteral("录音:") + QString::fromStdString(title).trimmed();
+    }
+    return QFileInfo(song).absoluteFilePath();
 }
 
 QString SongCommands::scoreOf(const QString& song) const

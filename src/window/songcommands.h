@@ -195,6 +195,7 @@ private:
     // The jianpu text the imported song was made of: its score has the
     // lyrics, ties and repeats the song has no room for.
     QString importedText_;
+    QString importedFrom_;  // the MIDI file or text it was made of
 
 public:
     // The song on the display: the one played, saved and written down.
@@ -202,6 +203,10 @@ public:
     // What 显示简谱 draws for a song: the text it was made of while that
     // text is there, else the song itself.
     QString scoreOf(const QString& song) const;
+    // What a lesson's best result is kept under, across runs: the file the
+    // user opened (a MIDI file or text, not the song made of it), or the
+    // title of a recording, which has no file of its own.
+    QString lessonKey(const QString& song) const;
 
 private:
     songs::ScratchLock scratchLock_;

@@ -2,7 +2,11 @@
 // accompaniment waiting for the right key, and the result in the display.
 #include "formfixture.h"
 #include "instrument/keyboardview.h"
+#include "window/followwindow.h"
 #include "window/lessonrun.h"
+#include "notation/scoredrawing.h"
+
+#include <set>
 
 using LessonTest = FormTest;
 
@@ -48,7 +52,139 @@ TEST_F(LessonTest, theAccompanimentWaitsForTheMarkedKeyAndTheResultShows)
     f.lesson().tick();
     EXPECT_FALSE(f.lesson().running());
     EXPECT_TRUE(upper->keyboardView()->lessonKeys().empty());
-    EXPECT_EQ(title(), QStringLiteral("练习结束：对 50%（1/2），早 0，晚 0，错 1，漏 0；多练第 1 小节"));
+    EXPECT_EQ(title(), QStringLiteral("练习结束：对 50%（1/2），早 0，晚 0，错 1，漏 0；多练第 1 小节；最好 50%"));
+}
+
+// A tune of three bars of 2/4 at ♩=120 (a bar is a second), opened and drawn.
+class ScoredLessonTest : public FormTest {
+protected:
+    Form2& open(const char* tune)
+    {
+        Form2& f = make();
+        const QString text = dir.path() + QStringLiteral("/tune.txt");
+        QFile file(text);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(tune);
+        file.close();
+        f.fileDialog().chooser = [text](bool, const Co&) { return text; };
+        click(4);
+        f.lesson().setMonotonicClock([this] { return clockMs; });
+        return f;
+    }
+    void press(int pitch, MIDi* keyboard = nullptr)
+    {
+        keyboard = keyboard ? keyboard : upper;
+        const int key = pitch - keyboard->Pitch() - keyboard->Tone();
+        keyboard->PlayLive(key, true);
+        keyboard->PlayLive(key, false);
+        QCoreApplication::processEvents();
+    }
+    // The lower keyboard's notes heard since the last call.
+    std::vector<int> heard()
+    {
+        QCoreApplication::processEvents();
+        std::vector<int> notes;
+        for (const auto& m : service.messages)
+            if (m.status == 0x90 && m.data2 > 0)
+                notes.push_back(m.data1);
+        service.clear();
+        return notes;
+    }
+};
+
+TEST_F(ScoredLessonTest, theBarsClickedInTheScoreRepeatMarkedInBothWays)
+{
+    Form2& f = open("1=C 2/4 ♩=120\n上: 1 2 | 3 4 | 5 6 | 1' |\n下: 1, 1, | 3, 3, | 5, 5, | 1 |\n");
+    f.showFollowWindow();
+    FollowWindow& follow = *f.followWindowIfShown();
+    ScorePage* page = follow.page();
+    const auto clickBar = [page](int bar) {
+        const QPointF at = page->drawing()->barBoxes(0, bar).front().center();
+        QMouseEvent e(QEvent::MouseButtonPress, at, page->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(page, &e);
+    };
+    const auto line = [&follow] { return follow.findChild<QLabel*>(QStringLiteral("loopLine"))->text(); };
+    clickBar(2);
+    EXPECT_EQ(line(), QStringLiteral("循环从第 3 小节起，再点最后一个小节"));
+    clickBar(1);
+    EXPECT_EQ(line(), QStringLiteral("练习循环第 2–3 小节"));
+    EXPECT_EQ(page->lessonMarks().loop, (std::pair{1, 2})) << "the chosen bars are shaded";
+
+    // Waiting: the loop's notes marked in turn, and after its last the first again.
+    service.clear();
+    ASSERT_TRUE(f.lesson().start(f.songCommands().shownSong(), performance::LessonPart::Upper));
+    const auto next = [page] { return page->lessonMarks().next; };
+    for (int pass = 0; pass < 2; ++pass) {
+        advance(100);
+        f.lesson().tick();
+        EXPECT_EQ(next(), (std::set<std::pair<bool, int>>{{true, 2}})) << "pass " << pass;
+        press(64);
+        EXPECT_EQ(heard(), std::vector<int>{52}) << "the accompaniment repeats with the loop";
+        for (const int pitch : {65, 67, 69}) {
+            advance(500);
+            f.lesson().tick();
+            if (pass == 0 && pitch == 69)
+                press(71);  // wrong, in the last bar
+            press(pitch);
+        }
+        EXPECT_EQ(heard(), (std::vector<int>{52, 55, 55}));
+        EXPECT_EQ(next(), (std::set<std::pair<bool, int>>{{true, 2}})) << "the loop's first, not the bar after it";
+        advance(600);
+        f.lesson().tick();
+    }
+    f.lesson().stop();
+    EXPECT_EQ(page->lessonMarks().weak, std::set<int>{2}) << "the bar of the wrong key";
+    EXPECT_TRUE(page->lessonMarks().next.empty());
+    EXPECT_FALSE(title().contains(QStringLiteral("最好"))) << "a loop is no result for the song";
+
+    // In time, the same bars over and over with nothing struck.
+    heard();
+    f.lesson().mode = performance::LessonMode::InTime;
+    ASSERT_TRUE(f.lesson().start(f.songCommands().shownSong(), performance::LessonPart::Upper));
+    for (int ms = 0; ms < 5000; ms += 10) {
+        f.lesson().tick();
+        advance(10);
+    }
+    EXPECT_EQ(heard(), (std::vector<int>{52, 52, 55, 55, 52, 52, 55, 55, 52, 52})) << "five seconds, two bars a pass";
+    f.lesson().stop();
+
+    follow.findChild<QPushButton*>(QStringLiteral("clearLoop"))->click();
+    EXPECT_EQ(page->lessonMarks().loop.first, -1);
+}
+
+TEST_F(ScoredLessonTest, theBestResultOfASongIsKeptAcrossARestart)
+{
+    const char* tune = "1=C 2/4\n下: 1 2 |\n";
+    Form2& first = open(tune);
+    ASSERT_TRUE(first.lesson().start(first.songCommands().shownSong(), performance::LessonPart::Lower));
+    press(60, lower);
+    press(62, lower);
+    advance(2000);
+    first.lesson().tick();
+    EXPECT_TRUE(title().endsWith(QStringLiteral("；最好 100%"))) << title().toStdString();
+    const QString kept = dir.filePath(QStringLiteral("config/sonarel.conf"));
+    ASSERT_TRUE(SaveChoices(kept, first.choices()));
+
+    Form2& second = open(tune);
+    second.setChoices(LoadChoices(kept));
+    ASSERT_TRUE(second.lesson().start(second.songCommands().shownSong(), performance::LessonPart::Lower));
+    press(64, lower);
+    press(60, lower);
+    press(62, lower);
+    advance(2000);
+    second.lesson().tick();
+    EXPECT_TRUE(title().startsWith(QStringLiteral("练习结束：对 50%"))) << title().toStdString();
+    EXPECT_TRUE(title().endsWith(QStringLiteral("；最好 100%"))) << title().toStdString();
+
+    // The list stays bounded: the song practised longest ago goes.
+    PlayingChoices many = second.choices();
+    for (int i = 0; i < kMostLessonBests; ++i)
+        KeepLessonBest(many, QString::number(i), 10);
+    ASSERT_TRUE(SaveChoices(kept, many));
+    const PlayingChoices back = LoadChoices(kept);
+    EXPECT_EQ(back.lessonBests.size(), std::size_t(kMostLessonBests));
+    EXPECT_EQ(back, many);
+    EXPECT_EQ(KeepLessonBest(many, dir.path() + QStringLiteral("/tune.txt"), -1), -1);
 }
 
 TEST_F(LessonTest, withTheMetronomeATakeKeepsNoClickAndALessonOnItIsCountedInAtItsOwnBeat)
