@@ -18,6 +18,8 @@ int SynthService::deviceCount() { return 0; }
 int SynthService::open(int, std::uint32_t&) { return MidiResult::NoDriver; }
 int SynthService::close(std::uint32_t) { return MidiResult::InvalidHandle; }
 int SynthService::sendShortMsg(std::uint32_t, std::uint32_t) { return MidiResult::InvalidHandle; }
+bool SynthService::startClicks(std::uint32_t, const ClickPattern&) { return false; }
+void SynthService::stopClicks(std::uint32_t) {}
 std::string SynthService::findSoundfont() const { return {}; }
 std::string SynthService::FindSoundfont(const std::string&) { return {}; }
 bool SynthService::loaded() const { return false; }
