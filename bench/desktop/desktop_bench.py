@@ -20,7 +20,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tests', 'e2e'))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tests', 'export'))
 from soundserver import PulseServer, Recorder, available, onset, RATE  # noqa: E402
-from x11session import free_display  # noqa: E402
+from x11session import start_xvfb  # noqa: E402
 from songbytes import song  # noqa: E402
 
 BUILD = sys.argv[1]
@@ -276,12 +276,9 @@ def idle_cpu(env, seconds=10, server=None):
 
 
 def main():
-    display = free_display()
-    xvfb = subprocess.Popen(['Xvfb', display, '-screen', '0', '1024x768x24', '-nolisten', 'tcp', '-noreset'],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    xvfb, display = start_xvfb()
     server = None
     try:
-        time.sleep(1)
         if not available():
             print('desktop: PulseAudio is not installed; skipped')
             return 0

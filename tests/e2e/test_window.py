@@ -438,7 +438,8 @@ class Window(unittest.TestCase):
         # Out of descriptors for other reasons, it waits for them.
         for c in callers:
             c.close()
-        self.assertTrue(wait_for(lambda: len(descriptors()) <= idle, 5))
+        held = lambda: [os.path.realpath('/proc/%d/fd/%d' % (pid, fd)) for fd in descriptors()]
+        self.assertTrue(wait_for(lambda: len(descriptors()) <= idle, 5), (idle, held()))
         fds = descriptors()
         free = next(n for n in range(len(fds) + 1) if n not in fds)
         resource.prlimit(pid, resource.RLIMIT_NOFILE, (free, 256))

@@ -1,7 +1,7 @@
 """A private X server with the program running in it, driven like a user would."""
 import ctypes
 import os
-import random
+import select
 import shutil
 import signal
 import struct
@@ -15,23 +15,34 @@ COM = {0: (10, 272, 28, 24), 1: (48, 159, 28, 18), 2: (88, 159, 28, 18), 3: (168
        8: (328, 159, 28, 18), 9: (10, 208, 28, 24)}
 OK_BUTTON = (256 + 104 + 28, 96 + 88 + 12)
 
-# Every session gets a display number never used before in this run: a
-# server that has just shut down can still be found under its old number.
-_next_display = [random.randint(200, 800)]
-
-
 # A wait's deadline is only how late the program's signal may be before the
 # test gives up: a loaded machine, and more so a sanitized build, answers
 # several times slower than an idle one.
 PATIENCE = 8 if os.environ.get('SONAREL_SANITIZED') else 3
 
 
-def free_display():
-    while True:
-        n = _next_display[0]
-        _next_display[0] += 1
-        if not os.path.exists('/tmp/.X11-unix/X%d' % n) and not os.path.exists('/tmp/.X%d-lock' % n):
-            return ':%d' % n
+def start_xvfb():
+    """A private X server and its display, once it takes clients. It picks a
+    free display itself and writes its number when ready (-displayfd); with
+    -noreset it does not restart when its first client leaves."""
+    read_fd, write_fd = os.pipe()
+    xvfb = subprocess.Popen(['Xvfb', '-noreset', '-displayfd', str(write_fd), '-screen', '0', '1024x768x24',
+                             '-nolisten', 'tcp'], pass_fds=(write_fd,), stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+    os.close(write_fd)
+    number = b''
+    deadline = time.time() + 10 * PATIENCE
+    while not number.endswith(b'\n') and time.time() < deadline:
+        if select.select([read_fd], [], [], 0.2)[0]:
+            chunk = os.read(read_fd, 64)
+            if not chunk:
+                break
+            number += chunk
+    os.close(read_fd)
+    if not number.endswith(b'\n'):
+        xvfb.kill()
+        raise RuntimeError('Xvfb did not start')
+    return xvfb, ':' + number.decode().strip()
 
 
 def die_with_parent():
@@ -50,20 +61,11 @@ class Session:
         self.app = os.path.join(self.dir, 'sonarel') if copy else binary
         if copy:
             shutil.copy(binary, self.app)
-        self.display = free_display()
-        # -noreset: otherwise the server restarts when its last client (the
-        # readiness probe below) leaves, and refuses the program meanwhile.
-        self.xvfb = subprocess.Popen(['Xvfb', self.display, '-screen', '0', '1024x768x24', '-nolisten', 'tcp', '-noreset'],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+        self.xvfb, self.display = start_xvfb()
         self.env = dict(env or os.environ, DISPLAY=self.display)
         # The choices a run keeps stay with the test.
         self.env.setdefault('XDG_CONFIG_HOME', os.path.join(self.dir, 'config'))
         self.env.pop('QT_QPA_PLATFORM', None)
-        deadline = time.time() + 10 * PATIENCE
-        while subprocess.run(['xdpyinfo'], env=self.env, capture_output=True).returncode != 0:
-            if time.time() > deadline:
-                raise RuntimeError('Xvfb did not start')
-            time.sleep(0.05)
         self.proc = None
         self.trace = os.path.join(self.dir, 'trace.txt')
         self.log = open(os.path.join(self.dir, 'stderr.txt'), 'w')

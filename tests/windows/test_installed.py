@@ -25,7 +25,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'e2e'))
 sys.path.insert(0, os.path.join(HERE, '..', 'export'))
 from songbytes import song  # noqa: E402
-from x11session import COM, OK_BUTTON, PATIENCE, Session, die_with_parent, free_display, note_ons, records, wait_for  # noqa: E402
+from x11session import COM, OK_BUTTON, PATIENCE, Session, die_with_parent, start_xvfb, note_ons, records, wait_for  # noqa: E402
 
 OUT = os.path.abspath(sys.argv.pop(1))
 HOST = os.path.abspath(sys.argv.pop(1))
@@ -76,10 +76,7 @@ class Desk:
 
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix='sonarel-wine-e2e-')
-        self.display = free_display()
-        self.xvfb = subprocess.Popen(['Xvfb', self.display, '-screen', '0', '1024x768x24', '-nolisten', 'tcp',
-                                      '-noreset'], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                     preexec_fn=die_with_parent)
+        self.xvfb, self.display = start_xvfb()
         self.home = os.path.join(self.dir, 'home')
         os.makedirs(self.home)
         self.env = dict(os.environ, DISPLAY=self.display, HOME=self.home, WINEDEBUG='-all',
@@ -87,11 +84,6 @@ class Desk:
                         WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d')
         for name in ('QT_QPA_PLATFORM', 'WINEPATH', 'QT_PLUGIN_PATH', 'WAYLAND_DISPLAY'):
             self.env.pop(name, None)
-        deadline = time.time() + 10 * PATIENCE
-        while subprocess.run(['xdpyinfo'], env=self.env, capture_output=True).returncode != 0:
-            if time.time() > deadline:
-                raise RuntimeError('Xvfb did not start')
-            time.sleep(0.05)
         os.makedirs(self.env['WINEPREFIX'])
         # One Wine server for the whole run, so no program's start pays for it.
         subprocess.run(['wineserver', '-p'], env=self.env, check=True)
