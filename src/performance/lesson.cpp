@@ -118,6 +118,11 @@ void Lesson::restartAt(std::int64_t songMs, std::int64_t nowMs)
                          accompaniment_.begin());
 }
 
+bool Lesson::struckForNextPass(std::size_t note) const
+{
+    return std::find(nextPass_.begin(), nextPass_.end(), note) != nextPass_.end();
+}
+
 std::int64_t Lesson::rawSongMs(std::int64_t nowMs) const { return songAt_ + ToSongTime(nowMs - wallAt_, tempo_); }
 
 std::int64_t Lesson::songMs(std::int64_t nowMs) const
@@ -262,7 +267,7 @@ Lesson::Strike Lesson::strike(bool upper, int pitch, std::int64_t nowMs)
     const auto inLoop = [this](std::size_t ci) { return !looping_ || chords_[ci].ms < loopToMs_; };
     const auto consider = [&](std::size_t ci, std::int64_t dev, bool nextPass) {  // dev positive: late
         for (std::size_t i : chords_[ci].notes) {
-            const bool open = nextPass ? std::find(nextPass_.begin(), nextPass_.end(), i) == nextPass_.end() : !scored_[i];
+            const bool open = nextPass ? !struckForNextPass(i) : !scored_[i];
             if (open && notes_[i].upper == upper && notes_[i].pitch == pitch &&
                 (best == notes_.size() || std::abs(dev) < std::abs(bestDev))) {
                 best = i;
@@ -319,8 +324,7 @@ std::vector<LessonNote> Lesson::upcoming(int which) const
         const Chord& c = chords_[ci];
         std::vector<LessonNote> left;
         for (std::size_t k = 0; k < c.notes.size(); ++k)
-            if (wrapped ? std::find(nextPass_.begin(), nextPass_.end(), c.notes[k]) == nextPass_.end()
-                        : !c.struck[k] && !scored_[c.notes[k]])
+            if (wrapped ? !struckForNextPass(c.notes[k]) : !c.struck[k] && !scored_[c.notes[k]])
                 left.push_back(notes_[c.notes[k]]);
         if (left.empty())
             continue;

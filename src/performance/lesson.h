@@ -99,6 +99,7 @@ private:
     std::int64_t realMs(std::int64_t songGapMs) const;
     void restartAt(std::int64_t songMs, std::int64_t nowMs);
     std::size_t firstLoopChord() const;
+    bool struckForNextPass(std::size_t note) const;
     void fault(int bar, int count = 1);
     int barOfFault(std::int64_t nowMs) const;
 
