@@ -3,6 +3,7 @@
 #include "formfixture.h"
 #include "instrument/keyboardview.h"
 #include "window/followwindow.h"
+#include "performance/metronome.h"
 #include "window/lessonrun.h"
 #include "notation/scoredrawing.h"
 
@@ -230,6 +231,9 @@ TEST_F(LessonTest, withTheMetronomeATakeKeepsNoClickAndALessonOnItIsCountedInAtI
     EXPECT_EQ(f.lesson().lesson()->songMs(clockMs), -1500);
     advance(1500);
     EXPECT_EQ(f.lesson().lesson()->songMs(clockMs), 0);
+    c.tempo = 50;
+    f.setChoices(c);
+    EXPECT_EQ(f.metronome().beat().tempo(), 60) << "the take's 120 at the lesson's new half";
     f.lesson().stop();
 
     // Without the metronome the lesson starts at once.
