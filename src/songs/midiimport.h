@@ -39,8 +39,14 @@ struct ImportedSong {
 bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSong& song, std::string& error,
               int tone = 0, const SongTime& time = {});
 
+// The tempo and meter the file gives first, as a song keeps them (its tempo
+// 120, the standard's, when it gives only the meter); not known when it gives
+// no time signature, or is timed in frames.
+SongTime SmfSongTime(const SmfSong& midi);
+
 // Reads `midiPath` (as far as a song holds) and writes the song to
-// `songPath`, replacing it only by a complete new one.
+// `songPath`, replacing it only by a complete new one, with the file's
+// tempo and meter.
 bool ImportMidiFile(const std::string& midiPath, const std::string& songPath, ImportedSong& song, std::string& error);
 
 // Writes a song made by MakeSong to `songPath`, replacing it only by a

@@ -818,7 +818,7 @@ std::int64_t Form2::countInLesson(const QString& song, int percent)
     songs::SongTime time;
     int tone = 0;
     if (!songs::ReadSongTime(song.toStdString(), time, tone))
-        time = {};  // a jianpu text or a MIDI file: the chosen beat
+        time = {};  // unreadable: the chosen beat
     songTime_ = time;
     songPercent_ = percent;
     applyMetronome(true);  // beat one now: the lesson's first note is a bar away
