@@ -52,17 +52,15 @@ TEST(Metronome, clicksKeepTheirOwnTimesWithBeatOneAccented)
     m.start(beat);
     EXPECT_TRUE(heard.back().second.accent);
     EXPECT_EQ(heard.back().first, milliseconds(2800));
-    // Re-timed half way through beat one: half way at the new pace, the bar
-    // counted on; the output takes the new beat over at beat one.
+    // Re-timed half way through beat one: half way at the new pace, the bar counted on.
     now += milliseconds(250);
     beat.setTempo(60);
     m.retime(beat);
-    EXPECT_EQ(m.Timer.interval(), 500);
     EXPECT_EQ(handed.back(), 0);
     now += milliseconds(2500);
     m.clickTick();
     EXPECT_TRUE(heard.back().second.accent) << "beat one of the next bar, 2.5 s on";
-    EXPECT_EQ(handed.back(), 60);
+    EXPECT_EQ(handed.back(), 60) << "an output timing clicks takes the new beat over there";
     m.stop();
     EXPECT_FALSE(m.Timer.isActive());
 

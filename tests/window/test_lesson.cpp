@@ -236,7 +236,7 @@ TEST_F(LessonTest, withTheMetronomeATakeKeepsNoClickAndALessonOnItIsCountedInAtI
     f.setChoices(c);
     EXPECT_EQ(f.metronome().beat().tempo(), 60) << "the take's 120 at the lesson's new half";
     f.lesson().stop();
-    // A MIDI file's own beat: a bar of 2/4 at 120 and half of it, 2 s (1 s of the song).
+    // A MIDI file's own beat: 2/4 at 120, at 50 % a bar of 2 s, 1 s of the song.
     const QString midi = dir.path() + QStringLiteral("/two.mid");
     ASSERT_TRUE(songs::WriteSmf(midi.toStdString(), {{0, songs::kLowerTrack, 0x90, 60, 100}},
                                 songs::SmfHeading{"二拍", {}, {}, {120, 2, 4}}));
@@ -244,7 +244,6 @@ TEST_F(LessonTest, withTheMetronomeATakeKeepsNoClickAndALessonOnItIsCountedInAtI
     click(4);
     ASSERT_TRUE(f.lesson().start(f.songCommands().shownSong(), performance::LessonPart::Both));
     EXPECT_EQ(f.lesson().lesson()->songMs(clockMs), -1000);
-    f.lesson().stop();
 
     // Without the metronome the lesson starts at once.
     c.metronome = false;
