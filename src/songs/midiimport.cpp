@@ -243,7 +243,7 @@ bool HasMidiExtension(const std::string& path)
 }
 
 bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSong& song, std::string& error, int tone,
-              const SongTime& time)
+              const SongTime& time, bool voices)
 {
     song = ImportedSong{};
     song.time = time;
@@ -281,8 +281,10 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
     std::array<int, 16> pitchOf{};
     for (std::size_t i = 0; i < melodic.size(); ++i) {
         const Part& p = *melodic[i];
-        HalfSettings& half = i == 0 ? song.lower : song.upper;
-        keyboardOf[std::size_t(p.channel)] = i == 0 ? kLower : kUpper;
+        // A score's upper voice alone is still the right hand's.
+        const bool upper = voices ? p.channel == 1 : i == 1;
+        HalfSettings& half = upper ? song.upper : song.lower;
+        keyboardOf[std::size_t(p.channel)] = upper ? kUpper : kLower;
         std::vector<int> keyed = p.notes;
         for (int& n : keyed)
             n -= tone;
