@@ -34,16 +34,18 @@ sanitize: deps
 
 # The tests whose code runs on threads of its own beside the UI thread (the
 # synthesizer with its slow calls and timed clicks, the PulseAudio output,
-# the song file's syncer) under ThreadSanitizer, in
-# a folder of its own; only what they need is built. A race in a library that
+# the song file's syncer, a MIDI input's notes from the MIDI system's thread)
+# and the single instance's socket with second starts on threads of their
+# own, under ThreadSanitizer, in a folder of its own; only what they need is
+# built. A race in a library that
 # is not ours is suppressed in tests/sanitize-thread.supp, with the reason.
 TSAN_BUILD ?= build-sanitize-thread
-# The whole program is not run here: with Qt, GLib and libinstpatch built
+# The whole program is not run here (its window-less parts are, above): with Qt, GLib and libinstpatch built
 # without the sanitizer, their own threads (Qt's D-Bus bridge, QtGui's image
 # thread pool) are reported by the dozen, each a hand-over the sanitizer
 # cannot see inside those libraries.
-TSAN_TARGETS = test_synthservice test_pulseoutput test_songs_songfile
-TSAN_TESTS = ^(midi\.synth|midi\.pulse_output|songs\.songfile)$$
+TSAN_TARGETS = test_synthservice test_pulseoutput test_songs_songfile test_midiinput test_singleinstance
+TSAN_TESTS = ^(midi\.synth|midi\.pulse_output|midi\.input|window\.single_instance|songs\.songfile)$$
 sanitize-thread: deps
 	@cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DSONAREL_SANITIZE_THREAD=ON >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)

@@ -283,6 +283,50 @@ class Window(unittest.TestCase):
         ons = note_ons(s.read_trace())
         self.assertLess(ons.index(next(t for t in ons if t[1:] == (0x90, 48))), ons.index(upper(67)[0]))
 
+    def test_a_take_to_the_metronome_keeps_its_tempo_and_meter_in_the_text_and_the_midi_file(self):
+        import mido
+        s = self.s
+        config = os.path.join(s.env['XDG_CONFIG_HOME'], 'sonarel.conf')
+        os.makedirs(os.path.dirname(config))
+        with open(config, 'w') as f:
+            f.write('[metronome]\ntempo=90\nmeter=3/4\n')
+        s.start()
+        # 节拍器 from the right-click menu, by its keys: the seventh entry.
+        wx, wy, _, _ = s.geometry()
+        s.xdo('mousemove', '--sync', str(wx + 400), str(wy + 140))  # the background above the buttons
+        s.xdo('click', '3')
+        self.assertTrue(wait_for(lambda: s.popups() == 1, 5))
+        for _ in range(7):
+            s.xdo('key', 'Down')
+        s.xdo('key', 'Return')
+        clicks = lambda: [t for t in s.read_trace() if t[1] == 0x99 and t[3] > 0]
+        self.assertTrue(wait_for(clicks, 5), 'the metronome clicks on channel 10')
+        s.focus()
+        s.record()
+        mark = len(s.read_trace())
+        s.key('z')
+        s.key('x')
+        self.assertTrue(wait_for(lambda: len(note_ons([t for t in s.read_trace()[mark:] if t[1] != 0x99])) >= 2, 5))
+        s.click_com(7)  # Stop
+        self.assertTrue(wait_for(lambda: records(s.scratch())[-1][0] == '@END ', 3))
+        take = os.path.join(s.dir, 'take.hbk')
+        shutil.copy(s.scratch(), take)
+
+        run = lambda *args: subprocess.run([s.app, *args], env=s.env, cwd=s.dir, capture_output=True, text=True, timeout=30)
+        r = run('--jianpu', take, 'take.txt')
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(os.path.join(s.dir, 'take.txt'), encoding='utf-8') as f:
+            lines = f.read().splitlines()
+        for line in ('拍号: 3/4', '速度: 90'):
+            self.assertIn(line, lines)
+        r = run('--export-midi', take, 'take.mid')
+        self.assertEqual(r.returncode, 0, r.stderr)
+        metas = {m.type: m for m in mido.MidiFile(os.path.join(s.dir, 'take.mid')).tracks[0] if m.is_meta}
+        self.assertEqual(round(mido.tempo2bpm(metas['set_tempo'].tempo)), 90)
+        self.assertEqual((metas['time_signature'].numerator, metas['time_signature'].denominator), (3, 4))
+        notes = [m.note for m in mido.MidiFile(os.path.join(s.dir, 'take.mid')) if m.type == 'note_on' and m.velocity]
+        self.assertEqual(notes, [48, 50], 'no click of the metronome is a note of the take')
+
     def test_sigterm_closes_the_window_and_keeps_the_take(self):
         s = self.s
         s.start()

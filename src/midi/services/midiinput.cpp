@@ -5,10 +5,30 @@
 
 void MidiInput::arrivedOnItsThread(std::vector<unsigned char> bytes)
 {
-    // On the MIDI system's thread: the bytes travel to the input's thread,
-    // where the instruments are. A message queued for an input that is gone
-    // by then is dropped with it.
-    QMetaObject::invokeMethod(this, [this, bytes = std::move(bytes)] { deliver(bytes); }, Qt::QueuedConnection);
+    // On the MIDI system's thread: the bytes wait in a queue of our own for
+    // the input's thread, where the instruments are, and one call takes all
+    // that came meanwhile, so a controller's clock flood is no flood of
+    // events. A call queued for an input that is gone by then is dropped
+    // with it.
+    bool first = false;
+    {
+        std::lock_guard lock(arrivedLock_);
+        first = arrived_.empty();
+        arrived_.push_back(std::move(bytes));
+    }
+    if (first)
+        QMetaObject::invokeMethod(this, "takeArrived", Qt::QueuedConnection);
+}
+
+void MidiInput::takeArrived()
+{
+    std::vector<std::vector<unsigned char>> taken;
+    {
+        std::lock_guard lock(arrivedLock_);
+        taken.swap(arrived_);
+    }
+    for (const auto& bytes : taken)
+        deliver(bytes);
 }
 
 void MidiInput::deliver(const std::vector<unsigned char>& bytes)

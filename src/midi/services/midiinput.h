@@ -8,6 +8,7 @@
 #include <QObject>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,12 @@ signals:
 private:
     // The open port of the platform's MIDI system.
     struct Device;
+
+    // On the input's thread: what the MIDI system's thread has queued.
+    Q_INVOKABLE void takeArrived();
+
+    std::mutex arrivedLock_;
+    std::vector<std::vector<unsigned char>> arrived_;  // under arrivedLock_
 
     std::unique_ptr<Device> in_;
     std::string name_;
