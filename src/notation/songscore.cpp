@@ -308,7 +308,7 @@ bool ImportJianpuFile(const std::string& textPath, const std::string& songPath, 
     // key chooser shows the key.
     // And the song keeps the text's tempo and meter, for its own text.
     const songs::SongTime time{score.tempo, score.beats, score.beatUnit};
-    if (!songs::MakeSong(midi, stemOf(textPath), song, error, score.tonic, time))
+    if (!songs::MakeSong(midi, stemOf(textPath), song, error, score.tonic, time, true))
         return false;
     for (const std::string& n : song.notices)
         notices.push_back(n);

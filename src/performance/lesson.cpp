@@ -92,6 +92,7 @@ void Lesson::start(std::int64_t nowMs)
     finished_ = false;
     counts_ = {};
     faults_.clear();
+    nextPass_.clear();
     restartAt(looping_ ? loopFromMs_ : 0, nowMs);
 }
 
@@ -109,9 +110,17 @@ void Lesson::restartAt(std::int64_t songMs, std::int64_t nowMs)
         for (std::size_t i : chords_[c].notes)
             scored_[i] = 0;
     }
+    for (std::size_t i : nextPass_)
+        scored_[i] = 1;
+    nextPass_.clear();
     sound_ = std::size_t(std::lower_bound(accompaniment_.begin(), accompaniment_.end(), songMs,
                                           [this](std::size_t i, std::int64_t ms) { return notes_[i].ms < ms; }) -
                          accompaniment_.begin());
+}
+
+bool Lesson::struckForNextPass(std::size_t note) const
+{
+    return std::find(nextPass_.begin(), nextPass_.end(), note) != nextPass_.end();
 }
 
 std::int64_t Lesson::rawSongMs(std::int64_t nowMs) const { return songAt_ + ToSongTime(nowMs - wallAt_, tempo_); }
@@ -247,27 +256,45 @@ Lesson::Strike Lesson::strike(bool upper, int pitch, std::int64_t nowMs)
         fault(barOfFault(nowMs));
         return Strike::Wrong;
     }
-    // In time: the nearest unscored note of that key within reach.
+    // In time: the nearest unscored note of that key within reach. A loop
+    // plays none of the song past its end; near the end its first notes of
+    // the next pass are within reach instead, as far ahead as the rest of
+    // this pass and the start of the next.
     const std::int64_t s = songMs(nowMs);
     std::size_t best = notes_.size();
     std::int64_t bestDev = 0;
-    for (std::size_t ci = chord_; ci < chords_.size() && realMs(chords_[ci].ms - s) <= kNearMs; ++ci) {
-        const std::int64_t dev = realMs(s - chords_[ci].ms);  // positive: late
-        if (std::abs(dev) > kNearMs)
-            continue;
-        for (std::size_t i : chords_[ci].notes)
-            if (!scored_[i] && notes_[i].upper == upper && notes_[i].pitch == pitch &&
+    bool bestNextPass = false;
+    const auto inLoop = [this](std::size_t ci) { return !looping_ || chords_[ci].ms < loopToMs_; };
+    const auto consider = [&](std::size_t ci, std::int64_t dev, bool nextPass) {  // dev positive: late
+        for (std::size_t i : chords_[ci].notes) {
+            const bool open = nextPass ? !struckForNextPass(i) : !scored_[i];
+            if (open && notes_[i].upper == upper && notes_[i].pitch == pitch &&
                 (best == notes_.size() || std::abs(dev) < std::abs(bestDev))) {
                 best = i;
                 bestDev = dev;
+                bestNextPass = nextPass;
             }
-    }
+        }
+    };
+    for (std::size_t ci = chord_; ci < chords_.size() && inLoop(ci) && realMs(chords_[ci].ms - s) <= kNearMs; ++ci)
+        if (const std::int64_t dev = realMs(s - chords_[ci].ms); std::abs(dev) <= kNearMs)
+            consider(ci, dev, false);
+    if (looping_)
+        for (std::size_t ci = firstLoopChord(); ci < chords_.size() && inLoop(ci); ++ci) {
+            const std::int64_t ahead = realMs(loopToMs_ - s + chords_[ci].ms - loopFromMs_);
+            if (ahead > kNearMs)
+                break;
+            consider(ci, -ahead, true);
+        }
     if (best == notes_.size()) {
         ++counts_.wrong;
         fault(barOfFault(nowMs));
         return Strike::Wrong;
     }
-    scored_[best] = 1;
+    if (bestNextPass)
+        nextPass_.push_back(best);
+    else
+        scored_[best] = 1;
     ++counts_.notes;
     if (std::abs(bestDev) <= kOnTimeMs) {
         ++counts_.right;
@@ -297,7 +324,7 @@ std::vector<LessonNote> Lesson::upcoming(int which) const
         const Chord& c = chords_[ci];
         std::vector<LessonNote> left;
         for (std::size_t k = 0; k < c.notes.size(); ++k)
-            if (wrapped || (!c.struck[k] && !scored_[c.notes[k]]))
+            if (wrapped ? !struckForNextPass(c.notes[k]) : !c.struck[k] && !scored_[c.notes[k]])
                 left.push_back(notes_[c.notes[k]]);
         if (left.empty())
             continue;

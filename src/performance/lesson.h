@@ -99,6 +99,7 @@ private:
     std::int64_t realMs(std::int64_t songGapMs) const;
     void restartAt(std::int64_t songMs, std::int64_t nowMs);
     std::size_t firstLoopChord() const;
+    bool struckForNextPass(std::size_t note) const;
     void fault(int bar, int count = 1);
     int barOfFault(std::int64_t nowMs) const;
 
@@ -111,6 +112,9 @@ private:
     std::vector<Chord> chords_;
     std::vector<std::size_t> accompaniment_;  // into notes_, by time
     std::vector<int> scored_;                 // in time: per note, 0 pending, 1 scored
+    // In time, in a loop: the loop's first notes struck early, just before
+    // it goes round; scored already when the next pass begins.
+    std::vector<std::size_t> nextPass_;
     std::size_t chord_ = 0, sound_ = 0;
     std::int64_t songAt_ = 0, wallAt_ = 0;  // the clock: song time songAt_ at real time wallAt_
     std::int64_t struckUpToMs_ = -1;        // the accompaniment this close after a struck chord sounds with it

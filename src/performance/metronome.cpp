@@ -88,8 +88,29 @@ void Metronome::start(const BeatClock& beat)
     first_ = clock_();
     next_ = 0;
     running_ = true;
+    handOver_ = false;
     if (timed_)
         timed_(&beat_);
+    clickTick();
+}
+
+void Metronome::retime(const BeatClock& beat)
+{
+    if (!running_ || beat.beats() != beat_.beats()) {
+        start(beat);
+        return;
+    }
+    // As far into its beats as before, counted in the new beat's length.
+    const auto now = clock_();
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - first_);
+    first_ = now - elapsed * beat.beat().count() / beat_.beat().count();
+    beat_ = beat;
+    // An output's own clicks start their bar at once: it is handed the new
+    // beat on the next beat one.
+    if (timed_) {
+        timed_(nullptr);
+        handOver_ = true;
+    }
     clickTick();
 }
 
@@ -98,6 +119,7 @@ void Metronome::stop()
     if (running_ && timed_)
         timed_(nullptr);
     running_ = false;
+    handOver_ = false;
     Timer.stop();
 }
 
@@ -111,6 +133,10 @@ void Metronome::clickTick()
     const std::int64_t due = (now - first_) / beat;
     if (due >= next_) {
         next_ = due + 1;
+        if (handOver_ && beat_.click(due).accent) {
+            handOver_ = false;
+            timed_(&beat_);
+        }
         if (sink_)
             sink_(beat_.click(due));
     }

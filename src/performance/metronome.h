@@ -63,6 +63,10 @@ public:
 
     // Beat one sounds now; a running metronome starts its bar again (a count-in).
     void start(const BeatClock& beat);
+    // The beat goes on at a new pace from now (a song's tempo changed under
+    // way): the clicks keep their count, so beat one stays on the bar's first
+    // beat. Another meter, or a stopped metronome, starts as start() does.
+    void retime(const BeatClock& beat);
     void stop();
     bool running() const { return running_; }
     const BeatClock& beat() const { return beat_; }
@@ -82,6 +86,9 @@ private:
     std::chrono::steady_clock::time_point first_;
     std::int64_t next_ = 0;  // the click to sound next
     bool running_ = false;
+    // Re-timed while an output timed the clicks: they are timed here until
+    // the next beat one, where the output takes the new beat over.
+    bool handOver_ = false;
 };
 
 // Sends each click on the General MIDI percussion channel (10) of `port`,

@@ -243,7 +243,7 @@ bool HasMidiExtension(const std::string& path)
 }
 
 bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSong& song, std::string& error, int tone,
-              const SongTime& time)
+              const SongTime& time, bool voices)
 {
     song = ImportedSong{};
     song.time = time;
@@ -281,8 +281,10 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
     std::array<int, 16> pitchOf{};
     for (std::size_t i = 0; i < melodic.size(); ++i) {
         const Part& p = *melodic[i];
-        HalfSettings& half = i == 0 ? song.lower : song.upper;
-        keyboardOf[std::size_t(p.channel)] = i == 0 ? kLower : kUpper;
+        // A score's upper voice alone is still the right hand's.
+        const bool upper = voices ? p.channel == 1 : i == 1;
+        HalfSettings& half = upper ? song.upper : song.lower;
+        keyboardOf[std::size_t(p.channel)] = upper ? kUpper : kLower;
         std::vector<int> keyed = p.notes;
         for (int& n : keyed)
             n -= tone;
@@ -412,6 +414,19 @@ bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSon
     return true;
 }
 
+SongTime SmfSongTime(const SmfSong& midi)
+{
+    SongTime time;
+    // A tempo alone is no beat the file was played to: every file timed in
+    // beats needs one, and a song kept without one is written at 120.
+    if (midi.firstQuarterMs <= 0 || midi.meterBeats == 0)
+        return time;
+    time.tempo = std::clamp(int(std::lround(60000.0 / midi.firstQuarterMs)), kSlowestTempo, kFastestTempo);
+    if (!ParseMeterText(std::to_string(midi.meterBeats) + "/" + std::to_string(midi.meterUnit), time.beats, time.beatUnit))
+        time = {};  // a meter a song cannot keep
+    return time;
+}
+
 bool ImportMidiFile(const std::string& midiPath, const std::string& songPath, ImportedSong& song, std::string& error)
 {
     SmfSong midi;
@@ -420,7 +435,7 @@ bool ImportMidiFile(const std::string& midiPath, const std::string& songPath, Im
     std::string stem = FileNameOf(midiPath);
     if (HasMidiExtension(stem))
         stem = stem.substr(0, stem.find_last_of('.'));
-    if (!MakeSong(midi, stem, song, error))
+    if (!MakeSong(midi, stem, song, error, 0, SmfSongTime(midi)))
         return false;
 
     return WriteImportedSong(song, songPath, error);

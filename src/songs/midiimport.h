@@ -35,12 +35,20 @@ struct ImportedSong {
 // goes a tick early or late. False when the file holds no note a keyboard can
 // play. `tone` is both keyboards' key 调: the keys sound that many semitones
 // higher, so the notes lie that much lower on them. `time`, when known, is
-// the song's tempo and meter, and takes the room of two notes.
+// the song's tempo and meter, and takes the room of two notes. `voices`: the
+// file holds a score's two voices, channel 0 the lower keyboard's and 1 the
+// upper's, each on its own keyboard even when the other has no note.
 bool MakeSong(const SmfSong& midi, const std::string& fallbackTitle, ImportedSong& song, std::string& error,
-              int tone = 0, const SongTime& time = {});
+              int tone = 0, const SongTime& time = {}, bool voices = false);
+
+// The tempo and meter the file gives first, as a song keeps them (its tempo
+// 120, the standard's, when it gives only the meter); not known when it gives
+// no time signature, or is timed in frames.
+SongTime SmfSongTime(const SmfSong& midi);
 
 // Reads `midiPath` (as far as a song holds) and writes the song to
-// `songPath`, replacing it only by a complete new one.
+// `songPath`, replacing it only by a complete new one, with the file's
+// tempo and meter.
 bool ImportMidiFile(const std::string& midiPath, const std::string& songPath, ImportedSong& song, std::string& error);
 
 // Writes a song made by MakeSong to `songPath`, replacing it only by a

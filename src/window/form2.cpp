@@ -776,6 +776,9 @@ void Form2::setChoices(const PlayingChoices& choices)
     MIDi2->setDigitKey(choices.digitKey);
     commands_->setTempo(choices.tempo);
     lesson_->setTempo(choices.tempo);
+    // The song or lesson the metronome follows goes on at the new tempo.
+    if (songTime_.known())
+        songPercent_ = performance::ClampTempoPercent(choices.tempo);
     applyMetronome(false);
 }
 
@@ -793,7 +796,11 @@ void Form2::applyMetronome(bool countIn)
     beat.followSong(songTime_, songPercent_);
     const performance::BeatClock& now = metronome_->beat();
     const bool same = now.tempo() == beat.tempo() && now.beats() == beat.beats() && now.unit() == beat.unit();
-    if (countIn || !metronome_->running() || !same)
+    if (countIn || !metronome_->running())
+        metronome_->start(beat);
+    else if (!same && songTime_.known())
+        metronome_->retime(beat);  // in step with the song, which keeps its place
+    else if (!same)
         metronome_->start(beat);
 }
 
@@ -811,7 +818,7 @@ std::int64_t Form2::countInLesson(const QString& song, int percent)
     songs::SongTime time;
     int tone = 0;
     if (!songs::ReadSongTime(song.toStdString(), time, tone))
-        time = {};  // a jianpu text or a MIDI file: the chosen beat
+        time = {};  // unreadable: the chosen beat
     songTime_ = time;
     songPercent_ = percent;
     applyMetronome(true);  // beat one now: the lesson's first note is a bar away

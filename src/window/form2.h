@@ -91,6 +91,7 @@ public:
     FollowWindow* followWindowIfShown() const { return follow_; }
     // 练习: a lesson on the song the display shows.
     LessonRun& lesson() { return *lesson_; }
+    const performance::Metronome& metronome() const { return *metronome_; }
     std::function<void(const PlayingChoices&)> choicesChanged;
     void setLiveVelocity(bool on) { liveVelocity_ = on; }
 

@@ -242,9 +242,10 @@ class Import(InFolder):
         text = self.write('long.txt', ('上: ' + '1 ' * 40000 + '||').encode())
         status, err, _ = peak('--import-jianpu', text, self.path('long.hbk'))
         self.assertEqual(status, 2, err)
-        # Its tempo and meter take the room of two notes.
-        self.assertIn('the song holds the first 32741 notes', err)
-        self.assertEqual(notes(self.path('long.hbk')), 32741)
+        # Its tempo and meter take the room of two notes, the switch to the
+        # upper keyboard (the header selects the lower) of one.
+        self.assertIn('the song holds the first 32740 notes', err)
+        self.assertEqual(notes(self.path('long.hbk')), 32740)
 
 
 class Jianpu(InFolder):

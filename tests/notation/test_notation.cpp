@@ -223,6 +223,12 @@ TEST(JianpuSong, textToSongToTextKeepsEveryNoteRestAndLength)
     const Score again = parse(WriteJianpu(back));
     EXPECT_EQ(notesOf(again.upper), upper);
     EXPECT_EQ(notesOf(again.lower), notesOf(original.lower));
+    // The upper voice alone stays the upper keyboard's.
+    std::ofstream(text) << "上: 1 2 3 ||\n";
+    ASSERT_TRUE(ImportJianpuFile(text, song, imported, error, notices)) << error;
+    ASSERT_TRUE(ScoreOfFile(song, std::nullopt, back, error, notices)) << error;
+    EXPECT_EQ(notesOf(back.upper).size(), 3u);
+    EXPECT_TRUE(notesOf(back.lower).empty());
 }
 
 TEST(JianpuScore, thePrintedPageHasItsGlyphsWhereTheLayoutPutsThem)

@@ -19,7 +19,9 @@ TEST(Metronome, clicksKeepTheirOwnTimesWithBeatOneAccented)
     steady_clock::time_point now{};
     std::vector<std::pair<milliseconds, Click>> heard;
     const auto at = [&now] { return duration_cast<milliseconds>(now.time_since_epoch()); };
-    Metronome m([&](const Click& c) { heard.push_back({at(), c}); }, [&now] { return now; });
+    std::vector<int> handed;  // the tempo an output that times clicks is given, 0 for a stop
+    Metronome m([&](const Click& c) { heard.push_back({at(), c}); }, [&now] { return now; },
+                [&handed](const BeatClock* b) { handed.push_back(b ? b->tempo() : 0); });
     BeatClock beat;
     beat.setTempo(120);
     beat.setMeter(3, 4);
@@ -50,6 +52,14 @@ TEST(Metronome, clicksKeepTheirOwnTimesWithBeatOneAccented)
     m.start(beat);
     EXPECT_TRUE(heard.back().second.accent);
     EXPECT_EQ(heard.back().first, milliseconds(2800));
+    // Re-timed half way through beat one: half way at the new pace, the bar counted on.
+    now += milliseconds(250);
+    beat.setTempo(60);
+    m.retime(beat);
+    now += milliseconds(2500);
+    m.clickTick();
+    EXPECT_TRUE(heard.back().second.accent) << "beat one of the next bar, 2.5 s on";
+    EXPECT_EQ(handed.back(), 60) << "an output timing clicks takes the new beat over there";
     m.stop();
     EXPECT_FALSE(m.Timer.isActive());
 

@@ -3,8 +3,10 @@
 #include "formfixture.h"
 #include "instrument/keyboardview.h"
 #include "window/followwindow.h"
+#include "performance/metronome.h"
 #include "window/lessonrun.h"
 #include "notation/scoredrawing.h"
+#include "songs/smf.h"
 
 #include <set>
 
@@ -230,7 +232,18 @@ TEST_F(LessonTest, withTheMetronomeATakeKeepsNoClickAndALessonOnItIsCountedInAtI
     EXPECT_EQ(f.lesson().lesson()->songMs(clockMs), -1500);
     advance(1500);
     EXPECT_EQ(f.lesson().lesson()->songMs(clockMs), 0);
+    c.tempo = 50;
+    f.setChoices(c);
+    EXPECT_EQ(f.metronome().beat().tempo(), 60) << "the take's 120 at the lesson's new half";
     f.lesson().stop();
+    // A MIDI file's own beat: 2/4 at 120, at 50 % a bar of 2 s, 1 s of the song.
+    const QString midi = dir.path() + QStringLiteral("/two.mid");
+    ASSERT_TRUE(songs::WriteSmf(midi.toStdString(), {{0, songs::kLowerTrack, 0x90, 60, 100}},
+                                songs::SmfHeading{"二拍", {}, {}, {120, 2, 4}}));
+    f.fileDialog().chooser = [midi](bool, const Co&) { return midi; };
+    click(4);
+    ASSERT_TRUE(f.lesson().start(f.songCommands().shownSong(), performance::LessonPart::Both));
+    EXPECT_EQ(f.lesson().lesson()->songMs(clockMs), -1000);
 
     // Without the metronome the lesson starts at once.
     c.metronome = false;
