@@ -178,7 +178,8 @@ void BM_MetronomeClicks(benchmark::State& state)
             startedAt = std::chrono::steady_clock::now();
             metronome.start(performance::BeatClock{});
         });
-        QTimer::singleShot(kSeconds * 1000 + 300, &loop, [&] {
+        // Precise: a coarse timer may end a minute's run three seconds early.
+        QTimer::singleShot(kSeconds * 1000 + 300, Qt::PreciseTimer, &loop, [&] {
             metronome.stop();
             loop.quit();
         });

@@ -1,11 +1,17 @@
 #include "midi/services/clicktrack.h"
 
+#include "midi/services/fluidlib.h"
 #include "midi/services/synthcommands.h"
 
 #include <algorithm>
 #include <utility>
 
+using fluidlib::Fluid;
+
 namespace {
+
+// The reverb's tail after the last click's voice has ended.
+constexpr int kTailSeconds = 2;
 
 ShortMessage Note(int status, int channel, int note, int velocity)
 {
@@ -73,10 +79,49 @@ int ClickTrack::playDue(SynthCommands& commands, int most)
     while (frameOf(next_) <= frame_) {
         const bool one = next_ % playing_.beats == 0;
         if (sounding_ >= 0)
-            commands.send(Note(0x80, playing_.channel, sounding_, 0));
+            strike(commands, 0x80, sounding_, 0);
         sounding_ = one ? playing_.accentNote : playing_.beatNote;
-        commands.send(Note(0x90, playing_.channel, sounding_, one ? playing_.accentVelocity : playing_.beatVelocity));
+        soundingOn_ = voice_.load();
+        strike(commands, 0x90, sounding_, one ? playing_.accentVelocity : playing_.beatVelocity);
         ++next_;
     }
     return int(std::min<std::int64_t>(most, frameOf(next_) - frame_));
+}
+
+void ClickTrack::strike(SynthCommands& commands, int status, int note, int velocity)
+{
+    fluid_synth_t* voice = soundingOn_;
+    if (!voice) {
+        commands.send(Note(status, playing_.channel, note, velocity));
+        return;
+    }
+    if (status == 0x80) {
+        Fluid().fluid_synth_noteoff(voice, playing_.channel, note);
+        return;
+    }
+    // The rest of the voice's block passed over, so that the next begins here.
+    const int block = Fluid().fluid_synth_get_internal_bufsize(voice);
+    if (const int rest = int((block - voiceFrames_ % block) % block); rest > 0) {
+        voiceSound_.resize(std::size_t(rest) * 2);
+        Fluid().fluid_synth_write_float(voice, rest, voiceSound_.data(), 0, 2, voiceSound_.data(), 1, 2);
+        voiceFrames_ += rest;
+    }
+    Fluid().fluid_synth_noteon(voice, playing_.channel, note, velocity);
+    voiceTail_ = std::int64_t(kTailSeconds) * rate_;
+}
+
+const float* ClickTrack::renderVoice(int count)
+{
+    fluid_synth_t* voice = voice_.load();
+    if (!voice || count <= 0)
+        return nullptr;
+    if (Fluid().fluid_synth_get_active_voice_count(voice) > 0)
+        voiceTail_ = std::int64_t(kTailSeconds) * rate_;
+    else if (voiceTail_ <= 0)
+        return nullptr;  // silent: the block it is in stays where it was
+    voiceTail_ -= count;
+    voiceSound_.resize(std::size_t(count) * 2);
+    Fluid().fluid_synth_write_float(voice, count, voiceSound_.data(), 0, 2, voiceSound_.data(), 1, 2);
+    voiceFrames_ += count;
+    return voiceSound_.data();
 }

@@ -3,8 +3,17 @@
 // on the synthesizer's own clock: its frames. The UI thread hands over the
 // beat once; every click after that is played just before the frame it falls
 // on, so neither a late UI thread nor the size of the pieces the sound server
-// asks for moves it. FluidSynth starts a note at the next of its 64-frame
-// blocks (fluid_synth_get_internal_bufsize), which is where a click is heard.
+// asks for moves it.
+//
+// FluidSynth starts a note at the next of its 64-frame blocks
+// (fluid_synth_get_internal_bufsize), up to 1.4 ms after the frame it was
+// meant for, and by a different amount each beat. So the clicks have a
+// synthesizer of their own, the same soundfont on the percussion channel,
+// mixed into the keyboards' sound: before each click the rest of its current
+// block (the quiet end of the last click) is passed over, so that a block,
+// and the click with it, begins on the click's very frame. Until that voice
+// is made (it loads the soundfont on a thread of the service's), the clicks
+// are notes of the keyboards' synthesizer.
 //
 // Not FluidSynth's own sequencer: it counts its time in whole milliseconds,
 // and a note it plays from the rendering thread waits on the synthesizer's
@@ -16,8 +25,10 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 class SynthCommands;
+typedef struct _fluid_synth_t fluid_synth_t;
 
 class ClickTrack {
 public:
@@ -33,15 +44,23 @@ public:
     // keep to the clock of the first, not to the frames alone.
     void ranDry() { ranDry_ = true; }
 
+    // Any thread, once: the clicks' own synthesizer, which the rendering
+    // thread alone plays from then on. Its owner deletes it after the
+    // rendering has ended.
+    void setVoice(fluid_synth_t* voice) { voice_.store(voice); }
+
     // The rendering thread: renders `frames` frames in pieces, by
-    // render(offset, count), playing each click through `commands` before
-    // the piece that begins at its frame.
-    template <class Render>
-    void render(SynthCommands& commands, int frames, Render&& piece)
+    // render(offset, count), playing each click before the piece that
+    // begins at its frame, and mix(offset, count, leftRight) adds what the
+    // clicks' voice sounds in each piece.
+    template <class Render, class Mix>
+    void render(SynthCommands& commands, int frames, Render&& piece, Mix&& mix)
     {
         for (int done = 0; done < frames;) {
             const int count = playDue(commands, frames - done);
             piece(done, count);
+            if (const float* sound = renderVoice(count))
+                mix(done, count, sound);
             done += count;
             frame_ += count;
         }
@@ -52,6 +71,9 @@ private:
     // click, at most `most`.
     int playDue(SynthCommands& commands, int most);
     std::int64_t frameOf(std::int64_t click) const;
+    void strike(SynthCommands& commands, int status, int note, int velocity);
+    // The voice's next `count` frames, nullptr when it has nothing to sound.
+    const float* renderVoice(int count);
 
     const int rate_;
     std::atomic<bool> running_{false};
@@ -71,4 +93,10 @@ private:
     std::int64_t first_ = 0;       // the frame of click 0
     std::int64_t next_ = 0;        // the click to play next
     int sounding_ = -1;            // its note, ended by the next
+    fluid_synth_t* soundingOn_ = nullptr;  // the voice it sounds on; nullptr: the keyboards' synthesizer
+
+    std::atomic<fluid_synth_t*> voice_{nullptr};
+    std::int64_t voiceFrames_ = 0;  // rendered by the voice, or passed over
+    std::int64_t voiceTail_ = 0;    // frames its reverb may still sound
+    std::vector<float> voiceSound_;
 };

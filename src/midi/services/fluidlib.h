@@ -17,6 +17,7 @@ namespace fluidlib {
     X(fluid_synth_program_change) X(fluid_synth_pitch_bend) X(fluid_synth_key_pressure)                        \
     X(fluid_synth_channel_pressure) X(fluid_synth_all_sounds_off) X(fluid_synth_all_notes_off)                 \
     X(fluid_synth_write_s16) X(fluid_synth_write_float) X(fluid_synth_get_active_voice_count)                  \
+    X(fluid_synth_get_internal_bufsize)                                                                        \
     X(new_fluid_audio_driver) X(delete_fluid_audio_driver) X(fluid_set_log_function) X(fluid_free)
 
 struct Api {

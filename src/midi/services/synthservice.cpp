@@ -335,13 +335,20 @@ struct SynthService::Engine {
         // thread of the slow calls, which goes next.
         output.reset();
         commands.reset();
+        if (clickVoice)
+            Fluid().delete_fluid_synth(clickVoice);
+        if (clickSettings)
+            Fluid().delete_fluid_settings(clickSettings);
         if (synth)
             Fluid().delete_fluid_synth(synth);  // also unloads the soundfont
         if (settings)
             Fluid().delete_fluid_settings(settings);
     }
 
+    fluid_settings_t* makeSettings(bool warn) const;
     bool makeSynth(const std::string& soundfont);
+    // The starter thread, when clicks are first asked for.
+    void makeClickVoice(const std::string& soundfont);
     void search(bool first);
     bool openPulse(std::string& why, bool& silent);
     bool openFluidDriver(const std::string& name, bool chosen);
@@ -363,6 +370,10 @@ struct SynthService::Engine {
     std::atomic<bool> made{false};
     std::atomic<bool> ready{false};  // messages go to `commands`, no longer to `pending`
     ClickTrack clicks{kSampleRate};
+    // The clicks' own synthesizer (see ClickTrack), made by the starter
+    // thread once they are first asked for.
+    fluid_settings_t* clickSettings = nullptr;
+    fluid_synth_t* clickVoice = nullptr;
     bool warnedNoAudio = false;      // the starter thread's own
 
     mutable std::mutex mutex;  // guards what follows; never held while waiting on a server
@@ -376,6 +387,8 @@ struct SynthService::Engine {
     bool stop = false;
     bool started = false;
     bool retryNow = false;
+    bool clicksAsked = false;       // the clicks' voice is wanted
+    bool clickVoiceTried = false;   // and has been made, or could not be
     std::atomic<bool> lost{false};
     bool searched = false;
     bool finished = false;
@@ -393,13 +406,23 @@ template <class Sample>
 bool SynthService::Engine::render(int frames, Sample* leftRight)
 {
     bool ok = true;
-    clicks.render(*commands, frames, [&](int offset, int count) {
+    const auto piece = [&](int offset, int count) {
         Sample* at = leftRight + 2 * std::ptrdiff_t(offset);
         if constexpr (std::is_same_v<Sample, float>)
             ok = Fluid().fluid_synth_write_float(synth, count, at, 0, 2, at, 1, 2) == FLUID_OK && ok;
         else
             ok = Fluid().fluid_synth_write_s16(synth, count, at, 0, 2, at, 1, 2) == FLUID_OK && ok;
-    });
+    };
+    const auto mix = [&](int offset, int count, const float* clicked) {
+        Sample* at = leftRight + 2 * std::ptrdiff_t(offset);
+        for (std::ptrdiff_t i = 0; i < 2 * std::ptrdiff_t(count); ++i) {
+            if constexpr (std::is_same_v<Sample, float>)
+                at[i] += clicked[i];
+            else
+                at[i] = Sample(std::clamp(std::lround(at[i] + clicked[i] * 32767.0f), -32768L, 32767L));
+        }
+    };
+    clicks.render(*commands, frames, piece, mix);
     return ok;
 }
 
@@ -411,6 +434,29 @@ bool SynthService::Engine::clicksPlaced() const
     return dynamic_cast<PulseOutput*>(output.get()) != nullptr;
 }
 
+fluid_settings_t* SynthService::Engine::makeSettings(bool warn) const
+{
+    fluid_settings_t* made_ = nullptr;
+    {
+        std::lock_guard lock(sdlLock());
+        made_ = Fluid().new_fluid_settings();
+    }
+    if (!made_)
+        return nullptr;
+    Fluid().fluid_settings_setnum(made_, "synth.sample-rate", kSampleRate);
+    Fluid().fluid_settings_setnum(made_, "synth.gain", kGain);
+    // Loads the samples of the instruments in use only: FluidR3_GM is 148 MB,
+    // which would hold up the start by a second or more.
+    Fluid().fluid_settings_setint(made_, "synth.dynamic-sample-loading", 1);
+    Fluid().fluid_settings_setint(made_, "audio.period-size", kPeriodSize);
+    Fluid().fluid_settings_setint(made_, "audio.periods", kPeriods);
+    for (const auto& [name, value] : config.options)
+        applySetting(made_, name, value, warn);
+    if (!config.audio)
+        Fluid().fluid_settings_setnum(made_, "synth.sample-rate", kSampleRate);  // renders promise 44.1 kHz
+    return made_;
+}
+
 bool SynthService::Engine::makeSynth(const std::string& font)
 {
     std::string why;
@@ -419,24 +465,9 @@ bool SynthService::Engine::makeSynth(const std::string& font)
         return false;
     }
     routeFluidLog();
-    {
-        std::lock_guard lock(sdlLock());
-        settings = Fluid().new_fluid_settings();
-    }
+    settings = makeSettings(true);
     if (!settings)
         return false;
-    Fluid().fluid_settings_setnum(settings, "synth.sample-rate", kSampleRate);
-    Fluid().fluid_settings_setnum(settings, "synth.gain", kGain);
-    // Loads the samples of the instruments in use only: FluidR3_GM is 148 MB,
-    // which would hold up the start by a second or more.
-    Fluid().fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
-    Fluid().fluid_settings_setint(settings, "audio.period-size", kPeriodSize);
-    Fluid().fluid_settings_setint(settings, "audio.periods", kPeriods);
-    for (const auto& [name, value] : config.options)
-        applySetting(settings, name, value, true);
-    if (!config.audio)
-        Fluid().fluid_settings_setnum(settings, "synth.sample-rate", kSampleRate);  // renders promise 44.1 kHz
-
     fluid_synth_t* made_ = Fluid().new_fluid_synth(settings);
     if (!made_) {
         qCWarning(lcMidi, "The built-in synthesizer could not be created");
@@ -454,6 +485,19 @@ bool SynthService::Engine::makeSynth(const std::string& font)
     }
     made.store(true);
     return true;
+}
+
+void SynthService::Engine::makeClickVoice(const std::string& font)
+{
+    // Settings of its own: a synthesizer registers itself with its settings
+    // for their changes, and two on one would overwrite each other there.
+    clickSettings = makeSettings(false);
+    if (clickSettings)
+        clickVoice = Fluid().new_fluid_synth(clickSettings);
+    if (clickVoice && Fluid().fluid_synth_sfload(clickVoice, font.c_str(), 1) != FLUID_FAILED)
+        clicks.setVoice(clickVoice);
+    else
+        qCInfo(lcMidi, "The metronome's own voice could not be made: its clicks keep to the synthesizer's blocks");
 }
 
 void SynthService::Engine::setStatus(SynthStatus s)
@@ -685,7 +729,7 @@ void SynthService::Engine::run(std::shared_ptr<Engine> self, std::string font)
     for (;;) {
         const bool retrying = !output && status.retrying;
         const bool watching = output && dynamic_cast<PulseOutput*>(output.get());
-        const auto woken = [this] { return stop || lost.load() || retryNow; };
+        const auto woken = [this] { return stop || lost.load() || retryNow || (clicksAsked && !clickVoiceTried); };
         if (retrying)
             changed.wait_for(lock, kRetries[std::min(retries++, std::size(kRetries) - 1)], woken);
         else if (watching)
@@ -694,6 +738,14 @@ void SynthService::Engine::run(std::shared_ptr<Engine> self, std::string font)
             changed.wait(lock, woken);
         if (stop)
             break;
+        if (clicksAsked && !clickVoiceTried) {
+            lock.unlock();
+            makeClickVoice(font);
+            lock.lock();
+            clickVoiceTried = true;
+            changed.notify_all();
+            continue;
+        }
         retryNow = false;
         if (lost.exchange(false)) {
             ready.store(false);
@@ -924,12 +976,20 @@ bool SynthService::startClicks(std::uint32_t handle, const ClickPattern& pattern
 {
     if (handle == 0 || handle != handle_ || !engine_ || !engine_->ready.load() || !engine_->clicksPlaced())
         return false;
-    engine_->clicks.start(pattern);
-    if (config_.audio) {
-        std::lock_guard lock(engine_->mutex);
-        if (engine_->output)
-            engine_->output->wake();  // a resting stream renders again: beat one is due now
+    if (!config_.audio && !engine_->clickVoiceTried) {
+        // Offline nothing waits on the time it takes: the clicks sound from
+        // their own frames from the first.
+        engine_->clickVoiceTried = true;
+        engine_->makeClickVoice(findSoundfont());
     }
+    engine_->clicks.start(pattern);
+    std::lock_guard lock(engine_->mutex);
+    if (!engine_->clicksAsked) {
+        engine_->clicksAsked = true;
+        engine_->changed.notify_all();  // the starter thread makes the voice
+    }
+    if (config_.audio && engine_->output)
+        engine_->output->wake();  // a resting stream renders again: beat one is due now
     return true;
 }
 
