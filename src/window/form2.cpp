@@ -796,12 +796,10 @@ void Form2::applyMetronome(bool countIn)
     beat.followSong(songTime_, songPercent_);
     const performance::BeatClock& now = metronome_->beat();
     const bool same = now.tempo() == beat.tempo() && now.beats() == beat.beats() && now.unit() == beat.unit();
-    if (countIn || !metronome_->running())
+    if (countIn || !metronome_->running() || (!same && !songTime_.known()))
         metronome_->start(beat);
-    else if (!same && songTime_.known())
-        metronome_->retime(beat);  // in step with the song, which keeps its place
     else if (!same)
-        metronome_->start(beat);
+        metronome_->retime(beat);  // in step with the song, which keeps its place
 }
 
 void Form2::followSong(const songs::SongTime& time, int percent, bool countIn)
